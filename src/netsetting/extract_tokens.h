@@ -1,0 +1,19 @@
+#pragma once
+// The delimiter-driven scanner that pulls dotted values out of a console reply.
+#include <array>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace varnok::netsetting {
+
+using TokenSlots = std::array<std::optional<std::string>, 12>; // nullopt = unset slot
+
+// text: the reply (one char per received byte, Latin-1); start: 1-based position where every
+// delimiter search begins; delim: one character, found regardless of letter case;
+// count: most delimiter occurrences processed; kind: 0 dotted quad, 1 digits, 2 letters,
+// anything else fills nothing. Never throws; any text length and count are handled.
+TokenSlots Extract_Tokens(std::string_view text, int start, std::string_view delim, int count,
+                          int kind);
+
+} // namespace varnok::netsetting
