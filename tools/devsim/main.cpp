@@ -1,0 +1,194 @@
+// varnok-devsim: a stand-in device on a pseudo-terminal for trying the terminal without
+// hardware. The first line on stdout names the device to open; requests are logged on stderr.
+#include "modbus_slave.h"
+#include "n500_console.h"
+#include "sim_common.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <optional>
+#include <poll.h>
+#include <string>
+#include <sys/stat.h>
+#include <termios.h>
+#include <unistd.h>
+
+namespace {
+
+const char kUsage[] =
+    "Usage: varnok-devsim [options]\n"
+    "Opens a pseudo-terminal, prints 'DEVICE <path>' and answers on it until SIGINT/SIGTERM.\n"
+    "  --mode modbus|n500   device kind (default modbus)\n"
+    "  --link PATH          also make PATH a symlink to the device (removed on exit)\n"
+    "modbus mode:\n"
+    "  --slave-id N         station number 1..247 (default 1)\n"
+    "  --static             keep discrete inputs and input registers fixed\n"
+    "n500 mode:\n"
+    "  --ip A --mask M --gateway G   start values (10.0.0.7, 255.0.0.0, 10.0.0.1)\n"
+    "  --delay MS           answer MS milliseconds after the first command of a burst\n"
+    "  --values N           answer only the first N of ip, mask, gateway (0..3)\n"
+    "  --banner TEXT        write TEXT CR LF before every reply\n"
+    "  --silent             read commands but never answer\n"
+    "  --help               this text\n";
+
+struct Options {
+    std::string mode = "modbus";
+    std::string link;
+    devsim::ModbusOptions modbus;
+    devsim::NetValues net;
+    int delayMs = 0;
+    int values = 3;
+    std::optional<std::string> banner;
+    bool silent = false;
+};
+
+[[noreturn]] void usageError(const std::string& message) {
+    std::fprintf(stderr, "varnok-devsim: %s\n%s", message.c_str(), kUsage);
+    std::exit(2);
+}
+
+int toInt(const std::string& text, int low, int high, const char* option) {
+    char* end = nullptr;
+    errno = 0;
+    const long v = std::strtol(text.c_str(), &end, 10);
+    if (text.empty() || *end != '\0' || errno != 0 || v < low || v > high)
+        usageError(std::string("bad value for ") + option + ": " + text);
+    return static_cast<int>(v);
+}
+
+Options parseOptions(int argc, char** argv) {
+    Options o;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        auto value = [&]() -> std::string {
+            if (i + 1 >= argc)
+                usageError(arg + " needs a value");
+            return argv[++i];
+        };
+        if (arg == "--help" || arg == "-h") {
+            std::fputs(kUsage, stdout);
+            std::exit(0);
+        } else if (arg == "--mode") {
+            o.mode = value();
+            if (o.mode != "modbus" && o.mode != "n500")
+                usageError("unknown mode " + o.mode);
+        } else if (arg == "--link") {
+            o.link = value();
+        } else if (arg == "--slave-id") {
+            o.modbus.slaveId = toInt(value(), 1, 247, "--slave-id");
+        } else if (arg == "--static") {
+            o.modbus.frozen = true;
+        } else if (arg == "--ip") {
+            o.net.ip = value();
+        } else if (arg == "--mask") {
+            o.net.mask = value();
+        } else if (arg == "--gateway") {
+            o.net.gateway = value();
+        } else if (arg == "--delay") {
+            o.delayMs = toInt(value(), 0, 600000, "--delay");
+        } else if (arg == "--values") {
+            o.values = toInt(value(), 0, 3, "--values");
+        } else if (arg == "--banner") {
+            o.banner = value();
+        } else if (arg == "--silent") {
+            o.silent = true;
+        } else {
+            usageError("unknown option " + arg);
+        }
+    }
+    return o;
+}
+
+bool makeRaw(int fd) {
+    termios t{};
+    if (::tcgetattr(fd, &t) != 0)
+        return false;
+    ::cfmakeraw(&t);
+    return ::tcsetattr(fd, TCSANOW, &t) == 0;
+}
+
+int runConsole(int masterFd, const Options& o) {
+    devsim::N500Console console(o.net, o.values);
+    std::string pending;
+    std::optional<devsim::Clock::time_point> due;
+    char buffer[4096];
+    while (!devsim::stopRequested()) {
+        pollfd fds[2] = {{masterFd, POLLIN, 0}, {devsim::wakeFd(), POLLIN, 0}};
+        const int rc = ::poll(fds, 2, devsim::msUntil(due ? &*due : nullptr));
+        if (rc < 0 && errno != EINTR) {
+            std::perror("poll");
+            break;
+        }
+        if (devsim::stopRequested())
+            break;
+        if (rc > 0 && (fds[0].revents & POLLIN)) {
+            const ssize_t n = ::read(masterFd, buffer, sizeof buffer);
+            if (n > 0) {
+                std::string reply =
+                    console.feed(std::string_view(buffer, static_cast<std::size_t>(n)));
+                if (!o.silent && !reply.empty()) {
+                    if (pending.empty() && o.banner)
+                        pending = *o.banner + "\r\n";
+                    pending += reply;
+                    if (!due)
+                        due = devsim::Clock::now() + std::chrono::milliseconds(o.delayMs);
+                }
+            }
+        }
+        if (due && devsim::Clock::now() >= *due) {
+            devsim::writeAll(masterFd, pending.data(), pending.size());
+            pending.clear();
+            due.reset();
+        }
+    }
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    const Options options = parseOptions(argc, argv);
+    devsim::installStopHandlers();
+
+    const int master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (master < 0 || ::grantpt(master) != 0 || ::unlockpt(master) != 0) {
+        std::perror("posix_openpt");
+        return 1;
+    }
+    const char* name = ::ptsname(master);
+    const std::string device = name ? name : "";
+    // Our own slave descriptor stays open for the whole run: without it the master sees a
+    // hang-up whenever the terminal closes the port, and the loop would spin on it.
+    const int slave = ::open(device.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (slave < 0 || !makeRaw(slave) || !makeRaw(master)) {
+        std::perror(device.c_str());
+        return 1;
+    }
+
+    if (!options.link.empty()) {
+        struct stat st {};
+        if (::lstat(options.link.c_str(), &st) == 0 && S_ISLNK(st.st_mode))
+            ::unlink(options.link.c_str()); // left over from a killed run
+        if (::symlink(device.c_str(), options.link.c_str()) != 0) {
+            std::fprintf(stderr, "symlink %s: %s\n", options.link.c_str(), std::strerror(errno));
+            return 1;
+        }
+    }
+
+    std::printf("DEVICE %s\n", device.c_str());
+    std::fflush(stdout);
+    std::fprintf(stderr, "varnok-devsim: %s mode on %s\n", options.mode.c_str(), device.c_str());
+
+    const int rc = options.mode == "n500" ? runConsole(master, options)
+                                          : devsim::runModbusSlave(master, device, options.modbus);
+
+    if (!options.link.empty())
+        ::unlink(options.link.c_str());
+    ::close(slave);
+    ::close(master);
+    std::fprintf(stderr, "varnok-devsim: stopped\n");
+    return rc;
+}

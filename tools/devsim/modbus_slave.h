@@ -1,0 +1,15 @@
+#pragma once
+// Modbus RTU I/O module answering on the master end of the pseudo-terminal.
+#include <string>
+
+namespace devsim {
+
+struct ModbusOptions {
+    int slaveId = 1;
+    bool frozen = false; // inputs keep their start values (deterministic tests)
+};
+
+// Serves until a stop signal; returns the process exit code.
+int runModbusSlave(int masterFd, const std::string& devicePath, const ModbusOptions& options);
+
+} // namespace devsim
