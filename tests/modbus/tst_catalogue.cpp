@@ -47,19 +47,6 @@ void TestCatalogue::items() {
 void TestCatalogue::fullTexts_data() {
     QTest::addColumn<int>("index");
     QTest::addColumn<QStringList>("lines");
-    QTest::newRow("FC1") << 0
-                         << QStringList{
-                                "[Request]",
-                                "    Byte 0:       Net ID (Station number)",
-                                "    Byte 1:       FC=01",
-                                "    Byte 2-3:     Reference number",
-                                "    Byte 4-5:     Bit count",
-                                "",
-                                "[Response]",
-                                "    Byte 0:       Net ID (Station number)",
-                                "    Byte 1:       FC=01",
-                                "    Byte 2:       Byte count of response (B=(bit count + 7)/8)",
-                                "    Byte 3-(B+2): Bit values (least significant is first coil!)"};
     QTest::newRow("FC5")
         << 4
         << QStringList{"[Request]",
@@ -87,20 +74,6 @@ void TestCatalogue::fullTexts_data() {
                                                      "    Byte 1:       FC=06",
                                                      "    Byte 2-3:     Reference number",
                                                      "    Byte 4-5:     Register value"};
-    QTest::newRow("FC16") << 7
-                          << QStringList{"[Request]",
-                                         "    Byte 0:       Net ID (Station number)",
-                                         "    Byte 1:       FC=10 (hex)",
-                                         "    Byte 2-3:     Reference number",
-                                         "    Byte 4-5:     Word count",
-                                         "    Byte 6:       Byte count (B=2 x word count)",
-                                         "    Byte 7-(B+6): Register values",
-                                         "",
-                                         "[Response]",
-                                         "    Byte 0:       Net ID (Station number)",
-                                         "    Byte 1:       FC=10 (hex)",
-                                         "    Byte 2-3:     Reference number",
-                                         "    Byte 4-5:     Word count"};
 }
 
 void TestCatalogue::fullTexts() {
@@ -116,14 +89,32 @@ void TestCatalogue::shape_data() {
     QTest::addColumn<QString>("codeLine");
     QTest::addColumn<int>("requestLines");
     QTest::addColumn<int>("responseLines");
-    QTest::newRow("FC1") << 0 << "    Byte 1:       FC=01" << 4 << 4;
-    QTest::newRow("FC2") << 1 << "    Byte 1:       FC=02" << 4 << 4;
-    QTest::newRow("FC3") << 2 << "    Byte 1:       FC=03" << 4 << 4;
-    QTest::newRow("FC4") << 3 << "    Byte 1:       FC=04" << 4 << 4;
-    QTest::newRow("FC5") << 4 << "    Byte 1:       FC=05" << 5 << 5;
-    QTest::newRow("FC6") << 5 << "    Byte 1:       FC=06" << 4 << 4;
-    QTest::newRow("FC15") << 6 << "    Byte 1:       FC=0F (hex)" << 6 << 4;
-    QTest::newRow("FC16") << 7 << "    Byte 1:       FC=10 (hex)" << 6 << 4;
+    QTest::addColumn<QString>("lastRequestLine");
+    QTest::addColumn<QString>("lastResponseLine");
+    QTest::newRow("FC1") << 0 << "    Byte 1:       FC=01" << 4 << 4
+                         << "    Byte 4-5:     Bit count"
+                         << "    Byte 3-(B+2): Bit values (least significant is first coil!)";
+    QTest::newRow("FC2") << 1 << "    Byte 1:       FC=02" << 4 << 4
+                         << "    Byte 4-5:     Bit count"
+                         << "    Byte 3-(B+2): Bit values (least significant is first coil!)";
+    QTest::newRow("FC3") << 2 << "    Byte 1:       FC=03" << 4 << 4
+                         << "    Byte 4-5:     Word count"
+                         << "    Byte 3-(B+2): Register values";
+    QTest::newRow("FC4") << 3 << "    Byte 1:       FC=04" << 4 << 4
+                         << "    Byte 4-5:     Word count"
+                         << "    Byte 3-(B+2): Register values";
+    QTest::newRow("FC5") << 4 << "    Byte 1:       FC=05" << 5 << 5 << "    Byte 5:       =00"
+                         << "    Byte 5:       =00";
+    QTest::newRow("FC6") << 5 << "    Byte 1:       FC=06" << 4 << 4
+                         << "    Byte 4-5:     Register value"
+                         << "    Byte 4-5:     Register value";
+    QTest::newRow("FC15")
+        << 6 << "    Byte 1:       FC=0F (hex)" << 6 << 4
+        << "    Byte 7-(B+6): Data to be written (least significant is first coil!)"
+        << "    Byte 4-5:     Bit count";
+    QTest::newRow("FC16") << 7 << "    Byte 1:       FC=10 (hex)" << 6 << 4
+                          << "    Byte 7-(B+6): Register values"
+                          << "    Byte 4-5:     Word count";
 }
 
 void TestCatalogue::shape() {
@@ -131,6 +122,8 @@ void TestCatalogue::shape() {
     QFETCH(QString, codeLine);
     QFETCH(int, requestLines);
     QFETCH(int, responseLines);
+    QFETCH(QString, lastRequestLine);
+    QFETCH(QString, lastResponseLine);
     const QString text = explanation(index);
     QVERIFY(!text.endsWith("\r\n"));
     QCOMPARE(text.count('\n'), text.count("\r\n"));
@@ -143,6 +136,8 @@ void TestCatalogue::shape() {
     QCOMPARE(lines.at(requestLines + 2), QStringLiteral("[Response]"));
     QCOMPARE(lines.at(2), codeLine);
     QCOMPARE(lines.at(requestLines + 4), codeLine);
+    QCOMPARE(lines.at(requestLines), lastRequestLine);
+    QCOMPARE(lines.last(), lastResponseLine);
     QVERIFY(QString::fromStdString(functionItems().at(static_cast<std::size_t>(index)))
                 .startsWith(QStringLiteral("FC%1 ").arg(codeLine.mid(21, 2).toInt(nullptr, 16))));
 }
