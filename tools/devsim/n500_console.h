@@ -3,6 +3,7 @@
 // the same keyword followed by one space and a value stores it.
 #include <string>
 #include <string_view>
+#include <utility>
 
 namespace devsim {
 
