@@ -1,0 +1,31 @@
+#pragma once
+// Helpers of the window tests: answering message boxes, process CPU time.
+#include <QObject>
+#include <QStringList>
+#include <QTimer>
+
+namespace varnok::test {
+
+// Answers every modal message box that opens while it lives, as a user pressing OK would,
+// and records what each one said.
+class MessageCatcher : public QObject {
+    Q_OBJECT
+public:
+    MessageCatcher();
+    QStringList texts;
+    QStringList titles;
+    QList<int> buttonCounts; // buttons each box offered
+    bool okOnly() const;
+
+private:
+    void look();
+    QTimer timer_;
+};
+
+// CPU seconds this process has used.
+double processCpuSeconds();
+
+// Serves window events for `ms` milliseconds.
+void serveEvents(int ms);
+
+} // namespace varnok::test
