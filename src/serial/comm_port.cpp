@@ -202,7 +202,9 @@ QByteArray CommPort::inputBytes() {
     pull();
     if (lost_)
         requireOpen();
-    return inputLen_ > 0 ? port_.read(inputLen_) : port_.readAll();
+    const QByteArray bytes = inputLen_ > 0 ? port_.read(inputLen_) : port_.readAll();
+    totalBytesRead_ += bytes.size();
+    return bytes;
 }
 
 QVariant CommPort::input() {

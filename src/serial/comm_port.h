@@ -86,6 +86,9 @@ public:
     bool dsrHolding();
     bool cdHolding(); // false without failing while closed
 
+    // Bytes handed to the program by input() since this object was made (a diagnostic).
+    qint64 totalBytesRead() const { return totalBytesRead_; }
+
     // The device the present CommPort opens ("" when no device is mapped).
     QString devicePath() const;
 
@@ -118,6 +121,7 @@ private:
     int inputMode_ = 0;
     bool dtrEnable_ = false;
     std::optional<PortError> lost_; // a vanished device, not yet reported
+    qint64 totalBytesRead_ = 0;
 };
 
 } // namespace varnok::serial

@@ -113,6 +113,10 @@ void Form1::receivePass() {
     if (!MSComm1->portOpen() || Rec_Data_Manual) {
         autoActive_ = false; // the loop ends silently
         autoTick_->stop();
+        // A port closed under the window (its device vanished and another handler already
+        // reported it) takes the window back to its closed state.
+        if (!MSComm1->portOpen() && Port_Opened)
+            enterClosedState();
         return;
     }
     inPass_ = true;
