@@ -1,0 +1,87 @@
+#!/usr/bin/env bash
+# A bench with no hardware: builds what is missing, starts two simulated devices on
+# pseudo-terminals (a Modbus I/O module and an N500 console) and the terminal with Com1 and
+# Com2 bound to them. Closing the terminal, Ctrl-C or SIGTERM ends the simulators too.
+# Extra arguments go to the terminal, e.g.  scripts/demo.sh -platform offscreen
+#   VARNOK_BUILD_DIR  build directory (default build/)
+#   VARNOK_NO_BUILD=1 use what is in the build directory as it is
+set -euo pipefail
+here=$(cd "$(dirname "$0")/.." && pwd)
+build=${VARNOK_BUILD_DIR:-$here/build}
+
+if [ "${VARNOK_NO_BUILD:-0}" != 1 ]; then
+    "$here/scripts/setup.sh"
+fi
+devsim=$build/tools/devsim/varnok-devsim
+terminal=$build/varnok-binary
+for exe in "$devsim" "$terminal"; do
+    if [ ! -x "$exe" ]; then
+        echo "demo: $exe is missing (is libmodbus-dev installed?)" >&2
+        exit 1
+    fi
+done
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/varnok-demo.XXXXXX")
+pids=()
+
+# Asks every child to stop, gives it 3 s, then kills it; waits for each, so none is left.
+cleanup() {
+    trap - EXIT INT TERM HUP
+    local p i
+    for p in "${pids[@]}"; do kill -TERM "$p" 2>/dev/null || true; done
+    for ((i = 0; i < 30; i++)); do
+        local alive=0
+        for p in "${pids[@]}"; do kill -0 "$p" 2>/dev/null && alive=1; done
+        [ $alive = 0 ] && break
+        sleep 0.1
+    done
+    for p in "${pids[@]}"; do kill -KILL "$p" 2>/dev/null || true; done
+    for p in "${pids[@]}"; do wait "$p" 2>/dev/null || true; done
+    rm -rf "$work"
+}
+trap cleanup EXIT
+trap 'exit 129' HUP
+trap 'exit 130' INT
+trap 'exit 143' TERM
+
+# Starts one simulator and sets $device from the DEVICE line it prints first.
+start_sim() {
+    local name=$1 line= i
+    shift
+    : >"$work/$name.out"
+    "$devsim" "$@" >"$work/$name.out" &
+    pids+=($!)
+    for ((i = 0; i < 100; i++)); do
+        IFS= read -r line <"$work/$name.out" || line=
+        if [[ $line == DEVICE\ * ]]; then
+            device=${line#DEVICE }
+            return 0
+        fi
+        kill -0 "${pids[-1]}" 2>/dev/null || break
+        sleep 0.05
+    done
+    echo "demo: the $name simulator did not start" >&2
+    exit 1
+}
+
+device=
+start_sim modbus --mode modbus --slave-id 1
+modbus_dev=$device
+start_sim n500 --mode n500
+n500_dev=$device
+
+cat <<EOF
+Varnok_Binary demo bench
+  Com1 = $modbus_dev  Modbus RTU I/O module, station 1
+         choose Com1, "Open COM", then the Modbus "Send " (e.g. 1 3 0 0 0 1); "Binary" shows the reply in hex
+  Com2 = $n500_dev  N500 network console
+         choose Com2, "Open COM", "Set_Net", then "GET"
+The simulators log every request they answer below. Close the terminal to end the demo.
+EOF
+
+"$terminal" --port "Com1=$modbus_dev" --port "Com2=$n500_dev" "$@" &
+terminal_pid=$!
+pids+=("$terminal_pid")
+status=0
+wait "$terminal_pid" || status=$?
+exit $status
