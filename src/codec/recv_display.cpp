@@ -50,11 +50,19 @@ AutoPass autoReceivePass(std::int64_t displayLength, std::int32_t base, bool sho
 ManualAppend manualReceiveAppend(std::int64_t displayLength, std::int64_t chunkLength,
                                  std::int32_t base) {
     const std::int64_t before = std::max<std::int64_t>(displayLength, 0);
-    const std::int64_t after = before + std::max<std::int64_t>(chunkLength, 0);
+    const std::int64_t chunk = std::max<std::int64_t>(chunkLength, 0);
+    // A sum past 64 bits could never fit the 32-bit counters either.
+    if (chunk > std::numeric_limits<std::int64_t>::max() - before) {
+        throw Overflow();
+    }
+    const std::int64_t after = before + chunk;
     ManualAppend m;
     m.dropFront = std::max<std::int64_t>(after - kManualDisplayCap, 0);
     const std::int64_t shown = after - m.dropFront;
     // What scrolls off the front still counts: it moves into the base.
+    if (m.dropFront > kInt32Max - static_cast<std::int64_t>(base)) {
+        throw Overflow();
+    }
     m.base = toInt32(static_cast<std::int64_t>(base) + m.dropFront);
     m.recvLength = toInt32(shown);
     m.total = toInt32(static_cast<std::int64_t>(m.base) + shown);

@@ -202,6 +202,11 @@ void TestRecvDisplay::manualOverflow() {
     QVERIFY_THROWS_EXCEPTION(Overflow, manualReceiveAppend(kManualDisplayCap, 10, INT_MAX - 5));
     const ManualAppend m = manualReceiveAppend(0, 5, INT_MAX - 5);
     QCOMPARE(m.total, INT_MAX);
+    // Lengths whose sum is past 64 bits (found by fuzz_recv_display): refused, not wrapped.
+    QVERIFY_THROWS_EXCEPTION(Overflow,
+                             manualReceiveAppend(6926536231198728997LL, 2676586236095037440LL, 0));
+    QVERIFY_THROWS_EXCEPTION(Overflow, manualReceiveAppend(LLONG_MAX, LLONG_MAX, INT_MIN));
+    QVERIFY_THROWS_EXCEPTION(Overflow, manualReceiveAppend(0, LLONG_MAX, 16722431));
 }
 
 QTEST_APPLESS_MAIN(TestRecvDisplay)
