@@ -1,6 +1,7 @@
 #pragma once
 // The N500 network settings dialog: reads and writes address, mask and gateway through the
 // device's serial console, borrowing the main window's port input while it is open.
+#include <QPointer>
 #include <QWidget>
 #include <array>
 
@@ -16,7 +17,8 @@ class Form1;
 
 class SETNET_Form : public QWidget {
     Q_OBJECT
-public:
+  public:
+    // A top-level window with no owner; loading it takes the port's input from `main`.
     explicit SETNET_Form(Form1* main);
     ~SETNET_Form() override;
 
@@ -37,8 +39,19 @@ public:
     void Cmd_Default_Click();
     void Cmd_Exit_Click();
 
-private:
-    Form1* main_;
+    // False once the window was closed (by "Exit" or otherwise); it is then deleted soon.
+    bool isLoaded() const { return loaded_; }
+
+  protected:
+    void closeEvent(QCloseEvent* event) override;
+
+  private:
+    void buildControls();
+    // One console exchange; false (after one message) when the port refused.
+    bool exchange(const QString& command, int pauseMs, const QString& what);
+
+    QPointer<Form1> main_;
+    bool loaded_ = true;
 };
 
 } // namespace varnok
