@@ -81,12 +81,11 @@ void Form1::Command12_Click() {
 }
 
 void Form1::Timer2_Timer() {
-    // Ticks that come while a failed send's message is open neither send nor stack messages.
+    // A failed send's message may be open (this loop runs nested in it): skip the tick; after
+    // OK the next tick tries again.
     if (!Auto_Send || autoSendMessageOpen_)
         return;
-    autoSendMessageOpen_ = true;
     Command5_Click();
-    autoSendMessageOpen_ = false;
 }
 
 } // namespace varnok
