@@ -61,7 +61,11 @@ Form1::Form1(std::unique_ptr<serial::CommPort> port, QWidget* parent) : QWidget(
     connect(cmdSend, &QPushButton::clicked, this, &Form1::cmdSend_Click);
     connect(cmdClearSendReceive, &QPushButton::clicked, this, &Form1::cmdClearSendReceive_Click);
     connect(cboFunction, &QComboBox::currentIndexChanged, this, &Form1::cboFunction_Click);
+    // Choosing the item already shown is a choice too: it brings its explanation back.
+    connect(cboFunction, &QComboBox::activated, this, &Form1::cboFunction_Click);
     connect(cboFunction, &QComboBox::editTextChanged, this, &Form1::cboFunction_Change);
+    // Leaving the text field would pick the item whose text it matches: only the list chooses.
+    disconnect(cboFunction->lineEdit(), &QLineEdit::editingFinished, cboFunction, nullptr);
 
     connect(Cmd_SetNet, &QPushButton::clicked, this, &Form1::Cmd_SetNet_Click);
 

@@ -11,6 +11,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTimer>
+#include <limits>
 
 #include "main_window/form1.h"
 
@@ -178,6 +179,8 @@ void Form1::buildControls() {
                                             {tw(2100), tw(210), tw(675), tw(450)});
     txtString = make<QLineEdit>(Frame5, "txtString", name("1 4 0 0 0 1"),
                                 {tw(240), tw(735), tw(2535), tw(285) + 3});
+    // A long pasted list is refused whole by the builder, never cut short by the box.
+    txtString->setMaxLength(std::numeric_limits<int>::max());
     txtSend = make<QPlainTextEdit>(Frame5, "txtSend", QString(),
                                    {tw(240), tw(1080), tw(2535), tw(2595)});
     txtSend->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
@@ -186,6 +189,8 @@ void Form1::buildControls() {
                                   {tw(3000), tw(240), tw(4455), tw(315) + 3});
     cboFunction->setEditable(true);
     cboFunction->setInsertPolicy(QComboBox::NoInsert);
+    // No completion: typed text must never turn into a choice of its own.
+    cboFunction->setCompleter(nullptr);
     cboFunction->setEditText(name("Modbus Function"));
     txtExplanation = make<QPlainTextEdit>(Frame5, "txtExplanation", QString(),
                                           {tw(3000), tw(720), tw(4455), tw(2925)});

@@ -2,6 +2,7 @@
 #include <QComboBox>
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QScrollBar>
 #include <QTextCursor>
 
 #include "codec/recv_display.h"
@@ -30,16 +31,18 @@ void Form1::cmdSend_Click() {
     if (!MSComm1->portOpen())
         return;
     try {
-        const modbus::RtuFrame f =
-            modbus::Build_RTU_Frame(txtString->text().toStdU16String());
+        const modbus::RtuFrame f = modbus::Build_RTU_Frame(txtString->text().toStdU16String());
         const QByteArray bytes(reinterpret_cast<const char*>(f.frame.data()),
                                static_cast<qsizetype>(f.frame.size()));
         MSComm1->output(bytes);
         const std::string line = codec::hexDisplay(f.frame.data(), f.frame.size());
+        // The document turns CR LF into one line break: every frame stays on its own line.
         QTextCursor end(txtSend->document());
         end.movePosition(QTextCursor::End);
         end.insertText(QString::fromLatin1(line.data(), static_cast<qsizetype>(line.size())) +
                        QStringLiteral("\r\n"));
+        // The newest frame in view, without moving the user's caret.
+        txtSend->verticalScrollBar()->setValue(txtSend->verticalScrollBar()->maximum());
     } catch (const TypeMismatch&) {
         showMessage(this, QStringLiteral("Please send binary data !!"));
     } catch (const Overflow&) {
@@ -65,7 +68,10 @@ void Form1::cboFunction_Click() {
 }
 
 void Form1::cboFunction_Change() {
-    const int index = cboFunction->currentIndex();
+    // Text typed over the chosen item selects nothing: the explanation stays as it is.
+    int index = cboFunction->currentIndex();
+    if (index >= 0 && cboFunction->currentText() != cboFunction->itemText(index))
+        index = -1;
     if (index < 0 || index >= modbus::kFunctionCount)
         return;
     txtExplanation->setPlainText(QString::fromStdString(modbus::functionExplanation(index)));
