@@ -85,6 +85,8 @@ void Form1::Command7_Click() {
 void Form1::enterClosedState() {
     Auto_Send = false;
     Port_Opened = false;
+    autoActive_ = false; // nothing left for auto receive to wait for
+    autoTick_->stop();
     Command1->setEnabled(true);
     Command7->setEnabled(false);
     Command2->setEnabled(false);

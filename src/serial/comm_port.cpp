@@ -7,6 +7,7 @@
 #include "serial/settings_text.h"
 
 #ifndef _WIN32
+#include <poll.h>
 #include <sys/ioctl.h>
 #endif
 
@@ -262,6 +263,18 @@ void CommPort::onError(QSerialPort::SerialPortError error) {
     }
     if (!port_.isOpen() || lost_)
         return;
+#ifndef _WIN32
+    // A read that found nothing (another pass took the bytes between the poll and the
+    // notifier) is also reported as a read error; only a hung-up descriptor means the device
+    // is gone.
+    if (error == QSerialPort::ReadError) {
+        pollfd p{static_cast<int>(port_.handle()), POLLIN, 0};
+        if (::poll(&p, 1, 0) >= 0 && !(p.revents & (POLLHUP | POLLERR | POLLNVAL))) {
+            port_.clearError();
+            return;
+        }
+    }
+#endif
     // The device is gone: close now, before the notifier storms, and report it once.
     lost_.emplace(kErrDeviceLost,
                   "The device " + port_.portName().toStdString() + " is no longer available (" +
