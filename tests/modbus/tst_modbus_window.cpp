@@ -11,6 +11,7 @@
 #include <QTest>
 
 #include <cstdint>
+#include <memory>
 
 #include "main_window/form1.h"
 #include "serial/port_map.h"
@@ -367,6 +368,28 @@ class TstModbusWindow : public QObject {
         QCOMPARE(f.txtSend->toPlainText(), logBefore);
         QCOMPARE(f.txtString->text(), list);
         QVERIFY(f.Port_Opened);
+    }
+
+    void portFailureShowsItsOwnText() {
+        auto pty = std::make_unique<PtyPair>();
+        serial::bindPort(1, pty->slavePath().toStdString());
+        Form1 f;
+        f.show();
+        QTest::mouseClick(f.Command1, Qt::LeftButton);
+        QVERIFY(f.Port_Opened);
+        MessageCatcher messages;
+        pty->closeMaster(); // unplugged; the window has not looked at the port since
+        f.cmdSend_Click();
+        QTRY_VERIFY(!messages.texts.isEmpty());
+        test::serveEvents(200);
+        // The port's own description, once; nothing logged; the window sees the port closed.
+        QCOMPARE(messages.texts.size(), 1);
+        QVERIFY2(messages.texts[0].contains(QLatin1String("no longer available")),
+                 qPrintable(messages.texts[0]));
+        QVERIFY(messages.okOnly());
+        QCOMPARE(f.txtSend->toPlainText(), QString());
+        QTRY_VERIFY(!f.Port_Opened);
+        QVERIFY(f.Command1->isEnabled());
     }
 
     void catalogueAtStartUp() {
