@@ -208,6 +208,7 @@ void Form1::buildControls() {
     Timer1->setObjectName(name("Timer1"));
     Timer2 = new QTimer(this);
     Timer2->setObjectName(name("Timer2"));
+    Timer2->setTimerType(Qt::PreciseTimer); // auto-send keeps the period typed, not +-5%
     Timer3 = new QTimer(this);
     Timer3->setObjectName(name("Timer3"));
 
