@@ -1,29 +1,129 @@
 // Grabs the real windows to PNG files, so that the README's pictures can be remade:
-//   varnok-screenshots OUTDIR
+//   varnok-screenshots OUTDIR [--modbus DEVICE] [--n500 DEVICE]
+// main_window.png always; modbus_exchange.png with a Modbus device (varnok-devsim --static)
+// and n500_dialog.png with an N500 console. tools/make-screenshots.sh starts both devices.
+// The windows are driven as a user would: real clicks and keys, replies awaited.
 #include <QApplication>
+#include <QComboBox>
 #include <QDir>
+#include <QLineEdit>
 #include <QPixmap>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTest>
 #include <QTimer>
 #include <cstdio>
 
 #include "main_window/form1.h"
+#include "netsetting/setnet_form.h"
+#include "serial/port_map.h"
+
+namespace {
+
+QString g_out;
+
+bool save(QWidget& w, const char* name) {
+    const QString file = g_out + QLatin1Char('/') + QLatin1String(name);
+    if (!w.grab().save(file, "PNG")) {
+        std::fprintf(stderr, "varnok-screenshots: cannot write %s\n", qPrintable(file));
+        return false;
+    }
+    std::printf("%s\n", qPrintable(file));
+    return true;
+}
+
+bool fail(const char* what) {
+    std::fprintf(stderr, "varnok-screenshots: %s\n", what);
+    return false;
+}
+
+// A shown main window whose start-up tick has come, as a user first sees it.
+void settle(varnok::Form1& f) {
+    f.show();
+    (void)QTest::qWaitForWindowExposed(&f);
+    (void)QTest::qWaitFor([&f] { return !f.Timer3->isActive(); }, 3000);
+}
+
+bool mainWindow() {
+    varnok::Form1 f;
+    settle(f);
+    return save(f, "main_window.png");
+}
+
+// Com1 on the I/O module: open, show replies in hex, send two requests, wait for both.
+bool modbusExchange(const QString& device) {
+    varnok::serial::bindPort(1, device.toStdString());
+    varnok::Form1 f;
+    settle(f);
+    f.Combo1->setCurrentIndex(0);
+    QTest::mouseClick(f.Command1, Qt::LeftButton);
+    if (!f.Port_Opened)
+        return fail("Com1 did not open");
+    QTest::mouseClick(f.btn_Receive_Binary, Qt::LeftButton);
+    f.cboFunction->setCurrentIndex(3); // FC4, the request sent last
+    // Holding register 0, then four input registers (0x3000.. in --static mode).
+    const QString requests[] = {QStringLiteral("1 3 0 0 0 1"), QStringLiteral("1 4 0 0 0 4")};
+    const int replyChars = (7 + 13) * 3; // "XX " per byte
+    for (const QString& request : requests) {
+        f.txtString->selectAll();
+        QTest::keyClicks(f.txtString, request);
+        QTest::mouseClick(f.cmdSend, Qt::LeftButton);
+        QTest::qWait(150);
+    }
+    const bool replied =
+        QTest::qWaitFor([&f] { return f.Text3->toPlainText().size() >= replyChars; }, 5000);
+    const bool ok = replied ? save(f, "modbus_exchange.png") : fail("no Modbus reply");
+    QTest::mouseClick(f.Command7, Qt::LeftButton);
+    return ok;
+}
+
+// Com2 on the N500 console: open, "Set_Net", "GET".
+bool n500Dialog(const QString& device) {
+    varnok::serial::bindPort(2, device.toStdString());
+    varnok::Form1 f;
+    settle(f);
+    f.Combo1->setCurrentIndex(1);
+    QTest::mouseClick(f.Command1, Qt::LeftButton);
+    if (!f.Port_Opened)
+        return fail("Com2 did not open");
+    QTest::mouseClick(f.Cmd_SetNet, Qt::LeftButton);
+    varnok::SETNET_Form* d = f.netSettingForm();
+    if (!d)
+        return fail("the N500 dialog did not open");
+    (void)QTest::qWaitForWindowExposed(d);
+    QTest::mouseClick(d->Cmd_GET, Qt::LeftButton);
+    const bool filled = !d->IP[0]->text().isEmpty() && !d->Gateway[3]->text().isEmpty();
+    const bool ok = filled ? save(*d, "n500_dialog.png") : fail("\"GET\" left the boxes empty");
+    QTest::mouseClick(d->Cmd_Exit, Qt::LeftButton);
+    QTest::mouseClick(f.Command7, Qt::LeftButton);
+    return ok;
+}
+
+} // namespace
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
-    const QString out = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral(".");
-    QDir().mkpath(out);
-
-    varnok::Form1 window;
-    window.show();
-    QTimer::singleShot(700, &window, [&] {
-        const QString file = out + QStringLiteral("/main_window.png");
-        if (!window.grab().save(file)) {
-            std::fprintf(stderr, "cannot write %s\n", qPrintable(file));
-            QCoreApplication::exit(1);
-            return;
+    const QStringList args = QApplication::arguments();
+    QString modbus, n500;
+    g_out = QStringLiteral(".");
+    for (qsizetype i = 1; i < args.size(); ++i) {
+        if (args[i] == QLatin1String("--modbus") && i + 1 < args.size())
+            modbus = args[++i];
+        else if (args[i] == QLatin1String("--n500") && i + 1 < args.size())
+            n500 = args[++i];
+        else if (!args[i].startsWith(QLatin1Char('-')))
+            g_out = args[i];
+        else {
+            std::fprintf(stderr, "usage: varnok-screenshots OUTDIR [--modbus DEV] [--n500 DEV]\n");
+            return 2;
         }
-        std::printf("%s\n", qPrintable(file));
-        QCoreApplication::exit(0);
-    });
-    return QApplication::exec();
+    }
+    QDir().mkpath(g_out);
+
+    bool ok = mainWindow();
+    if (!modbus.isEmpty())
+        ok = modbusExchange(modbus) && ok;
+    if (!n500.isEmpty())
+        ok = n500Dialog(n500) && ok;
+    return ok ? 0 : 1;
 }
