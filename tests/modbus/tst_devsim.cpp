@@ -118,6 +118,8 @@ class TestDevsim : public QObject {
     void stopsCleanly();
     void badOptions_data();
     void badOptions();
+    void logsEachRequest_data();
+    void logsEachRequest();
     void libmodbusMasterFramesMatchBuilder();
 };
 
@@ -287,6 +289,47 @@ void TestDevsim::badOptions() {
     QVERIFY(p.waitForFinished(5000));
     QCOMPARE(p.exitCode(), exitCode);
     QVERIFY(!p.readAllStandardOutput().startsWith("DEVICE"));
+}
+
+void TestDevsim::logsEachRequest_data() {
+    QTest::addColumn<QString>("mode");
+    QTest::addColumn<QList<QByteArray>>("requests");
+    QTest::addColumn<QByteArrayList>("logLines");
+    QTest::newRow("modbus, hex") << "modbus"
+                                 << QList<QByteArray>{frameOf(u"1 3 0 0 0 1"),
+                                                      frameOf(u"1 6 0 1 0 5")}
+                                 << QByteArrayList{"modbus 01 03 00 00 00 01 84 0A -> 7 bytes",
+                                                   "modbus 01 06 00 01 00 05 18 09 -> 8 bytes"};
+    QTest::newRow("console, text")
+        << "n500" << QList<QByteArray>{"ip\r", "mask 255.255.0.0\r", "reboot\r"}
+        << QByteArrayList{"n500 \"ip\" -> \"IP=10.0.0.7\"", "n500 \"mask 255.255.0.0\" -> \"OK\"",
+                          "n500 \"reboot\" -> \"Unknown command\""};
+}
+
+// One line on stderr per request answered, between the start and stop lines.
+void TestDevsim::logsEachRequest() {
+    QFETCH(QString, mode);
+    QFETCH(QList<QByteArray>, requests);
+    QFETCH(QByteArrayList, logLines);
+    QProcess p;
+    p.start(QStringLiteral(VARNOK_DEVSIM), {"--mode", mode});
+    QVERIFY(p.waitForStarted(5000));
+    while (!p.canReadLine())
+        QVERIFY(p.waitForReadyRead(5000));
+    const QByteArray device = p.readLine().trimmed().mid(7);
+    const int fd = openRaw(device);
+    QVERIFY(fd >= 0);
+    for (const QByteArray& request : requests) {
+        QVERIFY(writeBytes(fd, request));
+        QVERIFY(!readFor(fd, 300).isEmpty());
+    }
+    ::close(fd);
+    QVERIFY(::kill(static_cast<pid_t>(p.processId()), SIGTERM) == 0);
+    QVERIFY(p.waitForFinished(2000));
+    const QByteArrayList lines = p.readAllStandardError().trimmed().split('\n');
+    QByteArrayList expected{"varnok-devsim: " + mode.toLatin1() + " mode on " + device};
+    expected << logLines << "varnok-devsim: stopped";
+    QCOMPARE(lines, expected);
 }
 
 // Property: for random requests, the frame libmodbus puts on the line equals the frame
