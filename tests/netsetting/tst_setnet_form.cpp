@@ -11,7 +11,9 @@
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
+#include <chrono>
 #include <memory>
+#include <thread>
 
 #include "main_window/form1.h"
 #include "netsetting/console_exchange.h"
@@ -541,8 +543,35 @@ class TstSetnetForm : public QObject {
         serveEvents(300);
         QCOMPARE(catcher.texts.size(), 1);
         QVERIFY(catcher.texts[0].startsWith(QLatin1String("GET")));
+        QVERIFY2(catcher.texts[0].contains(QLatin1String("no longer available")),
+                 qPrintable(catcher.texts[0]));
         QVERIFY(catcher.okOnly());
         QVERIFY(f->Command1->isVisible() && f->Command1->isEnabled());
+    }
+
+    void deviceVanishesDuringThePause() {
+        PtyPair pty;
+        MessageCatcher catcher;
+        auto f = openMain(pty.slavePath());
+        SETNET_Form* d = openDialog(*f);
+        // Unplugged while the thread sleeps: nothing of ours runs until the pause is over.
+        std::thread unplug([&pty] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            pty.closeMaster();
+        });
+        QTest::mouseClick(d->Cmd_GET, Qt::LeftButton);
+        unplug.join();
+        QTRY_VERIFY(!f->Port_Opened);
+        serveEvents(300);
+        QCOMPARE(catcher.texts.size(), 1); // told once, by whichever side met it first
+        QVERIFY2(catcher.texts[0].contains(QLatin1String("no longer available")),
+                 qPrintable(catcher.texts[0]));
+        // The program goes on: the dialog still answers, and a GET now says why it cannot.
+        QTest::mouseClick(d->Cmd_Default, Qt::LeftButton);
+        QCOMPARE(d->IP[0]->text(), QStringLiteral("192"));
+        QTest::mouseClick(d->Cmd_GET, Qt::LeftButton);
+        QCOMPARE(catcher.texts.size(), 2);
+        QVERIFY(catcher.texts[1].contains(QLatin1String("port is not open")));
     }
 
     void dialogDeletedWhileDraining() {
