@@ -152,6 +152,7 @@ private:
     void scheduleReceivePass();
     void receivePass();
     void appendToDisplay(const QString& chunk);
+    void appendManual(const QString& chunk, std::int64_t dropFront); // keeps the manual cap
     void clearDisplay();
     void setFrame1Caption();
 

@@ -10,6 +10,8 @@
 #include <QPlainTextEdit>
 #include <QTextCursor>
 #include <QTimer>
+#include <algorithm>
+#include <limits>
 
 #include "codec/recv_display.h"
 #include "main_window/form1.h"
@@ -32,10 +34,10 @@ QString hexChunk(const QByteArray& bytes) {
 } // namespace
 
 void Form1::setFrame1Caption() {
-    Frame1->setTitle(QStringLiteral("Varnok_RECV ( %1 )( %2 Mode )")
-                         .arg(Rec_Data_Manual ? QStringLiteral("Manual-Recv")
-                                              : QStringLiteral("Auto-Recv"),
-                              Recive_Binary ? QStringLiteral("Binary") : QStringLiteral("ASCII")));
+    Frame1->setTitle(
+        QStringLiteral("Varnok_RECV ( %1 )( %2 Mode )")
+            .arg(Rec_Data_Manual ? QStringLiteral("Manual-Recv") : QStringLiteral("Auto-Recv"),
+                 Recive_Binary ? QStringLiteral("Binary") : QStringLiteral("ASCII")));
 }
 
 void Form1::clearDisplay() {
@@ -50,42 +52,60 @@ void Form1::appendToDisplay(const QString& chunk) {
     end.insertText(chunk);
 }
 
+void Form1::appendManual(const QString& chunk, std::int64_t dropFront) {
+    if (dropFront <= 0) {
+        appendToDisplay(chunk);
+        return;
+    }
+    // Over the cap: keep the tail. The widget folds CR LF into one break, so its positions are
+    // not ours; it is refilled from the kept text.
+    if (dropFront >= text3Data_.size()) {
+        text3Data_ = chunk.mid(static_cast<qsizetype>(dropFront - text3Data_.size()));
+    } else {
+        text3Data_.remove(0, static_cast<qsizetype>(dropFront));
+        text3Data_ += chunk;
+    }
+    Text3->setPlainText(text3Data_);
+}
+
 void Form1::Command2_Click() {
     Rec_Data_Manual = true;
     setFrame1Caption();
     try {
         if (MSComm1->inBufferCount() < 1)
             return;
-        QString chunk;
-        codec::ManualAppend r;
+        // Bytes, not the mode-dependent variant: the display rule follows Recive_Binary even
+        // in the instant the network dialog has set it and not yet switched the port.
+        const QByteArray bytes = MSComm1->inputBytes();
+        const QString chunk = Recive_Binary ? hexChunk(bytes) : QString::fromLatin1(bytes);
+        const std::int64_t over = text3Data_.size() + chunk.size() - codec::kManualDisplayCap;
         if (Recive_Binary) {
-            chunk = hexChunk(MSComm1->input().toByteArray());
-            // The display keeps a bounded tail; counters are not touched in binary mode.
-            r.dropFront = std::max<std::int64_t>(
-                0, text3Data_.size() + chunk.size() - codec::kManualDisplayCap);
-        } else {
-            chunk = MSComm1->input().toString();
+            // Counters are not touched in binary mode, but what scrolls off still belongs to
+            // the total that a later text read shows.
+            const std::int64_t base = Recv_Total_Base + std::max<std::int64_t>(over, 0);
+            appendManual(chunk, over);
+            if (base > std::numeric_limits<std::int32_t>::max())
+                throw Overflow();
+            Recv_Total_Base = static_cast<std::int32_t>(base);
+            return;
+        }
+        codec::ManualAppend r;
+        try {
             r = codec::manualReceiveAppend(text3Data_.size(), chunk.size(), Recv_Total_Base);
+        } catch (const Overflow&) {
+            appendManual(chunk, over); // what was read is shown; only the count failed
+            throw;
         }
-        if (r.dropFront > 0) {
-            QString kept = text3Data_ + chunk;
-            kept.remove(0, static_cast<qsizetype>(r.dropFront));
-            text3Data_ = kept;
-            Text3->setPlainText(text3Data_);
-        } else {
-            appendToDisplay(chunk);
-        }
-        if (!Recive_Binary) {
-            Recv_Length->setText(QString::number(r.recvLength));
-            txt_TotalRecvLen->setText(QString::number(r.total));
-            Recv_Total_Base = r.base;
-        }
+        appendManual(chunk, r.dropFront);
+        Recv_Length->setText(QString::number(r.recvLength));
+        txt_TotalRecvLen->setText(QString::number(r.total));
+        Recv_Total_Base = r.base;
     } catch (const Failure& e) {
+        if (!MSComm1->portOpen() && Port_Opened)
+            enterClosedState();
         showMessage(this, QStringLiteral("ManualRecv => ErrCode=%1; ErrMsg=%2")
                               .arg(e.number())
                               .arg(QString::fromStdString(e.description())));
-        if (!MSComm1->portOpen() && Port_Opened)
-            enterClosedState();
     }
 }
 
@@ -123,11 +143,19 @@ void Form1::receivePass() {
     try {
         if (MSComm1->inBufferCount() != 0) {
             MSComm1->setInputLen(0);
-            const QVariant in = MSComm1->input();
-            const QString chunk = Recive_Binary ? hexChunk(in.toByteArray()) : in.toString();
-            const codec::AutoPass r =
-                codec::autoReceivePass(text3Data_.size() + chunk.size(), Recv_Total_Base,
-                                       chk_RecvShowData->isChecked(), Recv_Show_Limit);
+            const QByteArray bytes = MSComm1->inputBytes();
+            const QString chunk = Recive_Binary ? hexChunk(bytes) : QString::fromLatin1(bytes);
+            const std::int64_t length = text3Data_.size() + chunk.size();
+            codec::AutoPass r;
+            try {
+                r = codec::autoReceivePass(length, Recv_Total_Base, chk_RecvShowData->isChecked(),
+                                           Recv_Show_Limit);
+            } catch (const Overflow&) {
+                // The chunk was read: it stays on display; only the total could not be kept.
+                appendToDisplay(chunk);
+                Recv_Length->setText(QString::number(length));
+                throw;
+            }
             if (r.clearDisplay) {
                 // Emptied in this same pass: the chunk need not be laid out at all.
                 clearDisplay();

@@ -7,6 +7,7 @@
 #include <QPushButton>
 
 #include "main_window/form1.h"
+#include "main_window/message_box.h"
 
 namespace varnok {
 
@@ -43,13 +44,19 @@ void Form1::Command3_Click() {
 }
 
 void Form1::Command4_Click() {
-    // With the port closed there is nothing to discard: the click does nothing.
+    // A closed port holds no input: the click does nothing and says nothing.
     if (!MSComm1->portOpen())
         return;
     try {
         MSComm1->setInBufferCount(0);
-    } catch (const Failure&) {
-        // A vanished device is reported by the receive side; nothing to add here.
+    } catch (const Failure& e) {
+        // Only a device that vanished fails here, and this click is the first to learn of it:
+        // swallowing the failure would leave the window open on a dead port.
+        if (!MSComm1->portOpen() && Port_Opened)
+            enterClosedState();
+        showMessage(this, QStringLiteral("ErrCode=%1; ErrMsg=%2")
+                              .arg(e.number())
+                              .arg(QString::fromStdString(e.description())));
     }
 }
 

@@ -1,0 +1,33 @@
+#pragma once
+// A real port whose modem lines the test plays: data still flows over the bound device (a
+// pseudo-terminal has no CTS, DSR, DCD or DTR), while the lines are what the test sets and
+// every DTR change is recorded the moment the port layer applies it, open or closed.
+#include <QList>
+
+#include "serial/comm_port.h"
+
+namespace varnok::test {
+
+class FakeLinesPort : public serial::CommPort {
+  public:
+    serial::ModemLines lines;   // what the far end asserts
+    bool failLineReads = false; // reading the lines throws, as a refusing driver would
+    int lineReads = 0;          // how often the lines were read
+    QList<bool> dtrApplied;     // every DTR state handed to the line, in order
+
+    static constexpr int kLineReadError = 8099;
+
+  protected:
+    serial::ModemLines readModemLines() override {
+        ++lineReads;
+        if (failLineReads)
+            throw serial::PortError(kLineReadError, "Modem status unreadable");
+        return lines;
+    }
+    void applyDtr(bool asserted) override {
+        dtrApplied << asserted;
+        serial::CommPort::applyDtr(asserted);
+    }
+};
+
+} // namespace varnok::test
