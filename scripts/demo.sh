@@ -32,7 +32,7 @@ cleanup() {
     for ((i = 0; i < 30; i++)); do
         local alive=0
         for p in "${pids[@]}"; do kill -0 "$p" 2>/dev/null && alive=1; done
-        [ $alive = 0 ] && break
+        [ "$alive" = 0 ] && break
         sleep 0.1
     done
     for p in "${pids[@]}"; do kill -KILL "$p" 2>/dev/null || true; done
@@ -46,7 +46,7 @@ trap 'exit 143' TERM
 
 # Starts one simulator and sets $device from the DEVICE line it prints first.
 start_sim() {
-    local name=$1 line= i
+    local name=$1 line='' i
     shift
     : >"$work/$name.out"
     "$devsim" "$@" >"$work/$name.out" &

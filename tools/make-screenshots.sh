@@ -34,7 +34,7 @@ trap 'exit 143' TERM
 
 # Starts one simulator and sets $device from the DEVICE line it prints first.
 start_sim() {
-    local name=$1 line= i
+    local name=$1 line='' i
     shift
     : >"$work/$name.out"
     "$devsim" "$@" >"$work/$name.out" 2>"$work/$name.log" &
