@@ -25,6 +25,14 @@ QString boolText(bool b) {
     return b ? QStringLiteral("True") : QStringLiteral("False");
 }
 
+// A line edit repaints on every setText, same text or not; an idle loop writes these 25 times
+// a second, so an unchanged text is left alone.
+void showLine(QLineEdit* box, bool state) {
+    const QString text = boolText(state);
+    if (box->text() != text)
+        box->setText(text);
+}
+
 QString hexChunk(const QByteArray& bytes) {
     const std::string hex = codec::hexDisplay(reinterpret_cast<const std::uint8_t*>(bytes.data()),
                                               static_cast<std::size_t>(bytes.size()));
@@ -168,9 +176,9 @@ void Form1::receivePass() {
             Recv_Length->setText(QString::number(r.recvLength));
             txt_TotalRecvLen->setText(QString::number(r.total));
         }
-        txt_DSR->setText(boolText(MSComm1->dsrHolding()));
-        txt_CTS->setText(boolText(MSComm1->ctsHolding()));
-        txt_DCD->setText(boolText(MSComm1->cdHolding()));
+        showLine(txt_DSR, MSComm1->dsrHolding());
+        showLine(txt_CTS, MSComm1->ctsHolding());
+        showLine(txt_DCD, MSComm1->cdHolding());
     } catch (const Failure& e) {
         autoActive_ = false;
         autoTick_->stop();

@@ -1,0 +1,338 @@
+// Receive benchmark: the real window offscreen in auto receive on a pseudo-terminal pair.
+//   bench_receive [--seconds N] [--idle-seconds N] [--samples N] [--rate BYTES_PER_S]
+// (0 skips a part)
+// 1. Throughput: a writer thread streams bytes into the device end for N seconds (default 30)
+//    in ASCII and binary mode, "ShowData" on and off; prints the rate, the slowest second, the
+//    bytes read against those sent and the total against the display characters expected.
+// 2. CPU of the process over an idle open port in auto receive (default 10 s).
+// 3. Delay from a byte written at the device end to its text in Text3 (median, p99, max).
+// Exits non-zero when a figure misses its target.
+#include <QApplication>
+#include <QCheckBox>
+#include <QElapsedTimer>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTextDocument>
+#include <QTimer>
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <functional>
+#include <poll.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+#include "main_window/form1.h"
+#include "serial/port_map.h"
+#include "support/pty_pair.h"
+#include "support/test_support.h"
+
+using namespace varnok;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+struct Options {
+    int seconds = 30;
+    int idleSeconds = 10;
+    int samples = 2000;
+    double rate = 0; // bytes a second the writer aims at; 0: as fast as the line takes them
+};
+
+// Writes everything to a non-blocking descriptor, waiting for room.
+bool writeAll(int fd, const char* data, size_t size) {
+    while (size > 0) {
+        const ssize_t n = ::write(fd, data, size);
+        if (n > 0) {
+            data += n;
+            size -= static_cast<size_t>(n);
+            continue;
+        }
+        if (n < 0 && errno != EAGAIN && errno != EINTR)
+            return false;
+        pollfd p{fd, POLLOUT, 0};
+        ::poll(&p, 1, 50);
+    }
+    return true;
+}
+
+void serveUntil(const std::function<bool()>& done, int timeoutMs) {
+    QElapsedTimer t;
+    t.start();
+    while (!done() && t.elapsed() < timeoutMs)
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 20);
+}
+
+std::unique_ptr<Form1> openWindow(test::PtyPair& pty, bool binary, bool showData) {
+    serial::bindPort(1, pty.slavePath().toStdString());
+    auto f = std::make_unique<Form1>();
+    f->show();
+    if (binary)
+        f->btn_Receive_Binary_Click();
+    f->chk_RecvShowData->setChecked(showData);
+    f->Command1_Click();
+    // Past the start-up shot of Timer3, which only repeats the start of auto receive.
+    serveUntil([&] { return !f->Timer3->isActive(); }, 2000);
+    return f;
+}
+
+struct ThroughputResult {
+    qint64 sent = 0;
+    qint64 read = 0;
+    qint64 expectedTotal = 0;
+    qint64 shownTotal = 0;
+    double seconds = 0;
+    double slowestSecond = 0;
+    bool tailMatches = false;
+    bool budgetReached = false; // the writer stopped at the 32-bit total, not at the time
+    QStringList messages;       // any message box the run raised (answered)
+};
+
+ThroughputResult throughput(const Options& o, bool binary, bool showData) {
+    test::PtyPair pty;
+    std::unique_ptr<Form1> f = openWindow(pty, binary, showData);
+    ThroughputResult r;
+    if (!f->Port_Opened)
+        return r;
+    const qint64 read0 = f->MSComm1->totalBytesRead();
+
+    // Every byte value, in an order that repeats only every 64 KiB.
+    std::vector<char> block(65536);
+    for (size_t i = 0; i < block.size(); ++i)
+        block[i] = static_cast<char>((i * 7 + i / 256) & 0xFF);
+    std::atomic<qint64> sent{0};
+    std::atomic<bool> writing{true};
+    // The total is a signed 32-bit counter: a fast line fills it within a run in binary mode
+    // (three characters a byte), so the writer stops short of it.
+    const qint64 budget = 2000000000LL / (binary ? 3 : 1);
+    test::MessageCatcher messages;
+    const int fd = pty.masterFd();
+    const auto start = Clock::now();
+    std::thread writer([&] {
+        const auto end = start + std::chrono::seconds(o.seconds);
+        size_t at = 0;
+        while (Clock::now() < end && sent.load() + 4096 <= budget) {
+            const size_t n = 4096;
+            if (o.rate > 0) {
+                const double due =
+                    static_cast<double>(sent.load()) / o.rate; // seconds into the run
+                const auto when = start + std::chrono::duration_cast<Clock::duration>(
+                                              std::chrono::duration<double>(due));
+                std::this_thread::sleep_until(when);
+            }
+            if (!writeAll(fd, block.data() + at, n))
+                break;
+            sent += static_cast<qint64>(n);
+            at = (at + n) % block.size();
+        }
+        writing = false;
+    });
+
+    // Per-second progress, to find the slowest second.
+    double slowest = 1e18;
+    qint64 lastRead = read0;
+    auto lastAt = Clock::now();
+    QTimer second;
+    QObject::connect(&second, &QTimer::timeout, [&] {
+        const auto now = Clock::now();
+        const qint64 nowRead = f->MSComm1->totalBytesRead();
+        const double dt = std::chrono::duration<double>(now - lastAt).count();
+        if (writing && dt > 0.5)
+            slowest = std::min(slowest, static_cast<double>(nowRead - lastRead) / dt);
+        lastRead = nowRead;
+        lastAt = now;
+    });
+    second.start(1000);
+
+    serveUntil([&] { return !writing && f->MSComm1->totalBytesRead() - read0 >= sent; },
+               (o.seconds + 60) * 1000);
+    const auto stop = Clock::now();
+    writer.join();
+    second.stop();
+    QCoreApplication::processEvents(); // the last pass's labels
+
+    r.sent = sent;
+    r.read = f->MSComm1->totalBytesRead() - read0;
+    r.seconds = std::chrono::duration<double>(stop - start).count();
+    r.slowestSecond = slowest > 1e17 ? 0 : slowest;
+    r.expectedTotal = r.sent * (binary ? 3 : 1);
+    r.shownTotal = f->txt_TotalRecvLen->text().toLongLong();
+
+    // What is on display is the tail of what was sent, in its display form.
+    const qint64 shown = f->receiveDisplayLength();
+    const qint64 tailBytes = binary ? shown / 3 : shown;
+    QByteArray tail;
+    for (qint64 i = r.sent - tailBytes; i < r.sent; ++i)
+        tail.append(block[static_cast<size_t>(i % static_cast<qint64>(block.size()))]);
+    QString expect =
+        binary ? QString::fromLatin1(tail.toHex(' ').toUpper() + (tail.isEmpty() ? "" : " "))
+               : QString::fromLatin1(tail);
+    expect.replace(QLatin1String("\r\n"), QString(QChar::ParagraphSeparator));
+    expect.replace(QLatin1Char('\r'), QChar::ParagraphSeparator);
+    expect.replace(QLatin1Char('\n'), QChar::ParagraphSeparator);
+    r.tailMatches = f->Text3->document()->toRawText() == expect;
+    r.messages = messages.texts;
+    r.budgetReached = r.sent + 4096 > budget;
+    f->Command7_Click();
+    return r;
+}
+
+double cpuPercentOver(int seconds) {
+    const double cpu0 = test::processCpuSeconds();
+    const auto t0 = Clock::now();
+    test::serveEvents(seconds * 1000);
+    const double wall = std::chrono::duration<double>(Clock::now() - t0).count();
+    return 100.0 * (test::processCpuSeconds() - cpu0) / wall;
+}
+
+// CPU of the window with the port closed (its own timers only), then open in auto receive.
+std::pair<double, double> idleCpuPercent(const Options& o) {
+    test::PtyPair pty;
+    serial::bindPort(1, pty.slavePath().toStdString());
+    Form1 f;
+    f.show();
+    serveUntil([&] { return !f.Timer3->isActive(); }, 2000);
+    const double closed = cpuPercentOver(o.idleSeconds);
+    f.Command1_Click();
+    if (!f.autoReceiveRunning())
+        return {closed, -1};
+    const double open = cpuPercentOver(o.idleSeconds);
+    f.Command7_Click();
+    return {closed, open};
+}
+
+// Delays in microseconds, sorted.
+std::vector<double> latencies(const Options& o) {
+    test::PtyPair pty;
+    std::unique_ptr<Form1> f = openWindow(pty, false, true);
+    f->Chk_ReadEnLarge->setChecked(true); // 8192 characters: no clearing during the samples
+    std::vector<double> out;
+    if (!f->autoReceiveRunning())
+        return out;
+
+    std::atomic<qint64> writtenAt{0}; // ns on the steady clock, 0 when none is in flight
+    std::atomic<int> seen{0};
+    std::vector<double> delays;
+    delays.reserve(static_cast<size_t>(o.samples));
+    QObject::connect(f->Text3->document(), &QTextDocument::contentsChange, f.get(),
+                     [&](int, int, int added) {
+                         const qint64 w = writtenAt.load();
+                         if (added <= 0 || w == 0)
+                             return;
+                         const qint64 now = Clock::now().time_since_epoch().count();
+                         delays.push_back(static_cast<double>(now - w) / 1000.0);
+                         writtenAt = 0;
+                         ++seen;
+                     });
+    std::atomic<bool> done{false};
+    const int fd = pty.masterFd();
+    std::thread writer([&] {
+        for (int i = 0; i < o.samples; ++i) {
+            const char c = static_cast<char>('A' + i % 26);
+            writtenAt = Clock::now().time_since_epoch().count();
+            writeAll(fd, &c, 1);
+            const auto give = Clock::now() + std::chrono::milliseconds(200);
+            while (seen.load() <= i && Clock::now() < give)
+                std::this_thread::sleep_for(std::chrono::microseconds(200));
+            if (seen.load() <= i) { // lost: counted as the timeout
+                writtenAt = 0;
+                ++seen;
+            }
+            // Irregular gaps, so that samples do not lock onto the 40 ms tick.
+            std::this_thread::sleep_for(std::chrono::microseconds(1000 + (i * 7919) % 4000));
+        }
+        done = true;
+    });
+    serveUntil([&] { return done.load(); }, o.samples * 300 + 5000);
+    writer.join();
+    f->Command7_Click();
+    std::sort(delays.begin(), delays.end());
+    return delays;
+}
+
+double percentile(const std::vector<double>& v, double p) {
+    if (v.empty())
+        return -1;
+    const size_t i = std::min(v.size() - 1, static_cast<size_t>(p * static_cast<double>(v.size())));
+    return v[i];
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    Options o;
+    for (int i = 1; i + 1 < argc; i += 2) {
+        const QByteArray key = argv[i];
+        const double v = std::atof(argv[i + 1]);
+        if (key == "--seconds")
+            o.seconds = static_cast<int>(v);
+        else if (key == "--idle-seconds")
+            o.idleSeconds = static_cast<int>(v);
+        else if (key == "--samples")
+            o.samples = static_cast<int>(v);
+        else if (key == "--rate")
+            o.rate = v;
+        else {
+            std::fprintf(stderr,
+                         "usage: bench_receive [--seconds N] [--idle-seconds N] [--samples N] "
+                         "[--rate BYTES_PER_S]\n");
+            return 2;
+        }
+    }
+    bool ok = true;
+
+    std::printf("Receive throughput, %d s each, writer %s\n", o.seconds,
+                o.rate > 0 ? qPrintable(QString::number(o.rate, 'f', 0) + " B/s") : "unthrottled");
+    std::printf("%-8s %-9s %12s %12s %14s %12s %12s %14s %14s %5s\n", "mode", "ShowData", "bytes/s",
+                "slowest s", "sent", "read", "lost", "total", "expected", "tail");
+    for (bool binary : {false, true}) {
+        for (bool showData : {true, false}) {
+            if (o.seconds <= 0)
+                break;
+            const ThroughputResult r = throughput(o, binary, showData);
+            const double rate = r.seconds > 0 ? static_cast<double>(r.read) / r.seconds : 0;
+            std::printf("%-8s %-9s %12.0f %12.0f %14lld %12lld %12lld %14lld %14lld %5s\n",
+                        binary ? "binary" : "ASCII", showData ? "on" : "off", rate, r.slowestSecond,
+                        static_cast<long long>(r.sent), static_cast<long long>(r.read),
+                        static_cast<long long>(r.sent - r.read),
+                        static_cast<long long>(r.shownTotal),
+                        static_cast<long long>(r.expectedTotal), r.tailMatches ? "ok" : "BAD");
+            if (r.budgetReached)
+                std::printf("  (writer stopped after %.1f s, before the total passed 32 bits)\n",
+                            r.seconds);
+            for (const QString& m : r.messages)
+                std::printf("  message: %s\n", qPrintable(m));
+            std::fflush(stdout);
+            ok = ok && r.messages.isEmpty() && rate >= 2e6 && r.slowestSecond >= 2e6 &&
+                 r.read == r.sent && r.shownTotal == r.expectedTotal && r.tailMatches;
+        }
+    }
+
+    if (o.idleSeconds > 0) {
+        const auto [closed, cpu] = idleCpuPercent(o);
+        std::printf("Idle window, port closed, %d s: %.2f%% of a core\n", o.idleSeconds, closed);
+        std::printf("Idle open port in auto receive, %d s: %.2f%% of a core\n", o.idleSeconds, cpu);
+        ok = ok && cpu >= 0 && cpu < 1.0;
+    }
+
+    if (o.samples > 0) {
+        const std::vector<double> d = latencies(o);
+        std::printf("Byte at the device end to its text in Text3, %zu of %d samples: median %.0f "
+                    "us, p90 %.0f us, p99 %.0f us, max %.0f us\n",
+                    d.size(), o.samples, percentile(d, 0.5), percentile(d, 0.9),
+                    percentile(d, 0.99), d.empty() ? -1.0 : d.back());
+        ok = ok && static_cast<int>(d.size()) == o.samples && percentile(d, 0.99) < 5000;
+    }
+
+    std::printf("%s\n", ok ? "all targets met" : "TARGETS MISSED");
+    return ok ? 0 : 1;
+}
