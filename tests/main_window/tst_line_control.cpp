@@ -39,7 +39,14 @@ struct Rig {
         f = std::make_unique<Form1>(std::move(p));
         f->show();
     }
-    void open() { QTest::mouseClick(f->Command1, Qt::LeftButton); }
+    void open() {
+        QTest::mouseClick(f->Command1, Qt::LeftButton);
+        // Past the start-up shot of Timer3: it would turn a manual read back to auto receive.
+        QElapsedTimer t;
+        t.start();
+        while (f->Timer3->isActive() && t.elapsed() < 3000)
+            QTest::qWait(10);
+    }
 };
 
 // A check box takes clicks on its mark and caption only, not on the rest of its rectangle.

@@ -40,6 +40,11 @@ struct Rig {
         f = std::make_unique<Form1>();
         f->show();
         QTest::mouseClick(f->Command1, Qt::LeftButton);
+        // Past the start-up shot of Timer3: it would turn a manual read back to auto receive.
+        QElapsedTimer t;
+        t.start();
+        while (f->Timer3->isActive() && t.elapsed() < 3000)
+            QTest::qWait(10);
     }
     // Waits until the port holds exactly `n` unread bytes (manual receive).
     bool waitBuffered(int n) {
@@ -506,6 +511,33 @@ class TstReceive : public QObject {
         QCOMPARE(f.receiveDisplayLength(), cap);
         QCOMPARE(f.Recv_Total_Base, 64 + 30);
         QVERIFY(shown(f).endsWith(QStringLiteral("55 55 ")));
+    }
+
+    void manualHexPastTheCap() {
+        Rig r;
+        QVERIFY(r.f->Port_Opened);
+        Form1& f = *r.f;
+        QTest::mouseClick(f.btn_Receive_Binary, Qt::LeftButton);
+        QTest::mouseClick(f.Command2, Qt::LeftButton);
+        // Hex runs on without line breaks: one block of up to the cap in the widget.
+        const int reads = 1048576 / (3 * 8192) + 1;
+        qint64 slowest = 0;
+        for (int i = 0; i < reads; ++i) {
+            r.pty.write(filler(8192, static_cast<char>(i)));
+            QVERIFY(r.waitBuffered(8192));
+            QElapsedTimer t;
+            t.start();
+            f.Command2_Click();
+            QCoreApplication::processEvents(); // layout and paint count too
+            slowest = std::max(slowest, t.elapsed());
+        }
+        qInfo("slowest hex manual read up to and past the cap: %lld ms",
+              static_cast<long long>(slowest));
+        QCOMPARE(f.receiveDisplayLength(), 1048576);
+        QCOMPARE(f.Recv_Total_Base, reads * 3 * 8192 - 1048576);
+        const QString tail = hexOf(filler(2, static_cast<char>(reads - 1)));
+        QVERIFY(shown(f).endsWith(tail));
+        QVERIFY(slowest < 3000);
     }
 
     void timer3FiresOncePerEnabling() {
