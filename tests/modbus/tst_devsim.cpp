@@ -1,6 +1,7 @@
 // Drives varnok-devsim from outside as the terminal would, and checks libmodbus's own
 // master frames against the list parser.
 #include "modbus/rtu_frame.h"
+#include "support/devsim_process.h"
 
 #include <QProcess>
 #include <QTemporaryDir>
@@ -66,39 +67,24 @@ QByteArray frameOf(const char16_t* list) {
 }
 
 // One simulator process and the terminal's end of its device.
-class Sim {
+class Sim : public varnok::test::DevsimProcess {
   public:
-    ~Sim() {
-        if (fd_ >= 0)
-            ::close(fd_);
-        if (proc_.state() != QProcess::NotRunning) {
-            proc_.kill();
-            proc_.waitForFinished(2000);
-        }
-    }
-    bool start(const QStringList& args) {
-        proc_.setReadChannel(QProcess::StandardOutput);
-        proc_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        proc_.start(QStringLiteral(VARNOK_DEVSIM), args);
-        if (!proc_.waitForStarted(5000))
+    ~Sim() { closeFd(); }
+    bool start(const QStringList& args, bool keepLog = false) {
+        if (!DevsimProcess::start(args, keepLog))
             return false;
-        while (!proc_.canReadLine())
-            if (!proc_.waitForReadyRead(5000))
-                return false;
-        const QByteArray line = proc_.readLine().trimmed();
-        if (!line.startsWith("DEVICE "))
-            return false;
-        device_ = line.mid(7);
-        fd_ = openRaw(device_);
+        fd_ = openRaw(device());
         return fd_ >= 0;
     }
+    void closeFd() {
+        if (fd_ >= 0)
+            ::close(fd_);
+        fd_ = -1;
+    }
     int fd() const { return fd_; }
-    QByteArray device() const { return device_; }
-    QProcess& process() { return proc_; }
+    QByteArray device() const { return path().toLocal8Bit(); }
 
   private:
-    QProcess proc_;
-    QByteArray device_;
     int fd_ = -1;
 };
 
@@ -107,274 +93,243 @@ class Sim {
 class TestDevsim : public QObject {
     Q_OBJECT
   private slots:
-    void modbusExchanges_data();
-    void modbusExchanges();
-    void inputsChangeUnlessStatic();
-    void n500Exchanges_data();
-    void n500Exchanges();
-    void n500WriteThenRead();
-    void n500Delay();
-    void stopsCleanly_data();
-    void stopsCleanly();
-    void badOptions_data();
-    void badOptions();
-    void logsEachRequest_data();
-    void logsEachRequest();
-    void libmodbusMasterFramesMatchBuilder();
-};
-
-void TestDevsim::modbusExchanges_data() {
-    QTest::addColumn<QStringList>("args");
-    QTest::addColumn<QList<QByteArray>>("requests"); // sent in turn, each with its answer
-    QTest::addColumn<QList<QByteArray>>("answers");  // empty: nothing within 300 ms
-    const QStringList fixed{"--static"};
-    QTest::newRow("read holding 0")
-        << fixed << QList<QByteArray>{QByteArray::fromHex("010300000001840A")}
-        << QList<QByteArray>{QByteArray::fromHex("0103021234B533")};
-    QTest::newRow("bad CRC ignored")
-        << fixed
-        << QList<QByteArray>{QByteArray::fromHex("010300000001840B"),
-                             QByteArray::fromHex("010300000001840A")}
-        << QList<QByteArray>{{}, QByteArray::fromHex("0103021234B533")};
-    QTest::newRow("write then read")
-        << fixed << QList<QByteArray>{frameOf(u"1 6 0 0 AB CD"), frameOf(u"1 3 0 0 0 1")}
-        << QList<QByteArray>{frameOf(u"1 6 0 0 AB CD"), frameOf(u"1 3 2 AB CD")};
-    QTest::newRow("input register, static") << fixed << QList<QByteArray>{frameOf(u"1 4 0 0 0 2")}
-                                            << QList<QByteArray>{frameOf(u"1 4 4 30 00 30 01")};
-    QTest::newRow("coils write and read")
-        << fixed << QList<QByteArray>{frameOf(u"1 0F 0 0 0 8 1 A5"), frameOf(u"1 1 0 0 0 8")}
-        << QList<QByteArray>{frameOf(u"1 0F 0 0 0 8"), frameOf(u"1 1 1 A5")};
-    QTest::newRow("other station ignored")
-        << fixed << QList<QByteArray>{frameOf(u"2 3 0 0 0 1")} << QList<QByteArray>{{}};
-    QTest::newRow("own station number") << QStringList{"--static", "--slave-id", "17"}
-                                        << QList<QByteArray>{frameOf(u"11 3 0 0 0 1")}
-                                        << QList<QByteArray>{frameOf(u"11 3 2 12 34")};
-    QTest::newRow("out of range address") << fixed << QList<QByteArray>{frameOf(u"1 3 0 40 0 1")}
-                                          << QList<QByteArray>{frameOf(u"1 83 2")};
-}
-
-void TestDevsim::modbusExchanges() {
-    QFETCH(QStringList, args);
-    QFETCH(QList<QByteArray>, requests);
-    QFETCH(QList<QByteArray>, answers);
-    Sim sim;
-    QVERIFY(sim.start(args));
-    for (qsizetype i = 0; i < requests.size(); ++i) {
-        QVERIFY(writeBytes(sim.fd(), requests[i]));
-        const QByteArray expected = answers[i];
-        const QByteArray got = readFor(sim.fd(), expected.isEmpty() ? 300 : 2000,
-                                       expected.isEmpty() ? -1 : expected.size());
-        QCOMPARE(got.toHex(' '), expected.toHex(' '));
+    void modbusExchanges_data() {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<QList<QByteArray>>("requests"); // sent in turn, each with its answer
+        QTest::addColumn<QList<QByteArray>>("answers");  // empty: nothing within 300 ms
+        const QStringList fixed{"--static"};
+        QTest::newRow("read holding 0")
+            << fixed << QList<QByteArray>{QByteArray::fromHex("010300000001840A")}
+            << QList<QByteArray>{QByteArray::fromHex("0103021234B533")};
+        QTest::newRow("bad CRC ignored")
+            << fixed
+            << QList<QByteArray>{QByteArray::fromHex("010300000001840B"),
+                                 QByteArray::fromHex("010300000001840A")}
+            << QList<QByteArray>{{}, QByteArray::fromHex("0103021234B533")};
+        QTest::newRow("other station ignored")
+            << fixed << QList<QByteArray>{frameOf(u"2 3 0 0 0 1")} << QList<QByteArray>{{}};
+        QTest::newRow("own station number") << QStringList{"--static", "--slave-id", "17"}
+                                            << QList<QByteArray>{frameOf(u"11 3 0 0 0 1")}
+                                            << QList<QByteArray>{frameOf(u"11 3 2 12 34")};
+        QTest::newRow("out of range address")
+            << fixed << QList<QByteArray>{frameOf(u"1 3 0 40 0 1")}
+            << QList<QByteArray>{frameOf(u"1 83 2")};
     }
-}
 
-void TestDevsim::inputsChangeUnlessStatic() {
-    for (const bool frozen : {false, true}) {
+    void modbusExchanges() {
+        QFETCH(QStringList, args);
+        QFETCH(QList<QByteArray>, requests);
+        QFETCH(QList<QByteArray>, answers);
         Sim sim;
-        QVERIFY(sim.start(frozen ? QStringList{"--static"} : QStringList{}));
-        QByteArray first;
-        for (int round = 0; round < 2; ++round) {
-            QVERIFY(writeBytes(sim.fd(), frameOf(u"1 4 0 0 0 4")));
-            const QByteArray got = readFor(sim.fd(), 2000, 13);
-            QCOMPARE(got.size(), 13);
-            if (round == 0)
-                first = got;
-            else
-                QCOMPARE(got == first, frozen);
-            QTest::qSleep(500);
+        QVERIFY(sim.start(args));
+        for (qsizetype i = 0; i < requests.size(); ++i) {
+            QVERIFY(writeBytes(sim.fd(), requests[i]));
+            const QByteArray expected = answers[i];
+            const QByteArray got = readFor(sim.fd(), expected.isEmpty() ? 300 : 2000,
+                                           expected.isEmpty() ? -1 : expected.size());
+            QCOMPARE(got.toHex(' '), expected.toHex(' '));
         }
     }
-}
 
-void TestDevsim::n500Exchanges_data() {
-    QTest::addColumn<QStringList>("args");
-    QTest::addColumn<QByteArray>("send");
-    QTest::addColumn<QByteArray>("reply");
-    const QByteArray read = "ip\rmask\rgateway\r";
-    QTest::newRow("defaults") << QStringList{} << read
-                              << QByteArray(
-                                     "IP=10.0.0.7\r\nMASK=255.0.0.0\r\nGATEWAY=10.0.0.1\r\n");
-    QTest::newRow("start values")
-        << QStringList{"--ip", "192.168.1.5", "--mask", "255.255.0.0", "--gateway", "192.168.1.1"}
-        << read << QByteArray("IP=192.168.1.5\r\nMASK=255.255.0.0\r\nGATEWAY=192.168.1.1\r\n");
-    QTest::newRow("first value only")
-        << QStringList{"--values", "1"} << read << QByteArray("IP=10.0.0.7\r\n");
-    QTest::newRow("no values") << QStringList{"--values", "0"} << read << QByteArray();
-    QTest::newRow("banner")
-        << QStringList{"--banner", "echo x=1"} << read
-        << QByteArray("echo x=1\r\nIP=10.0.0.7\r\nMASK=255.0.0.0\r\nGATEWAY=10.0.0.1\r\n");
-    QTest::newRow("silent") << QStringList{"--silent"} << read << QByteArray();
-    QTest::newRow("one command") << QStringList{} << QByteArray("gateway\r")
-                                 << QByteArray("GATEWAY=10.0.0.1\r\n");
-    QTest::newRow("unknown command has no =")
-        << QStringList{} << QByteArray("reboot\r") << QByteArray("Unknown command\r\n");
-    QTest::newRow("no CR, no answer") << QStringList{} << QByteArray("ip") << QByteArray();
-}
-
-void TestDevsim::n500Exchanges() {
-    QFETCH(QStringList, args);
-    QFETCH(QByteArray, send);
-    QFETCH(QByteArray, reply);
-    Sim sim;
-    QVERIFY(sim.start(QStringList{"--mode", "n500"} + args));
-    QVERIFY(writeBytes(sim.fd(), send));
-    // Collect for the full window so that extra bytes after the expected reply show up too.
-    QCOMPARE(readFor(sim.fd(), 400), reply);
-}
-
-void TestDevsim::n500WriteThenRead() {
-    Sim sim;
-    QVERIFY(sim.start({"--mode", "n500"}));
-    QVERIFY(writeBytes(sim.fd(), "ip 192.168.0.1\rmask 255.255.255.0\rgateway 192.168.0.254\r"));
-    const QByteArray ack = readFor(sim.fd(), 400);
-    QVERIFY2(!ack.contains('=') && !ack.isEmpty(), ack.constData());
-    QVERIFY(writeBytes(sim.fd(), "ip\rmask\rgateway\r"));
-    QCOMPARE(readFor(sim.fd(), 400),
-             QByteArray("IP=192.168.0.1\r\nMASK=255.255.255.0\r\nGATEWAY=192.168.0.254\r\n"));
-}
-
-void TestDevsim::n500Delay() {
-    Sim sim;
-    QVERIFY(sim.start({"--mode", "n500", "--delay", "400"}));
-    QVERIFY(writeBytes(sim.fd(), "ip\rmask\rgateway\r"));
-    QCOMPARE(readFor(sim.fd(), 200), QByteArray());
-    QCOMPARE(readFor(sim.fd(), 1000, 50),
-             QByteArray("IP=10.0.0.7\r\nMASK=255.0.0.0\r\nGATEWAY=10.0.0.1\r\n"));
-}
-
-void TestDevsim::stopsCleanly_data() {
-    QTest::addColumn<QString>("mode");
-    QTest::addColumn<int>("signal");
-    QTest::newRow("modbus, SIGTERM") << "modbus" << int(SIGTERM);
-    QTest::newRow("modbus, SIGINT") << "modbus" << int(SIGINT);
-    QTest::newRow("n500, SIGTERM") << "n500" << int(SIGTERM);
-    QTest::newRow("n500, SIGINT") << "n500" << int(SIGINT);
-}
-
-void TestDevsim::stopsCleanly() {
-    QFETCH(QString, mode);
-    QFETCH(int, signal);
-    QTemporaryDir dir;
-    const QString link = dir.filePath("device");
-    Sim sim;
-    QVERIFY(sim.start({"--mode", mode, "--link", link}));
-    char target[256] = {};
-    QVERIFY(::readlink(link.toLocal8Bit().constData(), target, sizeof target - 1) > 0);
-    QCOMPARE(QByteArray(target), sim.device());
-
-    QVERIFY(::kill(static_cast<pid_t>(sim.process().processId()), signal) == 0);
-    QVERIFY(sim.process().waitForFinished(2000));
-    QCOMPARE(sim.process().exitStatus(), QProcess::NormalExit);
-    QCOMPARE(sim.process().exitCode(), 0);
-    struct stat st {};
-    QCOMPARE(::lstat(link.toLocal8Bit().constData(), &st), -1);
-}
-
-void TestDevsim::badOptions_data() {
-    QTest::addColumn<QStringList>("args");
-    QTest::addColumn<int>("exitCode");
-    QTest::newRow("help") << QStringList{"--help"} << 0;
-    QTest::newRow("unknown option") << QStringList{"--baud"} << 2;
-    QTest::newRow("unknown mode") << QStringList{"--mode", "ascii"} << 2;
-    QTest::newRow("slave id 0") << QStringList{"--slave-id", "0"} << 2;
-    QTest::newRow("values 4") << QStringList{"--values", "4"} << 2;
-    QTest::newRow("missing value") << QStringList{"--delay"} << 2;
-}
-
-void TestDevsim::badOptions() {
-    QFETCH(QStringList, args);
-    QFETCH(int, exitCode);
-    QProcess p;
-    p.start(QStringLiteral(VARNOK_DEVSIM), args);
-    QVERIFY(p.waitForFinished(5000));
-    QCOMPARE(p.exitCode(), exitCode);
-    QVERIFY(!p.readAllStandardOutput().startsWith("DEVICE"));
-}
-
-void TestDevsim::logsEachRequest_data() {
-    QTest::addColumn<QString>("mode");
-    QTest::addColumn<QList<QByteArray>>("requests");
-    QTest::addColumn<QByteArrayList>("logLines");
-    QTest::newRow("modbus, hex") << "modbus"
-                                 << QList<QByteArray>{frameOf(u"1 3 0 0 0 1"),
-                                                      frameOf(u"1 6 0 1 0 5")}
-                                 << QByteArrayList{"modbus 01 03 00 00 00 01 84 0A -> 7 bytes",
-                                                   "modbus 01 06 00 01 00 05 18 09 -> 8 bytes"};
-    QTest::newRow("console, text")
-        << "n500" << QList<QByteArray>{"ip\r", "mask 255.255.0.0\r", "reboot\r"}
-        << QByteArrayList{"n500 \"ip\" -> \"IP=10.0.0.7\"", "n500 \"mask 255.255.0.0\" -> \"OK\"",
-                          "n500 \"reboot\" -> \"Unknown command\""};
-}
-
-// One line on stderr per request answered, between the start and stop lines.
-void TestDevsim::logsEachRequest() {
-    QFETCH(QString, mode);
-    QFETCH(QList<QByteArray>, requests);
-    QFETCH(QByteArrayList, logLines);
-    QProcess p;
-    p.start(QStringLiteral(VARNOK_DEVSIM), {"--mode", mode});
-    QVERIFY(p.waitForStarted(5000));
-    while (!p.canReadLine())
-        QVERIFY(p.waitForReadyRead(5000));
-    const QByteArray device = p.readLine().trimmed().mid(7);
-    const int fd = openRaw(device);
-    QVERIFY(fd >= 0);
-    for (const QByteArray& request : requests) {
-        QVERIFY(writeBytes(fd, request));
-        QVERIFY(!readFor(fd, 300).isEmpty());
-    }
-    ::close(fd);
-    QVERIFY(::kill(static_cast<pid_t>(p.processId()), SIGTERM) == 0);
-    QVERIFY(p.waitForFinished(2000));
-    const QByteArrayList lines = p.readAllStandardError().trimmed().split('\n');
-    QByteArrayList expected{"varnok-devsim: " + mode.toLatin1() + " mode on " + device};
-    expected << logLines << "varnok-devsim: stopped";
-    QCOMPARE(lines, expected);
-}
-
-// Property: for random requests, the frame libmodbus puts on the line equals the frame
-// built from the same bytes written as a (loosely formatted) hexadecimal list.
-void TestDevsim::libmodbusMasterFramesMatchBuilder() {
-    const int master = ::posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    QVERIFY(master >= 0 && ::grantpt(master) == 0 && ::unlockpt(master) == 0);
-    const QByteArray slavePath = ::ptsname(master);
-    modbus_t* ctx = modbus_new_rtu(slavePath.constData(), 9600, 'N', 8, 1);
-    QVERIFY(ctx);
-    QVERIFY2(modbus_connect(ctx) == 0, modbus_strerror(errno));
-
-    std::mt19937 rng(4711);
-    auto pick = [&](int low, int high) {
-        return std::uniform_int_distribution<int>(low, high)(rng);
-    };
-    for (int round = 0; round < 300; ++round) {
-        std::vector<std::uint8_t> request(static_cast<std::size_t>(pick(2, 254)));
-        QString list = QString(pick(0, 2), ' ');
-        for (auto& b : request) {
-            b = static_cast<std::uint8_t>(pick(0, 255));
-            QString value = QString(pick(0, 2), '0') + QString::number(b, 16);
-            list += pick(0, 1) ? value.toUpper() : value;
-            list += QString(pick(1, 3), ' ');
+    void inputsChangeUnlessStatic() {
+        for (const bool frozen : {false, true}) {
+            Sim sim;
+            QVERIFY(sim.start(frozen ? QStringList{"--static"} : QStringList{}));
+            QByteArray first;
+            for (int round = 0; round < 2; ++round) {
+                QVERIFY(writeBytes(sim.fd(), frameOf(u"1 4 0 0 0 4")));
+                const QByteArray got = readFor(sim.fd(), 2000, 13);
+                QCOMPARE(got.size(), 13);
+                if (round == 0)
+                    first = got;
+                else
+                    QCOMPARE(got == first, frozen);
+                QTest::qSleep(500);
+            }
         }
-        QCOMPARE(modbus_send_raw_request(ctx, request.data(), static_cast<int>(request.size())),
-                 static_cast<int>(request.size()) + 2);
-        const QByteArray onLine = readFor(master, 2000, static_cast<qsizetype>(request.size()) + 2);
-
-        const RtuFrame built =
-            Build_RTU_Frame(std::u16string_view(reinterpret_cast<const char16_t*>(list.utf16()),
-                                                static_cast<std::size_t>(list.size())));
-        QCOMPARE(built.count, static_cast<int>(request.size()));
-        const QByteArray expected(reinterpret_cast<const char*>(built.frame.data()),
-                                  static_cast<qsizetype>(built.frame.size()));
-        if (onLine != expected)
-            QFAIL(qPrintable(
-                QStringLiteral("round %1: list '%2'\nline  %3\nbuilt %4")
-                    .arg(round)
-                    .arg(list, QString(onLine.toHex(' ')), QString(expected.toHex(' ')))));
     }
-    modbus_close(ctx);
-    modbus_free(ctx);
-    ::close(master);
-}
+
+    void n500Exchanges_data() {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<QByteArray>("send");
+        QTest::addColumn<QByteArray>("reply");
+        const QByteArray read = "ip\rmask\rgateway\r";
+        QTest::newRow("defaults") << QStringList{} << read
+                                  << QByteArray(
+                                         "IP=10.0.0.7\r\nMASK=255.0.0.0\r\nGATEWAY=10.0.0.1\r\n");
+        QTest::newRow("first value only")
+            << QStringList{"--values", "1"} << read << QByteArray("IP=10.0.0.7\r\n");
+        QTest::newRow("banner")
+            << QStringList{"--banner", "echo x=1"} << read
+            << QByteArray("echo x=1\r\nIP=10.0.0.7\r\nMASK=255.0.0.0\r\nGATEWAY=10.0.0.1\r\n");
+        QTest::newRow("silent") << QStringList{"--silent"} << read << QByteArray();
+        QTest::newRow("one command")
+            << QStringList{} << QByteArray("gateway\r") << QByteArray("GATEWAY=10.0.0.1\r\n");
+        QTest::newRow("unknown command has no =")
+            << QStringList{} << QByteArray("reboot\r") << QByteArray("Unknown command\r\n");
+        QTest::newRow("no CR, no answer") << QStringList{} << QByteArray("ip") << QByteArray();
+    }
+
+    void n500Exchanges() {
+        QFETCH(QStringList, args);
+        QFETCH(QByteArray, send);
+        QFETCH(QByteArray, reply);
+        Sim sim;
+        QVERIFY(sim.start(QStringList{"--mode", "n500"} + args));
+        QVERIFY(writeBytes(sim.fd(), send));
+        // Collect for the full window so that extra bytes after the expected reply show up too.
+        QCOMPARE(readFor(sim.fd(), 400), reply);
+    }
+
+    void n500WriteThenRead() {
+        Sim sim;
+        QVERIFY(sim.start({"--mode", "n500"}));
+        QVERIFY(
+            writeBytes(sim.fd(), "ip 192.168.0.1\rmask 255.255.255.0\rgateway 192.168.0.254\r"));
+        const QByteArray ack = readFor(sim.fd(), 400);
+        QVERIFY2(!ack.contains('=') && !ack.isEmpty(), ack.constData());
+        QVERIFY(writeBytes(sim.fd(), "ip\rmask\rgateway\r"));
+        QCOMPARE(readFor(sim.fd(), 400),
+                 QByteArray("IP=192.168.0.1\r\nMASK=255.255.255.0\r\nGATEWAY=192.168.0.254\r\n"));
+    }
+
+    void n500Delay() {
+        Sim sim;
+        QVERIFY(sim.start({"--mode", "n500", "--delay", "400"}));
+        QVERIFY(writeBytes(sim.fd(), "ip\rmask\rgateway\r"));
+        QCOMPARE(readFor(sim.fd(), 200), QByteArray());
+        QCOMPARE(readFor(sim.fd(), 1000, 50),
+                 QByteArray("IP=10.0.0.7\r\nMASK=255.0.0.0\r\nGATEWAY=10.0.0.1\r\n"));
+    }
+
+    void stopsCleanly_data() {
+        QTest::addColumn<QString>("mode");
+        QTest::addColumn<int>("signal");
+        QTest::newRow("modbus, SIGTERM") << "modbus" << int(SIGTERM);
+        QTest::newRow("n500, SIGINT") << "n500" << int(SIGINT);
+    }
+
+    void stopsCleanly() {
+        QFETCH(QString, mode);
+        QFETCH(int, signal);
+        QTemporaryDir dir;
+        const QString link = dir.filePath("device");
+        Sim sim;
+        QVERIFY(sim.start({"--mode", mode, "--link", link}));
+        char target[256] = {};
+        QVERIFY(::readlink(link.toLocal8Bit().constData(), target, sizeof target - 1) > 0);
+        QCOMPARE(QByteArray(target), sim.device());
+
+        QVERIFY(::kill(static_cast<pid_t>(sim.process().processId()), signal) == 0);
+        QVERIFY(sim.process().waitForFinished(2000));
+        QCOMPARE(sim.process().exitStatus(), QProcess::NormalExit);
+        QCOMPARE(sim.process().exitCode(), 0);
+        struct stat st {};
+        QCOMPARE(::lstat(link.toLocal8Bit().constData(), &st), -1);
+    }
+
+    void badOptions_data() {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<int>("exitCode");
+        QTest::newRow("help") << QStringList{"--help"} << 0;
+        QTest::newRow("unknown option") << QStringList{"--baud"} << 2;
+        QTest::newRow("unknown mode") << QStringList{"--mode", "ascii"} << 2;
+        QTest::newRow("slave id 0") << QStringList{"--slave-id", "0"} << 2;
+        QTest::newRow("missing value") << QStringList{"--delay"} << 2;
+    }
+
+    void badOptions() {
+        QFETCH(QStringList, args);
+        QFETCH(int, exitCode);
+        QProcess p;
+        p.start(QStringLiteral(VARNOK_DEVSIM), args);
+        QVERIFY(p.waitForFinished(5000));
+        QCOMPARE(p.exitCode(), exitCode);
+        QVERIFY(!p.readAllStandardOutput().startsWith("DEVICE"));
+    }
+
+    void logsEachRequest_data() {
+        QTest::addColumn<QString>("mode");
+        QTest::addColumn<QList<QByteArray>>("requests");
+        QTest::addColumn<QByteArrayList>("logLines");
+        QTest::newRow("modbus, hex")
+            << "modbus" << QList<QByteArray>{frameOf(u"1 3 0 0 0 1"), frameOf(u"1 6 0 1 0 5")}
+            << QByteArrayList{"modbus 01 03 00 00 00 01 84 0A -> 7 bytes",
+                              "modbus 01 06 00 01 00 05 18 09 -> 8 bytes"};
+        QTest::newRow("console, text")
+            << "n500" << QList<QByteArray>{"ip\r", "mask 255.255.0.0\r", "reboot\r"}
+            << QByteArrayList{"n500 \"ip\" -> \"IP=10.0.0.7\"",
+                              "n500 \"mask 255.255.0.0\" -> \"OK\"",
+                              "n500 \"reboot\" -> \"Unknown command\""};
+    }
+
+    // One line on stderr per request answered, between the start and stop lines.
+    void logsEachRequest() {
+        QFETCH(QString, mode);
+        QFETCH(QList<QByteArray>, requests);
+        QFETCH(QByteArrayList, logLines);
+        Sim sim;
+        QVERIFY(sim.start({"--mode", mode}, true));
+        for (const QByteArray& request : requests) {
+            QVERIFY(writeBytes(sim.fd(), request));
+            QVERIFY(!readFor(sim.fd(), 300).isEmpty());
+        }
+        sim.closeFd();
+        QProcess& p = sim.process();
+        const QByteArray device = sim.device();
+        QVERIFY(::kill(static_cast<pid_t>(p.processId()), SIGTERM) == 0);
+        QVERIFY(p.waitForFinished(2000));
+        const QByteArrayList lines = p.readAllStandardError().trimmed().split('\n');
+        QByteArrayList expected{"varnok-devsim: " + mode.toLatin1() + " mode on " + device};
+        expected << logLines << "varnok-devsim: stopped";
+        QCOMPARE(lines, expected);
+    }
+
+    // Property: for random requests, the frame libmodbus puts on the line equals the frame
+    // built from the same bytes written as a (loosely formatted) hexadecimal list.
+    void libmodbusMasterFramesMatchBuilder() {
+        const int master = ::posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+        QVERIFY(master >= 0 && ::grantpt(master) == 0 && ::unlockpt(master) == 0);
+        const QByteArray slavePath = ::ptsname(master);
+        modbus_t* ctx = modbus_new_rtu(slavePath.constData(), 9600, 'N', 8, 1);
+        QVERIFY(ctx);
+        QVERIFY2(modbus_connect(ctx) == 0, modbus_strerror(errno));
+
+        std::mt19937 rng(4711);
+        auto pick = [&](int low, int high) {
+            return std::uniform_int_distribution<int>(low, high)(rng);
+        };
+        for (int round = 0; round < 300; ++round) {
+            std::vector<std::uint8_t> request(static_cast<std::size_t>(pick(2, 254)));
+            QString list = QString(pick(0, 2), ' ');
+            for (auto& b : request) {
+                b = static_cast<std::uint8_t>(pick(0, 255));
+                QString value = QString(pick(0, 2), '0') + QString::number(b, 16);
+                list += pick(0, 1) ? value.toUpper() : value;
+                list += QString(pick(1, 3), ' ');
+            }
+            QCOMPARE(modbus_send_raw_request(ctx, request.data(), static_cast<int>(request.size())),
+                     static_cast<int>(request.size()) + 2);
+            const QByteArray onLine =
+                readFor(master, 2000, static_cast<qsizetype>(request.size()) + 2);
+
+            const RtuFrame built =
+                Build_RTU_Frame(std::u16string_view(reinterpret_cast<const char16_t*>(list.utf16()),
+                                                    static_cast<std::size_t>(list.size())));
+            QCOMPARE(built.count, static_cast<int>(request.size()));
+            const QByteArray expected(reinterpret_cast<const char*>(built.frame.data()),
+                                      static_cast<qsizetype>(built.frame.size()));
+            if (onLine != expected)
+                QFAIL(qPrintable(
+                    QStringLiteral("round %1: list '%2'\nline  %3\nbuilt %4")
+                        .arg(round)
+                        .arg(list, QString(onLine.toHex(' ')), QString(expected.toHex(' ')))));
+        }
+        modbus_close(ctx);
+        modbus_free(ctx);
+        ::close(master);
+    }
+};
 
 QTEST_GUILESS_MAIN(TestDevsim)
 #include "tst_devsim.moc"

@@ -18,10 +18,12 @@ class DevsimProcess {
             proc_.waitForFinished(2000);
         }
     }
-    // Starts it and reads the "DEVICE <path>" line it prints first.
-    bool start(const QStringList& args) {
+    // Starts it and reads the "DEVICE <path>" line it prints first. Its log goes to the
+    // test's stderr unless kept for readAllStandardError().
+    bool start(const QStringList& args, bool keepLog = false) {
         proc_.setReadChannel(QProcess::StandardOutput);
-        proc_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        proc_.setProcessChannelMode(keepLog ? QProcess::SeparateChannels
+                                            : QProcess::ForwardedErrorChannel);
         proc_.start(QStringLiteral(VARNOK_DEVSIM), args);
         if (!proc_.waitForStarted(5000))
             return false;
