@@ -213,25 +213,33 @@ bool Form1::eventFilter(QObject* watched, QEvent* event) {
 
 void Form1::refreshDeviceInfo() {
     // Present devices are marked in the list (bold, with their path as tip); texts stay "ComN".
+    QFont bold = font();
+    bold.setBold(true);
     for (int i = 0; i < Combo1->count(); ++i) {
         const QString path = QString::fromStdString(serial::devicePathFor(i + 1));
         const bool present = !path.isEmpty() && QFileInfo::exists(path);
-        Combo1->setItemData(i, present ? QVariant(QFont(font().family(), font().pointSize(), QFont::Bold)) : QVariant(), Qt::FontRole);
+        Combo1->setItemData(i, present ? QVariant(bold) : QVariant(), Qt::FontRole);
         Combo1->setItemData(i, path.isEmpty() ? QVariant() : QVariant(path), Qt::ToolTipRole);
     }
     const int number = Combo1->currentIndex() + 1;
     const QString path = QString::fromStdString(serial::devicePathFor(number));
+    const bool present = !path.isEmpty() && QFileInfo::exists(path);
+    // The adapter's description means a walk over the system's device tree: only look it up
+    // when the chosen device or its presence changed.
+    if (path != shownDevicePath_ || present != shownDevicePresent_) {
+        shownDevicePath_ = path;
+        shownDevicePresent_ = present;
+        shownDeviceDescription_.clear();
+        if (present)
+            shownDeviceDescription_ = QSerialPortInfo(path).description();
+    }
     QString text;
     if (path.isEmpty()) {
         text = tr("Com%1: no device mapped").arg(number);
     } else {
-        const bool present = QFileInfo::exists(path);
         text = QStringLiteral("%1 %2").arg(path, present ? tr("(present)") : tr("(not present)"));
-        if (present) {
-            const QSerialPortInfo info(path);
-            if (!info.description().isEmpty())
-                text += QStringLiteral(" ") + info.description();
-        }
+        if (!shownDeviceDescription_.isEmpty())
+            text += QStringLiteral(" ") + shownDeviceDescription_;
     }
     Lbl_Device->setText(text);
     Lbl_Device->setToolTip(text);

@@ -163,6 +163,9 @@ private:
     QString text3Data_;          // what the display holds, character for character
 
     QTimer* presenceTimer_ = nullptr;
+    QString shownDevicePath_; // the device the label describes, and what it says of it
+    bool shownDevicePresent_ = false;
+    QString shownDeviceDescription_;
     bool timer1MessageOpen_ = false;
     bool autoSendMessageOpen_ = false;
 
