@@ -35,7 +35,7 @@ run_one() {
 
 running=0
 for t in $TARGETS; do
-    rm -rf "$BUILD/artifacts/$t"
+    rm -rf "$BUILD/artifacts/$t" "$BUILD/$t.log" "$BUILD/$t.rc"
     run_one "$t" &
     running=$((running + 1))
     if [ "$running" -ge "$PARALLEL" ]; then
@@ -49,10 +49,10 @@ status=0
 printf '%-16s %14s %10s %8s\n' target executions exec/s crashes
 for t in $TARGETS; do
     log="$BUILD/$t.log"
-    execs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -1)
-    rate=$(sed -n 's/^stat::average_exec_per_sec: *//p' "$log" | tail -1)
-    crashes=$(find "$BUILD/artifacts/$t" -type f | wc -l)
-    rc=$(cat "$BUILD/$t.rc")
+    execs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" 2>/dev/null | tail -1)
+    rate=$(sed -n 's/^stat::average_exec_per_sec: *//p' "$log" 2>/dev/null | tail -1)
+    crashes=$(find "$BUILD/artifacts/$t" -type f 2>/dev/null | wc -l)
+    rc=$(cat "$BUILD/$t.rc" 2>/dev/null || echo none)
     printf '%-16s %14s %10s %8s\n' "$t" "${execs:-?}" "${rate:-?}" "$crashes"
     if [ "$rc" != 0 ] || [ "$crashes" != 0 ] || [ -z "$execs" ]; then
         status=1
