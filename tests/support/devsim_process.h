@@ -4,6 +4,8 @@
 
 #include <QProcess>
 #include <QStringList>
+#include <csignal>
+#include <sys/prctl.h>
 
 namespace varnok::test {
 
@@ -24,6 +26,8 @@ class DevsimProcess {
         proc_.setReadChannel(QProcess::StandardOutput);
         proc_.setProcessChannelMode(keepLog ? QProcess::SeparateChannels
                                             : QProcess::ForwardedErrorChannel);
+        // A test that dies (a crash, a sanitizer abort) takes its simulator with it.
+        proc_.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
         proc_.start(QStringLiteral(VARNOK_DEVSIM), args);
         if (!proc_.waitForStarted(5000))
             return false;
