@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <limits>
 
+#include "codec/hex_digit.h"
 #include "modbus/rtu_frame.h"
 
 namespace varnok::codec {
@@ -40,19 +41,6 @@ std::string unencodableDescription(char32_t c) {
     std::snprintf(code, sizeof code, "U+%04X", static_cast<unsigned>(c));
     return "Character \"" + toUtf8(c) + "\" (" + code +
            ") cannot be sent: only Latin-1 characters (U+0000 to U+00FF) can.";
-}
-
-int hexValue(char16_t c) {
-    if (c >= u'0' && c <= u'9') {
-        return c - u'0';
-    }
-    if (c >= u'A' && c <= u'F') {
-        return c - u'A' + 10;
-    }
-    if (c >= u'a' && c <= u'f') {
-        return c - u'a' + 10;
-    }
-    return -1;
 }
 
 // The code point starting at text[i]; a surrogate pair is one character.
@@ -97,7 +85,7 @@ std::vector<std::uint8_t> decodeDefField(std::u16string_view defText) {
     std::vector<std::uint8_t> bytes;
     bytes.reserve((defText.size() + 1) / 2);
     for (std::size_t i = 0; i < defText.size(); i += 2) {
-        const int high = hexValue(defText[i]);
+        const int high = hexDigitValue(defText[i]);
         if (high < 0) {
             throw DefFieldFailure();
         }
@@ -106,7 +94,7 @@ std::vector<std::uint8_t> decodeDefField(std::u16string_view defText) {
             bytes.push_back(static_cast<std::uint8_t>(high));
             break;
         }
-        const int low = hexValue(defText[i + 1]);
+        const int low = hexDigitValue(defText[i + 1]);
         if (low < 0) {
             throw DefFieldFailure();
         }

@@ -1,31 +1,22 @@
 #include "modbus/rtu_frame.h"
 
 #include "codec/failure.h"
+#include "codec/hex_digit.h"
 #include "modbus/crc16.h"
 
 namespace varnok::modbus {
 
 namespace {
 
-int hexDigit(char16_t c) {
-    if (c >= u'0' && c <= u'9')
-        return c - u'0';
-    if (c >= u'A' && c <= u'F')
-        return c - u'A' + 10;
-    if (c >= u'a' && c <= u'f')
-        return c - u'a' + 10;
-    return -1;
-}
-
 // A token is all hex digits or a type mismatch; only then does its value matter, so
 // "G100" is a mismatch, not an overflow. Leading zeros never count towards the range.
 std::uint8_t convertValue(std::u16string_view token) {
     unsigned value = 0;
     for (char16_t c : token)
-        if (hexDigit(c) < 0)
+        if (codec::hexDigitValue(c) < 0)
             throw TypeMismatch();
     for (char16_t c : token) {
-        value = value * 16 + static_cast<unsigned>(hexDigit(c));
+        value = value * 16 + static_cast<unsigned>(codec::hexDigitValue(c));
         if (value > 0xFF)
             throw Overflow();
     }

@@ -1,0 +1,17 @@
+#pragma once
+// One hexadecimal digit of typed text, either case.
+
+namespace varnok::codec {
+
+// The digit's value 0-15, or -1 when the character is not a hexadecimal digit.
+constexpr int hexDigitValue(char16_t c) {
+    if (c >= u'0' && c <= u'9')
+        return c - u'0';
+    if (c >= u'A' && c <= u'F')
+        return c - u'A' + 10;
+    if (c >= u'a' && c <= u'f')
+        return c - u'a' + 10;
+    return -1;
+}
+
+} // namespace varnok::codec
