@@ -32,25 +32,10 @@ trap 'exit 129' HUP
 trap 'exit 130' INT
 trap 'exit 143' TERM
 
-# Starts one simulator and sets $device from the DEVICE line it prints first.
-start_sim() {
-    local name=$1 line='' i
-    shift
-    : >"$work/$name.out"
-    "$devsim" "$@" >"$work/$name.out" 2>"$work/$name.log" &
-    pids+=($!)
-    for ((i = 0; i < 100; i++)); do
-        IFS= read -r line <"$work/$name.out" || line=
-        if [[ $line == DEVICE\ * ]]; then
-            device=${line#DEVICE }
-            return 0
-        fi
-        kill -0 "${pids[-1]}" 2>/dev/null || break
-        sleep 0.05
-    done
-    echo "make-screenshots: the $name simulator did not start" >&2
-    exit 1
-}
+sim_who=make-screenshots
+sim_log=1
+# shellcheck source=scripts/devsim-lib.sh
+source "$here/scripts/devsim-lib.sh"
 
 device=
 # Fixed inputs, so that the pictures come out the same every time.
