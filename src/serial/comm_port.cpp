@@ -112,6 +112,7 @@ void CommPort::setPortOpen(bool open) {
     if (port_.isOpen())
         throw PortError(kErrPortAlreadyOpen, "Port already open");
     lost_.reset();
+    quietErrors_ = 0;
     if (commPort_ < kFirstPort || commPort_ > kLastPort)
         throw PortError(kErrInvalidPortNumber,
                         "Invalid port number " + std::to_string(commPort_) + " (1 to 255)");
@@ -205,6 +206,8 @@ QByteArray CommPort::inputBytes() {
         requireOpen();
     const QByteArray bytes = inputLen_ > 0 ? port_.read(inputLen_) : port_.readAll();
     totalBytesRead_ += bytes.size();
+    if (!bytes.isEmpty())
+        quietErrors_ = 0;
     return bytes;
 }
 
@@ -264,15 +267,16 @@ void CommPort::onError(QSerialPort::SerialPortError error) {
     if (!port_.isOpen() || lost_)
         return;
 #ifndef _WIN32
-    // A read that found nothing (another pass took the bytes between the poll and the
-    // notifier) is also reported as a read error; only a hung-up descriptor means the device
-    // is gone.
-    if (error == QSerialPort::ReadError) {
-        pollfd p{static_cast<int>(port_.handle()), POLLIN, 0};
-        if (::poll(&p, 1, 0) >= 0 && !(p.revents & (POLLHUP | POLLERR | POLLNVAL))) {
-            port_.clearError();
-            return;
-        }
+    // A read that found nothing (a pass took the bytes between the poll and the notifier) is
+    // reported as a read or resource error too; only a hung-up descriptor means the device is
+    // gone. Qt stops watching the port after such an error: setting the buffer size re-arms it.
+    // A storm of them with no byte read in between is a device gone all the same.
+    pollfd p{static_cast<int>(port_.handle()), POLLIN, 0};
+    if (::poll(&p, 1, 0) >= 0 && !(p.revents & (POLLHUP | POLLERR | POLLNVAL)) &&
+        ++quietErrors_ < 1000) {
+        port_.clearError();
+        port_.setReadBufferSize(inBufferSize_);
+        return;
     }
 #endif
     // The device is gone: close now, before the notifier storms, and report it once.

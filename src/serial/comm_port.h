@@ -122,6 +122,7 @@ private:
     bool dtrEnable_ = false;
     std::optional<PortError> lost_; // a vanished device, not yet reported
     qint64 totalBytesRead_ = 0;
+    int quietErrors_ = 0; // read errors of a port that has not hung up, since the last byte
 };
 
 } // namespace varnok::serial
