@@ -10,8 +10,6 @@
 #include <QPlainTextEdit>
 #include <QTextCursor>
 #include <QTimer>
-#include <algorithm>
-#include <limits>
 
 #include "codec/recv_display.h"
 #include "main_window/form1.h"
@@ -86,28 +84,22 @@ void Form1::Command2_Click() {
         // in the instant the network dialog has set it and not yet switched the port.
         const QByteArray bytes = MSComm1->inputBytes();
         const QString chunk = Recive_Binary ? hexChunk(bytes) : QString::fromLatin1(bytes);
-        const std::int64_t over = text3Data_.size() + chunk.size() - codec::kManualDisplayCap;
-        if (Recive_Binary) {
-            // Counters are not touched in binary mode, but what scrolls off still belongs to
-            // the total that a later text read shows.
-            const std::int64_t base = Recv_Total_Base + std::max<std::int64_t>(over, 0);
-            appendManual(chunk, over);
-            if (base > std::numeric_limits<std::int32_t>::max())
-                throw Overflow();
-            Recv_Total_Base = static_cast<std::int32_t>(base);
-            return;
-        }
+        // What scrolls off past the cap still counts: it folds into the base, also in binary
+        // mode, where the counters are not shown but a later text read shows the total.
         codec::ManualAppend r;
         try {
             r = codec::manualReceiveAppend(text3Data_.size(), chunk.size(), Recv_Total_Base);
         } catch (const Overflow&) {
-            appendManual(chunk, over); // what was read is shown; only the count failed
+            // What was read is shown; only the count failed.
+            appendManual(chunk, text3Data_.size() + chunk.size() - codec::kManualDisplayCap);
             throw;
         }
         appendManual(chunk, r.dropFront);
+        Recv_Total_Base = r.base;
+        if (Recive_Binary)
+            return; // the counters are not touched in binary mode
         Recv_Length->setText(QString::number(r.recvLength));
         txt_TotalRecvLen->setText(QString::number(r.total));
-        Recv_Total_Base = r.base;
     } catch (const Failure& e) {
         if (!MSComm1->portOpen() && Port_Opened)
             enterClosedState();
