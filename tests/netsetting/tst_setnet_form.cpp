@@ -23,6 +23,7 @@
 using namespace varnok;
 using varnok::test::MessageCatcher;
 using varnok::test::PtyPair;
+using varnok::test::processCpuSeconds;
 using varnok::test::serveEvents;
 
 namespace {
@@ -388,6 +389,9 @@ class TstSetnetForm : public QObject {
                  qPrintable(catcher.texts[0]));
         QVERIFY(catcher.okOnly());
         QVERIFY(f->Command1->isVisible() && f->Command1->isEnabled());
+        const double cpu0 = processCpuSeconds();
+        serveEvents(2000);
+        QVERIFY2(processCpuSeconds() - cpu0 < 0.25, "busy after the device vanished");
         // The program goes on: the dialog still answers, and a GET now says why it cannot.
         QTest::mouseClick(d->Cmd_Default, Qt::LeftButton);
         QCOMPARE(d->IP[0]->text(), QStringLiteral("192"));
