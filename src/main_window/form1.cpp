@@ -70,9 +70,20 @@ Form1::Form1(std::unique_ptr<serial::CommPort> port, QWidget* parent) : QWidget(
     connect(Cmd_SetNet, &QPushButton::clicked, this, &Form1::Cmd_SetNet_Click);
 
     // Arriving data and a vanished device wake the receive side; queued so that a pass never
-    // runs inside a port call.
-    connect(MSComm1, &serial::CommPort::dataArrived, this, &Form1::scheduleReceivePass,
+    // runs inside a port call, and at most one wake-up waits at a time: under a flood the
+    // port signals far more often than passes run, and a growing queue would starve timers.
+    connect(MSComm1, &serial::CommPort::dataArrived, this, [this] {
+        if (passPending_)
+            return;
+        passPending_ = true;
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                passPending_ = false;
+                scheduleReceivePass();
+            },
             Qt::QueuedConnection);
+    });
     connect(MSComm1, &serial::CommPort::deviceLost, this, &Form1::onDeviceLost,
             Qt::QueuedConnection);
     autoTick_ = new QTimer(this);

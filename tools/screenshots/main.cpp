@@ -6,6 +6,7 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QDir>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPixmap>
 #include <QPlainTextEdit>
@@ -72,6 +73,9 @@ bool modbusExchange(const QString& device) {
     }
     const bool replied =
         QTest::qWaitFor([&f] { return f.Text3->toPlainText().size() >= replyChars; }, 5000);
+    // The link monitor's next tick shows the open line's state.
+    (void)QTest::qWaitFor([&f] { return f.Label3->text() != QLatin1String("Local Breaking"); },
+                          1500);
     const bool ok = replied ? save(f, "modbus_exchange.png") : fail("no Modbus reply");
     QTest::mouseClick(f.Command7, Qt::LeftButton);
     return ok;
