@@ -23,30 +23,13 @@ done
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/varnok-demo.XXXXXX")
 pids=()
-
-# Asks every child to stop, gives it 3 s, then kills it; waits for each, so none is left.
-cleanup() {
-    trap - EXIT INT TERM HUP
-    local p i
-    for p in "${pids[@]}"; do kill -TERM "$p" 2>/dev/null || true; done
-    for ((i = 0; i < 30; i++)); do
-        local alive=0
-        for p in "${pids[@]}"; do kill -0 "$p" 2>/dev/null && alive=1; done
-        [ "$alive" = 0 ] && break
-        sleep 0.1
-    done
-    for p in "${pids[@]}"; do kill -KILL "$p" 2>/dev/null || true; done
-    for p in "${pids[@]}"; do wait "$p" 2>/dev/null || true; done
-    rm -rf "$work"
-}
-trap cleanup EXIT
-trap 'exit 129' HUP
-trap 'exit 130' INT
-trap 'exit 143' TERM
-
 sim_who=demo
 # shellcheck source=scripts/devsim-lib.sh
 source "$here/scripts/devsim-lib.sh"
+trap stop_children EXIT
+trap 'exit 129' HUP
+trap 'exit 130' INT
+trap 'exit 143' TERM
 
 device=
 start_sim modbus --mode modbus --slave-id 1

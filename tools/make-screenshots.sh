@@ -20,22 +20,14 @@ done
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/varnok-shots.XXXXXX")
 pids=()
-cleanup() {
-    trap - EXIT INT TERM HUP
-    local p
-    for p in "${pids[@]}"; do kill -TERM "$p" 2>/dev/null || true; done
-    for p in "${pids[@]}"; do wait "$p" 2>/dev/null || true; done
-    rm -rf "$work"
-}
-trap cleanup EXIT
-trap 'exit 129' HUP
-trap 'exit 130' INT
-trap 'exit 143' TERM
-
 sim_who=make-screenshots
 sim_log=1
 # shellcheck source=scripts/devsim-lib.sh
 source "$here/scripts/devsim-lib.sh"
+trap stop_children EXIT
+trap 'exit 129' HUP
+trap 'exit 130' INT
+trap 'exit 143' TERM
 
 device=
 # Fixed inputs, so that the pictures come out the same every time.
