@@ -36,12 +36,19 @@ double idleCpu(int ms) {
     return test::processCpuSeconds() - c0;
 }
 
-// Open on a fresh pair, receive a marker, close: the window works again.
-void reopenWorks(Form1& f, std::unique_ptr<PtyPair>& pty) {
+// A fresh pair bound to Com1, opened through "Open COM".
+void openFresh(Form1& f, std::unique_ptr<PtyPair>& pty) {
     pty = std::make_unique<PtyPair>();
     serial::bindPort(1, pty->slavePath().toStdString());
     click(f.Command1);
     QVERIFY(f.Port_Opened);
+}
+
+// Open on a fresh pair, receive a marker, close: the window works again.
+void reopenWorks(Form1& f, std::unique_ptr<PtyPair>& pty) {
+    openFresh(f, pty);
+    if (QTest::currentTestFailed())
+        return;
     if (f.Recive_Binary)
         click(f.btn_Receive_Binary);
     f.chk_RecvShowData->setChecked(true);
@@ -66,7 +73,7 @@ void expectConsistentClosed(Form1& f) {
 
 class TstDeviceFaults : public QObject {
     Q_OBJECT
-private slots:
+  private slots:
     void cleanup() { serial::clearPortBindings(); }
 
     void vanishing_data() {
@@ -78,12 +85,12 @@ private slots:
     }
     void vanishing() {
         QFETCH(QString, during);
-        auto pty = std::make_unique<PtyPair>();
-        serial::bindPort(1, pty->slavePath().toStdString());
+        std::unique_ptr<PtyPair> pty;
         Form1 f;
         f.show();
-        click(f.Command1);
-        QVERIFY(f.Port_Opened);
+        openFresh(f, pty);
+        if (QTest::currentTestFailed())
+            return;
         pty->write("before");
         QTRY_COMPARE(f.txt_TotalRecvLen->text(), QStringLiteral("6"));
 
@@ -128,12 +135,12 @@ private slots:
     }
     void flooding() {
         QFETCH(int, pattern);
-        auto pty = std::make_unique<PtyPair>();
-        serial::bindPort(1, pty->slavePath().toStdString());
+        std::unique_ptr<PtyPair> pty;
         Form1 f;
         f.show();
-        click(f.Command1);
-        QVERIFY(f.Port_Opened);
+        openFresh(f, pty);
+        if (QTest::currentTestFailed())
+            return;
 
         // The far end floods at full speed from its own thread.
         std::atomic<bool> stop{false};
@@ -171,14 +178,30 @@ private slots:
         int step = 0;
         while (t.elapsed() < floodMs) {
             switch (step++ % 8) {
-            case 0: click(f.btn_Receive_Binary); break;
-            case 1: click(f.Command3); break;
-            case 2: f.Chk_ReadEnLarge->setChecked(!f.Chk_ReadEnLarge->isChecked()); break;
-            case 3: click(f.Command5); break;
-            case 4: f.chk_RecvShowData->setChecked(!f.chk_RecvShowData->isChecked()); break;
-            case 5: click(f.Command2); break;
-            case 6: click(f.Command8); break;
-            case 7: click(f.cmdSend); break;
+            case 0:
+                click(f.btn_Receive_Binary);
+                break;
+            case 1:
+                click(f.Command3);
+                break;
+            case 2:
+                f.Chk_ReadEnLarge->setChecked(!f.Chk_ReadEnLarge->isChecked());
+                break;
+            case 3:
+                click(f.Command5);
+                break;
+            case 4:
+                f.chk_RecvShowData->setChecked(!f.chk_RecvShowData->isChecked());
+                break;
+            case 5:
+                click(f.Command2);
+                break;
+            case 6:
+                click(f.Command8);
+                break;
+            case 7:
+                click(f.cmdSend);
+                break;
             }
             QTest::qWait(50);
             pty->readAvailable(); // what the sends wrote, so the line back never fills
@@ -202,11 +225,10 @@ private slots:
 
     void silentFarEnd() {
         // A Modbus request to nobody: it is sent and logged, nothing else happens.
-        auto pty = std::make_unique<PtyPair>();
-        serial::bindPort(1, pty->slavePath().toStdString());
+        std::unique_ptr<PtyPair> pty;
         Form1 f;
         f.show();
-        click(f.Command1);
+        openFresh(f, pty);
         MessageCatcher messages;
         click(f.cmdSend);
         QCOMPARE(pty->readExactly(8, 2000), QByteArray::fromHex("01040000000131CA"));
