@@ -144,7 +144,7 @@ int main(int argc, char** argv) {
     });
     answer.start();
     QTimer::singleShot(seconds * 1000, &f, [&] {
-        tick.stop(); // the end of the run is not the window's delay
+        tick.stop();         // the end of the run is not the window's delay
         f.Command12_Click(); // auto-send off, then let the line settle
         QTimer::singleShot(1500, &f, [&] {
             stop = true;

@@ -7,26 +7,26 @@
 namespace varnok {
 
 class Failure : public std::exception {
-public:
+  public:
     Failure(int number, std::string description);
     int number() const noexcept { return number_; }
     const std::string& description() const noexcept { return description_; }
     const char* what() const noexcept override { return description_.c_str(); }
 
-private:
+  private:
     int number_;
     std::string description_;
 };
 
 // A value that is not a number of the expected kind (a hexadecimal list token "G1").
 class TypeMismatch : public Failure {
-public:
+  public:
     TypeMismatch() : Failure(13, "Type mismatch") {}
 };
 
 // A value past the range of its target (a list token above FF, a counter past 32 bits).
 class Overflow : public Failure {
-public:
+  public:
     Overflow() : Failure(6, "Overflow") {}
 };
 

@@ -7,7 +7,7 @@
 namespace varnok::codec {
 
 class SendHistory {
-public:
+  public:
     static constexpr int kSize = 32;
 
     // A send of text: empty texts are not recorded; a text equal to a stored one (letter case
@@ -20,7 +20,7 @@ public:
     int cursor() const noexcept { return cursor_; } // History_Cursor
     const std::u16string& entry(int i) const { return entries_.at(static_cast<size_t>(i)); }
 
-private:
+  private:
     std::array<std::u16string, kSize> entries_{};
     int count_ = 0;
     int cursor_ = 0;

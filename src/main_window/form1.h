@@ -26,7 +26,7 @@ class SETNET_Form;
 
 class Form1 : public QWidget {
     Q_OBJECT
-public:
+  public:
     // The port may be given (tests hand in one whose modem lines they play); else a real one.
     explicit Form1(std::unique_ptr<serial::CommPort> port = nullptr, QWidget* parent = nullptr);
     ~Form1() override;
@@ -138,14 +138,14 @@ public:
     // Whether the auto receive loop is running.
     bool autoReceiveRunning() const { return autoActive_; }
 
-protected:
+  protected:
     void closeEvent(QCloseEvent* event) override; // Form_Unload
     bool eventFilter(QObject* watched, QEvent* event) override;
 
-private:
+  private:
     void buildControls();
     void refreshDeviceInfo(); // the device label and the marks of present devices
-    void enterClosedState(); // the window side of closing the port
+    void enterClosedState();  // the window side of closing the port
     void onDeviceLost();
 
     // receive side

@@ -144,7 +144,8 @@ void Form1::buildControls() {
 
     // The receive box lies over the lower part of the receive frame, not inside it, so that
     // "Enlarge" can move it over the Modbus frame.
-    Text3 = make<QPlainTextEdit>(this, "Text3", QString(), {tw(4500), tw(4500), tw(3240), tw(1335)});
+    Text3 =
+        make<QPlainTextEdit>(this, "Text3", QString(), {tw(4500), tw(4500), tw(3240), tw(1335)});
     Text3->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     Text3->setReadOnly(true);
     Text3->setUndoRedoEnabled(false);
@@ -167,22 +168,23 @@ void Form1::buildControls() {
         Opt_FlowControl[static_cast<size_t>(i)] = make<QRadioButton>(
             this, flowNames[i], name(flowCaptions[i]), {540 + i * 70, 164, 66, 20});
     Chk_DTR = make<QCheckBox>(this, "Chk_DTR", name("DTR_Disable"), {540, 192, 220, 20});
-    Chk_ConnDetect =
-        make<QCheckBox>(this, "Chk_ConnDetect", name("Auto Connect Detection"), {540, 216, 220, 20});
+    Chk_ConnDetect = make<QCheckBox>(this, "Chk_ConnDetect", name("Auto Connect Detection"),
+                                     {540, 216, 220, 20});
 
     // ---- Modbus RTU (bottom) ----
     Frame5 = make<QGroupBox>(this, "Frame5", name("Modbus_RTU"),
                              {tw(240), tw(6240), tw(7695), tw(3810)});
     Label8 = make<QLabel>(Frame5, "Label8", name("Send Cmd"), {10, tw(420), 58, tw(195) + 2});
-    cmdSend = make<QPushButton>(Frame5, "cmdSend", name("Send "), {tw(1050), tw(210), tw(990), tw(450)});
+    cmdSend =
+        make<QPushButton>(Frame5, "cmdSend", name("Send "), {tw(1050), tw(210), tw(990), tw(450)});
     cmdClearSendReceive = make<QPushButton>(Frame5, "cmdClearSendReceive", name("Clear"),
                                             {tw(2100), tw(210), tw(675), tw(450)});
     txtString = make<QLineEdit>(Frame5, "txtString", name("1 4 0 0 0 1"),
                                 {tw(240), tw(735), tw(2535), tw(285) + 3});
     // A long pasted list is refused whole by the builder, never cut short by the box.
     txtString->setMaxLength(std::numeric_limits<int>::max());
-    txtSend = make<QPlainTextEdit>(Frame5, "txtSend", QString(),
-                                   {tw(240), tw(1080), tw(2535), tw(2595)});
+    txtSend =
+        make<QPlainTextEdit>(Frame5, "txtSend", QString(), {tw(240), tw(1080), tw(2535), tw(2595)});
     txtSend->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     txtSend->setLineWrapMode(QPlainTextEdit::NoWrap);
     cboFunction = make<QComboBox>(Frame5, "cboFunction", QString(),

@@ -16,9 +16,12 @@ namespace {
 // Flow-control button index -> handshaking: None 0, HW 2 (RTS/CTS), SW 1 (XON/XOFF).
 int handshakingFor(int flowControl) {
     switch (flowControl) {
-    case 1: return 2;
-    case 2: return 1;
-    default: return 0;
+    case 1:
+        return 2;
+    case 2:
+        return 1;
+    default:
+        return 0;
     }
 }
 

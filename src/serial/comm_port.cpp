@@ -17,20 +17,28 @@ namespace {
 
 QSerialPort::Parity toQt(Parity p) {
     switch (p) {
-    case Parity::Even: return QSerialPort::EvenParity;
-    case Parity::Odd: return QSerialPort::OddParity;
-    case Parity::Mark: return QSerialPort::MarkParity;
-    case Parity::Space: return QSerialPort::SpaceParity;
-    case Parity::None: break;
+    case Parity::Even:
+        return QSerialPort::EvenParity;
+    case Parity::Odd:
+        return QSerialPort::OddParity;
+    case Parity::Mark:
+        return QSerialPort::MarkParity;
+    case Parity::Space:
+        return QSerialPort::SpaceParity;
+    case Parity::None:
+        break;
     }
     return QSerialPort::NoParity;
 }
 
 QSerialPort::StopBits toQt(StopBits s) {
     switch (s) {
-    case StopBits::OneAndHalf: return QSerialPort::OneAndHalfStop;
-    case StopBits::Two: return QSerialPort::TwoStop;
-    case StopBits::One: break;
+    case StopBits::OneAndHalf:
+        return QSerialPort::OneAndHalfStop;
+    case StopBits::Two:
+        return QSerialPort::TwoStop;
+    case StopBits::One:
+        break;
     }
     return QSerialPort::OneStop;
 }
@@ -56,8 +64,8 @@ void CommPort::setSettings(const QString& text) {
 
 void CommPort::setHandshaking(int mode) {
     if (mode < 0 || mode > 2)
-        throw PortError(kErrInvalidValue, "Invalid property value: handshaking " +
-                                              std::to_string(mode));
+        throw PortError(kErrInvalidValue,
+                        "Invalid property value: handshaking " + std::to_string(mode));
     handshaking_ = mode;
 }
 
@@ -120,8 +128,10 @@ void CommPort::setPortOpen(bool open) {
     const QString path = devicePath();
     const std::string name = "Com" + std::to_string(commPort_);
     if (path.isEmpty())
-        throw PortError(kErrOpenFailed, name + ": no device is mapped to this number (bind one "
-                                               "with --port " + name + "=PATH)");
+        throw PortError(kErrOpenFailed, name +
+                                            ": no device is mapped to this number (bind one "
+                                            "with --port " +
+                                            name + "=PATH)");
 
     // Settings go in before opening: a device that ignores some of them (a pseudo-terminal
     // has no parity or data bits) then opens without failing.
@@ -280,9 +290,9 @@ void CommPort::onError(QSerialPort::SerialPortError error) {
     }
 #endif
     // The device is gone: close now, before the notifier storms, and report it once.
-    lost_.emplace(kErrDeviceLost,
-                  "The device " + port_.portName().toStdString() + " is no longer available (" +
-                      port_.errorString().toStdString() + ")");
+    lost_.emplace(kErrDeviceLost, "The device " + port_.portName().toStdString() +
+                                      " is no longer available (" +
+                                      port_.errorString().toStdString() + ")");
     port_.close();
     port_.clearError();
     emit deviceLost();

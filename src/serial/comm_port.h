@@ -14,7 +14,7 @@ namespace varnok::serial {
 
 // A port operation that failed; number and description as shown to the user.
 class PortError : public Failure {
-public:
+  public:
     using Failure::Failure;
 };
 
@@ -37,7 +37,7 @@ struct ModemLines {
 
 class CommPort : public QObject {
     Q_OBJECT
-public:
+  public:
     explicit CommPort(QObject* parent = nullptr);
     ~CommPort() override;
 
@@ -92,19 +92,19 @@ public:
     // The device the present CommPort opens ("" when no device is mapped).
     QString devicePath() const;
 
-signals:
+  signals:
     // Input is waiting (also raised once when the device vanishes, so that a reader looks).
     void dataArrived();
     // The device vanished while open (raised once); the port is already closed.
     void deviceLost();
 
-protected:
+  protected:
     // Modem-line access; a test port overrides these to play lines a pseudo-terminal lacks.
     virtual ModemLines readModemLines();
     virtual void applyDtr(bool asserted);
     QSerialPort& device() { return port_; }
 
-private:
+  private:
     void requireOpen();
     void pull();
     void onError(QSerialPort::SerialPortError error);

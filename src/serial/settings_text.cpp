@@ -54,12 +54,23 @@ LineSettings parseSettings(std::string_view text) {
     if (parity.size() != 1)
         reject(text, "the parity must be one of n, e, o, m, s");
     switch (parity[0] | 0x20) {
-    case 'n': s.parity = Parity::None; break;
-    case 'e': s.parity = Parity::Even; break;
-    case 'o': s.parity = Parity::Odd; break;
-    case 'm': s.parity = Parity::Mark; break;
-    case 's': s.parity = Parity::Space; break;
-    default: reject(text, "the parity must be one of n, e, o, m, s");
+    case 'n':
+        s.parity = Parity::None;
+        break;
+    case 'e':
+        s.parity = Parity::Even;
+        break;
+    case 'o':
+        s.parity = Parity::Odd;
+        break;
+    case 'm':
+        s.parity = Parity::Mark;
+        break;
+    case 's':
+        s.parity = Parity::Space;
+        break;
+    default:
+        reject(text, "the parity must be one of n, e, o, m, s");
     }
 
     const std::string_view bits = fields[2];

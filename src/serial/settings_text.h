@@ -19,7 +19,7 @@ struct LineSettings {
 
 // A settings text the port cannot take.
 class SettingsFailure : public Failure {
-public:
+  public:
     explicit SettingsFailure(std::string description) : Failure(380, std::move(description)) {}
 };
 

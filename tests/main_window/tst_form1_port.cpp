@@ -26,9 +26,9 @@ void expectClosedState(Form1& f) {
     QVERIFY(f.Command1->isEnabled());
     QVERIFY(!f.Command7->isVisible());
     QVERIFY(!f.Command7->isEnabled());
-    for (QWidget* w : std::initializer_list<QWidget*>{f.Command2, f.Command8, f.Command5,
-                                                      f.Command11, f.Command12, f.SetASCII,
-                                                      f.SetBinary, f.Cmd_SetNet})
+    for (QWidget* w :
+         std::initializer_list<QWidget*>{f.Command2, f.Command8, f.Command5, f.Command11,
+                                         f.Command12, f.SetASCII, f.SetBinary, f.Cmd_SetNet})
         QVERIFY2(!w->isEnabled(), qPrintable(w->objectName()));
     for (QWidget* w : std::initializer_list<QWidget*>{f.Combo1, f.Combo2, f.Text1, f.Chk_DTR,
                                                       f.Opt_FlowControl[0], f.Opt_FlowControl[2]})
@@ -41,7 +41,7 @@ void expectClosedState(Form1& f) {
 
 class TstForm1Port : public QObject {
     Q_OBJECT
-private slots:
+  private slots:
     void cleanup() { serial::clearPortBindings(); }
 
     void startUp() {
@@ -78,25 +78,41 @@ private slots:
         expectClosedState(f);
 
         // Captions exactly, trailing blanks included, and names as the controls are known.
-        const QList<QPair<const char*, const char*>> captions = {
-            {"Command1", "Open COM"}, {"Command7", "Close COM"},  {"Command9", "END"},
-            {"Command5", "Send "},    {"cmdSend", "Send "},       {"Command2", "Manual Recv"},
-            {"Command8", "Auto Recv"}, {"Command4", "Clear Input Buffer"},
-            {"Command3", "Clear Text"}, {"Command6", "Clear Text"}, {"Command11", "Send"},
-            {"Command12", "Stop"},    {"Command10", "Setting"},   {"Cmd_SetNet", "Set_Net"},
-            {"cmdClearSendReceive", "Clear"}, {"btn_Receive_Binary", "Binary"},
-            {"SetASCII", "ASCII"},    {"SetBinary", "Binary"}};
+        const QList<QPair<const char*, const char*>> captions = {{"Command1", "Open COM"},
+                                                                 {"Command7", "Close COM"},
+                                                                 {"Command9", "END"},
+                                                                 {"Command5", "Send "},
+                                                                 {"cmdSend", "Send "},
+                                                                 {"Command2", "Manual Recv"},
+                                                                 {"Command8", "Auto Recv"},
+                                                                 {"Command4", "Clear Input Buffer"},
+                                                                 {"Command3", "Clear Text"},
+                                                                 {"Command6", "Clear Text"},
+                                                                 {"Command11", "Send"},
+                                                                 {"Command12", "Stop"},
+                                                                 {"Command10", "Setting"},
+                                                                 {"Cmd_SetNet", "Set_Net"},
+                                                                 {"cmdClearSendReceive", "Clear"},
+                                                                 {"btn_Receive_Binary", "Binary"},
+                                                                 {"SetASCII", "ASCII"},
+                                                                 {"SetBinary", "Binary"}};
         for (const auto& [name, caption] : captions) {
             auto* b = f.findChild<QPushButton*>(QLatin1String(name));
             QVERIFY2(b, name);
             QCOMPARE(b->text(), QLatin1String(caption));
         }
         const QList<QPair<const char*, const char*>> others = {
-            {"Opt_FlowControl_0", "None"}, {"Opt_FlowControl_1", "HW"},
-            {"Opt_FlowControl_2", "SW"},   {"Option4", "LF_CR( 0x0a 0x0d )"},
-            {"Option5", "CR_LF( 0x0d 0x0a )"}, {"Chk_DTR", "DTR_Disable"},
-            {"Chk_ConnDetect", "Auto Connect Detection"}, {"Label11", "Flow Control : "},
-            {"Label12", "CTS : "}, {"txtDCD", "DCD : "}, {"Label7", "( HEX)"}};
+            {"Opt_FlowControl_0", "None"},
+            {"Opt_FlowControl_1", "HW"},
+            {"Opt_FlowControl_2", "SW"},
+            {"Option4", "LF_CR( 0x0a 0x0d )"},
+            {"Option5", "CR_LF( 0x0d 0x0a )"},
+            {"Chk_DTR", "DTR_Disable"},
+            {"Chk_ConnDetect", "Auto Connect Detection"},
+            {"Label11", "Flow Control : "},
+            {"Label12", "CTS : "},
+            {"txtDCD", "DCD : "},
+            {"Label7", "( HEX)"}};
         for (const auto& [name, caption] : others) {
             auto* w = f.findChild<QWidget*>(QLatin1String(name));
             QVERIFY2(w, name);

@@ -22,8 +22,8 @@
 
 using namespace varnok;
 using varnok::test::MessageCatcher;
-using varnok::test::PtyPair;
 using varnok::test::processCpuSeconds;
+using varnok::test::PtyPair;
 using varnok::test::serveEvents;
 
 namespace {

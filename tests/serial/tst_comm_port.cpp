@@ -35,7 +35,7 @@ void openOn(CommPort& port, const PtyPair& pty, int number = 7) {
 
 class TstCommPort : public QObject {
     Q_OBJECT
-private slots:
+  private slots:
     void cleanup() { clearPortBindings(); }
 
     void bytesBothWays() {
@@ -173,12 +173,21 @@ private slots:
         QTest::addColumn<QString>("bind");
         QTest::addColumn<QString>("settings");
         QTest::addColumn<QString>("says");
-        QTest::newRow("missing device") << 9 << "/tmp/varnok-no-such-device" << "9600,n,8,1"
+        QTest::newRow("missing device") << 9 << "/tmp/varnok-no-such-device"
+                                        << "9600,n,8,1"
                                         << "Com9: cannot open /tmp/varnok-no-such-device";
-        QTest::newRow("no mapping") << 200 << "" << "9600,n,8,1" << "Com200: no device";
-        QTest::newRow("number 0") << 0 << "" << "9600,n,8,1" << "Invalid port number";
-        QTest::newRow("bad settings") << 9 << "/dev/null" << "9600,n,9,1" << "data bits";
-        QTest::newRow("not a tty") << 9 << "/dev/null" << "9600,n,8,1" << "/dev/null";
+        QTest::newRow("no mapping") << 200 << ""
+                                    << "9600,n,8,1"
+                                    << "Com200: no device";
+        QTest::newRow("number 0") << 0 << ""
+                                  << "9600,n,8,1"
+                                  << "Invalid port number";
+        QTest::newRow("bad settings") << 9 << "/dev/null"
+                                      << "9600,n,9,1"
+                                      << "data bits";
+        QTest::newRow("not a tty") << 9 << "/dev/null"
+                                   << "9600,n,8,1"
+                                   << "/dev/null";
     }
     void openingFailures() {
         QFETCH(int, number);

@@ -7,7 +7,7 @@ using namespace varnok::serial;
 
 class TstSettingsText : public QObject {
     Q_OBJECT
-private slots:
+  private slots:
     void good_data() {
         QTest::addColumn<QString>("text");
         QTest::addColumn<int>("baud");
@@ -38,19 +38,32 @@ private slots:
     void bad_data() {
         QTest::addColumn<QString>("text");
         QTest::addColumn<QString>("says");
-        QTest::newRow("nine bits") << "115200,n,9,1" << "data bits";
-        QTest::newRow("parity x") << "115200,x,8,1" << "parity";
-        QTest::newRow("parity word") << "115200,none,8,1" << "parity";
-        QTest::newRow("stop 3") << "115200,n,8,3" << "stop bits";
-        QTest::newRow("three fields") << "115200,n,8" << "expected";
-        QTest::newRow("five fields") << "115200,n,8,1,1" << "expected";
-        QTest::newRow("empty") << "" << "expected";
-        QTest::newRow("baud word") << "fast,n,8,1" << "not a whole number";
-        QTest::newRow("baud zero") << "0,n,8,1" << "greater than 0";
-        QTest::newRow("baud negative") << "-9600,n,8,1" << "not a whole number";
-        QTest::newRow("baud huge") << "99999999999,n,8,1" << "too large";
-        QTest::newRow("no baud") << ",n,8,1" << "missing";
-        QTest::newRow("semicolons") << "9600;n;8;1" << "expected";
+        QTest::newRow("nine bits") << "115200,n,9,1"
+                                   << "data bits";
+        QTest::newRow("parity x") << "115200,x,8,1"
+                                  << "parity";
+        QTest::newRow("parity word") << "115200,none,8,1"
+                                     << "parity";
+        QTest::newRow("stop 3") << "115200,n,8,3"
+                                << "stop bits";
+        QTest::newRow("three fields") << "115200,n,8"
+                                      << "expected";
+        QTest::newRow("five fields") << "115200,n,8,1,1"
+                                     << "expected";
+        QTest::newRow("empty") << ""
+                               << "expected";
+        QTest::newRow("baud word") << "fast,n,8,1"
+                                   << "not a whole number";
+        QTest::newRow("baud zero") << "0,n,8,1"
+                                   << "greater than 0";
+        QTest::newRow("baud negative") << "-9600,n,8,1"
+                                       << "not a whole number";
+        QTest::newRow("baud huge") << "99999999999,n,8,1"
+                                   << "too large";
+        QTest::newRow("no baud") << ",n,8,1"
+                                 << "missing";
+        QTest::newRow("semicolons") << "9600;n;8;1"
+                                    << "expected";
     }
     void bad() {
         QFETCH(QString, text);

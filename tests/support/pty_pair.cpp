@@ -46,8 +46,8 @@ void PtyPair::write(const QByteArray& bytes) {
     QElapsedTimer t;
     t.start();
     while (done < bytes.size() && master_ >= 0 && t.elapsed() < 60000) {
-        const ssize_t n = ::write(master_, bytes.constData() + done,
-                                  static_cast<size_t>(bytes.size() - done));
+        const ssize_t n =
+            ::write(master_, bytes.constData() + done, static_cast<size_t>(bytes.size() - done));
         if (n > 0) {
             done += n;
             continue;

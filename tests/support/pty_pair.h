@@ -7,7 +7,7 @@
 namespace varnok::test {
 
 class PtyPair {
-public:
+  public:
     PtyPair();
     ~PtyPair();
     PtyPair(const PtyPair&) = delete;
@@ -28,7 +28,7 @@ public:
     // The device vanishes (as a pulled adapter does).
     void closeMaster();
 
-private:
+  private:
     int master_ = -1;
     int slave_ = -1;
     QString slavePath_;

@@ -10,14 +10,14 @@ namespace varnok::test {
 // and records what each one said.
 class MessageCatcher : public QObject {
     Q_OBJECT
-public:
+  public:
     MessageCatcher();
     QStringList texts;
     QStringList titles;
     QList<int> buttonCounts; // buttons each box offered
     bool okOnly() const;
 
-private:
+  private:
     void look();
     QTimer timer_;
 };
