@@ -10,6 +10,7 @@
 #include <QTest>
 #include <atomic>
 #include <cerrno>
+#include <functional>
 #include <poll.h>
 #include <thread>
 #include <unistd.h>
@@ -175,34 +176,18 @@ class TstDeviceFaults : public QObject {
                                    : 10000;
         QElapsedTimer t;
         t.start();
-        int step = 0;
-        while (t.elapsed() < floodMs) {
-            switch (step++ % 8) {
-            case 0:
-                click(f.btn_Receive_Binary);
-                break;
-            case 1:
-                click(f.Command3);
-                break;
-            case 2:
-                f.Chk_ReadEnLarge->setChecked(!f.Chk_ReadEnLarge->isChecked());
-                break;
-            case 3:
-                click(f.Command5);
-                break;
-            case 4:
-                f.chk_RecvShowData->setChecked(!f.chk_RecvShowData->isChecked());
-                break;
-            case 5:
-                click(f.Command2);
-                break;
-            case 6:
-                click(f.Command8);
-                break;
-            case 7:
-                click(f.cmdSend);
-                break;
-            }
+        const std::function<void()> actions[] = {
+            [&] { click(f.btn_Receive_Binary); },
+            [&] { click(f.Command3); },
+            [&] { f.Chk_ReadEnLarge->setChecked(!f.Chk_ReadEnLarge->isChecked()); },
+            [&] { click(f.Command5); },
+            [&] { f.chk_RecvShowData->setChecked(!f.chk_RecvShowData->isChecked()); },
+            [&] { click(f.Command2); },
+            [&] { click(f.Command8); },
+            [&] { click(f.cmdSend); },
+        };
+        for (size_t step = 0; t.elapsed() < floodMs; ++step) {
+            actions[step % std::size(actions)]();
             QTest::qWait(50);
             pty->readAvailable(); // what the sends wrote, so the line back never fills
         }
