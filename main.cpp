@@ -4,8 +4,8 @@
 #include <QTimer>
 #include <cstdio>
 
-#include "main_window/form1.h"
-#include "serial/port_map.h"
+#include "windows/main_window/form1.h"
+#include "logic/serial/port_map.h"
 #include "version.h"
 
 int main(int argc, char** argv) {

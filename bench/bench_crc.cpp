@@ -1,5 +1,5 @@
 // Throughput of the table CRC against the bit-by-bit form, on the same data in one run.
-#include "modbus/crc16.h"
+#include "logic/modbus/crc16.h"
 
 #include <algorithm>
 #include <chrono>

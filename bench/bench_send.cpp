@@ -20,8 +20,8 @@
 #include <unistd.h>
 #include <vector>
 
-#include "main_window/form1.h"
-#include "serial/port_map.h"
+#include "windows/main_window/form1.h"
+#include "logic/serial/port_map.h"
 
 using Clock = std::chrono::steady_clock;
 

@@ -21,8 +21,8 @@
 #include <thread>
 #include <unistd.h>
 
-#include "main_window/form1.h"
-#include "serial/port_map.h"
+#include "windows/main_window/form1.h"
+#include "logic/serial/port_map.h"
 
 namespace {
 

@@ -5,9 +5,9 @@
 #include <climits>
 #include <string>
 
-#include "codec/case_fold.h"
+#include "logic/codec/case_fold.h"
 #include "fuzz_check.h"
-#include "netsetting/extract_tokens.h"
+#include "logic/netsetting/extract_tokens.h"
 
 using namespace varnok::netsetting;
 

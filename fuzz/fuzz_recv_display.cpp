@@ -5,8 +5,8 @@
 #include <climits>
 #include <string>
 
-#include "codec/failure.h"
-#include "codec/recv_display.h"
+#include "logic/failure.h"
+#include "logic/codec/recv_display.h"
 #include "fuzz_check.h"
 
 using namespace varnok;

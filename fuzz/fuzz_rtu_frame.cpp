@@ -5,10 +5,10 @@
 #include <string>
 #include <vector>
 
-#include "codec/failure.h"
+#include "logic/failure.h"
 #include "fuzz_check.h"
-#include "modbus/crc16.h"
-#include "modbus/rtu_frame.h"
+#include "logic/modbus/crc16.h"
+#include "logic/modbus/rtu_frame.h"
 
 using namespace varnok;
 using namespace varnok::modbus;

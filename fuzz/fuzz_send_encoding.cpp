@@ -5,10 +5,10 @@
 #include <string>
 #include <vector>
 
-#include "codec/failure.h"
-#include "codec/send_encoding.h"
+#include "logic/failure.h"
+#include "logic/codec/send_encoding.h"
 #include "fuzz_check.h"
-#include "modbus/rtu_frame.h"
+#include "logic/modbus/rtu_frame.h"
 
 using namespace varnok;
 using namespace varnok::codec;

@@ -2,7 +2,7 @@
 #include <string>
 
 #include "fuzz_check.h"
-#include "serial/settings_text.h"
+#include "logic/serial/settings_text.h"
 
 using namespace varnok::serial;
 

@@ -4,7 +4,7 @@
 // every DTR change is recorded the moment the port layer applies it, open or closed.
 #include <QList>
 
-#include "serial/comm_port.h"
+#include "port/comm_port.h"
 
 namespace varnok::test {
 

@@ -15,9 +15,9 @@
 #include <QTimer>
 #include <cstdio>
 
-#include "main_window/form1.h"
-#include "netsetting/setnet_form.h"
-#include "serial/port_map.h"
+#include "windows/main_window/form1.h"
+#include "windows/netsetting/setnet_form.h"
+#include "logic/serial/port_map.h"
 
 namespace {
 

@@ -1,0 +1,222 @@
+// Building the main window's controls. Rectangles are in pixels at 96 dpi (15 twips each);
+// the receive frame, the receive box and the Modbus frame sit where they were drawn in twips.
+#include <QCheckBox>
+#include <QComboBox>
+#include <QEvent>
+#include <QFontDatabase>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTimer>
+#include <limits>
+
+#include "windows/main_window/form1.h"
+
+namespace varnok {
+
+namespace {
+
+constexpr int tw(int twips) {
+    return (twips + 7) / 15;
+}
+
+QString name(const char* n) {
+    return QString::fromLatin1(n);
+}
+
+template <typename T>
+T* make(QWidget* parent, const char* objectName, const QString& text, QRect r) {
+    auto* w = new T(parent);
+    w->setObjectName(name(objectName));
+    if constexpr (std::is_same_v<T, QGroupBox>)
+        w->setTitle(text);
+    else if constexpr (std::is_same_v<T, QPlainTextEdit>)
+        w->setPlainText(text);
+    else if constexpr (!std::is_same_v<T, QComboBox>)
+        w->setText(text);
+    w->setGeometry(r);
+    return w;
+}
+
+void paint(QWidget* w, QPalette::ColorRole role, QColor c) {
+    QPalette p = w->palette();
+    p.setColor(role, c);
+    w->setPalette(p);
+}
+
+const QColor kLightOrange(255, 224, 192);
+const QColor kLightGreen(192, 255, 192);
+const QColor kLightPink(255, 192, 192);
+const QColor kGrey(192, 192, 192);
+const QColor kLightYellow(255, 255, 192);
+
+} // namespace
+
+void Form1::buildControls() {
+    QFont f = font();
+    f.setPointSize(8);
+    setFont(f);
+    paint(this, QPalette::Window, kLightOrange);
+    setAutoFillBackground(true);
+
+    // ---- send side (left) ----
+    Frame2 = make<QGroupBox>(this, "Frame2", name("Varnok_SEND"), {16, 8, 264, 190});
+    Text2 = make<QPlainTextEdit>(Frame2, "Text2", QString(), {10, 20, 244, 64});
+    Text2->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    paint(Text2, QPalette::Text, Qt::blue);
+    paint(Text2, QPalette::Base, Qt::white);
+    Command5 = make<QPushButton>(Frame2, "Command5", name("Send "), {10, 90, 80, 26});
+    Command6 = make<QPushButton>(Frame2, "Command6", name("Clear Text"), {96, 90, 80, 26});
+    SetASCII = make<QPushButton>(Frame2, "SetASCII", name("ASCII"), {10, 120, 80, 26});
+    SetBinary = make<QPushButton>(Frame2, "SetBinary", name("Binary"), {96, 120, 80, 26});
+    Label9 = make<QLabel>(Frame2, "Label9", name("Send_Len :"), {10, 156, 64, 20});
+    SendStrNum = make<QLineEdit>(Frame2, "SendStrNum", name("0"), {76, 154, 70, 22});
+    txt_TotalSendLen = make<QLineEdit>(Frame2, "txt_TotalSendLen", name("0"), {152, 154, 102, 22});
+
+    Frame3 = make<QGroupBox>(this, "Frame3", name("End char of String"), {16, 204, 264, 96});
+    Option1 = make<QRadioButton>(Frame3, "Option1", name("None"), {10, 20, 100, 20});
+    Option2 = make<QRadioButton>(Frame3, "Option2", name("CR(0x0d)"), {10, 44, 100, 20});
+    Option3 = make<QRadioButton>(Frame3, "Option3", name("LF(0x0a)"), {10, 68, 100, 20});
+    Option4 = make<QRadioButton>(Frame3, "Option4", name("LF_CR( 0x0a 0x0d )"), {112, 20, 148, 20});
+    Option5 = make<QRadioButton>(Frame3, "Option5", name("CR_LF( 0x0d 0x0a )"), {112, 44, 148, 20});
+    Option6 = make<QRadioButton>(Frame3, "Option6", name("Def"), {112, 68, 52, 20});
+    Text5 = make<QLineEdit>(Frame3, "Text5", QString(), {166, 67, 44, 22});
+    Label7 = make<QLabel>(Frame3, "Label7", name("( HEX)"), {214, 69, 44, 18});
+
+    Frame4 = make<QGroupBox>(this, "Frame4", name("Auto-Send"), {16, 306, 264, 102});
+    Label4 = make<QLabel>(Frame4, "Label4", name("Period :"), {10, 26, 52, 20});
+    Text4 = make<QLineEdit>(Frame4, "Text4", name("500"), {64, 24, 70, 22});
+    Command10 = make<QPushButton>(Frame4, "Command10", name("Setting"), {144, 22, 80, 26});
+    Command11 = make<QPushButton>(Frame4, "Command11", name("Send"), {10, 62, 80, 26});
+    Command12 = make<QPushButton>(Frame4, "Command12", name("Stop"), {96, 62, 80, 26});
+
+    // ---- link state, indicators, N500, open and close (middle, above the receive frame) ----
+    Label1 = make<QLabel>(this, "Label1", name("Connect State :"), {288, 10, 96, 20});
+    Label3 = make<QLabel>(this, "Label3", QString(), {386, 8, 143, 24});
+    {
+        QFont bold = Label3->font();
+        bold.setBold(true);
+        Label3->setFont(bold);
+        paint(Label3, QPalette::WindowText, Qt::red);
+        paint(Label3, QPalette::Window, Qt::white);
+        Label3->setAutoFillBackground(true);
+        Label3->setAlignment(Qt::AlignCenter);
+    }
+    Label12 = make<QLabel>(this, "Label12", name("CTS : "), {288, 42, 36, 20});
+    txt_CTS = make<QLineEdit>(this, "txt_CTS", QString(), {322, 40, 44, 22});
+    Label13 = make<QLabel>(this, "Label13", name("DSR : "), {370, 42, 36, 20});
+    txt_DSR = make<QLineEdit>(this, "txt_DSR", QString(), {404, 40, 44, 22});
+    txtDCD = make<QLabel>(this, "txtDCD", name("DCD : "), {452, 42, 36, 20});
+    txt_DCD = make<QLineEdit>(this, "txt_DCD", QString(), {486, 40, 43, 22});
+    for (QLineEdit* box : {txt_CTS, txt_DSR, txt_DCD})
+        box->setReadOnly(true);
+
+    Frame6 = make<QGroupBox>(this, "Frame6", name("N500"), {288, 70, 241, 58});
+    Cmd_SetNet = make<QPushButton>(Frame6, "Cmd_SetNet", name("Set_Net"), {10, 22, 110, 28});
+    paint(Cmd_SetNet, QPalette::Button, kLightYellow);
+
+    Command1 = make<QPushButton>(this, "Command1", name("Open COM"), {288, 136, 118, 52});
+    paint(Command1, QPalette::Button, kLightGreen);
+    Command7 = make<QPushButton>(this, "Command7", name("Close COM"), {288, 136, 118, 52});
+    paint(Command7, QPalette::Button, kLightPink);
+    Command9 = make<QPushButton>(this, "Command9", name("END"), {411, 136, 118, 52});
+    paint(Command9, QPalette::Button, kGrey);
+
+    // ---- receive side ----
+    Frame1 = make<QGroupBox>(this, "Frame1", name("Varnok_RECEIVE"),
+                             {tw(4320), tw(2940), tw(3615), tw(3225)});
+    Command2 = make<QPushButton>(Frame1, "Command2", name("Manual Recv"), {6, 16, 80, 22});
+    Command8 = make<QPushButton>(Frame1, "Command8", name("Auto Recv"), {88, 16, 72, 22});
+    btn_Receive_Binary =
+        make<QPushButton>(Frame1, "btn_Receive_Binary", name("Binary"), {162, 16, 72, 22});
+    Command4 = make<QPushButton>(Frame1, "Command4", name("Clear Input Buffer"), {6, 40, 120, 22});
+    Command3 = make<QPushButton>(Frame1, "Command3", name("Clear Text"), {128, 40, 80, 22});
+    Chk_ReadEnLarge = make<QCheckBox>(Frame1, "Chk_ReadEnLarge", name("Enlarge"), {6, 64, 76, 18});
+    chk_RecvShowData =
+        make<QCheckBox>(Frame1, "chk_RecvShowData", name("ShowData"), {88, 64, 90, 18});
+    chk_RecvShowData->setChecked(true);
+    Label10 = make<QLabel>(Frame1, "Label10", name("Recv_Len :"), {6, 84, 62, 18});
+    Recv_Length = make<QLabel>(Frame1, "Recv_Length", name("0"), {70, 84, 48, 18});
+    txt_TotalRecvLen = make<QLineEdit>(Frame1, "txt_TotalRecvLen", name("0"), {120, 83, 114, 20});
+
+    // The receive box lies over the lower part of the receive frame, not inside it, so that
+    // "Enlarge" can move it over the Modbus frame.
+    Text3 =
+        make<QPlainTextEdit>(this, "Text3", QString(), {tw(4500), tw(4500), tw(3240), tw(1335)});
+    Text3->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    Text3->setReadOnly(true);
+    Text3->setUndoRedoEnabled(false);
+    paint(Text3, QPalette::Base, Qt::white);
+
+    // ---- port choices (right) ----
+    Label2 = make<QLabel>(this, "Label2", name("COM Port"), {540, 12, 80, 20});
+    Combo1 = make<QComboBox>(this, "Combo1", QString(), {624, 10, 136, 24});
+    Lbl_Device = make<QLabel>(this, "Lbl_Device", QString(), {540, 38, 220, 36});
+    Lbl_Device->setWordWrap(true);
+    Lbl_Device->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    Label5 = make<QLabel>(this, "Label5", name("Baud"), {540, 80, 80, 20});
+    Combo2 = make<QComboBox>(this, "Combo2", QString(), {624, 78, 136, 24});
+    Label6 = make<QLabel>(this, "Label6", name("Line Control"), {540, 112, 80, 20});
+    Text1 = make<QLineEdit>(this, "Text1", name("n,8,1"), {624, 110, 136, 22});
+    Label11 = make<QLabel>(this, "Label11", name("Flow Control : "), {540, 142, 120, 20});
+    const char* flowNames[] = {"Opt_FlowControl_0", "Opt_FlowControl_1", "Opt_FlowControl_2"};
+    const char* flowCaptions[] = {"None", "HW", "SW"};
+    for (int i = 0; i < 3; ++i)
+        Opt_FlowControl[static_cast<size_t>(i)] = make<QRadioButton>(
+            this, flowNames[i], name(flowCaptions[i]), {540 + i * 70, 164, 66, 20});
+    Chk_DTR = make<QCheckBox>(this, "Chk_DTR", name("DTR_Disable"), {540, 192, 220, 20});
+    Chk_ConnDetect = make<QCheckBox>(this, "Chk_ConnDetect", name("Auto Connect Detection"),
+                                     {540, 216, 220, 20});
+
+    // ---- Modbus RTU (bottom) ----
+    Frame5 = make<QGroupBox>(this, "Frame5", name("Modbus_RTU"),
+                             {tw(240), tw(6240), tw(7695), tw(3810)});
+    Label8 = make<QLabel>(Frame5, "Label8", name("Send Cmd"), {10, tw(420), 58, tw(195) + 2});
+    cmdSend =
+        make<QPushButton>(Frame5, "cmdSend", name("Send "), {tw(1050), tw(210), tw(990), tw(450)});
+    cmdClearSendReceive = make<QPushButton>(Frame5, "cmdClearSendReceive", name("Clear"),
+                                            {tw(2100), tw(210), tw(675), tw(450)});
+    txtString = make<QLineEdit>(Frame5, "txtString", name("1 4 0 0 0 1"),
+                                {tw(240), tw(735), tw(2535), tw(285) + 3});
+    // A long pasted list is refused whole by the builder, never cut short by the box.
+    txtString->setMaxLength(std::numeric_limits<int>::max());
+    txtSend =
+        make<QPlainTextEdit>(Frame5, "txtSend", QString(), {tw(240), tw(1080), tw(2535), tw(2595)});
+    txtSend->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    txtSend->setLineWrapMode(QPlainTextEdit::NoWrap);
+    cboFunction = make<QComboBox>(Frame5, "cboFunction", QString(),
+                                  {tw(3000), tw(240), tw(4455), tw(315) + 3});
+    cboFunction->setEditable(true);
+    cboFunction->setInsertPolicy(QComboBox::NoInsert);
+    // No completion: typed text must never turn into a choice of its own.
+    cboFunction->setCompleter(nullptr);
+    cboFunction->setEditText(name("Modbus Function"));
+    txtExplanation = make<QPlainTextEdit>(Frame5, "txtExplanation", QString(),
+                                          {tw(3000), tw(720), tw(4455), tw(2925)});
+    txtExplanation->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    txtExplanation->setLineWrapMode(QPlainTextEdit::NoWrap);
+    {
+        // The layouts line up in columns only in a fixed-pitch face.
+        QFont mono = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+        mono.setPointSize(8);
+        txtExplanation->setFont(mono);
+        txtSend->setFont(mono);
+    }
+
+    Timer1 = new QTimer(this);
+    Timer1->setObjectName(name("Timer1"));
+    Timer2 = new QTimer(this);
+    Timer2->setObjectName(name("Timer2"));
+    Timer2->setTimerType(Qt::PreciseTimer); // auto-send keeps the period typed, not +-5%
+    Timer3 = new QTimer(this);
+    Timer3->setObjectName(name("Timer3"));
+
+    setFixedSize(776, tw(6240) + tw(3810) + 12);
+    Text2->installEventFilter(this);
+    txtString->installEventFilter(this);
+}
+
+} // namespace varnok

@@ -1,0 +1,235 @@
+#include "windows/netsetting/setnet_form.h"
+
+#include <QCloseEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QScreen>
+#include <QTimer>
+
+#include "windows/main_window/form1.h"
+#include "windows/main_window/message_box.h"
+#include "engine/console_exchange.h"
+
+namespace varnok {
+
+namespace {
+
+// Rectangles are drawn in twips; 15 twips are one pixel at 96 dpi.
+constexpr int tw(int twips) {
+    return twips / 15;
+}
+
+const QColor kBackground(255, 224, 192);
+const QColor kActionButton(192, 255, 192);
+const QColor kDefaultButton(255, 192, 255);
+constexpr int kOctetLeft[4] = {1575, 2310, 3045, 3780};
+
+void paint(QWidget* w, QPalette::ColorRole role, const QColor& c) {
+    QPalette p = w->palette();
+    p.setColor(role, c);
+    w->setPalette(p);
+}
+
+// The captions' face, or the nearest bold sans-serif of the same size where it is missing.
+QFont captionFont() {
+    QFont f;
+    f.setFamilies({QStringLiteral("MS Sans Serif"), QStringLiteral("Microsoft Sans Serif"),
+                   QStringLiteral("Liberation Sans"), QStringLiteral("Arial"),
+                   QStringLiteral("DejaVu Sans Condensed"), QStringLiteral("DejaVu Sans")});
+    f.setStyleHint(QFont::SansSerif);
+    f.setPointSize(12);
+    f.setBold(true);
+    return f;
+}
+
+QString qs(const char* text) {
+    return QString::fromLatin1(text);
+}
+
+} // namespace
+
+SETNET_Form::SETNET_Form(Form1* main) : QWidget(nullptr, Qt::Window), main_(main) {
+    setObjectName(QStringLiteral("SETNET_Form"));
+    setAttribute(Qt::WA_DeleteOnClose);
+    setWindowTitle(QStringLiteral("N500 Net Setting"));
+    buildControls();
+
+    connect(Cmd_GET, &QPushButton::clicked, this, &SETNET_Form::Cmd_GET_Click);
+    connect(Cmd_SET, &QPushButton::clicked, this, &SETNET_Form::Cmd_SET_Click);
+    connect(Cmd_Default, &QPushButton::clicked, this, &SETNET_Form::Cmd_Default_Click);
+    connect(Cmd_Exit, &QPushButton::clicked, this, &SETNET_Form::Cmd_Exit_Click);
+
+    if (main) {
+        // Not owned by the main window, but it cannot outlive it: it borrows its port.
+        connect(main, &QObject::destroyed, this, [this] { delete this; });
+        // First placed over the middle of the main window.
+        const QRect m = main->frameGeometry();
+        move(m.center() - QPoint(width() / 2, height() / 2));
+    }
+    Form_Load();
+}
+
+SETNET_Form::~SETNET_Form() = default;
+
+void SETNET_Form::buildControls() {
+    QFont base = font();
+    base.setPointSize(8);
+    setFont(base);
+    paint(this, QPalette::Window, kBackground);
+    setAutoFillBackground(true);
+    setFixedSize(tw(4800), tw(2865));
+
+    const QFont bold = captionFont();
+    const auto button = [&](const char* name, const char* caption, QRect r, const QColor& c) {
+        auto* b = new QPushButton(qs(caption), this);
+        b->setObjectName(qs(name));
+        b->setGeometry(r);
+        b->setAutoDefault(false);
+        paint(b, QPalette::Button, c);
+        return b;
+    };
+    const auto label = [&](const char* name, const char* caption, QRect r) {
+        auto* l = new QLabel(qs(caption), this);
+        l->setObjectName(qs(name));
+        l->setGeometry(r);
+        l->setFont(bold);
+        paint(l, QPalette::Window, kBackground);
+        l->setAutoFillBackground(true);
+        l->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+        return l;
+    };
+    const auto octets = [&](std::array<QLineEdit*, 4>& boxes, const char* name, int top) {
+        for (int i = 0; i < 4; ++i) {
+            auto* e = new QLineEdit(qs("0"), this);
+            e->setObjectName(QStringLiteral("%1_%2").arg(qs(name)).arg(i));
+            e->setGeometry(tw(kOctetLeft[i]), tw(top), tw(645), tw(330));
+            boxes[static_cast<size_t>(i)] = e;
+        }
+    };
+
+    Cmd_Default = button("Cmd_Default", "Default Setting", {tw(3150), tw(210), tw(1275), tw(330)},
+                         kDefaultButton);
+    Label1 = label("Label1", "IP : ", {tw(1050), tw(735), tw(480), tw(300)});
+    octets(IP, "IP", 735);
+    Label2 = label("Label2", "Mask : ", {tw(675), tw(1155), tw(855), tw(300)});
+    octets(Mask, "Mask", 1155);
+    Label3 = label("Label3", "Gateway : ", {tw(255), tw(1575), tw(1275), tw(300)});
+    octets(Gateway, "Gateway", 1575);
+    Cmd_GET = button("Cmd_GET", "GET", {tw(315), tw(2205), tw(1170), tw(435)}, kActionButton);
+    Cmd_SET = button("Cmd_SET", "SET", {tw(1785), tw(2205), tw(1170), tw(435)}, kActionButton);
+    Cmd_Exit = button("Cmd_Exit", "Exit", {tw(3255), tw(2205), tw(1170), tw(435)}, kActionButton);
+    for (QPushButton* b : {Cmd_GET, Cmd_SET, Cmd_Exit})
+        b->setFont(bold);
+
+    QList<QWidget*> order;
+    for (auto* boxes : {&IP, &Mask, &Gateway})
+        for (QLineEdit* e : *boxes)
+            order << e;
+    order << Cmd_SET << Cmd_Exit << Cmd_GET << Cmd_Default;
+    for (qsizetype i = 1; i < order.size(); ++i)
+        setTabOrder(order[i - 1], order[i]);
+}
+
+void SETNET_Form::Form_Load() {
+    if (!main_)
+        return;
+    // Always lands in ASCII: the replies are read as text.
+    main_->Recive_Binary = true;
+    main_->btn_Receive_Binary_Click();
+    // Manual receive ends the main window's automatic reading; from now on only we read.
+    main_->Command2_Click();
+}
+
+bool SETNET_Form::exchange(const QString& command, int pauseMs, const QString& what) {
+    const QPointer<SETNET_Form> self(this);
+    SendStr = command;
+    QString reply;
+    try {
+        if (!main_)
+            throw serial::PortError(serial::kErrPortNotOpen, "no main window");
+        reply = netsetting::Console_Exchange(*main_->MSComm1, command, pauseMs);
+    } catch (const Failure& e) {
+        if (!self)
+            return false;
+        RecvStr.clear();
+        if (e.number() == serial::kErrPortNotOpen)
+            showMessage(this, QStringLiteral("%1: the port is not open. Open it in the main "
+                                             "window, then try again.")
+                                  .arg(what));
+        else
+            showMessage(this, QStringLiteral("%1 => ErrCode=%2; ErrMsg=%3")
+                                  .arg(what)
+                                  .arg(e.number())
+                                  .arg(QString::fromStdString(e.description())));
+        return false;
+    }
+    if (!self)
+        return false; // deleted while the reply drained
+    RecvStr = reply;
+    return true;
+}
+
+void SETNET_Form::Cmd_GET_Click() {
+    if (!exchange(netsetting::readCommand(), netsetting::kReadPauseMs, QStringLiteral("GET")))
+        return;
+    const QByteArray text = RecvStr.toLatin1();
+    NetData = netsetting::Extract_Tokens(
+        std::string_view(text.constData(), static_cast<size_t>(text.size())), 1, "=", 3, 0);
+    const auto slotText = [this](size_t i) {
+        const auto& s = NetData[i];
+        return s ? QString::fromLatin1(s->data(), static_cast<qsizetype>(s->size())) : QString();
+    };
+    for (size_t i = 0; i < 4; ++i) {
+        IP[i]->setText(slotText(i));
+        Mask[i]->setText(slotText(i + 4));
+        Gateway[i]->setText(slotText(i + 8));
+    }
+}
+
+void SETNET_Form::Cmd_SET_Click() {
+    QString ip[4], mask[4], gateway[4];
+    for (size_t i = 0; i < 4; ++i) {
+        ip[i] = IP[i]->text();
+        mask[i] = Mask[i]->text();
+        gateway[i] = Gateway[i]->text();
+    }
+    // The device's answer is not examined.
+    exchange(netsetting::writeCommand(ip, mask, gateway), netsetting::kWritePauseMs,
+             QStringLiteral("SET"));
+}
+
+void SETNET_Form::Cmd_Default_Click() {
+    const char* const ip[4] = {"192", "168", "0", "1"};
+    const char* const mask[4] = {"255", "255", "255", "0"};
+    const char* const gateway[4] = {"192", "168", "0", "254"};
+    for (size_t i = 0; i < 4; ++i) {
+        IP[i]->setText(qs(ip[i]));
+        Mask[i]->setText(qs(mask[i]));
+        Gateway[i]->setText(qs(gateway[i]));
+    }
+}
+
+void SETNET_Form::Cmd_Exit_Click() {
+    const QPointer<Form1> main = main_;
+    close(); // unloads: deleted once control is back in the event loop
+    if (main)
+        main->Timer3->start(); // automatic receive again one interval from now
+}
+
+void SETNET_Form::closeEvent(QCloseEvent* event) {
+    // Closing by the window control hands nothing back: the main window stays manual.
+    loaded_ = false;
+    event->accept();
+}
+
+void Form1::Cmd_SetNet_Click() {
+    // Modeless with no owner; while it is loaded a second press only raises it.
+    if (!setnet_ || !setnet_->isLoaded())
+        setnet_ = new SETNET_Form(this);
+    setnet_->show();
+    setnet_->raise();
+    setnet_->activateWindow();
+}
+
+} // namespace varnok

@@ -1,0 +1,57 @@
+#pragma once
+// The N500 network settings dialog: reads and writes address, mask and gateway through the
+// device's serial console, borrowing the main window's port input while it is open.
+#include <QPointer>
+#include <QWidget>
+#include <array>
+
+#include "logic/netsetting/extract_tokens.h"
+
+class QLabel;
+class QLineEdit;
+class QPushButton;
+
+namespace varnok {
+
+class Form1;
+
+class SETNET_Form : public QWidget {
+    Q_OBJECT
+  public:
+    // A top-level window with no owner; loading it takes the port's input from `main`.
+    explicit SETNET_Form(Form1* main);
+    ~SETNET_Form() override;
+
+    QPushButton* Cmd_Default;
+    QLabel *Label1, *Label2, *Label3;
+    std::array<QLineEdit*, 4> IP{};
+    std::array<QLineEdit*, 4> Mask{};
+    std::array<QLineEdit*, 4> Gateway{};
+    QPushButton *Cmd_GET, *Cmd_SET, *Cmd_Exit;
+
+    QString SendStr;
+    QString RecvStr;
+    netsetting::TokenSlots NetData{};
+
+    void Form_Load();
+    void Cmd_GET_Click();
+    void Cmd_SET_Click();
+    void Cmd_Default_Click();
+    void Cmd_Exit_Click();
+
+    // False once the window was closed (by "Exit" or otherwise); it is then deleted soon.
+    bool isLoaded() const { return loaded_; }
+
+  protected:
+    void closeEvent(QCloseEvent* event) override;
+
+  private:
+    void buildControls();
+    // One console exchange; false (after one message) when the port refused.
+    bool exchange(const QString& command, int pauseMs, const QString& what);
+
+    QPointer<Form1> main_;
+    bool loaded_ = true;
+};
+
+} // namespace varnok

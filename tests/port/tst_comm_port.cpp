@@ -1,0 +1,232 @@
+// The port layer against a real pseudo-terminal pair; the test holds the device end.
+#include <QRandomGenerator>
+#include <QSignalSpy>
+#include <QTest>
+#include <thread>
+
+#include "port/comm_port.h"
+#include "logic/serial/port_map.h"
+#include "support/pty_pair.h"
+#include "support/test_support.h"
+
+using namespace varnok;
+using namespace varnok::serial;
+using varnok::test::PtyPair;
+
+namespace {
+
+QByteArray randomBytes(qsizetype n, quint32 seed) {
+    QRandomGenerator g(seed);
+    QByteArray b(n, Qt::Uninitialized);
+    for (auto& c : b)
+        c = static_cast<char>(g.bounded(256));
+    return b;
+}
+
+void openOn(CommPort& port, const PtyPair& pty, int number = 7) {
+    bindPort(number, pty.slavePath().toStdString());
+    port.setCommPort(number);
+    port.setSettings(QStringLiteral("115200,n,8,1"));
+    port.setInBufferSize(8192);
+    port.setPortOpen(true);
+}
+
+} // namespace
+
+class TstCommPort : public QObject {
+    Q_OBJECT
+  private slots:
+    void cleanup() { clearPortBindings(); }
+
+    void bytesBothWays() {
+        PtyPair pty;
+        QVERIFY(pty.ok());
+        CommPort port;
+        openOn(port, pty);
+        port.setInputMode(1);
+
+        // Every byte value and a long random run, device to program.
+        QByteArray all;
+        for (int i = 0; i < 256; ++i)
+            all.append(static_cast<char>(i));
+        const QByteArray sent = all + randomBytes(100000, 1);
+        QByteArray got;
+        std::thread writer([&] { pty.write(sent); });
+        QElapsedTimer t;
+        t.start();
+        while (got.size() < sent.size() && t.elapsed() < 20000) {
+            if (port.inBufferCount() > 0)
+                got += port.input().toByteArray();
+            else
+                QTest::qWait(1);
+        }
+        writer.join();
+        QCOMPARE(got.size(), sent.size());
+        QVERIFY(got == sent);
+
+        // And program to device, without the event loop running in between.
+        const QByteArray out = all + randomBytes(3000, 2);
+        port.output(out);
+        QCOMPARE(pty.readExactly(out.size(), 5000), out);
+    }
+
+    void textModeIsLatin1() {
+        PtyPair pty;
+        CommPort port;
+        openOn(port, pty);
+        port.setInputMode(0);
+        const QByteArray bytes("A\0\r\n\x80\xE9\xFF", 7);
+        pty.write(bytes);
+        QTRY_COMPARE(port.inBufferCount(), 7);
+        const QVariant v = port.input();
+        QCOMPARE(v.typeId(), QMetaType::QString);
+        QCOMPARE(v.toString(), QString::fromLatin1(bytes));
+        QCOMPARE(v.toString().size(), 7);
+    }
+
+    void inputLenLimitsARead() {
+        PtyPair pty;
+        CommPort port;
+        openOn(port, pty);
+        port.setInputMode(1);
+        pty.write("0123456789");
+        QTRY_COMPARE(port.inBufferCount(), 10);
+        port.setInputLen(4);
+        QCOMPARE(port.input().toByteArray(), QByteArray("0123"));
+        port.setInputLen(0);
+        QCOMPARE(port.input().toByteArray(), QByteArray("456789"));
+    }
+
+    void drainAfterBlocking() {
+        // The thread blocks (no event processing) while the device answers; the count and
+        // the read still see every byte, and the write left before the pause.
+        PtyPair pty;
+        CommPort port;
+        openOn(port, pty);
+        port.output("ip\r");
+        QThread::msleep(50);
+        QCOMPARE(pty.readAvailable(), QByteArray("ip\r"));
+        pty.write("IP=10.0.0.7\r\n");
+        QThread::msleep(100);
+        QCOMPARE(port.inBufferCount(), 13);
+        QCOMPARE(port.input().toString(), QStringLiteral("IP=10.0.0.7\r\n"));
+        QCOMPARE(port.inBufferCount(), 0);
+    }
+
+    void discardWaitingInput() {
+        PtyPair pty;
+        CommPort port;
+        openOn(port, pty);
+        pty.write("old bytes");
+        QThread::msleep(50);
+        port.setInBufferCount(0);
+        QCOMPARE(port.inBufferCount(), 0);
+        pty.write("new");
+        QTRY_COMPARE(port.inBufferCount(), 3);
+        QCOMPARE(port.input().toString(), QStringLiteral("new"));
+    }
+
+    void noModemLinesOnAPseudoTerminal() {
+        PtyPair pty;
+        CommPort port;
+        port.setDTREnable(true); // while closed: kept, applied at opening
+        openOn(port, pty);
+        port.setDTREnable(false);
+        port.setDTREnable(true);
+        QVERIFY(!port.ctsHolding());
+        QVERIFY(!port.dsrHolding());
+        QVERIFY(!port.cdHolding());
+        QVERIFY(port.portOpen());
+        port.setPortOpen(false);
+        QVERIFY(!port.cdHolding()); // closed: False, no failure
+    }
+
+    void vanishingDevice() {
+        PtyPair pty;
+        CommPort port;
+        openOn(port, pty);
+        QSignalSpy lost(&port, &CommPort::deviceLost);
+        pty.closeMaster();
+        QTRY_COMPARE(lost.size(), 1);
+        QVERIFY(port.portOpen()); // until the loss has been reported
+
+        // No storm: the process stays idle while the loss waits to be reported.
+        const double cpu0 = test::processCpuSeconds();
+        test::serveEvents(1000);
+        const double cpu = test::processCpuSeconds() - cpu0;
+        QVERIFY2(cpu < 0.1, qPrintable(QString::number(cpu)));
+        QCOMPARE(lost.size(), 1);
+
+        try {
+            port.inBufferCount();
+            QFAIL("no failure");
+        } catch (const PortError& e) {
+            QCOMPARE(e.number(), int(kErrDeviceLost));
+        }
+        QVERIFY(!port.portOpen());
+        QVERIFY_THROWS_EXCEPTION(PortError, port.output("x"));
+        QVERIFY(!port.cdHolding());
+    }
+
+    void openingFailures_data() {
+        QTest::addColumn<int>("number");
+        QTest::addColumn<QString>("bind");
+        QTest::addColumn<QString>("settings");
+        QTest::addColumn<QString>("says");
+        QTest::newRow("missing device") << 9 << "/tmp/varnok-no-such-device"
+                                        << "9600,n,8,1"
+                                        << "Com9: cannot open /tmp/varnok-no-such-device";
+        QTest::newRow("no mapping") << 200 << ""
+                                    << "9600,n,8,1"
+                                    << "Com200: no device";
+        QTest::newRow("number 0") << 0 << ""
+                                  << "9600,n,8,1"
+                                  << "Invalid port number";
+        QTest::newRow("bad settings") << 9 << "/dev/null"
+                                      << "9600,n,9,1"
+                                      << "data bits";
+        QTest::newRow("not a tty") << 9 << "/dev/null"
+                                   << "9600,n,8,1"
+                                   << "/dev/null";
+    }
+    void openingFailures() {
+        QFETCH(int, number);
+        QFETCH(QString, bind);
+        QFETCH(QString, settings);
+        QFETCH(QString, says);
+        if (!bind.isEmpty())
+            bindPort(number, bind.toStdString());
+        CommPort port;
+        port.setCommPort(number);
+        port.setSettings(settings);
+        try {
+            port.setPortOpen(true);
+            QFAIL("opened");
+        } catch (const Failure& e) {
+            const QString d = QString::fromStdString(e.description());
+            QVERIFY2(d.contains(says), qPrintable(d));
+        }
+        QVERIFY(!port.portOpen());
+    }
+
+    void heldByAnother() {
+        PtyPair pty;
+        CommPort first;
+        openOn(first, pty, 5);
+        CommPort second;
+        second.setCommPort(5);
+        second.setSettings(QStringLiteral("9600,n,8,1"));
+        try {
+            second.setPortOpen(true);
+            QFAIL("opened twice");
+        } catch (const PortError& e) {
+            QVERIFY2(QString::fromStdString(e.description()).contains(QLatin1String("in use")),
+                     e.what());
+        }
+        QVERIFY(first.portOpen());
+        QVERIFY(!second.portOpen());
+    }
+};
+
+QTEST_MAIN(TstCommPort)
+#include "tst_comm_port.moc"
