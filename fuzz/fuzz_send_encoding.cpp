@@ -5,10 +5,10 @@
 #include <string>
 #include <vector>
 
-#include "logic/failure.h"
-#include "logic/codec/send_encoding.h"
 #include "fuzz_check.h"
-#include "logic/modbus/rtu_frame.h"
+#include "logic/codec/hex_list.h"
+#include "logic/codec/send_encoding.h"
+#include "logic/failure.h"
 
 using namespace varnok;
 using namespace varnok::codec;
@@ -87,7 +87,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     if (ascii) {
         FUZZ_CHECK(firstUnencodable(sendData) == 0);
-        FUZZ_CHECK(!e.deferredFailure);
+        FUZZ_CHECK(e.listError == HexListError::None);
         FUZZ_CHECK(e.shownCount == e.countedLength);
         // The send text as Latin-1 first, then the Def bytes; no empty write.
         std::vector<std::vector<std::uint8_t>> want;
@@ -103,23 +103,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         return 0;
     }
 
-    // Binary mode: the list's request bytes only, never the Def bytes nor the CRC.
-    modbus::RtuFrame frame;
-    bool parsed = true;
-    try {
-        frame = modbus::Build_RTU_Frame(text);
-    } catch (const Failure&) {
-        parsed = false;
-    }
-    FUZZ_CHECK(static_cast<bool>(e.deferredFailure) == !parsed);
-    if (!parsed || blankOnly(text)) {
+    // Binary mode: the list's bytes only, never the Def bytes nor a CRC.
+    const HexList list = parseHexList(text);
+    FUZZ_CHECK(e.listError == list.error);
+    if (list.error != HexListError::None || blankOnly(text)) {
         FUZZ_CHECK(e.writes.empty());
         FUZZ_CHECK(e.shownCount == e.countedLength);
         return 0;
     }
     FUZZ_CHECK(e.writes.size() == 1);
-    FUZZ_CHECK(e.writes[0].size() == static_cast<std::size_t>(frame.count));
-    FUZZ_CHECK(std::equal(e.writes[0].begin(), e.writes[0].end(), frame.frame.begin()));
+    FUZZ_CHECK(e.writes[0] == list.bytes);
     FUZZ_CHECK(e.shownCount == static_cast<std::int32_t>(sendData.size() / 3 + 1));
     return 0;
 }

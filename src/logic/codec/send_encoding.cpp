@@ -4,7 +4,6 @@
 #include <limits>
 
 #include "logic/codec/hex_digit.h"
-#include "logic/modbus/rtu_frame.h"
 
 namespace varnok::codec {
 namespace {
@@ -53,10 +52,6 @@ char32_t codePointAt(std::u16string_view text, std::size_t i) {
         }
     }
     return hi;
-}
-
-bool isBlankOnly(std::u16string_view text) {
-    return text.find_first_not_of(u' ') == std::u16string_view::npos;
 }
 
 } // namespace
@@ -145,21 +140,13 @@ SendEncoding encodeSend(bool asciiMode, std::u16string_view text, EndOfString eo
     // Binary mode: the counters apply before the list is parsed, so a bad list still counts.
     result.countedLength = static_cast<std::int32_t>(counted);
     result.shownCount = result.countedLength;
-    modbus::RtuFrame frame;
-    try {
-        frame = modbus::Build_RTU_Frame(text);
-    } catch (const TypeMismatch&) {
-        result.deferredFailure = std::current_exception();
-        return result;
-    } catch (const Overflow&) {
-        result.deferredFailure = std::current_exception();
+    // The typed bytes alone: a send carries no CRC, and a blank list writes nothing.
+    HexList list = parseHexList(text);
+    result.listError = list.error;
+    if (list.error != HexListError::None || list.bytes.empty()) {
         return result;
     }
-    if (isBlankOnly(text)) {
-        return result;
-    }
-    // Only the request bytes: the CRC the builder appended is not sent from here.
-    result.writes.emplace_back(frame.frame.begin(), frame.frame.begin() + frame.count);
+    result.writes.push_back(std::move(list.bytes));
     result.shownCount = static_cast<std::int32_t>(result.sendData.size() / 3 + 1);
     return result;
 }

@@ -1,11 +1,11 @@
 #pragma once
 // What one press of the send button puts on the line, and how it counts.
 #include <cstdint>
-#include <exception>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "logic/codec/hex_list.h"
 #include "logic/failure.h"
 
 namespace varnok::codec {
@@ -44,8 +44,8 @@ struct SendEncoding {
     std::int32_t shownCount = 0;    // SendStrNum once the send is done (binary mode differs)
     std::vector<std::vector<std::uint8_t>> writes; // 0, 1 or 2 writes, in order
     // A binary list that does not parse: the counters still apply, nothing is written, and the
-    // failure (TypeMismatch or Overflow) is then reported. Null when the send goes out.
-    std::exception_ptr deferredFailure;
+    // caller reports it. None when the send goes out.
+    HexListError listError = HexListError::None;
 };
 
 // Pure encoding of one send. Throws DefFieldFailure and UnencodableCharacter before anything

@@ -1,5 +1,6 @@
 #pragma once
-// Modbus RTU CRC-16, table-driven.
+// The CRC-16 of the Modbus RTU standard, table-driven: polynomial 8005 worked bit-reversed
+// (A001, least significant bit first), register starting at FFFF, no final inversion.
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -14,7 +15,10 @@ struct CrcTables {
 // The two lookup tables, filled once (the first call, or Init_Modbus at start-up).
 const CrcTables& crcTables();
 
-// The two CRC registers after a computation: hi is the byte a frame carries first.
+// The two registers of the standard's table-driven routine, named as it names them. As a
+// 16-bit number the CRC is lo * 256 + hi: hi is its low-order byte, which the standard sends
+// first, then lo, the high-order byte. 01 03 00 00 00 01 has the CRC 0A84 and goes out as
+// 01 03 00 00 00 01 84 0A.
 struct CrcRegisters {
     std::uint8_t hi = 0xFF;
     std::uint8_t lo = 0xFF;
