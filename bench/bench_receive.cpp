@@ -98,9 +98,9 @@ ThroughputResult throughput(const Options& o, bool binary, bool showData) {
     test::PtyPair pty;
     std::unique_ptr<Form1> f = openWindow(pty, binary, showData);
     ThroughputResult r;
-    if (!f->Port_Opened)
+    if (!f->engine().isOpen())
         return r;
-    const qint64 read0 = f->MSComm1->totalBytesRead();
+    const qint64 read0 = f->engine().port().totalBytesRead();
 
     // Every byte value, in an order that repeats only every 64 KiB.
     std::vector<char> block(65536);
@@ -141,7 +141,7 @@ ThroughputResult throughput(const Options& o, bool binary, bool showData) {
     QTimer second;
     QObject::connect(&second, &QTimer::timeout, [&] {
         const auto now = Clock::now();
-        const qint64 nowRead = f->MSComm1->totalBytesRead();
+        const qint64 nowRead = f->engine().port().totalBytesRead();
         const double dt = std::chrono::duration<double>(now - lastAt).count();
         if (writing && dt > 0.5)
             slowest = std::min(slowest, static_cast<double>(nowRead - lastRead) / dt);
@@ -150,7 +150,7 @@ ThroughputResult throughput(const Options& o, bool binary, bool showData) {
     });
     second.start(1000);
 
-    serveUntil([&] { return !writing && f->MSComm1->totalBytesRead() - read0 >= sent; },
+    serveUntil([&] { return !writing && f->engine().port().totalBytesRead() - read0 >= sent; },
                (o.seconds + 60) * 1000);
     const auto stop = Clock::now();
     writer.join();
@@ -158,14 +158,14 @@ ThroughputResult throughput(const Options& o, bool binary, bool showData) {
     QCoreApplication::processEvents(); // the last pass's labels
 
     r.sent = sent;
-    r.read = f->MSComm1->totalBytesRead() - read0;
+    r.read = f->engine().port().totalBytesRead() - read0;
     r.seconds = std::chrono::duration<double>(stop - start).count();
     r.slowestSecond = slowest > 1e17 ? 0 : slowest;
     r.expectedTotal = r.sent * (binary ? 3 : 1);
     r.shownTotal = f->txt_TotalRecvLen->text().toLongLong();
 
     // What is on display is the tail of what was sent, in its display form.
-    const qint64 shown = f->receiveDisplayLength();
+    const qint64 shown = f->engine().displayText().size();
     const qint64 tailBytes = binary ? shown / 3 : shown;
     QByteArray tail;
     for (qint64 i = r.sent - tailBytes; i < r.sent; ++i)
@@ -200,7 +200,7 @@ std::pair<double, double> idleCpuPercent(const Options& o) {
     serveUntil([&] { return !f.Timer3->isActive(); }, 2000);
     const double closed = cpuPercentOver(o.idleSeconds);
     f.Command1_Click();
-    if (!f.autoReceiveRunning())
+    if (!f.engine().autoReceiveRunning())
         return {closed, -1};
     const double open = cpuPercentOver(o.idleSeconds);
     f.Command7_Click();
@@ -213,7 +213,7 @@ std::vector<double> latencies(const Options& o) {
     std::unique_ptr<Form1> f = openWindow(pty, false, true);
     f->Chk_ReadEnLarge->setChecked(true); // 8192 characters: no clearing during the samples
     std::vector<double> out;
-    if (!f->autoReceiveRunning())
+    if (!f->engine().autoReceiveRunning())
         return out;
 
     std::atomic<qint64> writtenAt{0}; // ns on the steady clock, 0 when none is in flight

@@ -156,7 +156,7 @@ int main(int argc, char** argv) {
     varnok::Form1 f;
     f.show();
     QTest::mouseClick(f.Command1, Qt::LeftButton);
-    if (!f.Port_Opened) {
+    if (!f.engine().isOpen()) {
         std::printf("could not open %s\n", pty.path.c_str());
         return 1;
     }

@@ -61,7 +61,7 @@ int main(int argc, char** argv) {
     varnok::Form1 f;
     f.show();
     f.Command1_Click();
-    if (!f.Port_Opened)
+    if (!f.engine().isOpen())
         return 1;
     f.Text2->setPlainText(QStringLiteral("soak 0123456789"));
     f.Text4->setText(QStringLiteral("10"));
@@ -155,7 +155,7 @@ int main(int argc, char** argv) {
     QApplication::exec();
 
     countedByCounters += f.txt_TotalRecvLen->text().toLongLong();
-    const long long counted = f.MSComm1->totalBytesRead();
+    const long long counted = f.engine().port().totalBytesRead();
     const long long sentByWindow = f.txt_TotalSendLen->text().toLongLong();
     const long rssEnd = residentKiB();
     std::printf("soak: %d s, random bytes in at full speed, auto-send every 10 ms\n", seconds);

@@ -62,10 +62,7 @@ void CommPort::setSettings(const QString& text) {
     settings_ = text; // checked when the port opens
 }
 
-void CommPort::setHandshaking(int mode) {
-    if (mode < 0 || mode > 2)
-        throw PortError(kErrInvalidValue,
-                        "Invalid property value: handshaking " + std::to_string(mode));
+void CommPort::setHandshaking(Handshaking mode) {
     handshaking_ = mode;
 }
 
@@ -140,9 +137,9 @@ void CommPort::setPortOpen(bool open) {
     port_.setDataBits(static_cast<QSerialPort::DataBits>(ls.dataBits));
     port_.setParity(toQt(ls.parity));
     port_.setStopBits(toQt(ls.stopBits));
-    port_.setFlowControl(handshaking_ == 2   ? QSerialPort::HardwareControl
-                         : handshaking_ == 1 ? QSerialPort::SoftwareControl
-                                             : QSerialPort::NoFlowControl);
+    port_.setFlowControl(handshaking_ == Handshaking::RtsCts    ? QSerialPort::HardwareControl
+                         : handshaking_ == Handshaking::XonXoff ? QSerialPort::SoftwareControl
+                                                                : QSerialPort::NoFlowControl);
     port_.setReadBufferSize(inBufferSize_);
     port_.clearError();
     if (!port_.open(QIODevice::ReadWrite)) {
@@ -257,6 +254,11 @@ bool CommPort::ctsHolding() {
 bool CommPort::dsrHolding() {
     requireOpen();
     return readModemLines().dsr;
+}
+
+ModemLines CommPort::modemLines() {
+    requireOpen();
+    return readModemLines();
 }
 
 bool CommPort::cdHolding() {

@@ -33,7 +33,11 @@ struct ModemLines {
     bool cts = false;
     bool dsr = false;
     bool dcd = false;
+    bool operator==(const ModemLines&) const = default;
 };
+
+// Flow control while open; the numbers are those of the Handshaking property.
+enum class Handshaking { None = 0, XonXoff = 1, RtsCts = 2 };
 
 class CommPort : public QObject {
     Q_OBJECT
@@ -46,14 +50,16 @@ class CommPort : public QObject {
     int commPort() const { return commPort_; }
     void setSettings(const QString& text);
     QString settings() const { return settings_; }
-    void setHandshaking(int mode); // 0 none, 1 XON/XOFF, 2 RTS/CTS
-    int handshaking() const { return handshaking_; }
+    void setHandshaking(Handshaking mode);
+    Handshaking handshaking() const { return handshaking_; }
     void setInBufferSize(int bytes);
     int inBufferSize() const { return inBufferSize_; }
+    // Kept for compatibility: the system's own output queue is used, whatever its size.
     void setOutBufferSize(int bytes);
     int outBufferSize() const { return outBufferSize_; }
     void setInputLen(int bytes); // 0: one read takes everything waiting
     int inputLen() const { return inputLen_; }
+    // Kept for compatibility: input is announced by dataArrived whatever the thresholds say.
     void setRThreshold(int value) { rThreshold_ = value; }
     int rThreshold() const { return rThreshold_; }
     void setSThreshold(int value) { sThreshold_ = value; }
@@ -85,6 +91,8 @@ class CommPort : public QObject {
     bool ctsHolding();
     bool dsrHolding();
     bool cdHolding(); // false without failing while closed
+    // All three lines in one read of the driver (fails when the port is not open).
+    ModemLines modemLines();
 
     // Bytes handed to the program by input() since this object was made (a diagnostic).
     qint64 totalBytesRead() const { return totalBytesRead_; }
@@ -112,7 +120,7 @@ class CommPort : public QObject {
     QSerialPort port_;
     int commPort_ = 1;
     QString settings_ = QStringLiteral("9600,n,8,1");
-    int handshaking_ = 0;
+    Handshaking handshaking_ = Handshaking::None;
     int inBufferSize_ = 1024;
     int outBufferSize_ = 512;
     int inputLen_ = 0;

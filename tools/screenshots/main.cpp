@@ -58,7 +58,7 @@ bool modbusExchange(const QString& device) {
     settle(f);
     f.Combo1->setCurrentIndex(0);
     QTest::mouseClick(f.Command1, Qt::LeftButton);
-    if (!f.Port_Opened)
+    if (!f.engine().isOpen())
         return fail("Com1 did not open");
     QTest::mouseClick(f.btn_Receive_Binary, Qt::LeftButton);
     f.cboFunction->setCurrentIndex(3); // FC4, the request sent last
@@ -88,7 +88,7 @@ bool n500Dialog(const QString& device) {
     settle(f);
     f.Combo1->setCurrentIndex(1);
     QTest::mouseClick(f.Command1, Qt::LeftButton);
-    if (!f.Port_Opened)
+    if (!f.engine().isOpen())
         return fail("Com2 did not open");
     QTest::mouseClick(f.Cmd_SetNet, Qt::LeftButton);
     varnok::SETNET_Form* d = f.netSettingForm();

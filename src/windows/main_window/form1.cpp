@@ -1,6 +1,7 @@
 #include "windows/main_window/form1.h"
 
 #include <QApplication>
+#include <QButtonGroup>
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
@@ -13,31 +14,33 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSerialPortInfo>
+#include <QTextCursor>
 #include <QTimer>
 
-#include "windows/netsetting/setnet_form.h"
 #include "logic/serial/port_map.h"
 #include "version.h"
+#include "windows/main_window/message_box.h"
+#include "windows/netsetting/setnet_form.h"
 
 namespace varnok {
 
-Form1::Form1(std::unique_ptr<serial::CommPort> port, QWidget* parent) : QWidget(parent) {
+Form1::Form1(std::unique_ptr<serial::CommPort> port, QWidget* parent)
+    : QWidget(parent), engine_(std::make_unique<engine::TerminalEngine>(std::move(port))) {
     setObjectName(QStringLiteral("Form1"));
-    if (!port)
-        port = std::make_unique<serial::CommPort>();
-    MSComm1 = port.release();
-    MSComm1->setParent(this);
-    MSComm1->setObjectName(QStringLiteral("MSComm1"));
-
     buildControls();
+    Timer2 = engine_->autoSendTimer();
 
     connect(Command1, &QPushButton::clicked, this, &Form1::Command1_Click);
     connect(Command7, &QPushButton::clicked, this, &Form1::Command7_Click);
     connect(Command9, &QPushButton::clicked, this, &Form1::Command9_Click);
     connect(Chk_DTR, &QCheckBox::toggled, this, &Form1::Chk_DTR_Click);
-    for (int i = 0; i < 3; ++i)
+    // The three are one choice of their own, not part of the window's other option buttons.
+    flowGroup_ = new QButtonGroup(this);
+    for (int i = 0; i < 3; ++i) {
+        flowGroup_->addButton(Opt_FlowControl[static_cast<size_t>(i)], i);
         connect(Opt_FlowControl[static_cast<size_t>(i)], &QRadioButton::clicked, this,
                 [this, i] { Opt_FlowControl_Click(i); });
+    }
     connect(Chk_ConnDetect, &QCheckBox::toggled, this, &Form1::Chk_ConnDetect_Click);
     connect(Timer1, &QTimer::timeout, this, &Form1::Timer1_Timer);
 
@@ -46,6 +49,8 @@ Form1::Form1(std::unique_ptr<serial::CommPort> port, QWidget* parent) : QWidget(
     connect(Timer3, &QTimer::timeout, this, &Form1::Timer3_Timer);
     connect(btn_Receive_Binary, &QPushButton::clicked, this, &Form1::btn_Receive_Binary_Click);
     connect(Chk_ReadEnLarge, &QCheckBox::toggled, this, &Form1::Chk_ReadEnLarge_Click);
+    connect(chk_RecvShowData, &QCheckBox::toggled, engine_.get(),
+            &engine::TerminalEngine::setShowData);
     connect(Command3, &QPushButton::clicked, this, &Form1::Command3_Click);
     connect(Command4, &QPushButton::clicked, this, &Form1::Command4_Click);
 
@@ -56,7 +61,8 @@ Form1::Form1(std::unique_ptr<serial::CommPort> port, QWidget* parent) : QWidget(
     connect(Command10, &QPushButton::clicked, this, &Form1::Command10_Click);
     connect(Command11, &QPushButton::clicked, this, &Form1::Command11_Click);
     connect(Command12, &QPushButton::clicked, this, &Form1::Command12_Click);
-    connect(Timer2, &QTimer::timeout, this, &Form1::Timer2_Timer);
+    connect(txt_TotalSendLen, &QLineEdit::textEdited, engine_.get(),
+            &engine::TerminalEngine::setSendTotalText);
 
     connect(cmdSend, &QPushButton::clicked, this, &Form1::cmdSend_Click);
     connect(cmdClearSendReceive, &QPushButton::clicked, this, &Form1::cmdClearSendReceive_Click);
@@ -68,52 +74,63 @@ Form1::Form1(std::unique_ptr<serial::CommPort> port, QWidget* parent) : QWidget(
     disconnect(cboFunction->lineEdit(), &QLineEdit::editingFinished, cboFunction, nullptr);
 
     connect(Cmd_SetNet, &QPushButton::clicked, this, &Form1::Cmd_SetNet_Click);
-
-    // Arriving data and a vanished device wake the receive side; queued so that a pass never
-    // runs inside a port call, and at most one wake-up waits at a time: under a flood the
-    // port signals far more often than passes run, and a growing queue would starve timers.
-    connect(MSComm1, &serial::CommPort::dataArrived, this, [this] {
-        if (passPending_)
-            return;
-        passPending_ = true;
-        QMetaObject::invokeMethod(
-            this,
-            [this] {
-                passPending_ = false;
-                scheduleReceivePass();
-            },
-            Qt::QueuedConnection);
-    });
-    connect(MSComm1, &serial::CommPort::deviceLost, this, &Form1::onDeviceLost,
-            Qt::QueuedConnection);
-    autoTick_ = new QTimer(this);
-    autoTick_->setInterval(40);
-    connect(autoTick_, &QTimer::timeout, this, &Form1::scheduleReceivePass);
+    connectEngine();
 
     connect(Combo1, &QComboBox::currentIndexChanged, this, &Form1::refreshDeviceInfo);
     presenceTimer_ = new QTimer(this);
     presenceTimer_->setInterval(2000);
     connect(presenceTimer_, &QTimer::timeout, this, [this] {
-        if (!Port_Opened)
+        if (!engine_->isOpen())
             refreshDeviceInfo();
     });
 
     Form_Load();
     Timer1->start();
-    Timer2->start();
     Timer3->start();
     presenceTimer_->start();
 }
 
+void Form1::connectEngine() {
+    using E = engine::TerminalEngine;
+    E* e = engine_.get();
+    connect(e, &E::message, this, [this](const QString& text) { showMessage(this, text); });
+    connect(e, &E::portOpenChanged, this, &Form1::showPortOpen);
+    connect(e, &E::receiveModeChanged, this, &Form1::showReceiveMode);
+    connect(e, &E::sendModeChanged, this, &Form1::showSendMode);
+    connect(e, &E::autoSendChanged, this, &Form1::showAutoSend);
+    connect(e, &E::autoSendDue, this, &Form1::Timer2_Timer);
+    connect(e, &E::displayAppended, this, &Form1::showAppended);
+    connect(e, &E::displayReplaced, this, &Form1::showDisplay);
+    connect(e, &E::displayCleared, this, [this] { showDisplay(QString()); });
+    connect(e, &E::receiveCountersChanged, this, [this](std::int32_t length, std::int32_t total) {
+        Recv_Length->setText(QString::number(length));
+        txt_TotalRecvLen->setText(QString::number(total));
+    });
+    connect(e, &E::sendCountersChanged, this, [this](std::int32_t shown, std::int32_t total) {
+        SendStrNum->setText(QString::number(shown));
+        txt_TotalSendLen->setText(QString::number(total));
+    });
+    connect(e, &E::modemLinesChanged, this, &Form1::showModemLines);
+    connect(e, &E::linkStateChanged, Label3, &QLabel::setText);
+}
+
 Form1::~Form1() = default;
+
+void Form1::Cmd_SetNet_Click() {
+    // Modeless with no owner; while it is loaded a second press only raises it.
+    if (!setnet_ || !setnet_->isLoaded())
+        setnet_ = new SETNET_Form(engine_.get(), this);
+    setnet_->show();
+    setnet_->raise();
+    setnet_->activateWindow();
+}
 
 SETNET_Form* Form1::netSettingForm() const {
     return setnet_;
 }
 
 void Form1::Form_Load() {
-    Label3->setText(QStringLiteral("Local Breaking"));
-    Port_Opened = false;
+    Label3->setText(engine_->linkState());
     Command7->setEnabled(false);
     Command7->setVisible(false);
 
@@ -130,24 +147,15 @@ void Form1::Form_Load() {
         Combo2->addItem(QString::fromLatin1(baud));
     Combo2->setCurrentIndex(8);
 
-    clearDisplay();
-    MSComm1->setInputLen(0);
-    MSComm1->setInputMode(0);
-
-    Rec_Data_Manual = false;
+    showDisplay(QString());
     Command2->setEnabled(false);
     Command8->setEnabled(false);
-
     Opt_FlowControl[0]->setChecked(true);
-    Flow_Control = 0;
-
     Command5->setEnabled(false);
     Command11->setEnabled(false);
     Command12->setEnabled(false);
-    Auto_Send = false;
 
     Timer1->setInterval(500);
-    Timer2->setInterval(500);
     Timer3->setInterval(500);
 
     setWindowTitle(QStringLiteral("Varnok_Binary  v%1.%2.%3  ( KOVRAN )")
@@ -156,25 +164,16 @@ void Form1::Form_Load() {
                        .arg(kVersionPatch));
 
     Option2->setChecked(true);
-    Send_Data.clear();
     Text5->setText(QStringLiteral("1A"));
-
-    MSComm1->setSThreshold(0);
-
-    Frame1->setTitle(QStringLiteral("Varnok_RECV ( Auto-Recv )( ASCII Mode )"));
+    showReceiveMode();
     Frame2->setTitle(QStringLiteral("Varnok_SEND ( ASCII Mode )"));
-
-    Recive_Binary = false;
     Text1->setEnabled(true);
     Text2->setPlainText(QStringLiteral("KOVRAN"));
 
-    Recv_Total_Base = 0;
-    Recv_Show_Limit = 1024;
     Text3_Left = Text3->x();
     Text3_Top = Text3->y();
     Text3_Width = Text3->width();
     Text3_Height = Text3->height();
-    Send_History = codec::SendHistory{};
 
     SetBinary->setEnabled(false);
     SetASCII->setEnabled(false);
@@ -186,11 +185,7 @@ void Form1::Form_Load() {
 
 void Form1::closeEvent(QCloseEvent* event) {
     // Form_Unload: close the port if open, then end.
-    if (MSComm1->portOpen())
-        MSComm1->setPortOpen(false);
-    Auto_Send = false;
-    autoActive_ = false;
-    autoTick_->stop();
+    engine_->shutdown();
     if (setnet_)
         setnet_->close();
     event->accept();
@@ -210,16 +205,94 @@ bool Form1::eventFilter(QObject* watched, QEvent* event) {
         auto* key = static_cast<QKeyEvent*>(event);
         if (watched == Text2) {
             if (key->key() == Qt::Key_Up)
-                Text2_KeyDown(38);
+                Text2_KeyDown(kKeyUp);
             else if (key->key() == Qt::Key_Down)
-                Text2_KeyDown(40);
+                Text2_KeyDown(kKeyDown);
         } else if (watched == txtString &&
                    (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter)) {
-            if (txtString_KeyPress(13) == 0)
+            if (txtString_KeyPress(kKeyReturn) == 0)
                 return true;
         }
     }
     return QWidget::eventFilter(watched, event);
+}
+
+// ---------------------------------------------------------------- the engine's reports
+
+void Form1::showPortOpen(bool open) {
+    // Choices that only apply at opening are fixed while open.
+    Command1->setEnabled(!open);
+    Command1->setVisible(!open);
+    Command7->setEnabled(open);
+    Command7->setVisible(open);
+    for (QWidget* w : {static_cast<QWidget*>(Combo1), static_cast<QWidget*>(Combo2),
+                       static_cast<QWidget*>(Text1)})
+        w->setEnabled(!open);
+    for (QRadioButton* b : Opt_FlowControl)
+        b->setEnabled(!open);
+    for (QPushButton* b : {Command5, Command2, Command8, Command11, Cmd_SetNet})
+        b->setEnabled(open);
+    Command12->setEnabled(open && engine_->autoSend());
+    SetBinary->setEnabled(open && engine_->sendAscii());
+    SetASCII->setEnabled(open && !engine_->sendAscii());
+    if (!open)
+        refreshDeviceInfo();
+}
+
+void Form1::showReceiveMode() {
+    const bool binary = engine_->receiveBinary();
+    btn_Receive_Binary->setText(binary ? QStringLiteral("ASCII") : QStringLiteral("Binary"));
+    Frame1->setTitle(QStringLiteral("Varnok_RECV ( %1 )( %2 Mode )")
+                         .arg(engine_->manualReceive() ? QStringLiteral("Manual-Recv")
+                                                       : QStringLiteral("Auto-Recv"),
+                              binary ? QStringLiteral("Binary") : QStringLiteral("ASCII")));
+}
+
+void Form1::showSendMode(bool ascii) {
+    SetASCII->setEnabled(!ascii);
+    SetBinary->setEnabled(ascii);
+    for (QWidget* w : {static_cast<QWidget*>(Option1), static_cast<QWidget*>(Option2),
+                       static_cast<QWidget*>(Option3), static_cast<QWidget*>(Option4),
+                       static_cast<QWidget*>(Option5), static_cast<QWidget*>(Option6),
+                       static_cast<QWidget*>(Text5)})
+        w->setEnabled(ascii);
+    Frame2->setTitle(ascii ? QStringLiteral("Varnok_SEND ( ASCII Mode )")
+                           : QStringLiteral("Varnok_SEND ( Binary Mode )"));
+}
+
+void Form1::showAutoSend(bool on) {
+    Command11->setEnabled(!on && engine_->isOpen());
+    Command12->setEnabled(on);
+}
+
+void Form1::showAppended(const QString& chunk) {
+    if (chunk.isEmpty())
+        return;
+    // The widget breaks the line at a lone CR and again at the LF that may follow in the next
+    // read; what is shown must not depend on where the reads fell.
+    QStringView rest(chunk);
+    if (text3EndsInCR_ && rest.front() == u'\n')
+        rest = rest.mid(1);
+    text3EndsInCR_ = chunk.back() == u'\r';
+    QTextCursor end(Text3->document());
+    end.movePosition(QTextCursor::End);
+    end.insertText(rest.toString());
+    if (!engine_->receiveBinary())
+        Text3->moveCursor(QTextCursor::End); // newest text in view
+}
+
+void Form1::showDisplay(const QString& whole) {
+    text3EndsInCR_ = !whole.isEmpty() && whole.back() == u'\r';
+    Text3->setPlainText(whole);
+}
+
+void Form1::showModemLines(bool known, serial::ModemLines lines) {
+    const auto show = [known](QLineEdit* box, bool state) {
+        box->setText(!known ? QString() : state ? QStringLiteral("True") : QStringLiteral("False"));
+    };
+    show(txt_CTS, lines.cts);
+    show(txt_DSR, lines.dsr);
+    show(txt_DCD, lines.dcd);
 }
 
 void Form1::refreshDeviceInfo() {

@@ -1,15 +1,16 @@
 #pragma once
 // The main window: port choices, send and receive sides, the Modbus tool and the N500 button.
+// A skin over the terminal engine: each handler reads its controls and calls the engine, and
+// what the engine reports is mapped back onto the controls.
 #include <QPointer>
 #include <QString>
 #include <QWidget>
 #include <array>
-#include <cstdint>
 #include <memory>
 
-#include "logic/codec/send_history.h"
-#include "port/comm_port.h"
+#include "engine/terminal_engine.h"
 
+class QButtonGroup;
 class QCheckBox;
 class QComboBox;
 class QGroupBox;
@@ -24,6 +25,11 @@ namespace varnok {
 
 class SETNET_Form;
 
+// Key codes the key handlers are given.
+inline constexpr int kKeyReturn = 13;
+inline constexpr int kKeyUp = 38;
+inline constexpr int kKeyDown = 40;
+
 class Form1 : public QWidget {
     Q_OBJECT
   public:
@@ -31,67 +37,88 @@ class Form1 : public QWidget {
     explicit Form1(std::unique_ptr<serial::CommPort> port = nullptr, QWidget* parent = nullptr);
     ~Form1() override;
 
+    engine::TerminalEngine& engine() { return *engine_; }
+
     // ---- controls (objectName = the name; array elements Name_i) ----
-    QLabel *Label2, *Label5, *Label6, *Label11, *Label12, *Label13, *txtDCD, *Label1, *Label3;
-    QLabel* Lbl_Device; // which device the chosen number opens, and whether it is present
-    QComboBox *Combo1, *Combo2;
-    QLineEdit* Text1;
-    std::array<QRadioButton*, 3> Opt_FlowControl{};
-    QCheckBox *Chk_DTR, *Chk_ConnDetect;
-    QLineEdit *txt_CTS, *txt_DSR, *txt_DCD;
-    QPushButton *Command1, *Command7, *Command9;
-    QPlainTextEdit* Text3;
+    // port area
+    QLabel* Label2;                                 // "COM Port"
+    QComboBox* Combo1;                              // "Com1" .. "Com255"
+    QLabel* Lbl_Device;                             // the device the chosen number opens
+    QLabel* Label5;                                 // "Baud"
+    QComboBox* Combo2;                              // "300" .. "921600"
+    QLabel* Label6;                                 // "Line Control"
+    QLineEdit* Text1;                               // "n,8,1"
+    QLabel* Label11;                                // "Flow Control : "
+    std::array<QRadioButton*, 3> Opt_FlowControl{}; // "None", "HW", "SW"
+    QCheckBox* Chk_DTR;                             // "DTR_Disable"
+    QCheckBox* Chk_ConnDetect;                      // "Auto Connect Detection"
+    QLabel* Label12;                                // "CTS : "
+    QLineEdit* txt_CTS;                             // True / False
+    QLabel* Label13;                                // "DSR : "
+    QLineEdit* txt_DSR;                             // True / False
+    QLabel* txtDCD;                                 // "DCD : "
+    QLineEdit* txt_DCD;                             // True / False
+    QLabel* Label1;                                 // "Connect State :"
+    QLabel* Label3;                                 // "Local Breaking" / "Opposite Breaking" / ...
+    QPushButton* Command1;                          // "Open COM"
+    QPushButton* Command7;                          // "Close COM"
+    QPushButton* Command9;                          // "END"
+    QPlainTextEdit* Text3;                          // the receive display
 
-    QGroupBox* Frame1; // receive
-    QPushButton *Command2, *Command8, *btn_Receive_Binary, *Command4, *Command3;
-    QCheckBox *Chk_ReadEnLarge, *chk_RecvShowData;
-    QLabel *Label10, *Recv_Length;
-    QLineEdit* txt_TotalRecvLen;
+    QGroupBox* Frame1;               // "Varnok_RECV ( Auto-Recv )( ASCII Mode )"
+    QPushButton* Command2;           // "Manual Recv"
+    QPushButton* Command8;           // "Auto Recv"
+    QPushButton* btn_Receive_Binary; // "Binary" / "ASCII"
+    QPushButton* Command4;           // "Clear Input Buffer"
+    QPushButton* Command3;           // "Clear Text"
+    QCheckBox* Chk_ReadEnLarge;      // "Enlarge"
+    QCheckBox* chk_RecvShowData;     // "ShowData"
+    QLabel* Label10;                 // "Recv_Len :"
+    QLabel* Recv_Length;             // characters of the last read
+    QLineEdit* txt_TotalRecvLen;     // receive total
 
-    QGroupBox* Frame2; // send
-    QPlainTextEdit* Text2;
-    QPushButton *Command5, *Command6, *SetASCII, *SetBinary;
-    QLabel* Label9;
-    QLineEdit *SendStrNum, *txt_TotalSendLen;
+    QGroupBox* Frame2;           // "Varnok_SEND ( ASCII Mode )"
+    QPlainTextEdit* Text2;       // the send box, "KOVRAN"
+    QPushButton* Command5;       // "Send "
+    QPushButton* Command6;       // "Clear Text" (the send counters)
+    QPushButton* SetASCII;       // "ASCII"
+    QPushButton* SetBinary;      // "Binary"
+    QLabel* Label9;              // "Send_Len :"
+    QLineEdit* SendStrNum;       // count of the last send
+    QLineEdit* txt_TotalSendLen; // send total
 
-    QGroupBox* Frame3; // end of string
-    QRadioButton *Option1, *Option2, *Option3, *Option4, *Option5, *Option6;
-    QLineEdit* Text5;
-    QLabel* Label7;
+    QGroupBox* Frame3;     // "End char of String"
+    QRadioButton* Option1; // "None"
+    QRadioButton* Option2; // "CR(0x0d)"
+    QRadioButton* Option3; // "LF(0x0a)"
+    QRadioButton* Option4; // "LF_CR( 0x0a 0x0d )"
+    QRadioButton* Option5; // "CR_LF( 0x0d 0x0a )"
+    QRadioButton* Option6; // "Def"
+    QLineEdit* Text5;      // the "Def" bytes, "1A"
+    QLabel* Label7;        // "( HEX)"
 
-    QGroupBox* Frame4; // auto-send
-    QPushButton *Command11, *Command12, *Command10;
-    QLabel* Label4;
-    QLineEdit* Text4;
+    QGroupBox* Frame4;      // "Auto-Send"
+    QLabel* Label4;         // "Period :"
+    QLineEdit* Text4;       // "500"
+    QPushButton* Command10; // "Setting"
+    QPushButton* Command11; // "Send"
+    QPushButton* Command12; // "Stop"
 
-    QGroupBox* Frame5; // Modbus RTU
-    QComboBox* cboFunction;
-    QLabel* Label8;
-    QLineEdit* txtString;
-    QPushButton *cmdSend, *cmdClearSendReceive;
-    QPlainTextEdit *txtSend, *txtExplanation;
+    QGroupBox* Frame5;                // "Modbus_RTU"
+    QLabel* Label8;                   // "Send Cmd"
+    QPushButton* cmdSend;             // "Send "
+    QPushButton* cmdClearSendReceive; // "Clear"
+    QLineEdit* txtString;             // the request list, "1 4 0 0 0 1"
+    QPlainTextEdit* txtSend;          // the log of frames sent
+    QComboBox* cboFunction;           // the function catalogue
+    QPlainTextEdit* txtExplanation;   // the chosen function's layout
 
-    QGroupBox* Frame6; // N500
-    QPushButton* Cmd_SetNet;
+    QGroupBox* Frame6;       // "N500"
+    QPushButton* Cmd_SetNet; // "Set_Net"
 
-    QTimer *Timer1, *Timer2, *Timer3;
-
-    serial::CommPort* MSComm1 = nullptr;
-
-    // ---- state shared with the network dialog ----
-    bool Rec_Data_Manual = false;
-    bool Recive_Binary = false;
-
-    // ---- window-level state ----
-    bool Port_Opened = false;
-    std::uint8_t Flow_Control = 0;
-    bool Auto_Send = false;
-    bool Send_ASCII_Mode = true;
-    std::u16string Send_Data;
-    codec::SendHistory Send_History;
-    std::int32_t Recv_Total_Base = 0;
-    std::int32_t Recv_Show_Limit = 1024;
-    int Text3_Left = 0, Text3_Top = 0, Text3_Width = 0, Text3_Height = 0;
+    QTimer* Timer1; // link monitor, 500 ms
+    QTimer* Timer2; // auto-send tick (the engine's), 500 ms until "Setting"
+    QTimer* Timer3; // one shot: starts auto receive 500 ms after start-up
 
     // ---- handlers ----
     void Form_Load();
@@ -133,41 +160,34 @@ class Form1 : public QWidget {
     void Cmd_SetNet_Click();
     SETNET_Form* netSettingForm() const;
 
-    // The characters now in the receive display, as counted (not re-read from the widget).
-    std::int64_t receiveDisplayLength() const { return text3Data_.size(); }
-    // Whether the auto receive loop is running.
-    bool autoReceiveRunning() const { return autoActive_; }
-
   protected:
     void closeEvent(QCloseEvent* event) override; // Form_Unload
     bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:
     void buildControls();
+    void connectEngine();
     void refreshDeviceInfo(); // the device label and the marks of present devices
-    void enterClosedState();  // the window side of closing the port
-    void onDeviceLost();
+    engine::SendRequest sendBox() const;
 
-    // receive side
-    void scheduleReceivePass();
-    void receivePass();
-    void appendToDisplay(const QString& chunk);
-    void appendManual(const QString& chunk, std::int64_t dropFront); // keeps the manual cap
-    void clearDisplay();
-    void setFrame1Caption();
+    // what the engine reports, onto the controls
+    void showPortOpen(bool open);
+    void showReceiveMode();
+    void showSendMode(bool ascii);
+    void showAutoSend(bool on);
+    void showAppended(const QString& chunk);
+    void showDisplay(const QString& whole);
+    void showModemLines(bool known, serial::ModemLines lines);
 
-    bool autoActive_ = false;
-    bool passPending_ = false;
-    bool inPass_ = false;
-    QTimer* autoTick_ = nullptr; // modem lines and a lost device are seen even with no data
-    QString text3Data_;          // what the display holds, character for character
+    std::unique_ptr<engine::TerminalEngine> engine_;
+    QButtonGroup* flowGroup_ = nullptr;
+    int Text3_Left = 0, Text3_Top = 0, Text3_Width = 0, Text3_Height = 0;
+    bool text3EndsInCR_ = false; // the widget already broke the line for a CR just shown
 
     QTimer* presenceTimer_ = nullptr;
     QString shownDevicePath_; // the device the label describes, and what it says of it
     bool shownDevicePresent_ = false;
     QString shownDeviceDescription_;
-    bool timer1MessageOpen_ = false;
-    bool autoSendMessageOpen_ = false;
 
     QPointer<SETNET_Form> setnet_;
 };

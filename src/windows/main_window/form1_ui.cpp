@@ -14,14 +14,11 @@
 #include <limits>
 
 #include "windows/main_window/form1.h"
+#include "windows/twips.h"
 
 namespace varnok {
 
 namespace {
-
-constexpr int tw(int twips) {
-    return (twips + 7) / 15;
-}
 
 QString name(const char* n) {
     return QString::fromLatin1(n);
@@ -208,9 +205,6 @@ void Form1::buildControls() {
 
     Timer1 = new QTimer(this);
     Timer1->setObjectName(name("Timer1"));
-    Timer2 = new QTimer(this);
-    Timer2->setObjectName(name("Timer2"));
-    Timer2->setTimerType(Qt::PreciseTimer); // auto-send keeps the period typed, not +-5%
     Timer3 = new QTimer(this);
     Timer3->setObjectName(name("Timer3"));
 

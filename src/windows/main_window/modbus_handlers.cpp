@@ -6,11 +6,9 @@
 #include <QTextCursor>
 
 #include "logic/codec/recv_display.h"
-#include "windows/main_window/form1.h"
-#include "windows/main_window/message_box.h"
 #include "logic/modbus/catalogue.h"
 #include "logic/modbus/crc16.h"
-#include "logic/modbus/rtu_frame.h"
+#include "windows/main_window/form1.h"
 
 namespace varnok {
 
@@ -28,32 +26,21 @@ void Form1::Init_Modbus() {
 }
 
 void Form1::cmdSend_Click() {
-    if (!MSComm1->portOpen())
+    const auto frame = engine_->sendRtuRequest(txtString->text().toStdU16String());
+    if (!frame)
         return;
-    try {
-        const modbus::RtuFrame f = modbus::Build_RTU_Frame(txtString->text().toStdU16String());
-        const QByteArray bytes(reinterpret_cast<const char*>(f.frame.data()),
-                               static_cast<qsizetype>(f.frame.size()));
-        MSComm1->output(bytes);
-        const std::string line = codec::hexDisplay(f.frame.data(), f.frame.size());
-        // The document turns CR LF into one line break: every frame stays on its own line.
-        QTextCursor end(txtSend->document());
-        end.movePosition(QTextCursor::End);
-        end.insertText(QString::fromLatin1(line.data(), static_cast<qsizetype>(line.size())) +
-                       QStringLiteral("\r\n"));
-        // The newest frame in view, without moving the user's caret.
-        txtSend->verticalScrollBar()->setValue(txtSend->verticalScrollBar()->maximum());
-    } catch (const TypeMismatch&) {
-        showMessage(this, QStringLiteral("Please send binary data !!"));
-    } catch (const Overflow&) {
-        showMessage(this, QStringLiteral("Space need to be placed between every binary data"));
-    } catch (const Failure& e) {
-        showMessage(this, QString::fromStdString(e.description()));
-    }
+    const std::string line = codec::hexDisplay(frame->data(), frame->size());
+    // The document turns CR LF into one line break: every frame stays on its own line.
+    QTextCursor end(txtSend->document());
+    end.movePosition(QTextCursor::End);
+    end.insertText(QString::fromLatin1(line.data(), static_cast<qsizetype>(line.size())) +
+                   QStringLiteral("\r\n"));
+    // The newest frame in view, without moving the user's caret.
+    txtSend->verticalScrollBar()->setValue(txtSend->verticalScrollBar()->maximum());
 }
 
 int Form1::txtString_KeyPress(int keyAscii) {
-    if (keyAscii != 13)
+    if (keyAscii != kKeyReturn)
         return keyAscii;
     cmdSend_Click();
     return 0; // swallowed: nothing is inserted

@@ -7,17 +7,23 @@
 #include <QScreen>
 #include <QTimer>
 
-#include "windows/main_window/form1.h"
+#include "engine/terminal_engine.h"
 #include "windows/main_window/message_box.h"
-#include "engine/console_exchange.h"
+#include "windows/twips.h"
 
 namespace varnok {
 
 namespace {
 
-// Rectangles are drawn in twips; 15 twips are one pixel at 96 dpi.
-constexpr int tw(int twips) {
-    return twips / 15;
+// The console's two commands and the pauses the device needs before it has answered.
+constexpr int kReadPauseMs = 200;
+constexpr int kWritePauseMs = 100;
+const QString kReadCommand = QStringLiteral("ip\rmask\rgateway\r");
+constexpr int kHandBackMs = 500; // auto receive again one interval after "Exit"
+
+QString dotted(const std::array<QLineEdit*, 4>& boxes) {
+    return boxes[0]->text() + u'.' + boxes[1]->text() + u'.' + boxes[2]->text() + u'.' +
+           boxes[3]->text();
 }
 
 const QColor kBackground(255, 224, 192);
@@ -49,7 +55,8 @@ QString qs(const char* text) {
 
 } // namespace
 
-SETNET_Form::SETNET_Form(Form1* main) : QWidget(nullptr, Qt::Window), main_(main) {
+SETNET_Form::SETNET_Form(engine::TerminalEngine* engine, QWidget* over)
+    : QWidget(nullptr, Qt::Window), engine_(engine) {
     setObjectName(QStringLiteral("SETNET_Form"));
     setAttribute(Qt::WA_DeleteOnClose);
     setWindowTitle(QStringLiteral("N500 Net Setting"));
@@ -60,11 +67,11 @@ SETNET_Form::SETNET_Form(Form1* main) : QWidget(nullptr, Qt::Window), main_(main
     connect(Cmd_Default, &QPushButton::clicked, this, &SETNET_Form::Cmd_Default_Click);
     connect(Cmd_Exit, &QPushButton::clicked, this, &SETNET_Form::Cmd_Exit_Click);
 
-    if (main) {
+    if (over) {
         // Not owned by the main window, but it cannot outlive it: it borrows its port.
-        connect(main, &QObject::destroyed, this, [this] { delete this; });
+        connect(over, &QObject::destroyed, this, [this] { delete this; });
         // First placed over the middle of the main window.
-        const QRect m = main->frameGeometry();
+        const QRect m = over->frameGeometry();
         move(m.center() - QPoint(width() / 2, height() / 2));
     }
     Form_Load();
@@ -132,13 +139,9 @@ void SETNET_Form::buildControls() {
 }
 
 void SETNET_Form::Form_Load() {
-    if (!main_)
-        return;
-    // Always lands in ASCII: the replies are read as text.
-    main_->Recive_Binary = true;
-    main_->btn_Receive_Binary_Click();
-    // Manual receive ends the main window's automatic reading; from now on only we read.
-    main_->Command2_Click();
+    // ASCII and manual receive: from now on only this dialog reads the port.
+    if (engine_)
+        engine_->lendInput();
 }
 
 bool SETNET_Form::exchange(const QString& command, int pauseMs, const QString& what) {
@@ -146,9 +149,9 @@ bool SETNET_Form::exchange(const QString& command, int pauseMs, const QString& w
     SendStr = command;
     QString reply;
     try {
-        if (!main_)
+        if (!engine_)
             throw serial::PortError(serial::kErrPortNotOpen, "no main window");
-        reply = netsetting::Console_Exchange(*main_->MSComm1, command, pauseMs);
+        reply = engine_->consoleExchange(command, pauseMs);
     } catch (const Failure& e) {
         if (!self)
             return false;
@@ -171,7 +174,7 @@ bool SETNET_Form::exchange(const QString& command, int pauseMs, const QString& w
 }
 
 void SETNET_Form::Cmd_GET_Click() {
-    if (!exchange(netsetting::readCommand(), netsetting::kReadPauseMs, QStringLiteral("GET")))
+    if (!exchange(kReadCommand, kReadPauseMs, QStringLiteral("GET")))
         return;
     const QByteArray text = RecvStr.toLatin1();
     NetData = netsetting::Extract_Tokens(
@@ -188,15 +191,11 @@ void SETNET_Form::Cmd_GET_Click() {
 }
 
 void SETNET_Form::Cmd_SET_Click() {
-    QString ip[4], mask[4], gateway[4];
-    for (size_t i = 0; i < 4; ++i) {
-        ip[i] = IP[i]->text();
-        mask[i] = Mask[i]->text();
-        gateway[i] = Gateway[i]->text();
-    }
+    const QString command = QStringLiteral("ip ") + dotted(IP) + u'\r' + QStringLiteral("mask ") +
+                            dotted(Mask) + u'\r' + QStringLiteral("gateway ") + dotted(Gateway) +
+                            u'\r';
     // The device's answer is not examined.
-    exchange(netsetting::writeCommand(ip, mask, gateway), netsetting::kWritePauseMs,
-             QStringLiteral("SET"));
+    exchange(command, kWritePauseMs, QStringLiteral("SET"));
 }
 
 void SETNET_Form::Cmd_Default_Click() {
@@ -211,25 +210,16 @@ void SETNET_Form::Cmd_Default_Click() {
 }
 
 void SETNET_Form::Cmd_Exit_Click() {
-    const QPointer<Form1> main = main_;
+    const QPointer<engine::TerminalEngine> engine = engine_;
     close(); // unloads: deleted once control is back in the event loop
-    if (main)
-        main->Timer3->start(); // automatic receive again one interval from now
+    if (engine)
+        engine->returnInput(kHandBackMs);
 }
 
 void SETNET_Form::closeEvent(QCloseEvent* event) {
     // Closing by the window control hands nothing back: the main window stays manual.
     loaded_ = false;
     event->accept();
-}
-
-void Form1::Cmd_SetNet_Click() {
-    // Modeless with no owner; while it is loaded a second press only raises it.
-    if (!setnet_ || !setnet_->isLoaded())
-        setnet_ = new SETNET_Form(this);
-    setnet_->show();
-    setnet_->raise();
-    setnet_->activateWindow();
 }
 
 } // namespace varnok

@@ -7,19 +7,22 @@
 
 #include "logic/netsetting/extract_tokens.h"
 
+namespace varnok::engine {
+class TerminalEngine;
+}
+
 class QLabel;
 class QLineEdit;
 class QPushButton;
 
 namespace varnok {
 
-class Form1;
-
 class SETNET_Form : public QWidget {
     Q_OBJECT
   public:
-    // A top-level window with no owner; loading it takes the port's input from `main`.
-    explicit SETNET_Form(Form1* main);
+    // A top-level window with no owner, placed over `over` and gone with it; loading it
+    // borrows the port's input from the engine.
+    SETNET_Form(engine::TerminalEngine* engine, QWidget* over);
     ~SETNET_Form() override;
 
     QPushButton* Cmd_Default;
@@ -50,7 +53,7 @@ class SETNET_Form : public QWidget {
     // One console exchange; false (after one message) when the port refused.
     bool exchange(const QString& command, int pauseMs, const QString& what);
 
-    QPointer<Form1> main_;
+    QPointer<engine::TerminalEngine> engine_;
     bool loaded_ = true;
 };
 

@@ -1,0 +1,509 @@
+#include "engine/terminal_engine.h"
+
+#include <QCoreApplication>
+#include <QPointer>
+#include <QThread>
+#include <chrono>
+
+#include "logic/codec/hex_list.h"
+#include "logic/codec/recv_display.h"
+#include "logic/modbus/crc16.h"
+#include "logic/modbus/rtu_frame.h"
+
+namespace varnok::engine {
+
+namespace {
+
+QString failureText(const char* form, const Failure& e) {
+    return QString::fromLatin1(form).arg(e.number()).arg(QString::fromStdString(e.description()));
+}
+
+QByteArray toBytes(const std::vector<std::uint8_t>& v) {
+    return QByteArray(reinterpret_cast<const char*>(v.data()), static_cast<qsizetype>(v.size()));
+}
+
+} // namespace
+
+TrafficTime TrafficTime::now() {
+    using namespace std::chrono;
+    return {duration_cast<nanoseconds>(steady_clock::now().time_since_epoch()).count(),
+            duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count()};
+}
+
+TerminalEngine::TerminalEngine(std::unique_ptr<serial::CommPort> port, QObject* parent)
+    : QObject(parent), port_(port ? std::move(port) : std::make_unique<serial::CommPort>()) {
+    port_->setObjectName(QStringLiteral("MSComm1"));
+    port_->setInputLen(0);
+    port_->setInputMode(0);
+    port_->setSThreshold(0);
+
+    // Arriving data and a vanished device wake the receive side; queued so that a pass never
+    // runs inside a port call, and at most one wake-up waits at a time: under a flood the
+    // port signals far more often than passes run, and a growing queue would starve timers.
+    connect(port_.get(), &serial::CommPort::dataArrived, this, [this] {
+        if (passPending_)
+            return;
+        passPending_ = true;
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                passPending_ = false;
+                schedulePass();
+            },
+            Qt::QueuedConnection);
+    });
+    connect(port_.get(), &serial::CommPort::deviceLost, this, &TerminalEngine::onDeviceLost,
+            Qt::QueuedConnection);
+    autoTick_.setInterval(kAutoTickMs);
+    connect(&autoTick_, &QTimer::timeout, this, &TerminalEngine::schedulePass);
+    autoStart_.setSingleShot(true);
+    connect(&autoStart_, &QTimer::timeout, this, &TerminalEngine::startAutoReceive);
+
+    autoSendTimer_.setObjectName(QStringLiteral("Timer2"));
+    autoSendTimer_.setTimerType(Qt::PreciseTimer); // the period typed, not +-5 %
+    autoSendTimer_.setInterval(500);
+    connect(&autoSendTimer_, &QTimer::timeout, this, [this] {
+        // A failed send's message may be open (this tick runs nested in it): skip the tick.
+        if (autoSend_ && !sendMessageOpen_)
+            emit autoSendDue();
+    });
+    autoSendTimer_.start();
+}
+
+TerminalEngine::~TerminalEngine() {
+    port_->disconnect(this);
+}
+
+void TerminalEngine::report(const QString& text) {
+    emit message(text);
+}
+
+// ---------------------------------------------------------------- port
+
+bool TerminalEngine::open(const OpenRequest& request) {
+    openRequest_ = request;
+    try {
+        port_->setCommPort(request.portNumber);
+        port_->setSettings(request.baud + u',' + request.lineControl);
+        port_->setHandshaking(request.handshaking);
+        port_->setInBufferSize(8192);
+        port_->setOutBufferSize(8192);
+        port_->setInputLen(0);
+        port_->setRThreshold(0);
+        port_->setDTREnable(request.dtrAsserted);
+        port_->setPortOpen(true);
+        if (!port_->portOpen())
+            return false;
+        port_->setInBufferCount(0); // what arrived before the open is not ours
+    } catch (const Failure& e) {
+        report(QString::fromStdString(e.description()));
+        return false;
+    }
+    portOpened_ = true;
+    shownLines_.reset();
+    emit portOpenChanged(true);
+    setSendAscii(true);
+    startAutoReceive();
+    return true;
+}
+
+void TerminalEngine::close() {
+    // A port the layer closed after its device vanished still leaves the terminal open: it
+    // returns to its closed state then too, so that the user can open again.
+    if (!port_->portOpen() && !portOpened_)
+        return;
+    try {
+        port_->setPortOpen(false);
+    } catch (const Failure& e) {
+        report(failureText("Close_Com => ErrCode=%1ErrMsg=%2", e));
+        return;
+    }
+    enterClosed();
+}
+
+void TerminalEngine::shutdown() {
+    autoSend_ = false;
+    autoSendTimer_.stop();
+    autoStart_.stop();
+    stopAutoLoop();
+    if (port_->portOpen())
+        port_->setPortOpen(false);
+    portOpened_ = false;
+}
+
+void TerminalEngine::enterClosed() {
+    setAutoSend(false);
+    portOpened_ = false;
+    stopAutoLoop(); // nothing left for auto receive to wait for
+    shownLines_.reset();
+    emit portOpenChanged(false);
+    emit modemLinesChanged(false, {});
+}
+
+void TerminalEngine::onDeviceLost() {
+    // Auto-send stops at once so that no tick meets the dead port. A running auto receive
+    // reports the loss itself at its next pass; otherwise it is reported here, once.
+    setAutoSend(false);
+    if (autoActive_)
+        return;
+    if (port_->portOpen()) {
+        try {
+            port_->inBufferCount();
+        } catch (const Failure& e) {
+            enterClosed();
+            report(failureText("ErrCode=%1; ErrMsg=%2", e));
+            return;
+        }
+    }
+    if (portOpened_)
+        enterClosed();
+}
+
+void TerminalEngine::setDtrAsserted(bool asserted) {
+    port_->setDTREnable(asserted);
+}
+
+void TerminalEngine::pollLink() {
+    if (linkMessageOpen_)
+        return; // one failure message at a time
+    QString text;
+    try {
+        if (port_->cdHolding())
+            text = QStringLiteral("Connecting...");
+        else if (portOpened_)
+            text = QStringLiteral("Opposite Breaking");
+        else
+            text = QStringLiteral("Local Breaking");
+    } catch (const Failure& e) {
+        linkMessageOpen_ = true;
+        report(failureText("%1; ErrMsg=%2", e));
+        linkMessageOpen_ = false;
+        return;
+    }
+    if (text != linkState_) {
+        linkState_ = text;
+        emit linkStateChanged(text);
+    }
+}
+
+// ---------------------------------------------------------------- receive
+
+QByteArray TerminalEngine::read() {
+    const QByteArray bytes = port_->inputBytes();
+    if (!bytes.isEmpty())
+        emit received(bytes, TrafficTime::now());
+    return bytes;
+}
+
+QString TerminalEngine::displayChunk(const QByteArray& bytes) const {
+    if (!binary_)
+        return QString::fromLatin1(bytes);
+    const std::string hex = codec::hexDisplay(reinterpret_cast<const std::uint8_t*>(bytes.data()),
+                                              static_cast<std::size_t>(bytes.size()));
+    return QString::fromLatin1(hex.data(), static_cast<qsizetype>(hex.size()));
+}
+
+void TerminalEngine::appendDisplay(const QString& chunk) {
+    display_ += chunk;
+    emit displayAppended(chunk);
+}
+
+void TerminalEngine::appendManual(const QString& chunk, std::int64_t dropFront) {
+    if (dropFront <= 0) {
+        appendDisplay(chunk);
+        return;
+    }
+    // Over the cap: the tail is kept.
+    if (dropFront >= display_.size()) {
+        display_ = chunk.mid(static_cast<qsizetype>(dropFront - display_.size()));
+    } else {
+        display_.remove(0, static_cast<qsizetype>(dropFront));
+        display_ += chunk;
+    }
+    emit displayReplaced(display_);
+}
+
+void TerminalEngine::setReceiveCounters(std::int32_t length, std::int32_t total) {
+    recvLength_ = length;
+    recvTotal_ = total;
+    emit receiveCountersChanged(length, total);
+}
+
+void TerminalEngine::showLines(bool known, serial::ModemLines lines) {
+    // Told only on a change: an idle loop reads the lines 25 times a second.
+    if (known && shownLines_ == lines)
+        return;
+    shownLines_ = lines;
+    emit modemLinesChanged(known, lines);
+}
+
+void TerminalEngine::setReceiveBinary(bool binary) {
+    binary_ = binary;
+    port_->setInputMode(binary ? 1 : 0);
+    emit receiveModeChanged();
+}
+
+void TerminalEngine::manualRead() {
+    manual_ = true;
+    emit receiveModeChanged();
+    try {
+        if (port_->inBufferCount() < 1)
+            return;
+        const QString chunk = displayChunk(read());
+        // What scrolls off past the cap still counts: it folds into the base, also in binary
+        // mode, where the counters are not shown but a later text read shows the total.
+        codec::ManualAppend r;
+        try {
+            r = codec::manualReceiveAppend(display_.size(), chunk.size(), totalBase_);
+        } catch (const Overflow&) {
+            // What was read is shown; only the count failed.
+            appendManual(chunk, display_.size() + chunk.size() - codec::kManualDisplayCap);
+            throw;
+        }
+        appendManual(chunk, r.dropFront);
+        totalBase_ = r.base;
+        if (!binary_) // the counters are not touched in binary mode
+            setReceiveCounters(r.recvLength, r.total);
+    } catch (const Failure& e) {
+        if (!port_->portOpen() && portOpened_)
+            enterClosed();
+        report(failureText("ManualRecv => ErrCode=%1; ErrMsg=%2", e));
+    }
+}
+
+void TerminalEngine::startAutoReceive() {
+    manual_ = false;
+    emit receiveModeChanged();
+    if (autoActive_)
+        return; // one loop: it goes on as before
+    autoActive_ = true;
+    autoTick_.start();
+    schedulePass();
+}
+
+void TerminalEngine::scheduleAutoReceive(int delayMs) {
+    autoStart_.start(delayMs);
+}
+
+void TerminalEngine::stopAutoLoop() {
+    autoActive_ = false;
+    autoTick_.stop();
+}
+
+void TerminalEngine::schedulePass() {
+    if (autoActive_ && !inPass_)
+        receivePass();
+}
+
+void TerminalEngine::receivePass() {
+    // The loop's run condition, tested at the start of every pass.
+    if (!port_->portOpen() || manual_) {
+        stopAutoLoop();
+        // A port closed under the terminal (its device vanished and another operation already
+        // reported it) takes it back to its closed state.
+        if (!port_->portOpen() && portOpened_)
+            enterClosed();
+        return;
+    }
+    inPass_ = true;
+    try {
+        if (port_->inBufferCount() != 0) {
+            port_->setInputLen(0);
+            const QString chunk = displayChunk(read());
+            const std::int64_t length = display_.size() + chunk.size();
+            codec::AutoPass r;
+            try {
+                r = codec::autoReceivePass(length, totalBase_, showData_, showLimit_);
+            } catch (const Overflow&) {
+                // The chunk was read: it stays on display; only the total could not be kept.
+                appendDisplay(chunk);
+                recvLength_ = static_cast<std::int32_t>(length);
+                emit receiveCountersChanged(recvLength_, recvTotal_);
+                throw;
+            }
+            if (r.clearDisplay) {
+                // Emptied in this same pass: the chunk need not be shown at all.
+                display_.clear();
+                emit displayCleared();
+                totalBase_ = r.base;
+            } else {
+                appendDisplay(chunk);
+            }
+            setReceiveCounters(r.recvLength, r.total);
+        }
+        showLines(true, port_->modemLines());
+    } catch (const Failure& e) {
+        stopAutoLoop();
+        inPass_ = false;
+        if (!port_->portOpen() && portOpened_)
+            enterClosed();
+        report(failureText("AutoRecv => ErrCode=%1; ErrMsg=%2", e));
+        return;
+    }
+    inPass_ = false;
+}
+
+void TerminalEngine::clearReceive() {
+    display_.clear();
+    emit displayCleared();
+    totalBase_ = 0;
+    setReceiveCounters(0, 0);
+}
+
+void TerminalEngine::clearInput() {
+    // A closed port holds no input: nothing to do and nothing to say.
+    if (!port_->portOpen())
+        return;
+    try {
+        // Dropped from the display, not from the traffic: what was taken in is still told.
+        if (port_->inBufferCount() > 0)
+            read();
+        port_->setInBufferCount(0);
+    } catch (const Failure& e) {
+        // Only a device that vanished fails here, and this may be the first to learn of it:
+        // swallowing the failure would leave the terminal open on a dead port.
+        if (!port_->portOpen() && portOpened_)
+            enterClosed();
+        report(failureText("ErrCode=%1; ErrMsg=%2", e));
+    }
+}
+
+void TerminalEngine::lendInput() {
+    // The console is read as text, and only by the borrower.
+    setReceiveBinary(false);
+    manualRead();
+}
+
+void TerminalEngine::returnInput(int delayMs) {
+    scheduleAutoReceive(delayMs);
+}
+
+QString TerminalEngine::consoleExchange(const QString& command, int pauseMs) {
+    write(command.toLatin1());
+    // The device answers while the thread sleeps; the port layer has handed the command to
+    // the system already and picks up what arrived when it is next asked.
+    if (pauseMs > 0)
+        QThread::msleep(static_cast<unsigned long>(pauseMs));
+
+    QString reply;
+    const QPointer<TerminalEngine> alive(this);
+    while (port_->inBufferCount() > 0) {
+        reply += QString::fromLatin1(read()); // text whatever the receive mode
+        QCoreApplication::processEvents();
+        // A handler run just now may have closed the port or ended the program.
+        if (!alive || !port_->portOpen())
+            break;
+    }
+    return reply;
+}
+
+// ---------------------------------------------------------------- send
+
+void TerminalEngine::write(const QByteArray& bytes) {
+    port_->output(bytes);
+    emit sent(bytes, TrafficTime::now());
+}
+
+void TerminalEngine::setSendAscii(bool ascii) {
+    sendAscii_ = ascii;
+    emit sendModeChanged(ascii);
+}
+
+void TerminalEngine::setSendCounters(std::int32_t shown, std::int32_t total) {
+    sendShown_ = shown;
+    sendTotalText_ = QString::number(total).toStdU16String();
+    emit sendCountersChanged(shown, total);
+}
+
+void TerminalEngine::clearSendCounters() {
+    setSendCounters(0, 0);
+}
+
+void TerminalEngine::send(const SendRequest& request, bool autoTick) {
+    history_.record(request.text);
+    // Set before the "Def" field is decoded: a bad field leaves it set.
+    sendData_ = request.text;
+    sendData_.append(codec::endOfStringChars(request.eos));
+
+    QString text;
+    try {
+        const codec::SendEncoding enc =
+            codec::encodeSend(sendAscii_, request.text, request.eos, request.defText);
+        sendData_ = enc.sendData;
+        const std::int32_t total = codec::addToCounter(sendTotalText_, enc.countedLength);
+        setSendCounters(enc.countedLength, total);
+        switch (enc.listError) {
+        case codec::HexListError::None:
+            if (!enc.writes.empty() && !sendAscii_)
+                setSendCounters(enc.shownCount, total);
+            for (const auto& w : enc.writes)
+                write(toBytes(w));
+            break;
+        case codec::HexListError::NotHex:
+            text = QStringLiteral("Please send binary data (00~FF) !!");
+            break;
+        case codec::HexListError::ValueTooBig:
+        case codec::HexListError::TooManyValues:
+            text = QStringLiteral("Space need to be placed between every binary data  !!");
+            break;
+        }
+    } catch (const Failure& e) {
+        text = QString::fromStdString(e.description());
+    }
+    if (text.isEmpty())
+        return;
+    // A tick that fails stops auto-send: the same failure would come back every period.
+    if (autoTick)
+        setAutoSend(false);
+    sendMessageOpen_ = true;
+    report(text);
+    sendMessageOpen_ = false;
+}
+
+bool TerminalEngine::setAutoSendPeriod(const QString& typed) {
+    bool ok = false;
+    const uint period = typed.trimmed().toUInt(&ok);
+    if (!ok || period > 65535) {
+        report(QStringLiteral("The period must be a whole number of milliseconds from 0 to "
+                              "65535; it stays at %1.")
+                   .arg(autoSendTimer_.isActive() ? autoSendTimer_.interval() : 0));
+        return false;
+    }
+    if (period == 0) { // 0 stops the ticks
+        autoSendTimer_.stop();
+    } else {
+        autoSendTimer_.setInterval(static_cast<int>(period));
+        autoSendTimer_.start();
+    }
+    return true;
+}
+
+void TerminalEngine::setAutoSend(bool on) {
+    if (autoSend_ == on)
+        return;
+    autoSend_ = on;
+    emit autoSendChanged(on);
+}
+
+// ---------------------------------------------------------------- Modbus
+
+std::optional<std::vector<std::uint8_t>> TerminalEngine::sendRtuRequest(std::u16string_view list) {
+    if (!port_->portOpen())
+        return std::nullopt;
+    QString text;
+    try {
+        modbus::RtuFrame f = modbus::Build_RTU_Frame(list);
+        write(toBytes(f.frame));
+        return std::move(f.frame);
+    } catch (const TypeMismatch&) {
+        text = QStringLiteral("Please send binary data !!");
+    } catch (const Overflow&) {
+        text = QStringLiteral("Space need to be placed between every binary data");
+    } catch (const Failure& e) {
+        text = QString::fromStdString(e.description());
+    }
+    report(text);
+    return std::nullopt;
+}
+
+} // namespace varnok::engine

@@ -1,0 +1,185 @@
+#pragma once
+// The terminal without its window: owns the port and holds the receive, send and auto-send
+// state with their rules. A window (or a test) calls it and follows its signals; it never
+// touches a widget and never asks the user anything.
+#include <QByteArray>
+#include <QObject>
+#include <QString>
+#include <QTimer>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "logic/codec/send_encoding.h"
+#include "logic/codec/send_history.h"
+#include "port/comm_port.h"
+
+namespace varnok::engine {
+
+// When bytes passed the port: monotonic for intervals, wall clock for showing.
+struct TrafficTime {
+    qint64 monotonicNs = 0;
+    qint64 wallMs = 0;
+    static TrafficTime now();
+};
+
+// What "Open COM" opens with.
+struct OpenRequest {
+    int portNumber = 1;
+    QString baud = QStringLiteral("115200");
+    QString lineControl = QStringLiteral("n,8,1");
+    serial::Handshaking handshaking = serial::Handshaking::None;
+    bool dtrAsserted = true;
+};
+
+// What one press of "Send " sends.
+struct SendRequest {
+    std::u16string text;
+    codec::EndOfString eos = codec::EndOfString::CR;
+    std::u16string defText;
+};
+
+class TerminalEngine : public QObject {
+    Q_OBJECT
+  public:
+    static constexpr std::int32_t kShowLimit = 1024;         // auto receive display, normal
+    static constexpr std::int32_t kShowLimitShrunk = 2048;   // after "Enlarge" was undone
+    static constexpr std::int32_t kShowLimitEnlarged = 8192; // while enlarged
+    static constexpr int kAutoTickMs = 40; // modem lines and a lost device seen without data
+
+    // Takes a port (tests hand in one whose modem lines they play); else makes a real one.
+    explicit TerminalEngine(std::unique_ptr<serial::CommPort> port = nullptr,
+                            QObject* parent = nullptr);
+    ~TerminalEngine() override;
+
+    serial::CommPort& port() { return *port_; }
+
+    // ---- port ----
+    bool open(const OpenRequest& request); // false after one message
+    void close();
+    void shutdown(); // the program ends: close quietly, stop everything
+    bool isOpen() const { return portOpened_; }
+    const OpenRequest& lastOpenRequest() const { return openRequest_; }
+    void setDtrAsserted(bool asserted);
+    // The link state text from DCD and the open state; a line that cannot be read is reported.
+    void pollLink();
+    QString linkState() const { return linkState_; }
+
+    // ---- receive ----
+    void startAutoReceive();               // auto receive from now on
+    void scheduleAutoReceive(int delayMs); // the same, once delayMs have passed
+    void manualRead();                     // manual receive from now on, and read once
+    void clearReceive();                   // display and counters to zero
+    void clearInput();                     // drop what arrived and was not shown
+    void setReceiveBinary(bool binary);
+    void setShowData(bool show) { showData_ = show; }
+    void setShowLimit(std::int32_t limit) { showLimit_ = limit; }
+    bool manualReceive() const { return manual_; }
+    bool receiveBinary() const { return binary_; }
+    bool autoReceiveRunning() const { return autoActive_; }
+    std::int32_t showLimit() const { return showLimit_; }
+    std::int32_t receiveTotalBase() const { return totalBase_; }
+    const QString& displayText() const { return display_; }
+    std::int32_t receiveLength() const { return recvLength_; }
+    std::int32_t receiveTotal() const { return recvTotal_; }
+
+    // ---- borrowed by the network dialog ----
+    void lendInput();              // ASCII, manual receive: only the borrower reads
+    void returnInput(int delayMs); // auto receive again delayMs from now
+    // Writes the command, blocks for pauseMs, drains the reply serving events once per read.
+    // Port failures throw serial::PortError.
+    QString consoleExchange(const QString& command, int pauseMs);
+
+    // ---- send ----
+    void setSendAscii(bool ascii);
+    bool sendAscii() const { return sendAscii_; }
+    // One press of "Send " (or an auto-send tick): encode, count, write; failures reported.
+    void send(const SendRequest& request, bool autoTick = false);
+    const std::u16string& sendData() const { return sendData_; }
+    std::u16string historyUp() { return history_.up(); }
+    std::u16string historyDown() { return history_.down(); }
+    // The total box as the user left it: the next send adds to what it says.
+    void setSendTotalText(const QString& text) { sendTotalText_ = text.toStdU16String(); }
+    void clearSendCounters();
+    std::int32_t sendShown() const { return sendShown_; }
+
+    // ---- auto-send ----
+    // Validates the typed period; 0 stops the ticks. False after one message.
+    bool setAutoSendPeriod(const QString& typed);
+    void setAutoSend(bool on);
+    bool autoSend() const { return autoSend_; }
+    QTimer* autoSendTimer() { return &autoSendTimer_; }
+
+    // ---- Modbus ----
+    // Builds the frame with its CRC and writes it; the frame, or nothing after one message.
+    std::optional<std::vector<std::uint8_t>> sendRtuRequest(std::u16string_view list);
+
+  signals:
+    void portOpenChanged(bool open);
+    void receiveModeChanged(); // manual/auto or binary/ASCII
+    void sendModeChanged(bool ascii);
+    void autoSendChanged(bool on);
+    void autoSendDue(); // a tick: the window hands in the send box as it is now
+    void displayAppended(const QString& chunk);
+    void displayCleared();
+    void displayReplaced(const QString& whole); // the manual cap dropped text off the front
+    void receiveCountersChanged(std::int32_t length, std::int32_t total);
+    void sendCountersChanged(std::int32_t shown, std::int32_t total);
+    void modemLinesChanged(bool known, serial::ModemLines lines); // unknown while closed
+    void linkStateChanged(const QString& text);
+    void message(const QString& text); // one modal message; returns once answered
+
+    // Every byte that leaves or arrives, one signal per write or read.
+    void sent(const QByteArray& bytes, varnok::engine::TrafficTime time);
+    void received(const QByteArray& bytes, varnok::engine::TrafficTime time);
+
+  private:
+    void write(const QByteArray& bytes);
+    QByteArray read();
+    void enterClosed();
+    void onDeviceLost();
+    void schedulePass();
+    void receivePass();
+    void stopAutoLoop();
+    QString displayChunk(const QByteArray& bytes) const;
+    void appendDisplay(const QString& chunk);
+    void appendManual(const QString& chunk, std::int64_t dropFront);
+    void setReceiveCounters(std::int32_t length, std::int32_t total);
+    void setSendCounters(std::int32_t shown, std::int32_t total);
+    void showLines(bool known, serial::ModemLines lines);
+    void report(const QString& text);
+
+    std::unique_ptr<serial::CommPort> port_;
+    OpenRequest openRequest_;
+    bool portOpened_ = false;
+    QString linkState_ = QStringLiteral("Local Breaking");
+    bool linkMessageOpen_ = false;
+
+    bool manual_ = false;
+    bool binary_ = false;
+    bool showData_ = true;
+    std::int32_t showLimit_ = kShowLimit;
+    std::int32_t totalBase_ = 0;
+    std::int32_t recvLength_ = 0;
+    std::int32_t recvTotal_ = 0;
+    QString display_; // what the receive display holds, character for character
+    bool autoActive_ = false;
+    bool passPending_ = false;
+    bool inPass_ = false;
+    QTimer autoTick_;
+    QTimer autoStart_;
+    std::optional<serial::ModemLines> shownLines_;
+
+    bool sendAscii_ = true;
+    std::u16string sendData_;
+    codec::SendHistory history_;
+    std::int32_t sendShown_ = 0;
+    std::u16string sendTotalText_ = u"0";
+    bool sendMessageOpen_ = false;
+    bool autoSend_ = false;
+    QTimer autoSendTimer_;
+};
+
+} // namespace varnok::engine
