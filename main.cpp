@@ -1,52 +1,150 @@
 // Varnok_Binary: a test terminal for one serial port.
 #include <QApplication>
 #include <QCommandLineParser>
+#include <QStringList>
 #include <QTimer>
 #include <cstdio>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
 
-#include "windows/main_window/form1.h"
 #include "logic/serial/port_map.h"
 #include "version.h"
+#include "windows/main_window/form1.h"
 
-int main(int argc, char** argv) {
-    QApplication app(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("varnok-binary"));
-    QApplication::setApplicationVersion(QString::fromLatin1(varnok::kVersionText));
+namespace {
 
+const char kPortRules[] =
+    "\nPort numbers and devices:\n"
+    "  Com1-Com32     /dev/ttyS0-/dev/ttyS31\n"
+    "  Com33-Com64    /dev/ttyUSB0-/dev/ttyUSB31\n"
+    "  Com65-Com96    /dev/ttyACM0-/dev/ttyACM31\n"
+    "  Com97-Com255   no device unless bound with --port\n"
+    "  --port ComN=PATH binds any number from 1 to 255 to PATH; DEVICE binds Com1.\n"
+    "\nExamples:\n"
+    "  varnok-binary /dev/ttyUSB0\n"
+    "  varnok-binary --port Com1=/dev/pts/3 --port Com2=/dev/serial/by-id/usb-FTDI-if00\n"
+    "  varnok-binary --version\n";
+
+const char kQtOptions[] =
+    "\nQt's own options are passed on to it: -platform NAME, -platformtheme NAME,\n"
+    "-platformpluginpath DIR, -plugin NAME, -qwindowgeometry WxH+X+Y, -qwindowtitle TEXT,\n"
+    "-qwindowicon FILE, -display X11DISPLAY, -geometry WxH+X+Y, -title TEXT, -style NAME,\n"
+    "-stylesheet FILE, -reverse, -widgetcount, -nograb, -dograb, -sync.\n"
+    "  varnok-binary -platform offscreen --port Com1=/dev/pts/3\n";
+
+// What the command line asks for once it has been read.
+struct Request {
+    int exitCode = -1; // >= 0: answered already, end with this code
+    std::vector<std::pair<int, std::string>> bindings;
+    QString screenshot;
+};
+
+void fail(Request& r, const QString& message) {
+    std::fprintf(stderr, "varnok-binary: %s\nTry 'varnok-binary --help'.\n", qPrintable(message));
+    r.exitCode = 2;
+}
+
+// Read before any window system is touched, so that --help, --version and mistakes are
+// answered on a machine without a display.
+Request readCommandLine(int argc, char** argv) {
+    QCoreApplication core(argc, argv);
     QCommandLineParser parser;
+    // -platform, -style and the like are Qt's own; they are accepted here and left to it.
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
     parser.setApplicationDescription(QStringLiteral("Test terminal for one serial port."));
     parser.addHelpOption();
     parser.addVersionOption();
     const QCommandLineOption portOption(
         QStringLiteral("port"),
-        QStringLiteral("Bind port number N to a device path, e.g. --port Com1=/dev/pts/3 "
-                       "(repeatable)."),
+        QStringLiteral("Bind port number N (1-255) to a device path, e.g. "
+                       "--port Com3=/dev/pts/4 (repeatable)."),
         QStringLiteral("ComN=PATH"));
     parser.addOption(portOption);
+    parser.addPositionalArgument(QStringLiteral("DEVICE"),
+                                 QStringLiteral("Device for Com1, e.g. /dev/ttyUSB0; the "
+                                                "same as --port Com1=DEVICE."),
+                                 QStringLiteral("[DEVICE]"));
     // For package checks and the README pictures: grab the window once it has settled, print
     // its title on stdout and end.
     QCommandLineOption screenshotOption(QStringLiteral("screenshot"), QString(),
                                         QStringLiteral("FILE"));
     screenshotOption.setFlags(QCommandLineOption::HiddenFromHelp);
     parser.addOption(screenshotOption);
-    parser.process(app);
+    for (const char* name :
+         {"platform", "platformpluginpath", "platformtheme", "plugin", "qwindowgeometry",
+          "qwindowtitle", "qwindowicon", "display", "geometry", "title", "style", "stylesheet"}) {
+        QCommandLineOption qtOption(QString::fromLatin1(name), QString(), QStringLiteral("X"));
+        qtOption.setFlags(QCommandLineOption::HiddenFromHelp);
+        parser.addOption(qtOption);
+    }
+    for (const char* name : {"reverse", "widgetcount", "nograb", "dograb", "sync"}) {
+        QCommandLineOption qtFlag(QString::fromLatin1(name));
+        qtFlag.setFlags(QCommandLineOption::HiddenFromHelp);
+        parser.addOption(qtFlag);
+    }
 
+    Request r;
+    const bool parsed = parser.parse(QCoreApplication::arguments());
+    const bool helpAll = parser.isSet(QStringLiteral("help-all"));
+    if (helpAll || parser.isSet(QStringLiteral("help"))) {
+        std::printf("%s%s%s", qPrintable(parser.helpText()), kPortRules, helpAll ? kQtOptions : "");
+        r.exitCode = 0;
+        return r;
+    }
+    if (parser.isSet(QStringLiteral("version"))) {
+        std::printf("varnok-binary %s\n", varnok::kVersionText);
+        r.exitCode = 0;
+        return r;
+    }
+    if (!parsed) {
+        fail(r, parser.errorText());
+        return r;
+    }
     for (const QString& binding : parser.values(portOption)) {
         const auto b = varnok::serial::parsePortBinding(binding.toStdString());
         if (!b) {
-            std::fprintf(stderr,
-                         "varnok-binary: --port wants ComN=PATH with N from 1 to 255, "
-                         "not \"%s\"\n",
-                         binding.toLocal8Bit().constData());
-            return 2;
+            fail(r, QStringLiteral("--port wants ComN=PATH with N from 1 to 255, not \"%1\"")
+                        .arg(binding));
+            return r;
         }
-        varnok::serial::bindPort(b->first, b->second);
+        r.bindings.push_back(*b);
     }
+    const QStringList devices = parser.positionalArguments();
+    if (devices.size() > 1) {
+        fail(r, QStringLiteral("one DEVICE at most, not %1: %2")
+                    .arg(devices.size())
+                    .arg(devices.join(QLatin1Char(' '))));
+        return r;
+    }
+    if (devices.size() == 1) {
+        if (devices[0].isEmpty()) {
+            fail(r, QStringLiteral("DEVICE is empty"));
+            return r;
+        }
+        r.bindings.emplace_back(1, devices[0].toStdString());
+    }
+    r.screenshot = parser.value(screenshotOption);
+    return r;
+}
 
+} // namespace
+
+int main(int argc, char** argv) {
+    QCoreApplication::setApplicationName(QStringLiteral("varnok-binary"));
+    QCoreApplication::setApplicationVersion(QString::fromLatin1(varnok::kVersionText));
+    Request request = readCommandLine(argc, argv);
+    if (request.exitCode >= 0)
+        return request.exitCode;
+    for (auto& [number, path] : request.bindings)
+        varnok::serial::bindPort(number, std::move(path));
+
+    QApplication app(argc, argv);
     varnok::Form1 window;
     window.show();
-    if (parser.isSet(screenshotOption)) {
-        QTimer::singleShot(500, &window, [&window, file = parser.value(screenshotOption)] {
+    if (!request.screenshot.isEmpty()) {
+        QTimer::singleShot(500, &window, [&window, file = request.screenshot] {
             const bool saved = window.grab().save(file, "PNG");
             if (saved)
                 std::printf("%s\n", window.windowTitle().toUtf8().constData());
