@@ -23,15 +23,19 @@ const char kUsage[] =
     "Opens a pseudo-terminal, prints 'DEVICE <path>' and answers on it until SIGINT/SIGTERM.\n"
     "  --mode modbus|n500   device kind (default modbus)\n"
     "  --link PATH          also make PATH a symlink to the device (removed on exit)\n"
+    "  --silent             read requests or commands but never answer\n"
     "modbus mode:\n"
-    "  --slave-id N         station number 1..247 (default 1)\n"
+    "  --slave-id N         station number 1..247 (default 1); requests to any other\n"
+    "                       station are ignored, as a station that is not there\n"
     "  --static             keep discrete inputs and input registers fixed\n"
+    "  --delay MS           send each reply MS milliseconds late\n"
+    "  64 coils, inputs, holding and input registers from address 0; beyond them the\n"
+    "  answer is exception 02 (illegal data address)\n"
     "n500 mode:\n"
     "  --ip A --mask M --gateway G   start values (10.0.0.7, 255.0.0.0, 10.0.0.1)\n"
     "  --delay MS           answer MS milliseconds after the first command of a burst\n"
     "  --values N           answer only the first N of ip, mask, gateway (0..3)\n"
     "  --banner TEXT        write TEXT CR LF before every reply\n"
-    "  --silent             read commands but never answer\n"
     "  --help               this text\n";
 
 struct Options {
@@ -99,6 +103,8 @@ Options parseOptions(int argc, char** argv) {
             usageError("unknown option " + arg);
         }
     }
+    o.modbus.delayMs = o.delayMs;
+    o.modbus.silent = o.silent;
     return o;
 }
 

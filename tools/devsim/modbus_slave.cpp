@@ -32,19 +32,23 @@ void advanceInputs(modbus_mapping_t* map, unsigned tick) {
     }
 }
 
+// The context never opens the device itself: it talks over the pty master we hand it,
+// so its connect/close (and their termios handling) are never called.
+modbus_t* newContext(int masterFd, const std::string& devicePath, int slaveId) {
+    modbus_t* ctx = modbus_new_rtu(devicePath.c_str(), 9600, 'N', 8, 1);
+    if (ctx && (modbus_set_slave(ctx, slaveId) != 0 || modbus_set_socket(ctx, masterFd) != 0)) {
+        modbus_free(ctx);
+        return nullptr;
+    }
+    return ctx;
+}
+
 } // namespace
 
 int runModbusSlave(int masterFd, const std::string& devicePath, const ModbusOptions& options) {
-    // The context never opens the device itself: it talks over the pty master we hand it,
-    // so its connect/close (and their termios handling) are never called.
-    modbus_t* ctx = modbus_new_rtu(devicePath.c_str(), 9600, 'N', 8, 1);
-    if (!ctx) {
-        std::fprintf(stderr, "modbus_new_rtu: %s\n", modbus_strerror(errno));
-        return 1;
-    }
+    modbus_t* ctx = newContext(masterFd, devicePath, options.slaveId);
     modbus_mapping_t* map = modbus_mapping_new(kPoints, kPoints, kPoints, kPoints);
-    if (!map || modbus_set_slave(ctx, options.slaveId) != 0 ||
-        modbus_set_socket(ctx, masterFd) != 0) {
+    if (!ctx || !map) {
         std::fprintf(stderr, "modbus setup: %s\n", modbus_strerror(errno));
         modbus_mapping_free(map);
         modbus_free(ctx);
@@ -72,19 +76,36 @@ int runModbusSlave(int masterFd, const std::string& devicePath, const ModbusOpti
             continue;
 
         const int length = modbus_receive(ctx, query);
-        if (length > 0) {
+        if (length > 0 && options.silent) {
+            std::fprintf(stderr, "modbus %s -> silent\n",
+                         hexLine(query, static_cast<std::size_t>(length)).c_str());
+        } else if (length > 0) {
+            if (options.delayMs > 0) {
+                // Requests arriving meanwhile wait in the pty for the next modbus_receive.
+                pollfd wake{wakeFd(), POLLIN, 0};
+                ::poll(&wake, 1, options.delayMs);
+                if (stopRequested())
+                    break;
+            }
+            // libmodbus answers an address or a quantity beyond the mapping with exception 02.
             const int sent = modbus_reply(ctx, query, length, map);
             std::fprintf(stderr, "modbus %s -> %d bytes\n",
                          hexLine(query, static_cast<std::size_t>(length)).c_str(), sent);
         } else if (length < 0) {
             std::fprintf(stderr, "modbus dropped: %s\n", modbus_strerror(errno));
+        } else {
+            // Addressed to another station: ignored silently as on a real bus. libmodbus 3.1.6
+            // would then take the next request for a reply and drop it; a fresh context wouldn't.
+            modbus_free(ctx);
+            ctx = newContext(masterFd, devicePath, options.slaveId);
+            if (!ctx)
+                break;
         }
-        // length 0: addressed to another slave, ignored silently as on a real bus
     }
 
     modbus_mapping_free(map);
     modbus_free(ctx);
-    return 0;
+    return ctx ? 0 : 1;
 }
 
 } // namespace devsim

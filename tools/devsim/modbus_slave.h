@@ -7,6 +7,8 @@ namespace devsim {
 struct ModbusOptions {
     int slaveId = 1;
     bool frozen = false; // inputs keep their start values (deterministic tests)
+    int delayMs = 0;     // each reply waits this long (a slow device, timeouts)
+    bool silent = false; // requests are read and logged but never answered
 };
 
 // Serves until a stop signal; returns the process exit code.
