@@ -45,6 +45,7 @@ int main() {
         for (std::size_t off = 0; off < kTotal; off += kChunk) {
             const int n = static_cast<int>(std::min(kChunk, kTotal - off));
             const auto r = varnok::modbus::Calc_CRC16(data.data() + off, n);
+            // The CRC as a number: register hi holds its low-order byte.
             tableSum += static_cast<std::uint32_t>(r.hi | (r.lo << 8));
         }
     });
