@@ -17,7 +17,7 @@ struct HexList {
 };
 
 // Values of one or more hex digits, either case, separated by runs of spaces only (a tab or a
-// line break is part of a token, so it is NotHex). Leading zeros do not count: "000F" is 0F.
+// line break belongs to the token, so it is NotHex). Leading zeros do not count: "000F" is 0F.
 // A token with any other character is NotHex even when it is also too big ("G100"); the
 // first failing token decides. More than kMaxListValues tokens is TooManyValues whatever they
 // hold. An empty or blank-only text is an empty list. Characters are UTF-16 units.
