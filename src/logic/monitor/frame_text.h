@@ -1,0 +1,33 @@
+#pragma once
+// One frame as a line of text for the table, the clipboard and the capture file.
+#include "logic/monitor/frame_splitter.h"
+
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+
+namespace varnok::monitor {
+
+// Local time HH:MM:SS.mmm of a wall-clock time in ms since the epoch; the zone is the
+// process's own (localtime_r, so TZ applies).
+std::string wallTimeText(std::int64_t wallMs);
+
+// Printable ASCII as it is, every other byte as a dot.
+std::string dottedText(std::span<const std::uint8_t> bytes);
+
+// Tab-separated: time, gap in ms since the previous frame's last byte (empty without one),
+// TX/RX, length, hex bytes, text, decoded.
+std::string frameLine(const Frame& frame, const Frame* previous, std::string_view decoded);
+
+// The capture file's first line: the local date and time of the start, the UTC offset and
+// the column names.
+std::string captureHeader(std::int64_t wallMs);
+
+// {0x01, 0x03} - for pasting into C or C++.
+std::string cArrayText(std::span<const std::uint8_t> bytes);
+
+// b'\x01\x03A' - printable ASCII kept, quote and backslash escaped, the rest as \xhh.
+std::string pythonBytesText(std::span<const std::uint8_t> bytes);
+
+} // namespace varnok::monitor
