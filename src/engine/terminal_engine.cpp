@@ -142,9 +142,10 @@ void TerminalEngine::enterClosed() {
 
 void TerminalEngine::onDeviceLost() {
     // Auto-send stops at once so that no tick meets the dead port. A running auto receive
-    // reports the loss itself at its next pass; otherwise it is reported here, once.
+    // reports the loss itself at its next pass; otherwise it is reported here, once. A loop
+    // already told to stop (manual receive) ends at its next pass without looking.
     setAutoSend(false);
-    if (autoActive_)
+    if (autoActive_ && !manual_)
         return;
     if (port_->portOpen()) {
         try {

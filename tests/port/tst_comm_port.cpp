@@ -1,11 +1,10 @@
 // The port layer against a real pseudo-terminal pair; the test holds the device end.
 #include <QRandomGenerator>
-#include <QSignalSpy>
 #include <QTest>
 #include <thread>
 
-#include "port/comm_port.h"
 #include "logic/serial/port_map.h"
+#include "port/comm_port.h"
 #include "support/pty_pair.h"
 #include "support/test_support.h"
 
@@ -70,20 +69,6 @@ class TstCommPort : public QObject {
         QCOMPARE(pty.readExactly(out.size(), 5000), out);
     }
 
-    void textModeIsLatin1() {
-        PtyPair pty;
-        CommPort port;
-        openOn(port, pty);
-        port.setInputMode(0);
-        const QByteArray bytes("A\0\r\n\x80\xE9\xFF", 7);
-        pty.write(bytes);
-        QTRY_COMPARE(port.inBufferCount(), 7);
-        const QVariant v = port.input();
-        QCOMPARE(v.typeId(), QMetaType::QString);
-        QCOMPARE(v.toString(), QString::fromLatin1(bytes));
-        QCOMPARE(v.toString().size(), 7);
-    }
-
     void inputLenLimitsARead() {
         PtyPair pty;
         CommPort port;
@@ -139,74 +124,6 @@ class TstCommPort : public QObject {
         QVERIFY(port.portOpen());
         port.setPortOpen(false);
         QVERIFY(!port.cdHolding()); // closed: False, no failure
-    }
-
-    void vanishingDevice() {
-        PtyPair pty;
-        CommPort port;
-        openOn(port, pty);
-        QSignalSpy lost(&port, &CommPort::deviceLost);
-        pty.closeMaster();
-        QTRY_COMPARE(lost.size(), 1);
-        QVERIFY(port.portOpen()); // until the loss has been reported
-
-        // No storm: the process stays idle while the loss waits to be reported.
-        const double cpu0 = test::processCpuSeconds();
-        test::serveEvents(1000);
-        const double cpu = test::processCpuSeconds() - cpu0;
-        QVERIFY2(cpu < 0.1, qPrintable(QString::number(cpu)));
-        QCOMPARE(lost.size(), 1);
-
-        try {
-            port.inBufferCount();
-            QFAIL("no failure");
-        } catch (const PortError& e) {
-            QCOMPARE(e.number(), int(kErrDeviceLost));
-        }
-        QVERIFY(!port.portOpen());
-        QVERIFY_THROWS_EXCEPTION(PortError, port.output("x"));
-        QVERIFY(!port.cdHolding());
-    }
-
-    void openingFailures_data() {
-        QTest::addColumn<int>("number");
-        QTest::addColumn<QString>("bind");
-        QTest::addColumn<QString>("settings");
-        QTest::addColumn<QString>("says");
-        QTest::newRow("missing device") << 9 << "/tmp/varnok-no-such-device"
-                                        << "9600,n,8,1"
-                                        << "Com9: cannot open /tmp/varnok-no-such-device";
-        QTest::newRow("no mapping") << 200 << ""
-                                    << "9600,n,8,1"
-                                    << "Com200: no device";
-        QTest::newRow("number 0") << 0 << ""
-                                  << "9600,n,8,1"
-                                  << "Invalid port number";
-        QTest::newRow("bad settings") << 9 << "/dev/null"
-                                      << "9600,n,9,1"
-                                      << "data bits";
-        QTest::newRow("not a tty") << 9 << "/dev/null"
-                                   << "9600,n,8,1"
-                                   << "/dev/null";
-    }
-    void openingFailures() {
-        QFETCH(int, number);
-        QFETCH(QString, bind);
-        QFETCH(QString, settings);
-        QFETCH(QString, says);
-        if (!bind.isEmpty())
-            bindPort(number, bind.toStdString());
-        CommPort port;
-        port.setCommPort(number);
-        port.setSettings(settings);
-        try {
-            port.setPortOpen(true);
-            QFAIL("opened");
-        } catch (const Failure& e) {
-            const QString d = QString::fromStdString(e.description());
-            QVERIFY2(d.contains(says), qPrintable(d));
-        }
-        QVERIFY(!port.portOpen());
     }
 
     void heldByAnother() {

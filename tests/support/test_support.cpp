@@ -4,6 +4,7 @@
 #include <QApplication>
 #include <QEventLoop>
 #include <QMessageBox>
+#include <QRegularExpression>
 #include <ctime>
 
 namespace varnok::test {
@@ -47,6 +48,21 @@ void serveEvents(int ms) {
     QEventLoop loop;
     QTimer::singleShot(ms, &loop, &QEventLoop::quit);
     loop.exec();
+}
+
+bool wildcardMatch(const QString& pattern, const QString& text) {
+    QStringList parts = pattern.split(u'*');
+    for (QString& part : parts)
+        part = QRegularExpression::escape(part);
+    return QRegularExpression(QRegularExpression::anchoredPattern(parts.join(QStringLiteral(".*"))))
+        .match(text)
+        .hasMatch();
+}
+
+double cpuOver(int ms) {
+    const double before = processCpuSeconds();
+    serveEvents(ms);
+    return processCpuSeconds() - before;
 }
 
 } // namespace varnok::test

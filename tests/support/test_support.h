@@ -28,4 +28,10 @@ double processCpuSeconds();
 // Serves window events for `ms` milliseconds.
 void serveEvents(int ms);
 
+// Whether `text` is `pattern`, where each * in the pattern stands for any run of characters.
+bool wildcardMatch(const QString& pattern, const QString& text);
+
+// CPU seconds the process uses while it serves events for `ms` milliseconds.
+double cpuOver(int ms);
+
 } // namespace varnok::test

@@ -1,0 +1,446 @@
+// The terminal engine without a window, on a pseudo-terminal pair: receive, send, auto-send,
+// the port's life, the modem lines and the traffic it tells.
+#include <QRandomGenerator>
+#include <QTest>
+#include <atomic>
+#include <cerrno>
+#include <poll.h>
+#include <thread>
+#include <unistd.h>
+
+#include "support/engine_rig.h"
+#include "support/fake_lines_port.h"
+#include "support/test_support.h"
+
+using namespace varnok;
+using codec::EndOfString;
+using engine::SendRequest;
+using test::EngineRig;
+
+Q_DECLARE_METATYPE(EndOfString)
+
+namespace {
+
+QByteArray bytes(std::initializer_list<int> values) {
+    QByteArray b;
+    for (int v : values)
+        b.append(static_cast<char>(v));
+    return b;
+}
+
+} // namespace
+
+class TstEngine : public QObject {
+    Q_OBJECT
+  private slots:
+    void receive_data() {
+        QTest::addColumn<bool>("binary");
+        QTest::addColumn<bool>("showData");
+        QTest::addColumn<QByteArrayList>("reads");
+        QTest::addColumn<QString>("display");
+        QTest::addColumn<int>("length");
+        QTest::addColumn<int>("total");
+        const QByteArray awkward = bytes({0, 'a', 0x0D, 0x80, 0xA0, 0xFF});
+        QTest::addRow("text, every byte one Latin-1 character")
+            << false << true << QByteArrayList{awkward} << QString::fromLatin1(awkward) << 6 << 6;
+        QTest::addRow("hex") << true << true << QByteArrayList{bytes({1, 0x0A, 0xFF})}
+                             << QStringLiteral("01 0A FF ") << 9 << 9;
+        QTest::addRow("emptied past 1024, total keeps counting")
+            << false << true << QByteArrayList{QByteArray(1000, 'x'), QByteArray(30, 'y')}
+            << QString() << 1030 << 1030;
+        QTest::addRow("ShowData off: emptied every read")
+            << false << false << QByteArrayList{"abc", "de"} << QString() << 2 << 5;
+    }
+    void receive() {
+        QFETCH(bool, binary);
+        QFETCH(bool, showData);
+        QFETCH(QByteArrayList, reads);
+        EngineRig r;
+        QVERIFY(r.open());
+        QVERIFY(r.e.autoReceiveRunning());
+        r.e.setReceiveBinary(binary);
+        r.e.setShowData(showData);
+        qsizetype written = 0;
+        for (const QByteArray& chunk : reads) {
+            r.pty.write(chunk);
+            written += chunk.size();
+            QTRY_COMPARE(r.received.size(), written);
+        }
+        QTEST(r.e.displayText(), "display");
+        QTEST(int(r.e.receiveLength()), "length");
+        QTEST(int(r.e.receiveTotal()), "total");
+        QCOMPARE(r.messages, QStringList());
+    }
+
+    void manualRead() {
+        EngineRig r;
+        QVERIFY(r.open());
+        r.e.manualRead();
+        QVERIFY(r.e.manualReceive());
+        QTRY_VERIFY(!r.e.autoReceiveRunning()); // the loop ends at its next test
+        r.pty.write("one\r\n");
+        test::serveEvents(100);
+        QCOMPARE(r.e.displayText(), QString()); // nothing until read by hand
+        r.e.manualRead();
+        r.pty.write("two");
+        test::serveEvents(50);
+        r.e.manualRead();
+        QCOMPARE(r.e.displayText(), QStringLiteral("one\r\ntwo"));
+        QCOMPARE(r.e.receiveTotal(), 8);
+        r.e.clearReceive();
+        QCOMPARE(r.e.receiveTotal(), 0);
+        r.e.startAutoReceive();
+        QVERIFY(r.e.autoReceiveRunning());
+    }
+
+    void send_data() {
+        QTest::addColumn<bool>("ascii");
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<EndOfString>("eos");
+        QTest::addColumn<QString>("def");
+        QTest::addColumn<QByteArray>("wire");
+        QTest::addColumn<int>("shown");
+        QTest::addColumn<QString>("message");
+        QTest::addRow("text and CR")
+            << true << "AT" << EndOfString::CR << "" << QByteArray("AT\r") << 3 << "";
+        QTest::addRow("no-break space goes as A0")
+            << true << QStringLiteral("a\u00A0") << EndOfString::None << "" << bytes({'a', 0xA0})
+            << 2 << "";
+        QTest::addRow("Def bytes after the text")
+            << true << "x" << EndOfString::Def << "1A0" << bytes({'x', 0x1A, 0}) << 3 << "";
+        QTest::addRow("Def not hexadecimal: nothing counted or sent")
+            << true << "x" << EndOfString::Def << "ZZ" << QByteArray() << 0
+            << "Don't use space in \"Def\" field !!";
+        QTest::addRow("not Latin-1") << true << QStringLiteral("\u20AC") << EndOfString::None << ""
+                                     << QByteArray() << 0 << "*U+20AC*";
+        QTest::addRow("binary list")
+            << false << " 1 3  ff" << EndOfString::CR << "" << bytes({1, 3, 0xFF}) << 4 << "";
+        QTest::addRow("binary, not hexadecimal: counted, not sent")
+            << false << "1 G1" << EndOfString::None << "" << QByteArray() << 4
+            << "Please send binary data (00~FF) !!";
+        QTest::addRow("binary, value too big")
+            << false << "100" << EndOfString::None << "" << QByteArray() << 3
+            << "Space need to be placed between every binary data  !!";
+    }
+    void send() {
+        QFETCH(bool, ascii);
+        QFETCH(QString, text);
+        QFETCH(EndOfString, eos);
+        QFETCH(QString, def);
+        QFETCH(QByteArray, wire);
+        QFETCH(QString, message);
+        EngineRig r;
+        QVERIFY(r.open());
+        r.e.setSendAscii(ascii);
+        r.e.send({text.toStdU16String(), eos, def.toStdU16String()});
+        QCOMPARE(r.pty.readFor(100), wire);
+        QCOMPARE(r.sent, wire);
+        QTEST(int(r.e.sendShown()), "shown");
+        QCOMPARE(r.messages.size(), message.isEmpty() ? 0 : 1);
+        if (!message.isEmpty())
+            QVERIFY2(test::wildcardMatch(message, r.messages[0]), qPrintable(r.messages[0]));
+    }
+
+    void sendTotals() {
+        EngineRig r;
+        QVERIFY(r.open());
+        QList<int> totals;
+        QObject::connect(&r.e, &engine::TerminalEngine::sendCountersChanged, &r.e,
+                         [&](int, int total) { totals << total; });
+        const SendRequest ab{u"ab", EndOfString::None, u""};
+        r.e.send(ab);
+        r.e.setSendTotalText(QStringLiteral("2147483647")); // the next sum would pass 32 bits
+        r.e.send(ab);
+        r.e.setSendTotalText(QStringLiteral("x1")); // not a number: restarts from the count
+        r.e.send(ab);
+        r.e.clearSendCounters();
+        QCOMPARE(totals, (QList<int>{2, 2, 2, 0}));
+        QCOMPARE(r.e.historyUp(), u"ab");
+    }
+
+    void autoSend_data() {
+        QTest::addColumn<QString>("period");
+        QTest::addColumn<QString>("def");
+        QTest::addColumn<bool>("sends");
+        QTest::addColumn<int>("messages");
+        QTest::addRow("ticks send") << "20"
+                                    << "0D" << true << 0;
+        QTest::addRow("0 stops the ticks") << "0"
+                                           << "0D" << false << 0;
+        QTest::addRow("a period that is no number") << "abc"
+                                                    << "0D" << true << 1;
+        QTest::addRow("past 65535") << "70000"
+                                    << "0D" << true << 1;
+        // Before, a failing tick came back every period and the user could never stop it.
+        QTest::addRow("a failing tick stops auto-send") << "1"
+                                                        << "ZZ" << false << 1;
+    }
+    void autoSend() {
+        QFETCH(QString, period);
+        QFETCH(QString, def);
+        EngineRig r;
+        QVERIFY(r.open());
+        const SendRequest request{u"T", EndOfString::Def, def.toStdU16String()};
+        QObject::connect(&r.e, &engine::TerminalEngine::autoSendDue, &r.e,
+                         [&] { r.e.send(request, true); });
+        r.e.setAutoSendPeriod(QStringLiteral("20"));
+        r.e.setAutoSendPeriod(period);
+        r.e.setAutoSend(true);
+        test::serveEvents(300);
+        QTEST(r.sent.size() > 0, "sends");
+        QTEST(int(r.messages.size()), "messages");
+        if (!r.messages.isEmpty() && def == u"ZZ")
+            QVERIFY(!r.e.autoSend());
+        r.e.setAutoSend(false);
+        const qsizetype after = r.sent.size();
+        test::serveEvents(100);
+        QCOMPARE(r.sent.size(), after);
+    }
+
+    void openFailures_data() {
+        QTest::addColumn<int>("number");
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<QString>("lineControl");
+        QTest::addColumn<QString>("message");
+        QTest::addRow("nothing mapped") << 200 << ""
+                                        << "n,8,1"
+                                        << "Com200: no device is mapped*";
+        QTest::addRow("no such device") << 5 << "/dev/ttyNONE"
+                                        << "n,8,1"
+                                        << "Com5: cannot open /dev/ttyNONE: no such device";
+        QTest::addRow("not a serial device") << 5 << "/dev/null"
+                                             << "n,8,1"
+                                             << "*/dev/null*";
+        QTest::addRow("line control") << 1 << ""
+                                      << "q,8,1"
+                                      << "*q,8,1*";
+    }
+    void openFailures() {
+        QFETCH(int, number);
+        QFETCH(QString, path);
+        QFETCH(QString, lineControl);
+        QFETCH(QString, message);
+        EngineRig r;
+        if (!path.isEmpty())
+            serial::bindPort(number, path.toStdString());
+        engine::OpenRequest request;
+        request.portNumber = number;
+        request.lineControl = lineControl;
+        QVERIFY(!r.open(request));
+        QVERIFY(!r.e.isOpen() && !r.e.port().portOpen());
+        QCOMPARE(r.messages.size(), 1);
+        QVERIFY2(test::wildcardMatch(message, r.messages[0]), qPrintable(r.messages[0]));
+    }
+
+    void openAndClose() {
+        EngineRig r;
+        QList<bool> states;
+        QObject::connect(&r.e, &engine::TerminalEngine::portOpenChanged, &r.e,
+                         [&](bool open) { states << open; });
+        r.e.setSendAscii(false);
+        QVERIFY(r.open());
+        QVERIFY(r.e.sendAscii() && r.e.autoReceiveRunning() && !r.e.manualReceive());
+        r.pty.write("before close");
+        QTRY_COMPARE(r.e.receiveTotal(), 12);
+        r.e.close();
+        QVERIFY(!r.e.isOpen() && !r.e.autoReceiveRunning());
+        r.e.clearInput(); // closed: nothing to do, nothing to say
+        QVERIFY(r.open());
+        r.e.close();
+        QCOMPARE(states, (QList<bool>{true, false, true, false}));
+        QCOMPARE(r.messages, QStringList());
+    }
+
+    void deviceVanishes_data() {
+        QTest::addColumn<int>("doing");
+        QTest::addRow("auto receive") << 0;
+        QTest::addRow("manual receive") << 1;
+        QTest::addRow("auto-send") << 2;
+    }
+    void deviceVanishes() {
+        QFETCH(int, doing);
+        EngineRig r;
+        QVERIFY(r.open());
+        if (doing == 1)
+            r.e.manualRead();
+        if (doing == 2) {
+            QObject::connect(&r.e, &engine::TerminalEngine::autoSendDue, &r.e, [&] {
+                r.e.send({u"x", EndOfString::None, u""}, true);
+            });
+            r.e.setAutoSendPeriod(QStringLiteral("10"));
+            r.e.setAutoSend(true);
+        }
+        test::serveEvents(50);
+        r.pty.closeMaster();
+        QTRY_VERIFY(!r.e.isOpen());
+        // Exactly one message, and no busy loop on the dead descriptor afterwards.
+        QVERIFY2(test::cpuOver(1000) < 0.1, "busy after the device vanished");
+        QCOMPARE(r.messages.size(), 1);
+        QVERIFY2(r.messages[0].contains(QStringLiteral("no longer available")),
+                 qPrintable(r.messages[0]));
+        QVERIFY(!r.e.autoSend() && !r.e.autoReceiveRunning());
+    }
+
+    // Before, a read that found nothing (another read took the bytes between the poll and the
+    // notifier) was taken for a vanished device in the middle of a flood, and bytes were lost.
+    void floodWhileTheUserWorks() {
+        EngineRig r;
+        QVERIFY(r.open());
+        std::atomic<bool> stop{false};
+        std::atomic<qint64> written{0};
+        const int fd = r.pty.masterFd();
+        std::thread writer([&] {
+            QRandomGenerator g(7);
+            char buf[4096];
+            while (!stop) {
+                for (char& c : buf)
+                    c = static_cast<char>(g.bounded(256));
+                for (qsizetype off = 0; off < qsizetype(sizeof buf) && !stop;) {
+                    const ssize_t n = ::write(fd, buf + off, sizeof buf - size_t(off));
+                    if (n > 0) {
+                        off += n;
+                        written += n;
+                    } else if (n < 0 && errno != EAGAIN && errno != EINTR) {
+                        return;
+                    } else {
+                        pollfd p{fd, POLLOUT, 0};
+                        ::poll(&p, 1, 5);
+                    }
+                }
+            }
+        });
+        // A timer beside the flood: a growing queue of wake-ups used to starve it.
+        QElapsedTimer t;
+        t.start();
+        qint64 last = 0, worstGap = 0;
+        QTimer beat;
+        QObject::connect(&beat, &QTimer::timeout, &beat, [&] {
+            worstGap = std::max(worstGap, t.elapsed() - last);
+            last = t.elapsed();
+        });
+        beat.start(20);
+        for (int step = 0; t.elapsed() < 1500; ++step) {
+            switch (step % 4) {
+            case 0:
+                r.e.setReceiveBinary(!r.e.receiveBinary());
+                break;
+            case 1:
+                r.e.clearReceive();
+                break;
+            case 2:
+                r.e.setShowData(step % 8 == 2);
+                break;
+            case 3:
+                r.e.send({u"ping", EndOfString::CR, u""});
+                break;
+            }
+            test::serveEvents(30);
+            r.pty.readAvailable(); // the sends, so that the line back never fills
+        }
+        stop = true;
+        writer.join();
+        QTRY_COMPARE_WITH_TIMEOUT(r.received.size(), written.load(), 10000);
+        QVERIFY(written > 500000);
+        QVERIFY(r.e.isOpen());
+        QCOMPARE(r.messages, QStringList());
+        QVERIFY2(worstGap < 500, qPrintable(QString::number(worstGap)));
+    }
+
+    void modemLinesAndLink() {
+        auto owned = std::make_unique<test::FakeLinesPort>();
+        test::FakeLinesPort* port = owned.get();
+        EngineRig r(std::move(owned));
+        QList<serial::ModemLines> shown;
+        QObject::connect(&r.e, &engine::TerminalEngine::modemLinesChanged, &r.e,
+                         [&](bool known, serial::ModemLines l) {
+                             if (known)
+                                 shown << l;
+                         });
+        r.e.pollLink();
+        QCOMPARE(r.e.linkState(), QStringLiteral("Local Breaking"));
+        QVERIFY(r.open());
+        r.e.pollLink();
+        QCOMPARE(r.e.linkState(), QStringLiteral("Opposite Breaking"));
+        port->lines = {true, false, true};
+        QTRY_COMPARE(shown.size(), 2);
+        QCOMPARE(shown.back(), (serial::ModemLines{true, false, true}));
+        r.e.pollLink();
+        QCOMPARE(r.e.linkState(), QStringLiteral("Connecting..."));
+        // One read of the driver per receive pass, not one per line.
+        port->lineReads = 0;
+        test::serveEvents(200);
+        QVERIFY2(port->lineReads <= 200 / engine::TerminalEngine::kAutoTickMs + 2,
+                 qPrintable(QString::number(port->lineReads)));
+        // Lines that cannot be read end auto receive with one message.
+        port->failLineReads = true;
+        QTRY_VERIFY(!r.e.autoReceiveRunning());
+        QCOMPARE(r.messages.size(), 1);
+        QVERIFY(r.messages[0].startsWith(QStringLiteral("AutoRecv => ErrCode=8099")));
+    }
+
+    void modbusRequest_data() {
+        QTest::addColumn<QString>("list");
+        QTest::addColumn<QByteArray>("wire");
+        QTest::addColumn<QString>("message");
+        QTest::addRow("frame with its CRC, low byte first")
+            << "1 3 0 0 0 1" << QByteArray::fromHex("010300000001840A") << "";
+        QTest::addRow("not hexadecimal") << "1 G" << QByteArray() << "Please send binary data !!";
+        QTest::addRow("value too big")
+            << "1 100" << QByteArray() << "Space need to be placed between every binary data";
+    }
+    void modbusRequest() {
+        QFETCH(QString, list);
+        QFETCH(QByteArray, wire);
+        QFETCH(QString, message);
+        EngineRig r;
+        QVERIFY(!r.e.sendRtuRequest(list.toStdU16String())); // closed: nothing, silently
+        QVERIFY(r.open());
+        const auto frame = r.e.sendRtuRequest(list.toStdU16String());
+        QCOMPARE(frame.has_value(), !wire.isEmpty());
+        QCOMPARE(r.pty.readFor(100), wire);
+        QCOMPARE(r.messages, message.isEmpty() ? QStringList() : QStringList{message});
+    }
+
+    void consoleExchange() {
+        EngineRig r;
+        QVERIFY(r.open());
+        r.e.setReceiveBinary(true);
+        r.e.lendInput();
+        QVERIFY(r.e.manualReceive() && !r.e.receiveBinary());
+        QTRY_VERIFY(!r.e.autoReceiveRunning());
+        // The device answers during the pause; waiting input stands in front of the reply.
+        r.pty.write("waiting ");
+        std::thread device([&] {
+            QThread::msleep(50);
+            const QByteArray reply = "ip = 10.0.0.1\r";
+            while (::write(r.pty.masterFd(), reply.constData(), size_t(reply.size())) < 0 &&
+                   errno == EAGAIN) {
+            }
+        });
+        const QString reply = r.e.consoleExchange(QStringLiteral("ip\r"), 200);
+        device.join();
+        QCOMPARE(reply, QStringLiteral("waiting ip = 10.0.0.1\r"));
+        QCOMPARE(r.pty.readFor(50), QByteArray("ip\r"));
+        r.e.returnInput(10);
+        QTRY_VERIFY(r.e.autoReceiveRunning() && !r.e.manualReceive());
+    }
+
+    void trafficIsTimed() {
+        EngineRig r;
+        QList<qint64> times;
+        QObject::connect(&r.e, &engine::TerminalEngine::sent, &r.e,
+                         [&](const QByteArray&, engine::TrafficTime t) { times << t.monotonicNs; });
+        QObject::connect(&r.e, &engine::TerminalEngine::received, &r.e,
+                         [&](const QByteArray&, engine::TrafficTime t) { times << t.monotonicNs; });
+        QVERIFY(r.open());
+        r.e.send({u"out", EndOfString::None, u""});
+        r.pty.write("in");
+        QTRY_COMPARE(r.received, QByteArray("in"));
+        QCOMPARE(r.sent, QByteArray("out"));
+        QCOMPARE(times.size(), 2);
+        QVERIFY(times[0] < times[1]);
+    }
+};
+
+QTEST_MAIN(TstEngine)
+#include "tst_engine.moc"

@@ -1,0 +1,41 @@
+#pragma once
+// The main window for wiring tests: shown offscreen, its messages answered and kept, Com1
+// bound to a fresh pseudo-terminal pair (or a simulator's device) and, on request, opened.
+#include <QTest>
+#include <memory>
+
+#include "logic/serial/port_map.h"
+#include "support/pty_pair.h"
+#include "support/test_support.h"
+#include "windows/main_window/form1.h"
+
+namespace varnok::test {
+
+struct FormRig {
+    PtyPair pty;
+    MessageCatcher messages;
+    std::unique_ptr<Form1> f;
+
+    explicit FormRig(std::unique_ptr<serial::CommPort> port = nullptr, QString path = {}) {
+        serial::bindPort(1, (path.isEmpty() ? pty.slavePath() : path).toStdString());
+        f = std::make_unique<Form1>(std::move(port));
+        f->show();
+    }
+    ~FormRig() { serial::clearPortBindings(); }
+
+    bool open() {
+        QTest::mouseClick(f->Command1, Qt::LeftButton);
+        return f->engine().isOpen();
+    }
+};
+
+inline void click(QWidget* w) {
+    QTest::mouseClick(w, Qt::LeftButton);
+}
+
+// A check box takes clicks on its mark and caption only, not on the rest of its rectangle.
+inline void clickBox(QWidget* box) {
+    QTest::mouseClick(box, Qt::LeftButton, {}, QPoint(8, box->height() / 2));
+}
+
+} // namespace varnok::test

@@ -1,0 +1,270 @@
+// The main window's wiring: start-up captions and states, each handler reaching the engine,
+// the engine's reports shown on the controls, and one exchange per side over real bytes.
+#include <QButtonGroup>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTimer>
+
+#include "logic/modbus/catalogue.h"
+#include "support/devsim_process.h"
+#include "support/fake_lines_port.h"
+#include "support/form_rig.h"
+
+using namespace varnok;
+using test::click;
+using test::FormRig;
+
+namespace {
+
+bool enabled(std::initializer_list<QWidget*> widgets, bool state) {
+    for (QWidget* w : widgets)
+        if (w->isEnabled() != state)
+            return false;
+    return true;
+}
+
+// The catalogue's text as the widget shows it (CR LF is one line break there).
+QString explanation(int index) {
+    return QString::fromStdString(modbus::functionExplanation(index))
+        .replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+}
+
+void expectPortState(Form1& f, bool open) {
+    QCOMPARE(f.Command1->isVisible(), !open);
+    QCOMPARE(f.Command7->isVisible(), open);
+    QVERIFY(enabled({f.Command1, f.Combo1, f.Combo2, f.Text1, f.Opt_FlowControl[0],
+                     f.Opt_FlowControl[1], f.Opt_FlowControl[2]},
+                    !open));
+    QVERIFY(
+        enabled({f.Command7, f.Command2, f.Command8, f.Command5, f.Command11, f.Cmd_SetNet}, open));
+    QVERIFY(!f.Command12->isEnabled());
+}
+
+} // namespace
+
+class TstForm1 : public QObject {
+    Q_OBJECT
+  private slots:
+    void startUp() {
+        FormRig r;
+        Form1& f = *r.f;
+        QCOMPARE(f.windowTitle(), QStringLiteral("Varnok_Binary  v1.4.8  ( KOVRAN )"));
+        QCOMPARE(f.Frame1->title(), QStringLiteral("Varnok_RECV ( Auto-Recv )( ASCII Mode )"));
+        QCOMPARE(f.Frame2->title(), QStringLiteral("Varnok_SEND ( ASCII Mode )"));
+        QCOMPARE(f.Label3->text(), QStringLiteral("Local Breaking"));
+        QCOMPARE(f.Combo1->count(), 255);
+        QCOMPARE(f.Combo1->itemText(254), QStringLiteral("Com255"));
+        QCOMPARE(f.Combo2->currentText(), QStringLiteral("115200"));
+        QCOMPARE(f.Combo2->count(), 12);
+        QCOMPARE(f.Text1->text(), QStringLiteral("n,8,1"));
+        QCOMPARE(f.Text2->toPlainText(), QStringLiteral("KOVRAN"));
+        QCOMPARE(f.Text5->text(), QStringLiteral("1A"));
+        QVERIFY(f.Option2->isChecked() && f.Opt_FlowControl[0]->isChecked());
+        QVERIFY(!f.SetASCII->isEnabled() && !f.SetBinary->isEnabled());
+        expectPortState(f, false);
+        QCOMPARE(f.cboFunction->count(), modbus::kFunctionCount);
+        QCOMPARE(f.txtExplanation->toPlainText(), explanation(0));
+        QCOMPARE(f.findChild<QRadioButton*>(QStringLiteral("Opt_FlowControl_2")),
+                 f.Opt_FlowControl[2]);
+    }
+
+    void openAndClose() {
+        FormRig r;
+        Form1& f = *r.f;
+        QVERIFY(r.open());
+        expectPortState(f, true);
+        QVERIFY(f.SetBinary->isEnabled() && !f.SetASCII->isEnabled());
+        click(f.Command7);
+        expectPortState(f, false);
+        QVERIFY(!f.engine().port().portOpen());
+        QCOMPARE(r.messages.texts, QStringList());
+    }
+
+    // Before, "HW" left "None" selected too: the buttons shared one group with the
+    // end-of-string options.
+    void flowControlIsOneChoice_data() {
+        QTest::addColumn<int>("button");
+        QTest::addColumn<int>("handshaking");
+        QTest::addRow("HW is RTS/CTS") << 1 << int(serial::Handshaking::RtsCts);
+        QTest::addRow("SW is XON/XOFF") << 2 << int(serial::Handshaking::XonXoff);
+        QTest::addRow("None") << 0 << int(serial::Handshaking::None);
+    }
+    void flowControlIsOneChoice() {
+        QFETCH(int, button);
+        FormRig r;
+        Form1& f = *r.f;
+        for (int i : {2, 1, button})
+            click(f.Opt_FlowControl[size_t(i)]);
+        for (int i = 0; i < 3; ++i)
+            QCOMPARE(f.Opt_FlowControl[size_t(i)]->isChecked(), i == button);
+        QVERIFY(f.Option2->isChecked()); // the end of string stays as it was
+        QVERIFY(r.open());
+        QTEST(int(f.engine().port().handshaking()), "handshaking");
+    }
+
+    void linesDtrAndLink() {
+        auto owned = std::make_unique<test::FakeLinesPort>();
+        test::FakeLinesPort* port = owned.get();
+        FormRig r(std::move(owned));
+        Form1& f = *r.f;
+        test::clickBox(f.Chk_DTR);
+        QCOMPARE(port->dtrApplied.back(), false);
+        QVERIFY(r.open());
+        port->lines = {true, false, true};
+        QTRY_COMPARE(f.txt_CTS->text(), QStringLiteral("True"));
+        QCOMPARE(f.txt_DSR->text(), QStringLiteral("False"));
+        QCOMPARE(f.txt_DCD->text(), QStringLiteral("True"));
+        QTRY_COMPARE(f.Label3->text(), QStringLiteral("Connecting..."));
+        test::clickBox(f.Chk_DTR);
+        QCOMPARE(port->dtrApplied.back(), true);
+        click(f.Command7);
+        QCOMPARE(f.txt_CTS->text(), QString());
+        QTRY_COMPARE(f.Label3->text(), QStringLiteral("Local Breaking"));
+    }
+
+    void receiveSide() {
+        FormRig r;
+        Form1& f = *r.f;
+        QVERIFY(r.open());
+        r.pty.write("abc");
+        QTRY_COMPARE(f.Text3->toPlainText(), QStringLiteral("abc"));
+        QCOMPARE(f.Recv_Length->text(), QStringLiteral("3"));
+        QCOMPARE(f.txt_TotalRecvLen->text(), QStringLiteral("3"));
+        click(f.btn_Receive_Binary);
+        QCOMPARE(f.btn_Receive_Binary->text(), QStringLiteral("ASCII"));
+        QCOMPARE(f.Frame1->title(), QStringLiteral("Varnok_RECV ( Auto-Recv )( Binary Mode )"));
+        r.pty.write("\x01\xff");
+        QTRY_COMPARE(f.Text3->toPlainText(), QStringLiteral("abc01 FF "));
+        f.Timer3->stop(); // its start-up shot would turn auto receive back on
+        click(f.Command2);
+        QCOMPARE(f.Frame1->title(), QStringLiteral("Varnok_RECV ( Manual-Recv )( Binary Mode )"));
+        click(f.Command3);
+        QCOMPARE(f.Text3->toPlainText(), QString());
+        QCOMPARE(f.txt_TotalRecvLen->text(), QStringLiteral("0"));
+        test::clickBox(f.Chk_ReadEnLarge);
+        QCOMPARE(f.Text3->geometry(), f.Frame5->geometry());
+        QCOMPARE(f.engine().showLimit(), engine::TerminalEngine::kShowLimitEnlarged);
+        click(f.Command8);
+        QCOMPARE(f.Frame1->title(), QStringLiteral("Varnok_RECV ( Auto-Recv )( Binary Mode )"));
+    }
+
+    // Before, a CR LF pair split over two reads showed an extra blank line.
+    void displayDoesNotDependOnTheReads_data() {
+        QTest::addColumn<QByteArrayList>("reads");
+        QTest::addRow("CR LF in one read") << QByteArrayList{"OK\r\nline1\r\nline2\r\n"};
+        QTest::addRow("CR | LF") << QByteArrayList{"OK\r", "\nline1\r", "\nline2\r", "\n"};
+        QTest::addRow("CR | LF, lone CR kept")
+            << QByteArrayList{"OK\r", "\nline1\r\n", "line2\r\n"};
+    }
+    void displayDoesNotDependOnTheReads() {
+        QFETCH(QByteArrayList, reads);
+        FormRig r;
+        Form1& f = *r.f;
+        QVERIFY(r.open());
+        f.Timer3->stop();
+        click(f.Command2); // manual reads: one per write
+        for (const QByteArray& chunk : reads) {
+            r.pty.write(chunk);
+            test::serveEvents(30);
+            click(f.Command2);
+        }
+        QCOMPARE(f.Text3->toPlainText(), QStringLiteral("OK\nline1\nline2\n"));
+    }
+
+    void sendSide() {
+        FormRig r;
+        Form1& f = *r.f;
+        QVERIFY(r.open());
+        f.Text2->setPlainText(QStringLiteral("hi"));
+        click(f.Option5);
+        click(f.Command5);
+        QCOMPARE(r.pty.readFor(100), QByteArray("hi\r\n"));
+        QCOMPARE(f.SendStrNum->text(), QStringLiteral("4"));
+        QCOMPARE(f.txt_TotalSendLen->text(), QStringLiteral("4"));
+        f.Text2->clear();
+        f.Text2->setFocus();
+        QTest::keyClick(f.Text2, Qt::Key_Up);
+        QCOMPARE(f.Text2->toPlainText(), QStringLiteral("hi"));
+        click(f.SetBinary);
+        QCOMPARE(f.Frame2->title(), QStringLiteral("Varnok_SEND ( Binary Mode )"));
+        QVERIFY(!f.Option1->isEnabled() && !f.Text5->isEnabled() && f.SetASCII->isEnabled());
+        f.Text2->setPlainText(QStringLiteral("0D 0a"));
+        click(f.Command5);
+        QCOMPARE(r.pty.readFor(100), QByteArray("\r\n"));
+        click(f.Command6);
+        QCOMPARE(f.txt_TotalSendLen->text(), QStringLiteral("0"));
+    }
+
+    void autoSendButtons() {
+        FormRig r;
+        Form1& f = *r.f;
+        QVERIFY(r.open());
+        f.Text2->setPlainText(QStringLiteral("T"));
+        click(f.Option1);
+        f.Text4->setText(QStringLiteral("20"));
+        click(f.Command10);
+        click(f.Command11);
+        QVERIFY(!f.Command11->isEnabled() && f.Command12->isEnabled());
+        QTRY_VERIFY(f.txt_TotalSendLen->text().toInt() > 2);
+        click(f.Command12);
+        QVERIFY(f.Command11->isEnabled() && !f.Command12->isEnabled());
+        // A failing tick shows one message and stops auto-send, as "Stop" would; before, the
+        // message came back every period and the window could not be closed.
+        click(f.Option6);
+        f.Text5->setText(QStringLiteral("ZZ"));
+        f.Text4->setText(QStringLiteral("1"));
+        click(f.Command10);
+        click(f.Command11);
+        QTRY_VERIFY(f.Command11->isEnabled());
+        test::serveEvents(200);
+        QCOMPARE(r.messages.texts,
+                 QStringList{QStringLiteral("Don't use space in \"Def\" field !!")});
+        QVERIFY(r.messages.okOnly());
+        QVERIFY(!f.Command12->isEnabled() && !f.engine().autoSend());
+    }
+
+    void deviceVanishes() {
+        FormRig r;
+        Form1& f = *r.f;
+        QVERIFY(r.open());
+        r.pty.closeMaster();
+        QTRY_VERIFY(f.Command1->isVisible());
+        test::serveEvents(200);
+        QCOMPARE(r.messages.texts.size(), 1);
+        QVERIFY(r.messages.okOnly());
+        expectPortState(f, false);
+    }
+
+    void modbusExchange() {
+        test::DevsimProcess slave;
+        QVERIFY(slave.start({"--mode", "modbus", "--static"}));
+        FormRig r(nullptr, slave.path());
+        Form1& f = *r.f;
+        QVERIFY(r.open());
+        click(f.btn_Receive_Binary);
+        f.txtString->setText(QStringLiteral("1 3 0 0 0 1"));
+        f.txtString->setFocus();
+        QTest::keyClick(f.txtString, Qt::Key_Return); // Enter sends, and inserts nothing
+        QCOMPARE(f.txtString->text(), QStringLiteral("1 3 0 0 0 1"));
+        QCOMPARE(f.txtSend->toPlainText(), QStringLiteral("01 03 00 00 00 01 84 0A \n"));
+        QTRY_VERIFY(f.Text3->toPlainText().startsWith(QStringLiteral("01 03 02 ")));
+        f.txtString->setText(QStringLiteral("1 G"));
+        click(f.cmdSend);
+        QCOMPARE(r.messages.texts, QStringList{QStringLiteral("Please send binary data !!")});
+        click(f.cmdClearSendReceive);
+        QCOMPARE(f.txtSend->toPlainText(), QString());
+        f.cboFunction->setCurrentIndex(3);
+        QCOMPARE(f.txtExplanation->toPlainText(), explanation(3));
+        f.cboFunction->setEditText(QStringLiteral("typed"));
+        QCOMPARE(f.txtExplanation->toPlainText(), explanation(3));
+    }
+};
+
+QTEST_MAIN(TstForm1)
+#include "tst_form1.moc"
