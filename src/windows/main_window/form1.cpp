@@ -20,6 +20,7 @@
 #include "logic/serial/port_map.h"
 #include "version.h"
 #include "windows/main_window/message_box.h"
+#include "windows/monitor/monitor_window.h"
 #include "windows/netsetting/setnet_form.h"
 
 namespace varnok {
@@ -74,6 +75,7 @@ Form1::Form1(std::unique_ptr<serial::CommPort> port, QWidget* parent)
     disconnect(cboFunction->lineEdit(), &QLineEdit::editingFinished, cboFunction, nullptr);
 
     connect(Cmd_SetNet, &QPushButton::clicked, this, &Form1::Cmd_SetNet_Click);
+    connect(Cmd_Monitor, &QPushButton::clicked, this, &Form1::Cmd_Monitor_Click);
     connectEngine();
 
     connect(Combo1, &QComboBox::currentIndexChanged, this, &Form1::refreshDeviceInfo);
@@ -123,6 +125,22 @@ void Form1::Cmd_SetNet_Click() {
     setnet_->show();
     setnet_->raise();
     setnet_->activateWindow();
+}
+
+void Form1::Cmd_Monitor_Click() {
+    // One monitor; it may stay open while the port opens and closes.
+    if (!monitor_) {
+        monitor_ = new MonitorWindow(engine_.get());
+        monitor_->setAttribute(Qt::WA_DeleteOnClose);
+        connect(this, &QObject::destroyed, monitor_.data(), &QObject::deleteLater);
+    }
+    monitor_->show();
+    monitor_->raise();
+    monitor_->activateWindow();
+}
+
+MonitorWindow* Form1::monitor() const {
+    return monitor_;
 }
 
 SETNET_Form* Form1::netSettingForm() const {
@@ -188,6 +206,8 @@ void Form1::closeEvent(QCloseEvent* event) {
     engine_->shutdown();
     if (setnet_)
         setnet_->close();
+    if (monitor_)
+        monitor_->close();
     event->accept();
     QCoreApplication::exit(0);
 }
@@ -196,6 +216,8 @@ void Form1::Command9_Click() {
     // END: at once, without the unload steps; the port closes as the program ends.
     if (setnet_)
         setnet_->hide();
+    if (monitor_)
+        monitor_->hide();
     hide();
     QCoreApplication::exit(0);
 }

@@ -23,6 +23,7 @@ class QTimer;
 
 namespace varnok {
 
+class MonitorWindow;
 class SETNET_Form;
 
 // Key codes the key handlers are given.
@@ -52,6 +53,7 @@ class Form1 : public QWidget {
     std::array<QRadioButton*, 3> Opt_FlowControl{}; // "None", "HW", "SW"
     QCheckBox* Chk_DTR;                             // "DTR_Disable"
     QCheckBox* Chk_ConnDetect;                      // "Auto Connect Detection"
+    QPushButton* Cmd_Monitor;                       // "Monitor"
     QLabel* Label12;                                // "CTS : "
     QLineEdit* txt_CTS;                             // True / False
     QLabel* Label13;                                // "DSR : "
@@ -159,6 +161,8 @@ class Form1 : public QWidget {
 
     void Cmd_SetNet_Click();
     SETNET_Form* netSettingForm() const;
+    void Cmd_Monitor_Click();
+    MonitorWindow* monitor() const;
 
   protected:
     void closeEvent(QCloseEvent* event) override; // Form_Unload
@@ -190,6 +194,7 @@ class Form1 : public QWidget {
     QString shownDeviceDescription_;
 
     QPointer<SETNET_Form> setnet_;
+    QPointer<MonitorWindow> monitor_;
 };
 
 } // namespace varnok

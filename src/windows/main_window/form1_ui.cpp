@@ -167,6 +167,7 @@ void Form1::buildControls() {
     Chk_DTR = make<QCheckBox>(this, "Chk_DTR", name("DTR_Disable"), {540, 192, 220, 20});
     Chk_ConnDetect = make<QCheckBox>(this, "Chk_ConnDetect", name("Auto Connect Detection"),
                                      {540, 216, 220, 20});
+    Cmd_Monitor = make<QPushButton>(this, "Cmd_Monitor", name("Monitor"), {540, 244, 100, 26});
 
     // ---- Modbus RTU (bottom) ----
     Frame5 = make<QGroupBox>(this, "Frame5", name("Modbus_RTU"),
