@@ -9,6 +9,7 @@
 #include "logic/codec/recv_display.h"
 #include "logic/modbus/crc16.h"
 #include "logic/modbus/rtu_frame.h"
+#include "logic/serial/settings_text.h"
 
 namespace varnok::engine {
 
@@ -83,6 +84,8 @@ void TerminalEngine::report(const QString& text) {
 bool TerminalEngine::open(const OpenRequest& request) {
     openRequest_ = request;
     try {
+        // Checked alone first, so that a message quotes only what the user typed there.
+        serial::parseLineControl(request.lineControl.toStdString());
         port_->setCommPort(request.portNumber);
         port_->setSettings(request.baud + u',' + request.lineControl);
         port_->setHandshaking(request.handshaking);
@@ -431,22 +434,51 @@ void TerminalEngine::send(const SendRequest& request, bool autoTick) {
         const codec::SendEncoding enc =
             codec::encodeSend(sendAscii_, request.text, request.eos, request.defText);
         sendData_ = enc.sendData;
-        const std::int32_t total = codec::addToCounter(sendTotalText_, enc.countedLength);
-        setSendCounters(enc.countedLength, total);
-        switch (enc.listError) {
-        case codec::HexListError::None:
-            if (!enc.writes.empty() && !sendAscii_)
-                setSendCounters(enc.shownCount, total);
-            for (const auto& w : enc.writes)
-                write(toBytes(w));
-            break;
-        case codec::HexListError::NotHex:
-            text = QStringLiteral("Please send binary data (00~FF) !!");
-            break;
-        case codec::HexListError::ValueTooBig:
-        case codec::HexListError::TooManyValues:
-            text = QStringLiteral("Space need to be placed between every binary data  !!");
-            break;
+        qint64 size = 0;
+        for (const auto& w : enc.writes)
+            size += static_cast<qint64>(w.size());
+        if (enc.listError == codec::HexListError::TooManyValues) {
+            // Refused before anything counts: the list cannot be sent at all.
+            text = QStringLiteral("A list holds at most %1 values; this one has more. Nothing "
+                                  "was sent.")
+                       .arg(codec::kMaxListValues);
+        } else if (!port_->canQueue(size)) {
+            // Refused whole and not counted: what is counted is what will arrive.
+            if (autoTick) {
+                if (blockedTold_)
+                    return; // the tick is skipped quietly; the next may fit
+                blockedTold_ = true;
+                sendMessageOpen_ = true;
+                report(QStringLiteral("Auto-send skips its ticks while the output is blocked: "
+                                      "%1 bytes are still waiting to leave. The far end may not "
+                                      "be reading, or flow control holds the line.")
+                           .arg(port_->outputQueued()));
+                sendMessageOpen_ = false;
+                return;
+            }
+            text = QStringLiteral("The output is blocked: %1 bytes are still waiting to leave. "
+                                  "The far end may not be reading, or flow control holds the "
+                                  "line. Nothing was sent.")
+                       .arg(port_->outputQueued());
+        } else {
+            blockedTold_ = false;
+            const std::int32_t total = codec::addToCounter(sendTotalText_, enc.countedLength);
+            setSendCounters(enc.countedLength, total);
+            switch (enc.listError) {
+            case codec::HexListError::None:
+                if (!enc.writes.empty() && !sendAscii_)
+                    setSendCounters(enc.shownCount, total);
+                for (const auto& w : enc.writes)
+                    write(toBytes(w));
+                break;
+            case codec::HexListError::NotHex:
+                text = QStringLiteral("Please send binary data (00~FF) !!");
+                break;
+            case codec::HexListError::ValueTooBig:
+            case codec::HexListError::TooManyValues:
+                text = QStringLiteral("Space need to be placed between every binary data  !!");
+                break;
+            }
         }
     } catch (const Failure& e) {
         text = QString::fromStdString(e.description());

@@ -178,6 +178,7 @@ class TerminalEngine : public QObject {
     std::int32_t sendShown_ = 0;
     std::u16string sendTotalText_ = u"0";
     bool sendMessageOpen_ = false;
+    bool blockedTold_ = false; // auto-send said once that its ticks are skipped
     bool autoSend_ = false;
     QTimer autoSendTimer_;
 };

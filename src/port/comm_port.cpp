@@ -43,6 +43,22 @@ QSerialPort::StopBits toQt(StopBits s) {
     return QSerialPort::OneStop;
 }
 
+const char* parityName(Parity p) {
+    switch (p) {
+    case Parity::Even:
+        return "even";
+    case Parity::Odd:
+        return "odd";
+    case Parity::Mark:
+        return "mark";
+    case Parity::Space:
+        return "space";
+    case Parity::None:
+        break;
+    }
+    return "none";
+}
+
 } // namespace
 
 CommPort::CommPort(QObject* parent) : QObject(parent) {
@@ -137,9 +153,11 @@ void CommPort::setPortOpen(bool open) {
     port_.setDataBits(static_cast<QSerialPort::DataBits>(ls.dataBits));
     port_.setParity(toQt(ls.parity));
     port_.setStopBits(toQt(ls.stopBits));
-    port_.setFlowControl(handshaking_ == Handshaking::RtsCts    ? QSerialPort::HardwareControl
-                         : handshaking_ == Handshaking::XonXoff ? QSerialPort::SoftwareControl
-                                                                : QSerialPort::NoFlowControl);
+    const QSerialPort::FlowControl flow =
+        handshaking_ == Handshaking::RtsCts    ? QSerialPort::HardwareControl
+        : handshaking_ == Handshaking::XonXoff ? QSerialPort::SoftwareControl
+                                               : QSerialPort::NoFlowControl;
+    port_.setFlowControl(flow);
     port_.setReadBufferSize(inBufferSize_);
     port_.clearError();
     if (!port_.open(QIODevice::ReadWrite)) {
@@ -151,6 +169,33 @@ void CommPort::setPortOpen(bool open) {
         throw PortError(kErrOpenFailed, name + ": cannot open " + path.toStdString() + ": " +
                                             (missing ? std::string("no such device") : why));
     }
+    port_.clearError();
+    // Settings given before opening are applied by the open without a word when the driver
+    // refuses them (Linux has no 1.5 stop bits): set them again, now that each answer counts.
+    const auto refused = [&](const std::string& what) {
+        port_.close();
+        port_.clearError();
+        throw PortError(kErrSettingRefused, name + ": " + path.toStdString() + " refuses " + what);
+    };
+    if (!port_.setBaudRate(ls.baud))
+        refused("the baud rate " + std::to_string(ls.baud));
+    if (!port_.setDataBits(static_cast<QSerialPort::DataBits>(ls.dataBits)))
+        refused(std::to_string(ls.dataBits) + " data bits");
+    if (!port_.setParity(toQt(ls.parity)))
+        refused(std::string("the parity ") + parityName(ls.parity));
+#ifndef _WIN32
+    // The driver takes 1.5 without a word and sends 1: this system has no 1.5 stop bits.
+    if (ls.stopBits == StopBits::OneAndHalf)
+        refused("1.5 stop bits (this system has 1 or 2 only)");
+#endif
+    if (!port_.setStopBits(toQt(ls.stopBits)))
+        refused(std::string(ls.stopBits == StopBits::OneAndHalf ? "1.5"
+                            : ls.stopBits == StopBits::Two      ? "2"
+                                                                : "1") +
+                " stop bits");
+    if (!port_.setFlowControl(flow))
+        refused(handshaking_ == Handshaking::RtsCts ? "RTS/CTS flow control"
+                                                    : "XON/XOFF flow control");
     port_.clearError();
     applyDtr(dtrEnable_);
 }
@@ -225,8 +270,19 @@ QVariant CommPort::input() {
     return QString::fromLatin1(bytes);
 }
 
+bool CommPort::canQueue(qint64 bytes) const {
+    return port_.bytesToWrite() + bytes <= std::max<qint64>(kOutputQueueLimit, outBufferSize_);
+}
+
 void CommPort::output(const QByteArray& bytes) {
     requireOpen();
+    // A far end that does not read (or flow control that holds the line) fills the queue;
+    // that is not a lost device, and nothing half-written is left behind.
+    if (!canQueue(bytes.size()))
+        throw PortError(kErrOutputBlocked,
+                        "The output is blocked: " + std::to_string(port_.bytesToWrite()) +
+                            " bytes are still waiting to leave. The far end may not be reading, "
+                            "or flow control holds the line.");
     if (port_.write(bytes) != bytes.size())
         throw PortError(kErrWriteFailed, "Write error: " + port_.errorString().toStdString());
     port_.flush(); // leave now, not when the event loop next runs
@@ -283,12 +339,16 @@ void CommPort::onError(QSerialPort::SerialPortError error) {
     // reported as a read or resource error too; only a hung-up descriptor means the device is
     // gone. Qt stops watching the port after such an error: setting the buffer size re-arms it.
     // A storm of them with no byte read in between is a device gone all the same.
+    // A write the system cannot take now (EAGAIN: the far end is not reading) is reported as a
+    // write or resource error too; that is back-pressure, and the queue drains later.
     pollfd p{static_cast<int>(port_.handle()), POLLIN, 0};
-    if (::poll(&p, 1, 0) >= 0 && !(p.revents & (POLLHUP | POLLERR | POLLNVAL)) &&
-        ++quietErrors_ < 1000) {
-        port_.clearError();
-        port_.setReadBufferSize(inBufferSize_);
-        return;
+    if (::poll(&p, 1, 0) >= 0 && !(p.revents & (POLLHUP | POLLERR | POLLNVAL))) {
+        const bool backPressure = error != QSerialPort::ReadError && port_.bytesToWrite() > 0;
+        if (backPressure || ++quietErrors_ < 1000) {
+            port_.clearError();
+            port_.setReadBufferSize(inBufferSize_);
+            return;
+        }
     }
 #endif
     // The device is gone: close now, before the notifier storms, and report it once.

@@ -26,6 +26,8 @@ enum PortErrorNumber {
     kErrPortNotOpen = 8018,
     kErrDeviceLost = 8020,
     kErrWriteFailed = 8021,
+    kErrOutputBlocked = 8022,
+    kErrSettingRefused = 8023,
     kErrInvalidValue = 380,
 };
 
@@ -85,8 +87,13 @@ class CommPort : public QObject {
     // at most InputLen bytes when InputLen is not 0.
     QVariant input();
     QByteArray inputBytes();
-    // Hands the bytes to the operating system now; text goes one Latin-1 byte per character.
+    // Hands the bytes to the operating system now, or queues what it cannot take yet; the
+    // queue is bounded, and a write that does not fit is refused whole (kErrOutputBlocked).
     void output(const QByteArray& bytes);
+    // Whether `bytes` more would fit in the output queue now.
+    bool canQueue(qint64 bytes) const;
+    qint64 outputQueued() const { return port_.bytesToWrite(); }
+    static constexpr qint64 kOutputQueueLimit = 1 << 20;
 
     bool ctsHolding();
     bool dsrHolding();

@@ -118,6 +118,9 @@ class TstEngine : public QObject {
         QTest::addRow("binary, not hexadecimal: counted, not sent")
             << false << "1 G1" << EndOfString::None << "" << QByteArray() << 4
             << "Please send binary data (00~FF) !!";
+        QTest::addRow("binary, more than 32766 values: refused, not counted")
+            << false << QString(32767 * 2, u' ').replace(QStringLiteral("  "), QStringLiteral("1 "))
+            << EndOfString::None << "" << QByteArray() << 0 << "A list holds at most 32766 values*";
         QTest::addRow("binary, value too big")
             << false << "100" << EndOfString::None << "" << QByteArray() << 3
             << "Space need to be placed between every binary data  !!";
@@ -211,9 +214,20 @@ class TstEngine : public QObject {
         QTest::addRow("not a serial device") << 5 << "/dev/null"
                                              << "n,8,1"
                                              << "*/dev/null*";
-        QTest::addRow("line control") << 1 << ""
-                                      << "q,8,1"
-                                      << "*q,8,1*";
+        // Before, the message quoted the composed "115200,q,8,1" and asked for a baud rate.
+        QTest::addRow("line control quoted as typed")
+            << 1 << ""
+            << "q,8,1"
+            << "Invalid line control \"q,8,1\": the parity must be*";
+        QTest::addRow("a long line control is cut in the message")
+            << 1 << "" << QString(5000, u'x') << "Invalid line control \"xxx*...\" (5000 bytes)*";
+        // Before, 1.5 stop bits opened without a word and the line ran with 1.
+        QTest::addRow("1.5 stop bits") << 1 << ""
+                                       << "n,8,1.5"
+                                       << "*refuses 1.5 stop bits*";
+        QTest::addRow("parity the device refuses") << 1 << ""
+                                                   << "m,8,1"
+                                                   << "*refuses the parity mark";
     }
     void openFailures() {
         QFETCH(int, number);
@@ -249,6 +263,40 @@ class TstEngine : public QObject {
         r.e.close();
         QCOMPARE(states, (QList<bool>{true, false, true, false}));
         QCOMPARE(r.messages, QStringList());
+    }
+
+    // Before, a far end that stopped reading was taken for a lost device after a few seconds,
+    // and ten megabytes were counted that never arrived.
+    void farEndStopsReading() {
+        EngineRig r;
+        QVERIFY(r.open());
+        const QString chunk(10000, u'x');
+        QObject::connect(&r.e, &engine::TerminalEngine::autoSendDue, &r.e, [&] {
+            r.e.send({chunk.toStdU16String(), EndOfString::None, u""}, true);
+        });
+        int total = 0;
+        QObject::connect(&r.e, &engine::TerminalEngine::sendCountersChanged, &r.e,
+                         [&](int, int t) { total = t; });
+        r.e.setAutoSendPeriod(QStringLiteral("1"));
+        r.e.setAutoSend(true);
+        test::serveEvents(1500);
+        r.e.setAutoSend(false);
+        QVERIFY(r.e.isOpen() && total > 1000000);
+        QCOMPARE(r.messages.size(), 1); // the ticks skipped are said once
+        QVERIFY2(r.messages[0].contains(QStringLiteral("blocked")), qPrintable(r.messages[0]));
+        // A send by hand that does not fit is refused whole and not counted.
+        const int before = total;
+        r.e.send({chunk.toStdU16String(), EndOfString::None, u""});
+        QCOMPARE(total, before);
+        QCOMPARE(r.messages.size(), 2);
+        // The far end reads again: every counted byte arrives.
+        QByteArray arrived;
+        QElapsedTimer t;
+        t.start();
+        while (arrived.size() < total && t.elapsed() < 20000)
+            arrived += r.pty.readFor(20);
+        QCOMPARE(arrived.size(), total);
+        QCOMPARE(arrived.count('x'), total);
     }
 
     void deviceVanishes_data() {

@@ -1,6 +1,8 @@
 #pragma once
 // The main window for wiring tests: shown offscreen, its messages answered and kept, Com1
 // bound to a fresh pseudo-terminal pair (or a simulator's device) and, on request, opened.
+#include <QGuiApplication>
+#include <QStyleHints>
 #include <QTest>
 #include <memory>
 
@@ -18,6 +20,8 @@ struct FormRig {
 
     explicit FormRig(std::unique_ptr<serial::CommPort> port = nullptr, QString path = {}) {
         serial::bindPort(1, (path.isEmpty() ? pty.slavePath() : path).toStdString());
+        // Clicks follow each other faster than a user's; none is a double-click here.
+        QGuiApplication::styleHints()->setMouseDoubleClickInterval(0);
         f = std::make_unique<Form1>(std::move(port));
         f->show();
     }

@@ -28,4 +28,8 @@ class SettingsFailure : public Failure {
 // Throws SettingsFailure with a description that quotes the text and says what is wrong.
 LineSettings parseSettings(std::string_view text);
 
+// The line-control part alone ("e,7,2"): parity, data bits and stop bits, with messages that
+// quote only that text (at most about 60 characters of it). The baud stays at its default.
+LineSettings parseLineControl(std::string_view text);
+
 } // namespace varnok::serial

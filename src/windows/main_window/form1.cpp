@@ -6,6 +6,7 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QFileInfo>
+#include <QFontDatabase>
 #include <QGroupBox>
 #include <QKeyEvent>
 #include <QLabel>
@@ -31,8 +32,16 @@ Form1::Form1(std::unique_ptr<serial::CommPort> port, QWidget* parent)
     buildControls();
     Timer2 = engine_->autoSendTimer();
 
-    connect(Command1, &QPushButton::clicked, this, &Form1::Command1_Click);
-    connect(Command7, &QPushButton::clicked, this, &Form1::Command7_Click);
+    // "Close COM" appears where "Open COM" was (and back): the second click of a double-click
+    // would undo the first at once, so a click that soon after the swap is ignored.
+    connect(Command1, &QPushButton::clicked, this, [this] {
+        if (!justSwapped())
+            Command1_Click();
+    });
+    connect(Command7, &QPushButton::clicked, this, [this] {
+        if (!justSwapped())
+            Command7_Click();
+    });
     connect(Command9, &QPushButton::clicked, this, &Form1::Command9_Click);
     connect(Chk_DTR, &QCheckBox::toggled, this, &Form1::Chk_DTR_Click);
     // The three are one choice of their own, not part of the window's other option buttons.
@@ -241,7 +250,12 @@ bool Form1::eventFilter(QObject* watched, QEvent* event) {
 
 // ---------------------------------------------------------------- the engine's reports
 
+bool Form1::justSwapped() const {
+    return swapped_.isValid() && swapped_.elapsed() < QApplication::doubleClickInterval();
+}
+
 void Form1::showPortOpen(bool open) {
+    swapped_.start();
     // Choices that only apply at opening are fixed while open.
     Command1->setEnabled(!open);
     Command1->setVisible(!open);
@@ -264,6 +278,10 @@ void Form1::showPortOpen(bool open) {
 void Form1::showReceiveMode() {
     const bool binary = engine_->receiveBinary();
     btn_Receive_Binary->setText(binary ? QStringLiteral("ASCII") : QStringLiteral("Binary"));
+    // Hex columns line up only in a fixed-pitch face.
+    QFont face = binary ? QFontDatabase::systemFont(QFontDatabase::FixedFont) : font();
+    face.setPointSize(font().pointSize());
+    Text3->setFont(face);
     Frame1->setTitle(QStringLiteral("Varnok_RECV ( %1 )( %2 Mode )")
                          .arg(engine_->manualReceive() ? QStringLiteral("Manual-Recv")
                                                        : QStringLiteral("Auto-Recv"),

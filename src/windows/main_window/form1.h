@@ -2,6 +2,7 @@
 // The main window: port choices, send and receive sides, the Modbus tool and the N500 button.
 // A skin over the terminal engine: each handler reads its controls and calls the engine, and
 // what the engine reports is mapped back onto the controls.
+#include <QElapsedTimer>
 #include <QPointer>
 #include <QString>
 #include <QWidget>
@@ -176,6 +177,7 @@ class Form1 : public QWidget {
 
     // what the engine reports, onto the controls
     void showPortOpen(bool open);
+    bool justSwapped() const;
     void showReceiveMode();
     void showSendMode(bool ascii);
     void showAutoSend(bool on);
@@ -186,6 +188,7 @@ class Form1 : public QWidget {
     std::unique_ptr<engine::TerminalEngine> engine_;
     QButtonGroup* flowGroup_ = nullptr;
     int Text3_Left = 0, Text3_Top = 0, Text3_Width = 0, Text3_Height = 0;
+    QElapsedTimer swapped_;      // when "Open COM" and "Close COM" last changed places
     bool text3EndsInCR_ = false; // the widget already broke the line for a CR just shown
 
     QTimer* presenceTimer_ = nullptr;

@@ -44,6 +44,12 @@ void paint(QWidget* w, QPalette::ColorRole role, QColor c) {
     w->setPalette(p);
 }
 
+// Wide enough, in the fixed-pitch face, for an 8-byte frame in the log and for the longest
+// line of the function explanations, without scrolling.
+constexpr int kLogWidth = 200;
+constexpr int kExplanationLeft = 232;
+constexpr int kExplanationWidth = 520;
+
 const QColor kLightOrange(255, 224, 192);
 const QColor kLightGreen(192, 255, 192);
 const QColor kLightPink(255, 192, 192);
@@ -92,7 +98,7 @@ void Form1::buildControls() {
 
     // ---- link state, indicators, N500, open and close (middle, above the receive frame) ----
     Label1 = make<QLabel>(this, "Label1", name("Connect State :"), {288, 10, 96, 20});
-    Label3 = make<QLabel>(this, "Label3", QString(), {386, 8, 143, 24});
+    Label3 = make<QLabel>(this, "Label3", QString(), {386, 8, 166, 24});
     {
         QFont bold = Label3->font();
         bold.setBold(true);
@@ -111,7 +117,7 @@ void Form1::buildControls() {
     for (QLineEdit* box : {txt_CTS, txt_DSR, txt_DCD})
         box->setReadOnly(true);
 
-    Frame6 = make<QGroupBox>(this, "Frame6", name("N500"), {288, 70, 241, 58});
+    Frame6 = make<QGroupBox>(this, "Frame6", name("N500"), {288, 70, 264, 58});
     Cmd_SetNet = make<QPushButton>(Frame6, "Cmd_SetNet", name("Set_Net"), {10, 22, 110, 28});
     paint(Cmd_SetNet, QPalette::Button, kLightYellow);
 
@@ -124,7 +130,7 @@ void Form1::buildControls() {
 
     // ---- receive side ----
     Frame1 = make<QGroupBox>(this, "Frame1", name("Varnok_RECEIVE"),
-                             {tw(4320), tw(2940), tw(3615), tw(3225)});
+                             {tw(4320), tw(2940), 264, tw(3225)});
     Command2 = make<QPushButton>(Frame1, "Command2", name("Manual Recv"), {6, 16, 80, 22});
     Command8 = make<QPushButton>(Frame1, "Command8", name("Auto Recv"), {88, 16, 72, 22});
     btn_Receive_Binary =
@@ -141,59 +147,58 @@ void Form1::buildControls() {
 
     // The receive box lies over the lower part of the receive frame, not inside it, so that
     // "Enlarge" can move it over the Modbus frame.
-    Text3 =
-        make<QPlainTextEdit>(this, "Text3", QString(), {tw(4500), tw(4500), tw(3240), tw(1335)});
+    Text3 = make<QPlainTextEdit>(this, "Text3", QString(), {tw(4500), tw(4500), 240, tw(1335)});
     Text3->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     Text3->setReadOnly(true);
     Text3->setUndoRedoEnabled(false);
     paint(Text3, QPalette::Base, Qt::white);
 
     // ---- port choices (right) ----
-    Label2 = make<QLabel>(this, "Label2", name("COM Port"), {540, 12, 80, 20});
-    Combo1 = make<QComboBox>(this, "Combo1", QString(), {624, 10, 136, 24});
-    Lbl_Device = make<QLabel>(this, "Lbl_Device", QString(), {540, 38, 220, 36});
+    Label2 = make<QLabel>(this, "Label2", name("COM Port"), {564, 12, 80, 20});
+    Combo1 = make<QComboBox>(this, "Combo1", QString(), {648, 10, 136, 24});
+    Lbl_Device = make<QLabel>(this, "Lbl_Device", QString(), {564, 38, 220, 36});
     Lbl_Device->setWordWrap(true);
     Lbl_Device->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    Label5 = make<QLabel>(this, "Label5", name("Baud"), {540, 80, 80, 20});
-    Combo2 = make<QComboBox>(this, "Combo2", QString(), {624, 78, 136, 24});
-    Label6 = make<QLabel>(this, "Label6", name("Line Control"), {540, 112, 80, 20});
-    Text1 = make<QLineEdit>(this, "Text1", name("n,8,1"), {624, 110, 136, 22});
-    Label11 = make<QLabel>(this, "Label11", name("Flow Control : "), {540, 142, 120, 20});
+    Label5 = make<QLabel>(this, "Label5", name("Baud"), {564, 80, 80, 20});
+    Combo2 = make<QComboBox>(this, "Combo2", QString(), {648, 78, 136, 24});
+    Label6 = make<QLabel>(this, "Label6", name("Line Control"), {564, 112, 80, 20});
+    Text1 = make<QLineEdit>(this, "Text1", name("n,8,1"), {648, 110, 136, 22});
+    Label11 = make<QLabel>(this, "Label11", name("Flow Control : "), {564, 142, 120, 20});
     const char* flowNames[] = {"Opt_FlowControl_0", "Opt_FlowControl_1", "Opt_FlowControl_2"};
     const char* flowCaptions[] = {"None", "HW", "SW"};
     for (int i = 0; i < 3; ++i)
         Opt_FlowControl[static_cast<size_t>(i)] = make<QRadioButton>(
-            this, flowNames[i], name(flowCaptions[i]), {540 + i * 70, 164, 66, 20});
-    Chk_DTR = make<QCheckBox>(this, "Chk_DTR", name("DTR_Disable"), {540, 192, 220, 20});
+            this, flowNames[i], name(flowCaptions[i]), {564 + i * 70, 164, 66, 20});
+    Chk_DTR = make<QCheckBox>(this, "Chk_DTR", name("DTR_Disable"), {564, 192, 220, 20});
     Chk_ConnDetect = make<QCheckBox>(this, "Chk_ConnDetect", name("Auto Connect Detection"),
-                                     {540, 216, 220, 20});
-    Cmd_Monitor = make<QPushButton>(this, "Cmd_Monitor", name("Monitor"), {540, 244, 100, 26});
+                                     {564, 216, 220, 20});
+    Cmd_Monitor = make<QPushButton>(this, "Cmd_Monitor", name("Monitor"), {564, 244, 100, 26});
 
     // ---- Modbus RTU (bottom) ----
-    Frame5 = make<QGroupBox>(this, "Frame5", name("Modbus_RTU"),
-                             {tw(240), tw(6240), tw(7695), tw(3810)});
+    Frame5 =
+        make<QGroupBox>(this, "Frame5", name("Modbus_RTU"), {tw(240), tw(6240), 768, tw(3810)});
     Label8 = make<QLabel>(Frame5, "Label8", name("Send Cmd"), {10, tw(420), 58, tw(195) + 2});
     cmdSend =
         make<QPushButton>(Frame5, "cmdSend", name("Send "), {tw(1050), tw(210), tw(990), tw(450)});
     cmdClearSendReceive = make<QPushButton>(Frame5, "cmdClearSendReceive", name("Clear"),
                                             {tw(2100), tw(210), tw(675), tw(450)});
     txtString = make<QLineEdit>(Frame5, "txtString", name("1 4 0 0 0 1"),
-                                {tw(240), tw(735), tw(2535), tw(285) + 3});
+                                {tw(240), tw(735), kLogWidth, tw(285) + 3});
     // A long pasted list is refused whole by the builder, never cut short by the box.
     txtString->setMaxLength(std::numeric_limits<int>::max());
-    txtSend =
-        make<QPlainTextEdit>(Frame5, "txtSend", QString(), {tw(240), tw(1080), tw(2535), tw(2595)});
+    txtSend = make<QPlainTextEdit>(Frame5, "txtSend", QString(),
+                                   {tw(240), tw(1080), kLogWidth, tw(2595)});
     txtSend->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     txtSend->setLineWrapMode(QPlainTextEdit::NoWrap);
     cboFunction = make<QComboBox>(Frame5, "cboFunction", QString(),
-                                  {tw(3000), tw(240), tw(4455), tw(315) + 3});
+                                  {kExplanationLeft, tw(240), kExplanationWidth, tw(315) + 3});
     cboFunction->setEditable(true);
     cboFunction->setInsertPolicy(QComboBox::NoInsert);
     // No completion: typed text must never turn into a choice of its own.
     cboFunction->setCompleter(nullptr);
     cboFunction->setEditText(name("Modbus Function"));
     txtExplanation = make<QPlainTextEdit>(Frame5, "txtExplanation", QString(),
-                                          {tw(3000), tw(720), tw(4455), tw(2925)});
+                                          {kExplanationLeft, tw(720), kExplanationWidth, tw(2925)});
     txtExplanation->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     txtExplanation->setLineWrapMode(QPlainTextEdit::NoWrap);
     {
@@ -209,7 +214,7 @@ void Form1::buildControls() {
     Timer3 = new QTimer(this);
     Timer3->setObjectName(name("Timer3"));
 
-    setFixedSize(776, tw(6240) + tw(3810) + 12);
+    setFixedSize(800, tw(6240) + tw(3810) + 12);
     Text2->installEventFilter(this);
     txtString->installEventFilter(this);
 }

@@ -8,6 +8,7 @@
 #include <QTimer>
 
 #include "engine/terminal_engine.h"
+#include "logic/netsetting/octet_check.h"
 #include "windows/main_window/message_box.h"
 #include "windows/twips.h"
 
@@ -191,6 +192,18 @@ void SETNET_Form::Cmd_GET_Click() {
 }
 
 void SETNET_Form::Cmd_SET_Click() {
+    // Every box a number the device can take, or nothing is written.
+    const std::pair<const char*, const std::array<QLineEdit*, 4>*> groups[] = {
+        {"IP", &IP}, {"Mask", &Mask}, {"Gateway", &Gateway}};
+    for (const auto& [group, boxes] : groups)
+        for (int i = 0; i < 4; ++i) {
+            const std::string problem = netsetting::octetProblem(
+                group, i + 1, (*boxes)[static_cast<size_t>(i)]->text().toStdString());
+            if (!problem.empty()) {
+                showMessage(this, QString::fromStdString(problem));
+                return;
+            }
+        }
     const QString command = QStringLiteral("ip ") + dotted(IP) + u'\r' + QStringLiteral("mask ") +
                             dotted(Mask) + u'\r' + QStringLiteral("gateway ") + dotted(Gateway) +
                             u'\r';

@@ -3,12 +3,14 @@
 #include <QButtonGroup>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QFontInfo>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QStyleHints>
 #include <QTimer>
 
 #include "logic/modbus/catalogue.h"
@@ -84,6 +86,46 @@ class TstForm1 : public QObject {
         expectPortState(f, false);
         QVERIFY(!f.engine().port().portOpen());
         QCOMPARE(r.messages.texts, QStringList());
+    }
+
+    // Before, "Close COM" took the second click of a double-click on "Open COM" and closed the
+    // port again at once (and the reverse).
+    void doubleClickOpensOnce() {
+        FormRig r;
+        Form1& f = *r.f;
+        QGuiApplication::styleHints()->setMouseDoubleClickInterval(400);
+        click(f.Command1);
+        click(f.Command7);
+        QVERIFY(f.engine().isOpen());
+        QTest::qWait(450);
+        click(f.Command7);
+        QVERIFY(!f.engine().isOpen());
+    }
+
+    // Before, "( Binary Mode )" lost its last ")" and the Modbus log cut the frame's last byte.
+    void everythingShowsWhole() {
+        FormRig r;
+        Form1& f = *r.f;
+        QVERIFY(r.open());
+        const auto captionsFit = [&f] {
+            for (const QGroupBox* g : f.findChildren<QGroupBox*>())
+                QVERIFY2(g->fontMetrics().horizontalAdvance(g->title()) + 16 <= g->width(),
+                         qPrintable(g->title()));
+        };
+        captionsFit();
+        f.Timer3->stop();
+        click(f.btn_Receive_Binary);
+        click(f.Command2);
+        click(f.SetBinary);
+        captionsFit();
+        QVERIFY(QFontInfo(f.Text3->font()).fixedPitch());
+        const QFontMetrics mono(f.txtSend->font());
+        QVERIFY(mono.horizontalAdvance(QStringLiteral("01 03 00 00 00 01 84 0A ")) <=
+                f.txtSend->viewport()->width());
+        for (int i = 0; i < modbus::kFunctionCount; ++i)
+            for (const QString& line : explanation(i).split(u'\n'))
+                QVERIFY2(mono.horizontalAdvance(line) <= f.txtExplanation->viewport()->width(),
+                         qPrintable(line));
     }
 
     // Before, "HW" left "None" selected too: the buttons shared one group with the

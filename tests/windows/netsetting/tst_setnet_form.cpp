@@ -109,6 +109,36 @@ class TstSetnetForm : public QObject {
         QCOMPARE(r.boxes(), split12("192.168.0.1 255.255.255.0 192.168.0.254"));
     }
 
+    // Before, SET wrote whatever the boxes held ("ip 999x.168.0.1").
+    void setRefusesWhatIsNoAddress_data() {
+        QTest::addColumn<int>("box");
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("message");
+        QTest::addRow("letters") << 0 << "999x"
+                                 << "IP, box 1: 999x is not a number from 0 to 255";
+        QTest::addRow("past 255") << 7 << "256"
+                                  << "Mask, box 4: 256 is not a number from 0 to 255";
+        QTest::addRow("sign") << 9 << "-1"
+                              << "Gateway, box 2: -1 is not a number from 0 to 255";
+        QTest::addRow("empty is kept as today") << 0 << ""
+                                                << "";
+    }
+    void setRefusesWhatIsNoAddress() {
+        QFETCH(int, box);
+        QFETCH(QString, text);
+        QFETCH(QString, message);
+        DialogRig r;
+        QVERIFY(r.start({}, false));
+        click(r.d->Cmd_Default);
+        QLineEdit* boxes[] = {r.d->IP[0],      r.d->IP[1],      r.d->IP[2],      r.d->IP[3],
+                              r.d->Mask[0],    r.d->Mask[1],    r.d->Mask[2],    r.d->Mask[3],
+                              r.d->Gateway[0], r.d->Gateway[1], r.d->Gateway[2], r.d->Gateway[3]};
+        boxes[box]->setText(text);
+        click(r.d->Cmd_SET);
+        QCOMPARE(r.main->messages.texts, message.isEmpty() ? QStringList() : QStringList{message});
+        QCOMPARE(r.main->pty.readFor(150).isEmpty(), !message.isEmpty());
+    }
+
     void borrowsAndGivesBack() {
         DialogRig r;
         QVERIFY(r.start());
