@@ -1,6 +1,7 @@
 #include "engine/terminal_engine.h"
 
 #include <QCoreApplication>
+#include <QFileInfo>
 #include <QPointer>
 #include <QThread>
 #include <chrono>
@@ -69,6 +70,11 @@ TerminalEngine::TerminalEngine(std::unique_ptr<serial::CommPort> port, QObject* 
             emit autoSendDue();
     });
     autoSendTimer_.start();
+
+    connect(&reopenWatch_, &QFileSystemWatcher::directoryChanged, this, &TerminalEngine::tryReopen);
+    reopenRetry_.setSingleShot(true);
+    reopenRetry_.setInterval(500);
+    connect(&reopenRetry_, &QTimer::timeout, this, &TerminalEngine::tryReopen);
 }
 
 TerminalEngine::~TerminalEngine() {
@@ -82,6 +88,15 @@ void TerminalEngine::report(const QString& text) {
 // ---------------------------------------------------------------- port
 
 bool TerminalEngine::open(const OpenRequest& request) {
+    QString failure;
+    if (tryOpen(request, &failure))
+        return true;
+    if (!failure.isEmpty())
+        report(failure);
+    return false;
+}
+
+bool TerminalEngine::tryOpen(const OpenRequest& request, QString* failure) {
     openRequest_ = request;
     try {
         // Checked alone first, so that a message quotes only what the user typed there.
@@ -99,15 +114,72 @@ bool TerminalEngine::open(const OpenRequest& request) {
             return false;
         port_->setInBufferCount(0); // what arrived before the open is not ours
     } catch (const Failure& e) {
-        report(QString::fromStdString(e.description()));
+        *failure = QString::fromStdString(e.description());
         return false;
     }
+    reopenPath_.clear();
+    reopenRetry_.stop();
+    if (!reopenWatch_.directories().isEmpty())
+        reopenWatch_.removePaths(reopenWatch_.directories());
     portOpened_ = true;
     shownLines_.reset();
     emit portOpenChanged(true);
     setSendAscii(true);
     startAutoReceive();
     return true;
+}
+
+void TerminalEngine::setReopen(bool on) {
+    reopen_ = on;
+    if (!on) {
+        reopenPath_.clear();
+        reopenRetry_.stop();
+        if (!reopenWatch_.directories().isEmpty())
+            reopenWatch_.removePaths(reopenWatch_.directories());
+    }
+}
+
+void TerminalEngine::watchForReopen() {
+    // The system tells when the folder changes: no polling while the device is away. Its
+    // folder may be gone too (/dev/serial/by-id goes with the last adapter): the nearest one
+    // that exists is watched instead.
+    QString dir = QFileInfo(reopenPath_).absolutePath();
+    while (!QFileInfo(dir).isDir() && dir != QFileInfo(dir).absolutePath())
+        dir = QFileInfo(dir).absolutePath();
+    if (reopenWatch_.directories() == QStringList{dir})
+        return;
+    if (!reopenWatch_.directories().isEmpty())
+        reopenWatch_.removePaths(reopenWatch_.directories());
+    reopenWatch_.addPath(dir);
+}
+
+void TerminalEngine::tryReopen() {
+    if (reopenPath_.isEmpty() || portOpened_)
+        return;
+    if (!QFileInfo::exists(reopenPath_)) {
+        reopenSeenGone_ = true;
+        watchForReopen(); // a nearer folder may have come back
+        return;
+    }
+    // The dead device's node may linger a moment: only a device that went and came back (or a
+    // link that now points elsewhere) is a new one.
+    if (!reopenSeenGone_ && QFileInfo(reopenPath_).canonicalFilePath() == reopenTarget_)
+        return;
+    const QString path = reopenPath_;
+    const bool manual = reopenManual_, binary = reopenBinary_, ascii = reopenAscii_;
+    QString failure;
+    if (!tryOpen(openRequest_, &failure)) {
+        // Present but not ready yet (permissions are set a moment after the device appears).
+        reopenRetry_.start();
+        return;
+    }
+    setReceiveBinary(binary);
+    setSendAscii(ascii);
+    if (manual) {
+        manual_ = true;
+        emit receiveModeChanged();
+    }
+    emit reopened(path);
 }
 
 void TerminalEngine::close() {
@@ -121,7 +193,7 @@ void TerminalEngine::close() {
         report(failureText("Close_Com => ErrCode=%1ErrMsg=%2", e));
         return;
     }
-    enterClosed();
+    enterClosed(false);
 }
 
 void TerminalEngine::shutdown() {
@@ -134,9 +206,18 @@ void TerminalEngine::shutdown() {
     portOpened_ = false;
 }
 
-void TerminalEngine::enterClosed() {
+void TerminalEngine::enterClosed(bool lost) {
     setAutoSend(false);
     portOpened_ = false;
+    if (lost && reopen_) {
+        reopenPath_ = port_->devicePath();
+        reopenManual_ = manual_;
+        reopenBinary_ = binary_;
+        reopenAscii_ = sendAscii_;
+        reopenTarget_ = QFileInfo(reopenPath_).canonicalFilePath();
+        reopenSeenGone_ = reopenTarget_.isEmpty();
+        watchForReopen();
+    }
     stopAutoLoop(); // nothing left for auto receive to wait for
     shownLines_.reset();
     emit portOpenChanged(false);

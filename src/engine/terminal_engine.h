@@ -3,6 +3,7 @@
 // state with their rules. A window (or a test) calls it and follows its signals; it never
 // touches a widget and never asks the user anything.
 #include <QByteArray>
+#include <QFileSystemWatcher>
 #include <QObject>
 #include <QString>
 #include <QTimer>
@@ -58,6 +59,11 @@ class TerminalEngine : public QObject {
 
     // ---- port ----
     bool open(const OpenRequest& request); // false after one message
+    // When the open device vanishes, watch for its path to return and open it again with the
+    // same settings and receive way, without a message.
+    void setReopen(bool on);
+    bool reopen() const { return reopen_; }
+    bool watchingForReopen() const { return !reopenPath_.isEmpty(); }
     void close();
     void shutdown(); // the program ends: close quietly, stop everything
     bool isOpen() const { return portOpened_; }
@@ -129,6 +135,7 @@ class TerminalEngine : public QObject {
     void sendCountersChanged(std::int32_t shown, std::int32_t total);
     void modemLinesChanged(bool known, serial::ModemLines lines); // unknown while closed
     void linkStateChanged(const QString& text);
+    void reopened(const QString& path);
     void message(const QString& text); // one modal message; returns once answered
 
     // Every byte that leaves or arrives, one signal per write or read.
@@ -138,7 +145,10 @@ class TerminalEngine : public QObject {
   private:
     void write(const QByteArray& bytes);
     QByteArray read();
-    void enterClosed();
+    bool tryOpen(const OpenRequest& request, QString* failure);
+    void enterClosed(bool lost = true);
+    void watchForReopen();
+    void tryReopen();
     void onDeviceLost();
     void schedulePass();
     void receivePass();
@@ -156,6 +166,13 @@ class TerminalEngine : public QObject {
     bool portOpened_ = false;
     QString linkState_ = QStringLiteral("Local Breaking");
     bool linkMessageOpen_ = false;
+    bool reopen_ = false;
+    QString reopenPath_;   // the vanished device watched for ("" when not watching)
+    QString reopenTarget_; // what the path led to when the device vanished
+    bool reopenSeenGone_ = false;
+    QFileSystemWatcher reopenWatch_;
+    QTimer reopenRetry_;
+    bool reopenManual_ = false, reopenBinary_ = false, reopenAscii_ = true;
 
     bool manual_ = false;
     bool binary_ = false;

@@ -1,6 +1,9 @@
 // The terminal engine without a window, on a pseudo-terminal pair: receive, send, auto-send,
 // the port's life, the modem lines and the traffic it tells.
+#include <QFile>
 #include <QRandomGenerator>
+#include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QTest>
 #include <atomic>
 #include <cerrno>
@@ -327,6 +330,32 @@ class TstEngine : public QObject {
         QVERIFY2(r.messages[0].contains(QStringLiteral("no longer available")),
                  qPrintable(r.messages[0]));
         QVERIFY(!r.e.autoSend() && !r.e.autoReceiveRunning());
+    }
+
+    void reopenWhenTheDeviceReturns() {
+        QTemporaryDir dir;
+        const QString link = dir.filePath(QStringLiteral("adapter"));
+        auto first = std::make_unique<test::PtyPair>();
+        QVERIFY(QFile::link(first->slavePath(), link));
+        EngineRig r;
+        serial::bindPort(1, link.toStdString());
+        QSignalSpy reopened(&r.e, &engine::TerminalEngine::reopened);
+        r.e.setReopen(true);
+        QVERIFY(r.open());
+        r.e.setReceiveBinary(true);
+        first->closeMaster();
+        QTRY_VERIFY(!r.e.isOpen());
+        QFile::remove(link);
+        // Waiting costs nothing: the system says when the folder changes.
+        QVERIFY2(test::cpuOver(1000) < 0.05, "busy while waiting for the device");
+        test::PtyPair second;
+        QVERIFY(QFile::link(second.slavePath(), link));
+        QTRY_VERIFY(r.e.isOpen());
+        QCOMPARE(reopened.size(), 1);
+        QCOMPARE(r.messages.size(), 1); // the loss only; the return is told by a signal
+        QVERIFY(r.e.receiveBinary() && r.e.autoReceiveRunning());
+        second.write("\x42");
+        QTRY_COMPARE(r.e.displayText(), QStringLiteral("42 "));
     }
 
     // Before, a read that found nothing (another read took the bytes between the poll and the

@@ -48,6 +48,11 @@ void clearPortBindings() {
     bindings().clear();
 }
 
+std::vector<std::pair<int, std::string>> portBindings() {
+    std::lock_guard lock(bindingMutex());
+    return {bindings().begin(), bindings().end()};
+}
+
 bool isPortBound(int number) {
     std::lock_guard lock(bindingMutex());
     return bindings().count(number) != 0;

@@ -4,6 +4,7 @@
 #include <string>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 namespace varnok::serial {
 
@@ -19,6 +20,8 @@ std::string ruleDevicePath(int number);
 void bindPort(int number, std::string path);
 void clearPortBindings();
 bool isPortBound(int number);
+// Every binding, by number.
+std::vector<std::pair<int, std::string>> portBindings();
 
 // The device a number opens: its binding, else the rule ("" when neither gives one).
 std::string devicePathFor(int number);

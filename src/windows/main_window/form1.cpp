@@ -5,9 +5,11 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QDir>
 #include <QFileInfo>
 #include <QFontDatabase>
 #include <QGroupBox>
+#include <QHash>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -16,11 +18,13 @@
 #include <QRadioButton>
 #include <QSerialPortInfo>
 #include <QTextCursor>
+#include <QTime>
 #include <QTimer>
 
 #include "logic/serial/port_map.h"
 #include "version.h"
 #include "windows/main_window/message_box.h"
+#include "windows/main_window/port_bindings.h"
 #include "windows/monitor/monitor_window.h"
 #include "windows/netsetting/setnet_form.h"
 
@@ -87,12 +91,29 @@ Form1::Form1(std::unique_ptr<serial::CommPort> port, QWidget* parent)
     connect(Cmd_Monitor, &QPushButton::clicked, this, &Form1::Cmd_Monitor_Click);
     connectEngine();
 
-    connect(Combo1, &QComboBox::currentIndexChanged, this, &Form1::refreshDeviceInfo);
+    connect(Combo1, &QComboBox::currentIndexChanged, this, [this] {
+        reopenedText_.clear();
+        refreshDeviceInfo();
+    });
+    connect(Cbo_Device, &QComboBox::activated, this,
+            [this](int index) { bindDevice(Cbo_Device->itemData(index).toString()); });
+    connect(Cbo_Device->lineEdit(), &QLineEdit::editingFinished, this,
+            [this] { bindDevice(Cbo_Device->currentText()); });
+    connect(Chk_Reopen, &QCheckBox::toggled, engine_.get(), &engine::TerminalEngine::setReopen);
+    connect(engine_.get(), &engine::TerminalEngine::reopened, this, [this] {
+        reopenedText_ = tr("reopened at %1").arg(QTime::currentTime().toString(u"HH:mm:ss"));
+        refreshDeviceInfo();
+    });
+    // Bindings of earlier runs, under those given on the command line.
+    restorePortBindings();
+    rememberPortBindings();
     presenceTimer_ = new QTimer(this);
     presenceTimer_->setInterval(2000);
     connect(presenceTimer_, &QTimer::timeout, this, [this] {
-        if (!engine_->isOpen())
-            refreshDeviceInfo();
+        if (engine_->isOpen())
+            return;
+        refreshDeviceList();
+        refreshDeviceInfo();
     });
 
     Form_Load();
@@ -206,6 +227,7 @@ void Form1::Form_Load() {
     SetASCII->setEnabled(false);
     Cmd_SetNet->setEnabled(false);
 
+    refreshDeviceList();
     refreshDeviceInfo();
     Init_Modbus();
 }
@@ -261,8 +283,8 @@ void Form1::showPortOpen(bool open) {
     Command1->setVisible(!open);
     Command7->setEnabled(open);
     Command7->setVisible(open);
-    for (QWidget* w : {static_cast<QWidget*>(Combo1), static_cast<QWidget*>(Combo2),
-                       static_cast<QWidget*>(Text1)})
+    for (QWidget* w : {static_cast<QWidget*>(Combo1), static_cast<QWidget*>(Cbo_Device),
+                       static_cast<QWidget*>(Combo2), static_cast<QWidget*>(Text1)})
         w->setEnabled(!open);
     for (QRadioButton* b : Opt_FlowControl)
         b->setEnabled(!open);
@@ -357,16 +379,62 @@ void Form1::refreshDeviceInfo() {
         if (present)
             shownDeviceDescription_ = QSerialPortInfo(path).description();
     }
+    if (!Cbo_Device->lineEdit()->hasFocus() && Cbo_Device->currentText() != path)
+        Cbo_Device->setEditText(path); // what is being typed is left alone
     QString text;
     if (path.isEmpty()) {
         text = tr("Com%1: no device mapped").arg(number);
     } else {
-        text = QStringLiteral("%1 %2").arg(path, present ? tr("(present)") : tr("(not present)"));
+        text = present ? tr("present") : tr("not present");
         if (!shownDeviceDescription_.isEmpty())
-            text += QStringLiteral(" ") + shownDeviceDescription_;
+            text += QStringLiteral(": ") + shownDeviceDescription_;
     }
+    if (!reopenedText_.isEmpty())
+        text += QStringLiteral("; ") + reopenedText_;
     Lbl_Device->setText(text);
-    Lbl_Device->setToolTip(text);
+    Lbl_Device->setToolTip(path.isEmpty() ? text : path + QStringLiteral(" ") + text);
+}
+
+void Form1::refreshDeviceList() {
+    // The stable /dev/serial/by-id name is what gets bound where the system gives one.
+    QHash<QString, QString> byId;
+    const QDir idDir(QStringLiteral("/dev/serial/by-id"));
+    for (const QFileInfo& link : idDir.entryInfoList(QDir::System | QDir::Files))
+        byId.insert(link.canonicalFilePath(), link.absoluteFilePath());
+    QList<std::pair<QString, QString>> entries; // text, path to bind
+    for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts()) {
+        const QString path = info.systemLocation();
+        QString text = path;
+        if (!info.description().isEmpty())
+            text += QStringLiteral("  ") + info.description();
+        entries.append({text, byId.value(path, path)});
+    }
+    std::sort(entries.begin(), entries.end());
+    QList<std::pair<QString, QString>> shown;
+    for (int i = 0; i < Cbo_Device->count(); ++i)
+        shown.append({Cbo_Device->itemText(i), Cbo_Device->itemData(i).toString()});
+    if (shown == entries || Cbo_Device->lineEdit()->hasFocus())
+        return;
+    const QString typed = Cbo_Device->currentText();
+    const QSignalBlocker block(Cbo_Device);
+    Cbo_Device->clear();
+    for (const auto& [text, path] : entries) {
+        Cbo_Device->addItem(text, path);
+        Cbo_Device->setItemData(Cbo_Device->count() - 1, path, Qt::ToolTipRole);
+    }
+    Cbo_Device->setCurrentIndex(-1);
+    Cbo_Device->setEditText(typed);
+}
+
+void Form1::bindDevice(const QString& path) {
+    const int number = Combo1->currentIndex() + 1;
+    if (QString::fromStdString(serial::devicePathFor(number)) == path)
+        return;
+    // As --port ComN=PATH does; an empty box gives the number back to the rule.
+    serial::bindPort(number, path.trimmed().toStdString());
+    rememberPortBindings();
+    reopenedText_.clear();
+    refreshDeviceInfo();
 }
 
 } // namespace varnok

@@ -45,7 +45,8 @@ class Form1 : public QWidget {
     // port area
     QLabel* Label2;                                 // "COM Port"
     QComboBox* Combo1;                              // "Com1" .. "Com255"
-    QLabel* Lbl_Device;                             // the device the chosen number opens
+    QComboBox* Cbo_Device;                          // the device the chosen number opens
+    QLabel* Lbl_Device;                             // whether it is present, and what it is
     QLabel* Label5;                                 // "Baud"
     QComboBox* Combo2;                              // "300" .. "921600"
     QLabel* Label6;                                 // "Line Control"
@@ -55,6 +56,7 @@ class Form1 : public QWidget {
     QCheckBox* Chk_DTR;                             // "DTR_Disable"
     QCheckBox* Chk_ConnDetect;                      // "Auto Connect Detection"
     QPushButton* Cmd_Monitor;                       // "Monitor"
+    QCheckBox* Chk_Reopen;                          // "Reopen"
     QLabel* Label12;                                // "CTS : "
     QLineEdit* txt_CTS;                             // True / False
     QLabel* Label13;                                // "DSR : "
@@ -172,7 +174,9 @@ class Form1 : public QWidget {
   private:
     void buildControls();
     void connectEngine();
-    void refreshDeviceInfo(); // the device label and the marks of present devices
+    void refreshDeviceInfo();             // the device line and the marks of present devices
+    void refreshDeviceList();             // the devices present now, in the device box
+    void bindDevice(const QString& path); // the chosen number opens this path from now on
     engine::SendRequest sendBox() const;
 
     // what the engine reports, onto the controls
@@ -195,6 +199,7 @@ class Form1 : public QWidget {
     QString shownDevicePath_; // the device the label describes, and what it says of it
     bool shownDevicePresent_ = false;
     QString shownDeviceDescription_;
+    QString reopenedText_; // "reopened at ..." until the choice changes
 
     QPointer<SETNET_Form> setnet_;
     QPointer<MonitorWindow> monitor_;

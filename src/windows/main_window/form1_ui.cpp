@@ -156,23 +156,30 @@ void Form1::buildControls() {
     // ---- port choices (right) ----
     Label2 = make<QLabel>(this, "Label2", name("COM Port"), {564, 12, 80, 20});
     Combo1 = make<QComboBox>(this, "Combo1", QString(), {648, 10, 136, 24});
-    Lbl_Device = make<QLabel>(this, "Lbl_Device", QString(), {564, 38, 220, 36});
+    // The device the chosen number opens: a choice of the devices present, or a path typed.
+    Cbo_Device = make<QComboBox>(this, "Cbo_Device", QString(), {564, 38, 220, 24});
+    Cbo_Device->setEditable(true);
+    Cbo_Device->setInsertPolicy(QComboBox::NoInsert);
+    Cbo_Device->setCompleter(nullptr);
+    Lbl_Device = make<QLabel>(this, "Lbl_Device", QString(), {564, 64, 220, 30});
     Lbl_Device->setWordWrap(true);
     Lbl_Device->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    Label5 = make<QLabel>(this, "Label5", name("Baud"), {564, 80, 80, 20});
-    Combo2 = make<QComboBox>(this, "Combo2", QString(), {648, 78, 136, 24});
-    Label6 = make<QLabel>(this, "Label6", name("Line Control"), {564, 112, 80, 20});
-    Text1 = make<QLineEdit>(this, "Text1", name("n,8,1"), {648, 110, 136, 22});
-    Label11 = make<QLabel>(this, "Label11", name("Flow Control : "), {564, 142, 120, 20});
+    Label5 = make<QLabel>(this, "Label5", name("Baud"), {564, 100, 80, 20});
+    Combo2 = make<QComboBox>(this, "Combo2", QString(), {648, 98, 136, 24});
+    Label6 = make<QLabel>(this, "Label6", name("Line Control"), {564, 130, 80, 20});
+    Text1 = make<QLineEdit>(this, "Text1", name("n,8,1"), {648, 128, 136, 22});
+    Label11 = make<QLabel>(this, "Label11", name("Flow Control : "), {564, 156, 120, 20});
     const char* flowNames[] = {"Opt_FlowControl_0", "Opt_FlowControl_1", "Opt_FlowControl_2"};
     const char* flowCaptions[] = {"None", "HW", "SW"};
     for (int i = 0; i < 3; ++i)
         Opt_FlowControl[static_cast<size_t>(i)] = make<QRadioButton>(
-            this, flowNames[i], name(flowCaptions[i]), {564 + i * 70, 164, 66, 20});
-    Chk_DTR = make<QCheckBox>(this, "Chk_DTR", name("DTR_Disable"), {564, 192, 220, 20});
+            this, flowNames[i], name(flowCaptions[i]), {564 + i * 70, 176, 66, 20});
+    Chk_DTR = make<QCheckBox>(this, "Chk_DTR", name("DTR_Disable"), {564, 200, 220, 20});
     Chk_ConnDetect = make<QCheckBox>(this, "Chk_ConnDetect", name("Auto Connect Detection"),
-                                     {564, 216, 220, 20});
-    Cmd_Monitor = make<QPushButton>(this, "Cmd_Monitor", name("Monitor"), {564, 244, 100, 26});
+                                     {564, 222, 220, 20});
+    Cmd_Monitor = make<QPushButton>(this, "Cmd_Monitor", name("Monitor"), {564, 250, 100, 26});
+    Chk_Reopen = make<QCheckBox>(this, "Chk_Reopen", name("Reopen"), {676, 253, 108, 20});
+    Chk_Reopen->setToolTip(name("Open the port again when its device returns"));
 
     // ---- Modbus RTU (bottom) ----
     Frame5 =

@@ -14,6 +14,7 @@
 #include <QTimer>
 
 #include "logic/modbus/catalogue.h"
+#include "logic/serial/port_map.h"
 #include "support/devsim_process.h"
 #include "support/fake_lines_port.h"
 #include "support/form_rig.h"
@@ -86,6 +87,30 @@ class TstForm1 : public QObject {
         expectPortState(f, false);
         QVERIFY(!f.engine().port().portOpen());
         QCOMPARE(r.messages.texts, QStringList());
+    }
+
+    void deviceBoxBindsAndRemembers() {
+        FormRig r;
+        Form1& f = *r.f;
+        f.Combo1->setCurrentIndex(4); // Com5
+        f.Cbo_Device->setFocus();
+        f.Cbo_Device->lineEdit()->selectAll();
+        QTest::keyClicks(f.Cbo_Device, QStringLiteral("/dev/varnok-later"));
+        QTest::keyClick(f.Cbo_Device, Qt::Key_Return);
+        QCOMPARE(serial::devicePathFor(5), std::string("/dev/varnok-later"));
+        QVERIFY2(f.Lbl_Device->text().startsWith(QStringLiteral("not present")),
+                 qPrintable(f.Lbl_Device->text()));
+        // The next run finds it again; a binding given on the command line wins.
+        serial::clearPortBindings();
+        serial::bindPort(1, r.pty.slavePath().toStdString());
+        Form1 next;
+        QCOMPARE(serial::devicePathFor(5), std::string("/dev/varnok-later"));
+        QCOMPARE(next.Cbo_Device->currentText(), r.pty.slavePath());
+        f.Combo1->setCurrentIndex(0);
+        QVERIFY(r.open());
+        QVERIFY(!f.Cbo_Device->isEnabled());
+        test::clickBox(f.Chk_Reopen);
+        QVERIFY(f.engine().reopen());
     }
 
     // Before, "Close COM" took the second click of a double-click on "Open COM" and closed the
