@@ -1,4 +1,4 @@
-// The traffic monitor's pure part: frame splitting, RTU decoding, pairing and text.
+// The traffic monitor without Qt: frame splitting, RTU decoding, pairing and text.
 #include "logic/monitor/frame_splitter.h"
 #include "logic/monitor/frame_text.h"
 #include "logic/monitor/rtu_decoder.h"
