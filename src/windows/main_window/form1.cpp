@@ -7,7 +7,6 @@
 #include <QComboBox>
 #include <QDir>
 #include <QFileInfo>
-#include <QFontDatabase>
 #include <QGroupBox>
 #include <QHash>
 #include <QKeyEvent>
@@ -23,6 +22,7 @@
 
 #include "logic/serial/port_map.h"
 #include "version.h"
+#include "windows/fixed_font.h"
 #include "windows/main_window/message_box.h"
 #include "windows/main_window/port_bindings.h"
 #include "windows/monitor/monitor_window.h"
@@ -301,9 +301,7 @@ void Form1::showReceiveMode() {
     const bool binary = engine_->receiveBinary();
     btn_Receive_Binary->setText(binary ? QStringLiteral("ASCII") : QStringLiteral("Binary"));
     // Hex columns line up only in a fixed-pitch face.
-    QFont face = binary ? QFontDatabase::systemFont(QFontDatabase::FixedFont) : font();
-    face.setPointSize(font().pointSize());
-    Text3->setFont(face);
+    Text3->setFont(binary ? fixedFont(font().pointSize()) : font());
     Frame1->setTitle(QStringLiteral("Varnok_RECV ( %1 )( %2 Mode )")
                          .arg(engine_->manualReceive() ? QStringLiteral("Manual-Recv")
                                                        : QStringLiteral("Auto-Recv"),

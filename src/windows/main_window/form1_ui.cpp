@@ -3,7 +3,6 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QEvent>
-#include <QFontDatabase>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -13,6 +12,7 @@
 #include <QTimer>
 #include <limits>
 
+#include "windows/fixed_font.h"
 #include "windows/main_window/form1.h"
 #include "windows/twips.h"
 
@@ -210,8 +210,7 @@ void Form1::buildControls() {
     txtExplanation->setLineWrapMode(QPlainTextEdit::NoWrap);
     {
         // The layouts line up in columns only in a fixed-pitch face.
-        QFont mono = QFontDatabase::systemFont(QFontDatabase::FixedFont);
-        mono.setPointSize(8);
+        const QFont mono = fixedFont(8);
         txtExplanation->setFont(mono);
         txtSend->setFont(mono);
     }
