@@ -1,0 +1,172 @@
+#include "windows/monitor/frame_table_model.h"
+
+#include <QBrush>
+#include <QColor>
+#include <algorithm>
+#include <cstring>
+
+#include "logic/codec/recv_display.h"
+#include "logic/monitor/frame_text.h"
+
+namespace varnok {
+
+namespace {
+
+QString latin1(const std::string& s) {
+    return QString::fromLatin1(s.data(), static_cast<qsizetype>(s.size()));
+}
+
+// A long frame's cell ends in "…": laying out hundreds of characters per cell and paint would
+// slow the table down under a flood, and nobody reads them in a cell.
+QString shown(const std::string& text, bool more) {
+    QString s = latin1(text);
+    if (more)
+        s += QChar(0x2026);
+    return s;
+}
+
+} // namespace
+
+ByteStore::Ref ByteStore::add(std::span<const std::uint8_t> bytes) {
+    if (blocks_.empty() || blocks_.back().used + bytes.size() > blocks_.back().size) {
+        if (bytes.size() <= kBlockBytes && !spare_.empty()) {
+            blocks_.push_back({std::move(spare_.back()), kBlockBytes, 0});
+            spare_.pop_back();
+        } else {
+            const std::size_t size = std::max(kBlockBytes, bytes.size());
+            blocks_.push_back({std::make_unique_for_overwrite<std::uint8_t[]>(size), size, 0});
+        }
+    }
+    Block& b = blocks_.back();
+    std::memcpy(b.data.get() + b.used, bytes.data(), bytes.size());
+    const Ref ref{firstBlock_ + blocks_.size() - 1, static_cast<std::uint32_t>(b.used),
+                  static_cast<std::uint32_t>(bytes.size())};
+    b.used += bytes.size();
+    return ref;
+}
+
+std::span<const std::uint8_t> ByteStore::get(Ref ref) const {
+    return {blocks_[static_cast<std::size_t>(ref.block - firstBlock_)].data.get() + ref.offset,
+            ref.length};
+}
+
+void ByteStore::releaseBefore(std::uint64_t block) {
+    constexpr std::size_t kSpares = 8; // what a flood releases in one commit
+    while (firstBlock_ < block && !blocks_.empty()) {
+        if (blocks_.front().size == kBlockBytes && spare_.size() < kSpares)
+            spare_.push_back(std::move(blocks_.front().data));
+        blocks_.pop_front();
+        ++firstBlock_;
+    }
+}
+
+void FrameTableModel::queue(FrameRow row) {
+    // More than a table's worth between two commits: the oldest would leave at once anyway.
+    if (queued_.size() >= kMaxRows)
+        queued_.erase(queued_.begin(), queued_.begin() + kMaxRows / 2);
+    const monitor::Frame& f = row.frame;
+    queued_.push_back({f.firstUs, f.lastUs, f.wallMs, row.gapUs, store_.add(f.bytes), f.direction,
+                       row.flagged, row.piece, std::move(row.decoded)});
+}
+
+int FrameTableModel::commit() {
+    if (queued_.empty())
+        return 0;
+    const std::size_t total = count_ + queued_.size();
+    const auto removed =
+        static_cast<int>(total > kMaxRows ? std::min(total - kMaxRows, count_) : 0);
+    if (removed > 0) {
+        beginRemoveRows({}, 0, removed - 1);
+        first_ = (first_ + static_cast<std::size_t>(removed)) % ring_.size();
+        count_ -= static_cast<std::size_t>(removed);
+        endRemoveRows();
+    }
+    beginInsertRows({}, static_cast<int>(count_), static_cast<int>(count_ + queued_.size()) - 1);
+    for (Row& r : queued_) {
+        // Until the ring is full, the next slot is always its end.
+        if (ring_.size() < kMaxRows)
+            ring_.push_back(std::move(r));
+        else
+            ring_[(first_ + count_) % ring_.size()] = std::move(r);
+        ++count_;
+    }
+    queued_.clear();
+    endInsertRows();
+    store_.releaseBefore(at(0).bytes.block);
+    return removed;
+}
+
+std::string FrameTableModel::line(int row) const {
+    const Row& r = at(row);
+    const std::span<const std::uint8_t> b = bytes(row);
+    const monitor::Frame frame{r.firstUs, r.lastUs, r.wallMs, r.direction, {b.begin(), b.end()}};
+    monitor::Frame previous; // frameLine takes the gap from the previous frame's last byte
+    previous.lastUs = r.firstUs - r.gapUs;
+    return monitor::frameLine(frame, r.gapUs < 0 ? nullptr : &previous,
+                              r.piece ? FrameRow::kPieceText : r.decoded);
+}
+
+int FrameTableModel::rowCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : static_cast<int>(count_);
+}
+
+int FrameTableModel::columnCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : ColumnCount;
+}
+
+QVariant FrameTableModel::data(const QModelIndex& index, int role) const {
+    if (!index.isValid() || index.row() >= rowCount())
+        return {};
+    const Row& r = at(index.row());
+    const bool tx = r.direction == monitor::Direction::Tx;
+    switch (role) {
+    case Qt::DisplayRole: {
+        const std::span<const std::uint8_t> all = store_.get(r.bytes);
+        const std::span<const std::uint8_t> some = all.first(std::min(all.size(), kShownBytes));
+        switch (index.column()) {
+        case Time:
+            return latin1(monitor::wallTimeText(r.wallMs));
+        case Gap:
+            return r.gapUs < 0 ? QString() : QString::number(double(r.gapUs) / 1000.0, 'f', 3);
+        case Dir:
+            return tx ? QStringLiteral("TX") : QStringLiteral("RX");
+        case Length:
+            return static_cast<qulonglong>(all.size());
+        case Hex: {
+            std::string hex = codec::hexDisplay(some.data(), some.size());
+            if (!hex.empty())
+                hex.pop_back(); // every byte ends with a blank
+            return shown(hex, some.size() < all.size());
+        }
+        case Text:
+            return shown(monitor::dottedText(some), some.size() < all.size());
+        case Decoded:
+            return r.piece ? QString::fromUtf8(FrameRow::kPieceText.data(),
+                                               qsizetype(FrameRow::kPieceText.size()))
+                           : QString::fromStdString(r.decoded);
+        }
+        return {};
+    }
+    case Qt::TextAlignmentRole:
+        if (index.column() == Gap || index.column() == Length)
+            return QVariant::fromValue(Qt::AlignRight | Qt::AlignVCenter);
+        return QVariant::fromValue(Qt::AlignLeft | Qt::AlignVCenter);
+    case Qt::ForegroundRole:
+        return r.flagged ? QBrush(QColor(0xB0, 0x00, 0x00)) : QVariant();
+    case Qt::BackgroundRole:
+        // What we sent stands apart from what came back at a glance.
+        return tx ? QBrush(QColor(0xE8, 0xF0, 0xFF)) : QVariant();
+    }
+    return {};
+}
+
+QVariant FrameTableModel::headerData(int section, Qt::Orientation orientation, int role) const {
+    if (orientation != Qt::Horizontal || role != Qt::DisplayRole)
+        return QAbstractTableModel::headerData(section, orientation, role);
+    static const char* const kNames[ColumnCount] = {"Time",  "Gap ms", "Dir",    "Len",
+                                                    "Bytes", "Text",   "Decoded"};
+    return section >= 0 && section < ColumnCount ? QString::fromLatin1(kNames[section])
+                                                 : QVariant();
+}
+
+} // namespace varnok
