@@ -1,15 +1,21 @@
 // Receive benchmark: the real window offscreen in auto receive on a pseudo-terminal pair.
 //   bench_receive [--seconds N] [--idle-seconds N] [--samples N] [--rate BYTES_PER_S]
+//                 [--monitor] [--capture PATH]
 // (0 skips a part)
 // 1. Throughput: a writer thread streams bytes into the device end for N seconds (default 30)
 //    in ASCII and binary mode, "ShowData" on and off; prints the rate, the slowest second, the
 //    bytes read against those sent and the total against the display characters expected.
+//    --monitor runs each again with the monitor window open (--capture: and a raw capture to
+//    PATH, compared with the bytes sent afterwards), and prints the largest delay of a 100 ms
+//    timer in those runs.
 // 2. CPU of the process over an idle open port in auto receive (default 10 s).
 // 3. Delay from a byte written at the device end to its text in Text3 (median, p99, max).
 // Exits non-zero when a figure misses its target.
 #include <QApplication>
 #include <QCheckBox>
 #include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -28,10 +34,11 @@
 #include <unistd.h>
 #include <vector>
 
-#include "windows/main_window/form1.h"
 #include "logic/serial/port_map.h"
 #include "support/pty_pair.h"
 #include "support/test_support.h"
+#include "windows/main_window/form1.h"
+#include "windows/monitor/monitor_window.h"
 
 using namespace varnok;
 using Clock = std::chrono::steady_clock;
@@ -43,6 +50,8 @@ struct Options {
     int idleSeconds = 10;
     int samples = 2000;
     double rate = 0; // bytes a second the writer aims at; 0: as fast as the line takes them
+    bool monitor = false;
+    QString capturePath;
 };
 
 // Writes everything to a non-blocking descriptor, waiting for room.
@@ -90,16 +99,42 @@ struct ThroughputResult {
     double seconds = 0;
     double slowestSecond = 0;
     bool tailMatches = false;
-    bool budgetReached = false; // the writer stopped at the 32-bit total, not at the time
-    QStringList messages;       // any message box the run raised (answered)
+    bool budgetReached = false;   // the writer stopped at the 32-bit total, not at the time
+    QStringList messages;         // any message box the run raised (answered)
+    double worstTimerDelayMs = 0; // of a 100 ms timer while the bytes came
+    QString capture;              // how the capture compared with the bytes sent
+    bool captureMatches = true;
 };
 
-ThroughputResult throughput(const Options& o, bool binary, bool showData) {
+// Whether the file holds exactly the first `size` bytes of the repeating block.
+bool fileMatches(const QString& path, const std::vector<char>& block, qint64 size) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly) || file.size() != size)
+        return false;
+    qint64 at = 0;
+    std::vector<char> buf(block.size());
+    for (qint64 n; (n = file.read(buf.data(), static_cast<qint64>(buf.size()))) > 0; at += n)
+        for (qint64 i = 0; i < n; ++i)
+            if (buf[static_cast<size_t>(i)] !=
+                block[static_cast<size_t>((at + i) % static_cast<qint64>(block.size()))])
+                return false;
+    return at == size;
+}
+
+ThroughputResult throughput(const Options& o, bool binary, bool showData, bool withMonitor) {
     test::PtyPair pty;
     std::unique_ptr<Form1> f = openWindow(pty, binary, showData);
     ThroughputResult r;
     if (!f->engine().isOpen())
         return r;
+    MonitorWindow* monitor = nullptr;
+    if (withMonitor) {
+        f->Cmd_Monitor_Click();
+        monitor = f->monitor();
+        if (!o.capturePath.isEmpty() &&
+            !monitor->startCapture(o.capturePath, MonitorWindow::CaptureForm::Raw, true))
+            return r;
+    }
     const qint64 read0 = f->engine().port().totalBytesRead();
 
     // Every byte value, in an order that repeats only every 64 KiB.
@@ -149,12 +184,24 @@ ThroughputResult throughput(const Options& o, bool binary, bool showData) {
         lastAt = now;
     });
     second.start(1000);
+    // The window answers in time if a 100 ms timer is never much late.
+    QElapsedTimer sinceTick;
+    sinceTick.start();
+    QTimer tick;
+    tick.setTimerType(Qt::PreciseTimer);
+    QObject::connect(&tick, &QTimer::timeout, [&] {
+        const double late = static_cast<double>(sinceTick.nsecsElapsed()) / 1e6 - 100;
+        r.worstTimerDelayMs = std::max(r.worstTimerDelayMs, late);
+        sinceTick.restart();
+    });
+    tick.start(100);
 
     serveUntil([&] { return !writing && f->engine().port().totalBytesRead() - read0 >= sent; },
                (o.seconds + 60) * 1000);
     const auto stop = Clock::now();
     writer.join();
     second.stop();
+    tick.stop();
     QCoreApplication::processEvents(); // the last pass's labels
 
     r.sent = sent;
@@ -177,8 +224,16 @@ ThroughputResult throughput(const Options& o, bool binary, bool showData) {
     expect.replace(QLatin1Char('\r'), QChar::ParagraphSeparator);
     expect.replace(QLatin1Char('\n'), QChar::ParagraphSeparator);
     r.tailMatches = f->Text3->document()->toRawText() == expect;
-    r.messages = messages.texts;
     r.budgetReached = r.sent + 4096 > budget;
+    if (monitor && !o.capturePath.isEmpty()) {
+        monitor->stopCapture();
+        r.captureMatches = fileMatches(o.capturePath, block, r.sent);
+        r.capture = QStringLiteral("%1 bytes, %2 the bytes sent")
+                        .arg(QFileInfo(o.capturePath).size())
+                        .arg(r.captureMatches ? QStringLiteral("equal to")
+                                              : QStringLiteral("NOT equal to"));
+    }
+    r.messages = messages.texts;
     f->Command7_Click();
     return r;
 }
@@ -270,51 +325,91 @@ int main(int argc, char** argv) {
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     Options o;
-    for (int i = 1; i + 1 < argc; i += 2) {
-        const QByteArray key = argv[i];
-        const double v = std::atof(argv[i + 1]);
-        if (key == "--seconds")
-            o.seconds = static_cast<int>(v);
+    for (int i = 1; i < argc; ++i) {
+        QByteArray key = argv[i];
+        if (key == "--monitor") {
+            o.monitor = true;
+            continue;
+        }
+        if (i + 1 >= argc)
+            key.clear();
+        else if (key == "--capture")
+            o.capturePath = QString::fromLocal8Bit(argv[++i]);
+        else if (key == "--seconds")
+            o.seconds = std::atoi(argv[++i]);
         else if (key == "--idle-seconds")
-            o.idleSeconds = static_cast<int>(v);
+            o.idleSeconds = std::atoi(argv[++i]);
         else if (key == "--samples")
-            o.samples = static_cast<int>(v);
+            o.samples = std::atoi(argv[++i]);
         else if (key == "--rate")
-            o.rate = v;
-        else {
+            o.rate = std::atof(argv[++i]);
+        else
+            key.clear();
+        if (key.isEmpty()) {
             std::fprintf(stderr,
                          "usage: bench_receive [--seconds N] [--idle-seconds N] [--samples N] "
-                         "[--rate BYTES_PER_S]\n");
+                         "[--rate BYTES_PER_S] [--monitor] [--capture PATH]\n");
             return 2;
         }
     }
+    if (!o.capturePath.isEmpty())
+        o.monitor = true; // the capture is the monitor's
     bool ok = true;
 
     std::printf("Receive throughput, %d s each, writer %s\n", o.seconds,
                 o.rate > 0 ? qPrintable(QString::number(o.rate, 'f', 0) + " B/s") : "unthrottled");
+    if (o.monitor)
+        std::printf("\"mon\": the same again at once with the monitor window open%s\n",
+                    o.capturePath.isEmpty()
+                        ? ""
+                        : qPrintable(QStringLiteral(" and a raw capture to ") + o.capturePath));
     std::printf("%-8s %-9s %12s %12s %14s %12s %12s %14s %14s %5s\n", "mode", "ShowData", "bytes/s",
                 "slowest s", "sent", "read", "lost", "total", "expected", "tail");
+    double asciiShownRate[2] = {0, 0}; // ASCII, ShowData on: without and with the monitor
     for (bool binary : {false, true}) {
         for (bool showData : {true, false}) {
-            if (o.seconds <= 0)
-                break;
-            const ThroughputResult r = throughput(o, binary, showData);
-            const double rate = r.seconds > 0 ? static_cast<double>(r.read) / r.seconds : 0;
-            std::printf("%-8s %-9s %12.0f %12.0f %14lld %12lld %12lld %14lld %14lld %5s\n",
-                        binary ? "binary" : "ASCII", showData ? "on" : "off", rate, r.slowestSecond,
-                        static_cast<long long>(r.sent), static_cast<long long>(r.read),
-                        static_cast<long long>(r.sent - r.read),
-                        static_cast<long long>(r.shownTotal),
-                        static_cast<long long>(r.expectedTotal), r.tailMatches ? "ok" : "BAD");
-            if (r.budgetReached)
-                std::printf("  (writer stopped after %.1f s, before the total passed 32 bits)\n",
-                            r.seconds);
-            for (const QString& m : r.messages)
-                std::printf("  message: %s\n", qPrintable(m));
-            std::fflush(stdout);
-            ok = ok && r.messages.isEmpty() && rate >= 2e6 && r.slowestSecond >= 2e6 &&
-                 r.read == r.sent && r.shownTotal == r.expectedTotal && r.tailMatches;
+            // Each with the monitor right after the one without: both meet the same machine.
+            for (bool withMonitor : {false, true}) {
+                if (o.seconds <= 0 || (withMonitor && !o.monitor))
+                    break;
+                const ThroughputResult r = throughput(o, binary, showData, withMonitor);
+                const double rate = r.seconds > 0 ? static_cast<double>(r.read) / r.seconds : 0;
+                const char* shown = showData ? (withMonitor ? "on, mon" : "on")
+                                             : (withMonitor ? "off, mon" : "off");
+                std::printf("%-8s %-9s %12.0f %12.0f %14lld %12lld %12lld %14lld %14lld %5s\n",
+                            binary ? "binary" : "ASCII", shown, rate, r.slowestSecond,
+                            static_cast<long long>(r.sent), static_cast<long long>(r.read),
+                            static_cast<long long>(r.sent - r.read),
+                            static_cast<long long>(r.shownTotal),
+                            static_cast<long long>(r.expectedTotal), r.tailMatches ? "ok" : "BAD");
+                if (r.budgetReached)
+                    std::printf(
+                        "  (writer stopped after %.1f s, before the total passed 32 bits)\n",
+                        r.seconds);
+                if (!r.capture.isEmpty())
+                    std::printf("  capture: %s\n", qPrintable(r.capture));
+                if (withMonitor)
+                    std::printf("  100 ms timer: worst delay %.1f ms\n", r.worstTimerDelayMs);
+                for (const QString& m : r.messages)
+                    std::printf("  message: %s\n", qPrintable(m));
+                std::fflush(stdout);
+                ok = ok && r.messages.isEmpty() && rate >= 2e6 && r.slowestSecond >= 2e6 &&
+                     r.read == r.sent && r.shownTotal == r.expectedTotal && r.tailMatches &&
+                     r.captureMatches;
+                // The window must stay usable at a rate a real line can reach.
+                if (withMonitor && o.rate > 0 && o.rate <= 10e6)
+                    ok = ok && r.worstTimerDelayMs < 50;
+                if (!binary && showData)
+                    asciiShownRate[withMonitor] = rate;
+            }
         }
+    }
+    if (o.monitor && o.seconds > 0) {
+        const double share = asciiShownRate[0] > 0 ? asciiShownRate[1] / asciiShownRate[0] : 0;
+        std::printf("ASCII, ShowData on: %.0f bytes/s with the monitor%s, %.0f%% of %.0f without\n",
+                    asciiShownRate[1], o.capturePath.isEmpty() ? "" : " and capture", 100 * share,
+                    asciiShownRate[0]);
+        ok = ok && share >= 0.5;
     }
 
     if (o.idleSeconds > 0) {
