@@ -1,7 +1,8 @@
 // Grabs the real windows to PNG files, so that the README's pictures can be remade:
 //   varnok-screenshots OUTDIR [--modbus DEVICE] [--n500 DEVICE]
-// main_window.png always; modbus_exchange.png with a Modbus device (varnok-devsim --static)
-// and n500_dialog.png with an N500 console. tools/make-screenshots.sh starts both devices.
+// main_window.png always; modbus_exchange.png and monitor.png with a Modbus device
+// (varnok-devsim --static) and n500_dialog.png with an N500 console.
+// tools/make-screenshots.sh starts both devices.
 // The windows are driven as a user would: real clicks and keys, replies awaited.
 #include <QApplication>
 #include <QComboBox>
@@ -11,13 +12,17 @@
 #include <QPixmap>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QTableView>
 #include <QTest>
 #include <QTimer>
+#include <algorithm>
+#include <cstdint>
 #include <cstdio>
 
-#include "windows/main_window/form1.h"
-#include "windows/netsetting/setnet_form.h"
 #include "logic/serial/port_map.h"
+#include "windows/main_window/form1.h"
+#include "windows/monitor/monitor_window.h"
+#include "windows/netsetting/setnet_form.h"
 
 namespace {
 
@@ -81,6 +86,53 @@ bool modbusExchange(const QString& device) {
     return ok;
 }
 
+// The monitor on Com1 after four requests: two reads, a write and a read past the register
+// map, which the module answers with exception 02.
+bool monitorWindow(const QString& device) {
+    varnok::serial::bindPort(1, device.toStdString());
+    varnok::Form1 f;
+    settle(f);
+    f.Combo1->setCurrentIndex(0);
+    QTest::mouseClick(f.Command1, Qt::LeftButton);
+    if (!f.engine().isOpen())
+        return fail("Com1 did not open");
+    QTest::mouseClick(f.Cmd_Monitor, Qt::LeftButton);
+    varnok::MonitorWindow* m = f.monitor();
+    if (!m)
+        return fail("the monitor did not open");
+    m->resize(1180, 330);
+    (void)QTest::qWaitForWindowExposed(m);
+    const QString requests[] = {QStringLiteral("1 3 0 0 0 2"), QStringLiteral("1 4 0 0 0 2"),
+                                QStringLiteral("1 6 0 1 0 2A"), QStringLiteral("1 3 0 64 0 1")};
+    int replies = 0;
+    for (const QString& request : requests) {
+        f.txtString->selectAll();
+        QTest::keyClicks(f.txtString, request);
+        QTest::mouseClick(f.cmdSend, Qt::LeftButton);
+        ++replies;
+        if (!QTest::qWaitFor([&] { return m->counts().replies == std::uint64_t(replies); }, 3000))
+            return fail("no Modbus reply in the monitor");
+    }
+    // The last rows reach the table with the next batch.
+    (void)QTest::qWaitFor([&] { return m->table->model()->rowCount() == 2 * replies; }, 1000);
+    // Wide enough for the longest decoded line to show whole.
+    const QAbstractItemModel* model = m->table->model();
+    const int last = model->columnCount() - 1;
+    int width = m->width() - m->table->viewport()->width() + 16; // frame, margins, cell padding
+    for (int c = 0; c < last; ++c)
+        width += m->table->columnWidth(c);
+    int decoded = 0;
+    for (int r = 0; r < model->rowCount(); ++r)
+        decoded = std::max(decoded, m->table->fontMetrics().horizontalAdvance(
+                                        model->index(r, last).data().toString()));
+    width += decoded;
+    m->resize(std::max(width, m->width()), m->height());
+    QTest::qWait(50);
+    const bool ok = save(*m, "monitor.png");
+    QTest::mouseClick(f.Command7, Qt::LeftButton);
+    return ok;
+}
+
 // Com2 on the N500 console: open, "Set_Net", "GET".
 bool n500Dialog(const QString& device) {
     varnok::serial::bindPort(2, device.toStdString());
@@ -127,6 +179,8 @@ int main(int argc, char** argv) {
     bool ok = mainWindow();
     if (!modbus.isEmpty())
         ok = modbusExchange(modbus) && ok;
+    if (!modbus.isEmpty())
+        ok = monitorWindow(modbus) && ok;
     if (!n500.isEmpty())
         ok = n500Dialog(n500) && ok;
     return ok ? 0 : 1;
