@@ -8,7 +8,6 @@
 #include <QDoubleSpinBox>
 #include <QFileDialog>
 #include <QFileInfo>
-#include <QFontDatabase>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QKeyEvent>
@@ -28,6 +27,7 @@
 #include "logic/monitor/frame_text.h"
 #include "logic/monitor/rtu_decoder.h"
 #include "logic/serial/settings_text.h"
+#include "windows/fixed_font.h"
 #include "windows/main_window/message_box.h"
 #include "windows/monitor/capture_file.h"
 #include "windows/monitor/frame_table_model.h"
@@ -143,7 +143,7 @@ void MonitorWindow::buildControls() {
 
     table = new QTableView(this);
     table->setModel(model_);
-    table->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+    table->setFont(fixedFont(font().pointSize())); // hex columns line up
     table->setSelectionBehavior(QAbstractItemView::SelectRows);
     table->setSelectionMode(QAbstractItemView::ExtendedSelection);
     table->setWordWrap(false);
