@@ -17,7 +17,6 @@ struct EngineRig {
     QStringList messages;
     QByteArray sent;     // every write, as told by the engine
     QByteArray received; // every read, as told by the engine
-    int reads = 0;
 
     explicit EngineRig(std::unique_ptr<serial::CommPort> port = nullptr) : e(std::move(port)) {
         serial::bindPort(1, pty.slavePath().toStdString());
@@ -25,10 +24,8 @@ struct EngineRig {
         QObject::connect(&e, &E::message, &e, [this](const QString& t) { messages << t; });
         QObject::connect(&e, &E::sent, &e,
                          [this](const QByteArray& b, engine::TrafficTime) { sent += b; });
-        QObject::connect(&e, &E::received, &e, [this](const QByteArray& b, engine::TrafficTime) {
-            received += b;
-            ++reads;
-        });
+        QObject::connect(&e, &E::received, &e,
+                         [this](const QByteArray& b, engine::TrafficTime) { received += b; });
     }
     ~EngineRig() { serial::clearPortBindings(); }
 

@@ -117,14 +117,6 @@ class TestDevsim : public QObject {
             QVERIFY2(log.contains(line), line);
     }
 
-    void inputsMoveUnlessStatic() {
-        Sim sim;
-        QVERIFY(sim.open({}));
-        const QByteArray first = sim.ask(frameOf(u"1 4 0 0 0 4"));
-        QCOMPARE(first.size(), 13);
-        QVERIFY(sim.ask(frameOf(u"1 4 0 0 0 4")) != first);
-    }
-
     // Help, or a mistake ended with code 2, before any device is made.
     void badOptions() {
         for (const QString args : {"--help", "--baud", "--mode ascii", "--slave-id 0", "--delay"}) {

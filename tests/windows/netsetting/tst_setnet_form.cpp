@@ -35,11 +35,16 @@ struct DialogRig {
         d = main->f->netSettingForm();
         return d != nullptr;
     }
+    QList<QLineEdit*> edits() const {
+        QList<QLineEdit*> out;
+        for (const auto* row : {&d->IP, &d->Mask, &d->Gateway})
+            out.append(QList<QLineEdit*>(row->begin(), row->end()));
+        return out;
+    }
     QStringList boxes() const {
         QStringList out;
-        for (const auto* row : {&d->IP, &d->Mask, &d->Gateway})
-            for (const QLineEdit* e : *row)
-                out << e->text();
+        for (const QLineEdit* e : edits())
+            out << e->text();
         return out;
     }
 };
@@ -60,8 +65,7 @@ class TstSetnetForm : public QObject {
         DialogRig r;
         QVERIFY(r.start());
         QCOMPARE(r.d->windowTitle(), QStringLiteral("N500 Net Setting"));
-        QVERIFY(r.d->isWindow() && !r.d->parentWidget());
-        QCOMPARE(r.d->windowModality(), Qt::NonModal);
+        QVERIFY(r.d->isWindow() && !r.d->parentWidget() && r.d->windowModality() == Qt::NonModal);
         QCOMPARE(r.boxes(), QStringList(12, QStringLiteral("0")));
         for (QWidget* w : r.d->findChildren<QWidget*>()) {
             const QString text = w->property("text").toString().trimmed();
@@ -96,19 +100,6 @@ class TstSetnetForm : public QObject {
         QCOMPARE(r.main->messages.texts, QStringList());
     }
 
-    void setThenGet() {
-        DialogRig r;
-        QVERIFY(r.start());
-        click(r.d->Cmd_Default);
-        click(r.d->Cmd_SET);
-        QCOMPARE(r.d->SendStr,
-                 QStringLiteral("ip 192.168.0.1\rmask 255.255.255.0\rgateway 192.168.0.254\r"));
-        for (QLineEdit* e : r.d->IP)
-            e->clear();
-        click(r.d->Cmd_GET);
-        QCOMPARE(r.boxes(), split12("192.168.0.1 255.255.255.0 192.168.0.254"));
-    }
-
     // Before, SET wrote whatever the boxes held ("ip 999x.168.0.1").
     void setRefusesWhatIsNoAddress_data() {
         QTest::addColumn<int>("box");
@@ -130,20 +121,25 @@ class TstSetnetForm : public QObject {
         DialogRig r;
         QVERIFY(r.start({}, false));
         click(r.d->Cmd_Default);
-        QLineEdit* boxes[] = {r.d->IP[0],      r.d->IP[1],      r.d->IP[2],      r.d->IP[3],
-                              r.d->Mask[0],    r.d->Mask[1],    r.d->Mask[2],    r.d->Mask[3],
-                              r.d->Gateway[0], r.d->Gateway[1], r.d->Gateway[2], r.d->Gateway[3]};
-        boxes[box]->setText(text);
+        r.edits()[box]->setText(text);
         click(r.d->Cmd_SET);
         QCOMPARE(r.main->messages.texts, message.isEmpty() ? QStringList() : QStringList{message});
         QCOMPARE(r.main->pty.readFor(150).isEmpty(), !message.isEmpty());
     }
 
-    void borrowsAndGivesBack() {
+    void setGetAndGiveBack() {
         DialogRig r;
         QVERIFY(r.start());
         Form1& f = *r.main->f;
         QCOMPARE(f.Frame1->title(), kManualAscii);
+        click(r.d->Cmd_Default);
+        click(r.d->Cmd_SET);
+        QCOMPARE(r.d->SendStr,
+                 QStringLiteral("ip 192.168.0.1\rmask 255.255.255.0\rgateway 192.168.0.254\r"));
+        for (QLineEdit* e : r.d->IP)
+            e->clear();
+        click(r.d->Cmd_GET);
+        QCOMPARE(r.boxes(), split12("192.168.0.1 255.255.255.0 192.168.0.254"));
         click(f.Cmd_SetNet); // loaded already: only raised
         QCOMPARE(f.netSettingForm(), r.d);
         click(r.d->Cmd_Exit);
