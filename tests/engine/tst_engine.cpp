@@ -347,7 +347,7 @@ class TstEngine : public QObject {
     void floodWhileTheUserWorks() {
         EngineRig r;
         QVERIFY(r.open());
-        std::atomic<bool> stop{false};
+        std::atomic<bool> stop{false}, done{false};
         std::atomic<qint64> written{0};
         const int fd = r.pty.masterFd();
         ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK); // the writer waits when full
@@ -359,9 +359,10 @@ class TstEngine : public QObject {
                     c = static_cast<char>(g.bounded(256));
                 const ssize_t n = ::write(fd, buf, sizeof buf);
                 if (n <= 0)
-                    return;
+                    break;
                 written += n;
             }
+            done = true;
         });
         // A timer beside the flood: a growing queue of wake-ups used to starve it.
         QElapsedTimer t;
@@ -383,7 +384,8 @@ class TstEngine : public QObject {
             actions[step % 4]();
             test::serveEvents(30);
         }
-        stop = true;
+        stop = true; // the writer may wait on a full line: events go on until it is done
+        QTRY_VERIFY_WITH_TIMEOUT(done, 10000);
         writer.join();
         QTRY_COMPARE_WITH_TIMEOUT(r.received.size(), written.load(), 10000);
         QVERIFY(written > 500000);
