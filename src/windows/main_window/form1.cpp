@@ -7,6 +7,7 @@
 #include <QComboBox>
 #include <QDir>
 #include <QFileInfo>
+#include <QFileSystemWatcher>
 #include <QGroupBox>
 #include <QHash>
 #include <QKeyEvent>
@@ -110,8 +111,26 @@ Form1::Form1(std::unique_ptr<serial::CommPort> port, QWidget* parent)
     presenceTimer_ = new QTimer(this);
     presenceTimer_->setInterval(2000);
     connect(presenceTimer_, &QTimer::timeout, this, [this] {
-        if (engine_->isOpen())
-            return;
+        if (!engine_->isOpen())
+            refreshDeviceInfo();
+    });
+    // The list of devices present is a walk over the system's device tree: it is made again
+    // only when the system says a device folder changed, a moment after the change settles.
+    auto* devicesChanged = new QTimer(this);
+    devicesChanged->setSingleShot(true);
+    devicesChanged->setInterval(300);
+    auto* devices = new QFileSystemWatcher(this);
+    const auto watchDevices = [devices] {
+        for (const char* dir : {"/dev", "/dev/serial/by-id"})
+            if (QFileInfo(QString::fromLatin1(dir)).isDir() &&
+                !devices->directories().contains(QString::fromLatin1(dir)))
+                devices->addPath(QString::fromLatin1(dir));
+    };
+    watchDevices();
+    connect(devices, &QFileSystemWatcher::directoryChanged, devicesChanged,
+            qOverload<>(&QTimer::start));
+    connect(devicesChanged, &QTimer::timeout, this, [this, watchDevices] {
+        watchDevices();
         refreshDeviceList();
         refreshDeviceInfo();
     });
