@@ -1,13 +1,13 @@
 // Receive benchmark: the real window offscreen in auto receive on a pseudo-terminal pair.
 //   bench_receive [--seconds N] [--idle-seconds N] [--samples N] [--rate BYTES_PER_S]
-//                 [--monitor] [--capture PATH]
+//                 [--monitor] [--capture PATH | --capture-text PATH]
 // (0 skips a part)
 // 1. Throughput: a writer thread streams bytes into the device end for N seconds (default 30)
 //    in ASCII and binary mode, "ShowData" on and off; prints the rate, the slowest second, the
 //    bytes read against those sent and the total against the display characters expected.
 //    --monitor runs each again with the monitor window open (--capture: and a raw capture to
-//    PATH, compared with the bytes sent afterwards), and prints the largest delay of a 100 ms
-//    timer in those runs.
+//    PATH, compared with the bytes sent afterwards; --capture-text: a text log), and prints the
+//    largest delay of a 100 ms timer in those runs.
 // 2. CPU of the process over an idle open port in auto receive (default 10 s).
 // 3. Delay from a byte written at the device end to its text in Text3 (median, p99, max).
 // Exits non-zero when a figure misses its target.
@@ -52,6 +52,7 @@ struct Options {
     double rate = 0; // bytes a second the writer aims at; 0: as fast as the line takes them
     bool monitor = false;
     QString capturePath;
+    bool captureText = false; // a text log instead of the raw bytes
 };
 
 // Writes everything to a non-blocking descriptor, waiting for room.
@@ -132,7 +133,10 @@ ThroughputResult throughput(const Options& o, bool binary, bool showData, bool w
         f->Cmd_Monitor_Click();
         monitor = f->monitor();
         if (!o.capturePath.isEmpty() &&
-            !monitor->startCapture(o.capturePath, MonitorWindow::CaptureForm::Raw, true))
+            !monitor->startCapture(o.capturePath,
+                                   o.captureText ? MonitorWindow::CaptureForm::Text
+                                                 : MonitorWindow::CaptureForm::Raw,
+                                   true))
             return r;
     }
     const qint64 read0 = f->engine().port().totalBytesRead();
@@ -227,11 +231,14 @@ ThroughputResult throughput(const Options& o, bool binary, bool showData, bool w
     r.budgetReached = r.sent + 4096 > budget;
     if (monitor && !o.capturePath.isEmpty()) {
         monitor->stopCapture();
-        r.captureMatches = fileMatches(o.capturePath, block, r.sent);
-        r.capture = QStringLiteral("%1 bytes, %2 the bytes sent")
-                        .arg(QFileInfo(o.capturePath).size())
-                        .arg(r.captureMatches ? QStringLiteral("equal to")
-                                              : QStringLiteral("NOT equal to"));
+        r.captureMatches = o.captureText || fileMatches(o.capturePath, block, r.sent);
+        r.capture =
+            o.captureText
+                ? QStringLiteral("%1 bytes of text log").arg(QFileInfo(o.capturePath).size())
+                : QStringLiteral("%1 bytes, %2 the bytes sent")
+                      .arg(QFileInfo(o.capturePath).size())
+                      .arg(r.captureMatches ? QStringLiteral("equal to")
+                                            : QStringLiteral("NOT equal to"));
     }
     r.messages = messages.texts;
     f->Command7_Click();
@@ -333,9 +340,10 @@ int main(int argc, char** argv) {
         }
         if (i + 1 >= argc)
             key.clear();
-        else if (key == "--capture")
+        else if (key == "--capture" || key == "--capture-text") {
+            o.captureText = key == "--capture-text";
             o.capturePath = QString::fromLocal8Bit(argv[++i]);
-        else if (key == "--seconds")
+        } else if (key == "--seconds")
             o.seconds = std::atoi(argv[++i]);
         else if (key == "--idle-seconds")
             o.idleSeconds = std::atoi(argv[++i]);
@@ -346,9 +354,10 @@ int main(int argc, char** argv) {
         else
             key.clear();
         if (key.isEmpty()) {
-            std::fprintf(stderr,
-                         "usage: bench_receive [--seconds N] [--idle-seconds N] [--samples N] "
-                         "[--rate BYTES_PER_S] [--monitor] [--capture PATH]\n");
+            std::fprintf(
+                stderr,
+                "usage: bench_receive [--seconds N] [--idle-seconds N] [--samples N] "
+                "[--rate BYTES_PER_S] [--monitor] [--capture PATH | --capture-text PATH]\n");
             return 2;
         }
     }
@@ -362,7 +371,9 @@ int main(int argc, char** argv) {
         std::printf("\"mon\": the same again at once with the monitor window open%s\n",
                     o.capturePath.isEmpty()
                         ? ""
-                        : qPrintable(QStringLiteral(" and a raw capture to ") + o.capturePath));
+                        : qPrintable((o.captureText ? QStringLiteral(" and a text-log capture to ")
+                                                    : QStringLiteral(" and a raw capture to ")) +
+                                     o.capturePath));
     std::printf("%-8s %-9s %12s %12s %14s %12s %12s %14s %14s %5s\n", "mode", "ShowData", "bytes/s",
                 "slowest s", "sent", "read", "lost", "total", "expected", "tail");
     double asciiShownRate[2] = {0, 0}; // ASCII, ShowData on: without and with the monitor

@@ -1,7 +1,7 @@
 #include "logic/monitor/frame_text.h"
 
-#include "logic/codec/recv_display.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <ctime>
 
@@ -28,10 +28,18 @@ bool printable(std::uint8_t b) {
 } // namespace
 
 std::string wallTimeText(std::int64_t wallMs) {
-    const std::tm tm = localTm(wallMs);
+    // A capture under a flood asks for this thousands of times a second: the local time of
+    // the second is worked out once per second only.
+    thread_local std::int64_t cachedSecond = -1;
+    thread_local std::tm cached{};
+    const std::int64_t second = (wallMs - msPart(wallMs)) / 1000;
+    if (second != cachedSecond) {
+        cached = localTm(wallMs);
+        cachedSecond = second;
+    }
     char buf[32];
-    std::snprintf(buf, sizeof buf, "%02d:%02d:%02d.%03d", tm.tm_hour, tm.tm_min, tm.tm_sec,
-                  msPart(wallMs));
+    std::snprintf(buf, sizeof buf, "%02d:%02d:%02d.%03d", cached.tm_hour, cached.tm_min,
+                  cached.tm_sec, msPart(wallMs));
     return buf;
 }
 
@@ -43,21 +51,34 @@ std::string dottedText(std::span<const std::uint8_t> bytes) {
 }
 
 std::string frameLine(const Frame& frame, const Frame* previous, std::string_view decoded) {
-    std::string gap;
+    // Built in place: under a flood this runs for every frame of a text-log capture.
+    static constexpr char kDigits[] = "0123456789ABCDEF";
+    std::string line = wallTimeText(frame.wallMs);
+    line.reserve(line.size() + 32 + frame.bytes.size() * 4 + decoded.size());
+    line += '\t';
     if (previous) {
         char buf[32];
-        std::snprintf(buf, sizeof buf, "%.3f",
-                      static_cast<double>(frame.firstUs - previous->lastUs) / 1000.0);
-        gap = buf;
+        const int n = std::snprintf(buf, sizeof buf, "%.3f",
+                                    static_cast<double>(frame.firstUs - previous->lastUs) / 1000.0);
+        line.append(buf, static_cast<std::size_t>(std::max(n, 0)));
     }
-    std::string hex = codec::hexDisplay(frame.bytes.data(), frame.bytes.size());
-    if (!hex.empty())
-        hex.pop_back(); // hexDisplay ends every byte with a blank
-    std::string line = wallTimeText(frame.wallMs);
-    for (const std::string& field :
-         {gap, std::string(frame.direction == Direction::Tx ? "TX" : "RX"),
-          std::to_string(frame.bytes.size()), hex, dottedText(frame.bytes)})
-        line += '\t' + field;
+    line += frame.direction == Direction::Tx ? "\tTX\t" : "\tRX\t";
+    line += std::to_string(frame.bytes.size());
+    line += '\t';
+    // Hex and text written straight into their place: per character appends cost most here.
+    const std::size_t n = frame.bytes.size();
+    const std::size_t at = line.size();
+    line.resize(at + (n ? 3 * n - 1 : 0) + 1 + n);
+    char* out = line.data() + at;
+    for (std::size_t i = 0; i < n; ++i) {
+        if (i)
+            *out++ = ' ';
+        *out++ = kDigits[frame.bytes[i] >> 4];
+        *out++ = kDigits[frame.bytes[i] & 0x0F];
+    }
+    *out++ = '\t';
+    for (std::uint8_t b : frame.bytes)
+        *out++ = printable(b) ? static_cast<char>(b) : '.';
     line += '\t';
     line += decoded;
     return line;
