@@ -56,15 +56,21 @@ bool mainWindow() {
     return save(f, "main_window.png");
 }
 
+// The window with ComN bound to `device` in the device box and opened by its button.
+bool openOn(varnok::Form1& f, int number, const QString& device) {
+    settle(f);
+    f.Combo1->setCurrentIndex(number - 1);
+    f.Cbo_Device->lineEdit()->setText(device); // typed into the device box
+    emit f.Cbo_Device->lineEdit()->editingFinished();
+    QTest::mouseClick(f.Command1, Qt::LeftButton);
+    return f.engine().isOpen() || fail(number == 1 ? "Com1 did not open" : "Com2 did not open");
+}
+
 // Com1 on the I/O module: open, show replies in hex, send two requests, wait for both.
 bool modbusExchange(const QString& device) {
-    varnok::serial::bindPort(1, device.toStdString());
     varnok::Form1 f;
-    settle(f);
-    f.Combo1->setCurrentIndex(0);
-    QTest::mouseClick(f.Command1, Qt::LeftButton);
-    if (!f.engine().isOpen())
-        return fail("Com1 did not open");
+    if (!openOn(f, 1, device))
+        return false;
     QTest::mouseClick(f.btn_Receive_Binary, Qt::LeftButton);
     f.cboFunction->setCurrentIndex(3); // FC4, the request sent last
     // Holding register 0, then four input registers (0x3000.. in --static mode).
@@ -89,13 +95,9 @@ bool modbusExchange(const QString& device) {
 // The monitor on Com1 after four requests: two reads, a write and a read past the register
 // map, which the module answers with exception 02.
 bool monitorWindow(const QString& device) {
-    varnok::serial::bindPort(1, device.toStdString());
     varnok::Form1 f;
-    settle(f);
-    f.Combo1->setCurrentIndex(0);
-    QTest::mouseClick(f.Command1, Qt::LeftButton);
-    if (!f.engine().isOpen())
-        return fail("Com1 did not open");
+    if (!openOn(f, 1, device))
+        return false;
     QTest::mouseClick(f.Cmd_Monitor, Qt::LeftButton);
     varnok::MonitorWindow* m = f.monitor();
     if (!m)
@@ -135,13 +137,9 @@ bool monitorWindow(const QString& device) {
 
 // Com2 on the N500 console: open, "Set_Net", "GET".
 bool n500Dialog(const QString& device) {
-    varnok::serial::bindPort(2, device.toStdString());
     varnok::Form1 f;
-    settle(f);
-    f.Combo1->setCurrentIndex(1);
-    QTest::mouseClick(f.Command1, Qt::LeftButton);
-    if (!f.engine().isOpen())
-        return fail("Com2 did not open");
+    if (!openOn(f, 2, device))
+        return false;
     QTest::mouseClick(f.Cmd_SetNet, Qt::LeftButton);
     varnok::SETNET_Form* d = f.netSettingForm();
     if (!d)
