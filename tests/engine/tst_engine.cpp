@@ -76,6 +76,20 @@ class TstEngine : public QObject {
         QCOMPARE(r.messages, QStringList());
     }
 
+    void manualKeepsTheLastMiB() {
+        EngineRig r;
+        QVERIFY(r.open());
+        r.e.manualRead();
+        QTRY_VERIFY(!r.e.autoReceiveRunning());
+        for (int i = 0; i < 257; ++i) { // a chunk past the cap, read by hand as it comes
+            r.pty.write(i < 256 ? QByteArray(4096, 'a') : QByteArray(4092, 'a') + "tail");
+            QTRY_COMPARE((r.e.manualRead(), r.received.size()), (i + 1) * 4096);
+        }
+        QCOMPARE(r.e.displayText().size(), 1048576);
+        QVERIFY(r.e.displayText().endsWith(u"atail"));
+        QCOMPARE(r.e.receiveTotal(), 257 * 4096); // what went off the front still counts
+    }
+
     void send_data() {
         QTest::addColumn<bool>("ascii");
         QTest::addColumn<QString>("text");
