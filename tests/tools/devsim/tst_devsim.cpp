@@ -116,18 +116,6 @@ class TestDevsim : public QObject {
         for (const QByteArray& line : logLines)
             QVERIFY2(log.contains(line), line);
     }
-
-    // Help, or a mistake ended with code 2, before any device is made.
-    void badOptions() {
-        for (const QString args : {"--help", "--baud", "--mode ascii", "--slave-id 0", "--delay"}) {
-            QProcess p;
-            p.start(QStringLiteral(VARNOK_DEVSIM), QProcess::splitCommand(args));
-            QVERIFY(p.waitForFinished(5000));
-            QVERIFY2(p.exitCode() == (args == "--help" ? 0 : 2) &&
-                         !p.readAllStandardOutput().startsWith("DEVICE"),
-                     qPrintable(args));
-        }
-    }
 };
 
 QTEST_GUILESS_MAIN(TestDevsim)
