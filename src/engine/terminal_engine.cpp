@@ -117,10 +117,7 @@ bool TerminalEngine::tryOpen(const OpenRequest& request, QString* failure) {
         *failure = QString::fromStdString(e.description());
         return false;
     }
-    reopenPath_.clear();
-    reopenRetry_.stop();
-    if (!reopenWatch_.directories().isEmpty())
-        reopenWatch_.removePaths(reopenWatch_.directories());
+    stopReopenWatch();
     portOpened_ = true;
     shownLines_.reset();
     emit portOpenChanged(true);
@@ -131,12 +128,15 @@ bool TerminalEngine::tryOpen(const OpenRequest& request, QString* failure) {
 
 void TerminalEngine::setReopen(bool on) {
     reopen_ = on;
-    if (!on) {
-        reopenPath_.clear();
-        reopenRetry_.stop();
-        if (!reopenWatch_.directories().isEmpty())
-            reopenWatch_.removePaths(reopenWatch_.directories());
-    }
+    if (!on)
+        stopReopenWatch();
+}
+
+void TerminalEngine::stopReopenWatch() {
+    reopenPath_.clear();
+    reopenRetry_.stop();
+    if (!reopenWatch_.directories().isEmpty())
+        reopenWatch_.removePaths(reopenWatch_.directories());
 }
 
 void TerminalEngine::watchForReopen() {
@@ -530,17 +530,14 @@ void TerminalEngine::send(const SendRequest& request, bool autoTick) {
                     return; // the tick is skipped quietly; the next may fit
                 blockedTold_ = true;
                 sendMessageOpen_ = true;
-                report(QStringLiteral("Auto-send skips its ticks while the output is blocked: "
-                                      "%1 bytes are still waiting to leave. The far end may not "
-                                      "be reading, or flow control holds the line.")
-                           .arg(port_->outputQueued()));
+                report(QStringLiteral("Auto-send skips its ticks while the output is blocked: ") +
+                       QString::fromStdString(port_->blockedReason()));
                 sendMessageOpen_ = false;
                 return;
             }
-            text = QStringLiteral("The output is blocked: %1 bytes are still waiting to leave. "
-                                  "The far end may not be reading, or flow control holds the "
-                                  "line. Nothing was sent.")
-                       .arg(port_->outputQueued());
+            text = QStringLiteral("The output is blocked: ") +
+                   QString::fromStdString(port_->blockedReason()) +
+                   QStringLiteral(" Nothing was sent.");
         } else {
             blockedTold_ = false;
             const std::int32_t total = codec::addToCounter(sendTotalText_, enc.countedLength);

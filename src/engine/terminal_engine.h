@@ -148,6 +148,7 @@ class TerminalEngine : public QObject {
     bool tryOpen(const OpenRequest& request, QString* failure);
     void enterClosed(bool lost = true);
     void watchForReopen();
+    void stopReopenWatch();
     void tryReopen();
     void onDeviceLost();
     void schedulePass();

@@ -274,15 +274,18 @@ bool CommPort::canQueue(qint64 bytes) const {
     return port_.bytesToWrite() + bytes <= std::max<qint64>(kOutputQueueLimit, outBufferSize_);
 }
 
+std::string CommPort::blockedReason() const {
+    return std::to_string(port_.bytesToWrite()) +
+           " bytes are still waiting to leave. The far end may not be reading, or flow control "
+           "holds the line.";
+}
+
 void CommPort::output(const QByteArray& bytes) {
     requireOpen();
     // A far end that does not read (or flow control that holds the line) fills the queue;
     // that is not a lost device, and nothing half-written is left behind.
     if (!canQueue(bytes.size()))
-        throw PortError(kErrOutputBlocked,
-                        "The output is blocked: " + std::to_string(port_.bytesToWrite()) +
-                            " bytes are still waiting to leave. The far end may not be reading, "
-                            "or flow control holds the line.");
+        throw PortError(kErrOutputBlocked, "The output is blocked: " + blockedReason());
     if (port_.write(bytes) != bytes.size())
         throw PortError(kErrWriteFailed, "Write error: " + port_.errorString().toStdString());
     port_.flush(); // leave now, not when the event loop next runs

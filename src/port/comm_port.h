@@ -56,7 +56,7 @@ class CommPort : public QObject {
     Handshaking handshaking() const { return handshaking_; }
     void setInBufferSize(int bytes);
     int inBufferSize() const { return inBufferSize_; }
-    // Kept for compatibility: the system's own output queue is used, whatever its size.
+    // The output queue holds at least kOutputQueueLimit bytes, more when this is larger.
     void setOutBufferSize(int bytes);
     int outBufferSize() const { return outBufferSize_; }
     void setInputLen(int bytes); // 0: one read takes everything waiting
@@ -92,7 +92,8 @@ class CommPort : public QObject {
     void output(const QByteArray& bytes);
     // Whether `bytes` more would fit in the output queue now.
     bool canQueue(qint64 bytes) const;
-    qint64 outputQueued() const { return port_.bytesToWrite(); }
+    // Why the queue is full, for a message: what waits and what may hold it.
+    std::string blockedReason() const;
     static constexpr qint64 kOutputQueueLimit = 1 << 20;
 
     bool ctsHolding();

@@ -51,6 +51,14 @@ std::string frameGapText(const LineSettings& line, std::int64_t userGapUs) {
     return text;
 }
 
+Frame FrameSplitter::closeOpen() {
+    Frame done = std::move(*open_);
+    open_.reset();
+    done.piece = done.piece || continuation_;
+    continuation_ = false;
+    return done;
+}
+
 std::vector<Frame> FrameSplitter::feed(std::int64_t timeUs, std::int64_t wallMs,
                                        Direction direction, std::span<const std::uint8_t> bytes) {
     std::vector<Frame> done;
@@ -58,17 +66,28 @@ std::vector<Frame> FrameSplitter::feed(std::int64_t timeUs, std::int64_t wallMs,
         return done;
     // Our own write always ends what was being received: on a half-duplex bus it cannot
     // belong to the same frame.
-    if (open_ && (direction == Direction::Tx || timeUs - open_->lastUs >= gapUs_)) {
-        done.push_back(std::move(*open_));
-        open_.reset();
-    }
+    if (open_ && (direction == Direction::Tx || timeUs - open_->lastUs >= gapUs_))
+        done.push_back(closeOpen());
     if (direction == Direction::Tx) {
         done.push_back({timeUs, timeUs, wallMs, direction, {bytes.begin(), bytes.end()}});
-    } else if (open_) {
-        open_->lastUs = timeUs;
-        open_->bytes.insert(open_->bytes.end(), bytes.begin(), bytes.end());
-    } else {
-        open_ = Frame{timeUs, timeUs, wallMs, direction, {bytes.begin(), bytes.end()}};
+        return done;
+    }
+    while (!bytes.empty()) {
+        if (open_ && open_->bytes.size() == kMaxFrameBytes) {
+            // Full, and more came without a gap: a piece, and so is what follows it.
+            open_->piece = true;
+            done.push_back(closeOpen());
+            continuation_ = true;
+        }
+        const std::size_t room = kMaxFrameBytes - (open_ ? open_->bytes.size() : 0);
+        const auto slice = bytes.first(std::min(room, bytes.size()));
+        bytes = bytes.subspan(slice.size());
+        if (open_) {
+            open_->lastUs = timeUs;
+            open_->bytes.insert(open_->bytes.end(), slice.begin(), slice.end());
+        } else {
+            open_ = Frame{timeUs, timeUs, wallMs, direction, {slice.begin(), slice.end()}};
+        }
     }
     return done;
 }
@@ -76,9 +95,7 @@ std::vector<Frame> FrameSplitter::feed(std::int64_t timeUs, std::int64_t wallMs,
 std::optional<Frame> FrameSplitter::flush(std::int64_t nowUs) {
     if (!open_ || nowUs - open_->lastUs < gapUs_)
         return std::nullopt;
-    std::optional<Frame> done = std::move(open_);
-    open_.reset();
-    return done;
+    return closeOpen();
 }
 
 } // namespace varnok::monitor

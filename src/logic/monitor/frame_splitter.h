@@ -16,6 +16,7 @@ struct Frame {
     std::int64_t wallMs = 0;  // wall clock of the first chunk, ms since the epoch
     Direction direction = Direction::Rx;
     std::vector<std::uint8_t> bytes;
+    bool piece = false; // cut out of a longer RX transmission that had no gap
 };
 
 struct LineSettings {
@@ -37,8 +38,13 @@ std::string frameGapText(const LineSettings& line, std::int64_t userGapUs);
 
 // A chunk's time stands for all of its bytes (the moment it was read or written). Each TX chunk
 // is one frame; RX bytes gather into one frame until the line has been silent for the gap.
+// RX bytes that keep coming without a gap are cut every kMaxFrameBytes (the longest RTU frame),
+// so a flood becomes many frames instead of one that grows without end; every frame of such a
+// run, up to the one a gap or a write ends, is marked a piece.
 class FrameSplitter {
   public:
+    static constexpr std::size_t kMaxFrameBytes = 256;
+
     explicit FrameSplitter(std::int64_t gapUs) : gapUs_(gapUs) {}
 
     void setGapUs(std::int64_t gapUs) { gapUs_ = gapUs; }
@@ -49,15 +55,24 @@ class FrameSplitter {
     std::vector<Frame> feed(std::int64_t timeUs, std::int64_t wallMs, Direction direction,
                             std::span<const std::uint8_t> bytes);
 
-    // The open RX frame once the line has been silent for the gap at nowUs.
+    // The open RX frame once the line has been silent for the gap at nowUs (at once when
+    // nowUs is far past any gap: nothing more can arrive for it).
     std::optional<Frame> flush(std::int64_t nowUs);
 
     bool hasOpenFrame() const { return open_.has_value(); }
-    void clear() { open_.reset(); }
+    // The time of the open frame's last chunk: its silence counts from there.
+    std::int64_t openLastUs() const { return open_ ? open_->lastUs : 0; }
+    void clear() {
+        open_.reset();
+        continuation_ = false;
+    }
 
   private:
+    Frame closeOpen();
+
     std::int64_t gapUs_;
     std::optional<Frame> open_;
+    bool continuation_ = false; // the open frame follows a cut made without a gap
 };
 
 } // namespace varnok::monitor

@@ -213,8 +213,10 @@ void MonitorWindow::buildControls() {
 
 void MonitorWindow::onPortOpenChanged(bool open) {
     if (!open) {
-        takeOpenFrame(continuation_); // nothing more can arrive for it
-        continuation_ = false;
+        // Nothing more can arrive for the open frame: a "now" far past any gap ends it.
+        if (std::optional<monitor::Frame> f =
+                splitter_.flush(std::numeric_limits<std::int64_t>::max() / 2))
+            take(std::move(*f));
         return;
     }
     try {
@@ -234,69 +236,33 @@ void MonitorWindow::applyGap() {
 void MonitorWindow::onSent(const QByteArray& bytes, engine::TrafficTime time) {
     // Our write closes any RX frame: it comes out first, then the TX frame.
     for (monitor::Frame& f :
-         splitter_.feed(time.monotonicNs / 1000, time.wallMs, Direction::Tx, byteSpan(bytes))) {
-        const bool piece = f.direction == Direction::Rx && continuation_;
-        take(std::move(f), piece);
-    }
-    continuation_ = false;
-    openBytes_ = 0;
+         splitter_.feed(time.monotonicNs / 1000, time.wallMs, Direction::Tx, byteSpan(bytes)))
+        take(std::move(f));
 }
 
 void MonitorWindow::onReceived(const QByteArray& bytes, engine::TrafficTime time) {
     // Raw capture is the bytes as they came, before any framing.
     if (capture_->active() && captureForm_ == CaptureForm::Raw)
         capture_->write(bytes.constData(), bytes.size());
-    feedRx(bytes, time);
-}
-
-void MonitorWindow::feedRx(const QByteArray& bytes, engine::TrafficTime time) {
-    const std::int64_t us = time.monotonicNs / 1000;
-    std::span<const std::uint8_t> rest = byteSpan(bytes);
-    while (!rest.empty()) {
-        // A full frame that goes on without a gap is a piece of something longer, and so is
-        // what follows it; after a gap it was a whole frame of the longest size.
-        if (openBytes_ == kMaxFrameBytes && us - lastRxUs_ < splitter_.gapUs()) {
-            takeOpenFrame(true);
-            continuation_ = true;
-        }
-        const auto slice = rest.first(std::min(kMaxFrameBytes - openBytes_, rest.size()));
-        rest = rest.subspan(slice.size());
-        std::vector<monitor::Frame> done = splitter_.feed(us, time.wallMs, Direction::Rx, slice);
-        lastRxUs_ = us;
-        if (done.empty()) {
-            openBytes_ += slice.size();
-            continue;
-        }
-        // The gap closed the open frame and this slice opened the next.
-        take(std::move(done.front()), continuation_);
-        continuation_ = false;
-        openBytes_ = slice.size();
-    }
+    for (monitor::Frame& f :
+         splitter_.feed(time.monotonicNs / 1000, time.wallMs, Direction::Rx, byteSpan(bytes)))
+        take(std::move(f));
     if (splitter_.hasOpenFrame() && !gapTimer_.isActive())
         gapTimer_.start(ceilMs(splitter_.gapUs()));
-}
-
-void MonitorWindow::takeOpenFrame(bool piece) {
-    // A "now" far past any gap ends the open frame whatever the time.
-    if (std::optional<monitor::Frame> f =
-            splitter_.flush(std::numeric_limits<std::int64_t>::max() / 2))
-        take(std::move(*f), piece);
-    openBytes_ = 0;
 }
 
 void MonitorWindow::onGapTimer() {
     const std::int64_t now = nowUs();
     if (std::optional<monitor::Frame> f = splitter_.flush(now)) {
-        take(std::move(*f), continuation_);
-        continuation_ = false;
-        openBytes_ = 0;
+        take(std::move(*f));
     } else if (splitter_.hasOpenFrame()) {
         // More bytes came since the timer started: wait for the silence after the last one.
-        gapTimer_.start(ceilMs(lastRxUs_ + splitter_.gapUs() - now));
+        gapTimer_.start(ceilMs(splitter_.openLastUs() + splitter_.gapUs() - now));
     }
 }
 
-void MonitorWindow::take(monitor::Frame frame, bool piece) {
+void MonitorWindow::take(monitor::Frame frame) {
+    const bool piece = frame.piece;
     FrameRow row;
     row.gapUs = lastEndUs_ ? frame.firstUs - *lastEndUs_ : -1;
     lastEndUs_ = frame.lastUs;

@@ -31,9 +31,6 @@ class MonitorWindow : public QWidget {
         Text, // a header line, then one line per frame as the table shows it
         Raw,  // the received bytes exactly as they arrived
     };
-    // Bytes that keep coming without a gap are cut into pieces of this size: the longest RTU
-    // frame; a flood becomes many rows instead of one that grows without end.
-    static constexpr std::size_t kMaxFrameBytes = 256;
     static constexpr int kBatchMs = 50;
 
     // A top-level window (objectName "Monitor") that follows `engine` until it is gone.
@@ -72,9 +69,7 @@ class MonitorWindow : public QWidget {
     void onPortOpenChanged(bool open);
     void onReceived(const QByteArray& bytes, engine::TrafficTime time);
     void onSent(const QByteArray& bytes, engine::TrafficTime time);
-    void feedRx(const QByteArray& bytes, engine::TrafficTime time);
-    void take(monitor::Frame frame, bool piece);
-    void takeOpenFrame(bool piece);
+    void take(monitor::Frame frame);
     void onGapTimer();
     void onTimeoutTimer();
     void commitRows();
@@ -92,9 +87,6 @@ class MonitorWindow : public QWidget {
 
     monitor::LineSettings line_;
     monitor::FrameSplitter splitter_;
-    std::size_t openBytes_ = 0;             // bytes in the splitter's open RX frame
-    bool continuation_ = false;             // the open RX frame follows a cut without a gap
-    std::int64_t lastRxUs_ = 0;             // the last RX chunk: the silence counts from it
     std::optional<std::int64_t> lastEndUs_; // last byte of the previous frame
     QTimer gapTimer_;                       // runs only while an RX frame is open
     QTimer batchTimer_;                     // runs only while frames wait for the table

@@ -131,6 +131,20 @@ class TestMonitor : public QObject {
         QCOMPARE(got, frames);
     }
 
+    // An RX run with no gap is cut every 256 bytes, each cut a piece; 256 bytes alone are not.
+    void floodIsCutIntoPieces() {
+        FrameSplitter splitter(4000);
+        std::vector<Frame> frames =
+            splitter.feed(0, 0, Direction::Rx, std::vector<std::uint8_t>(600));
+        frames.push_back(*splitter.flush(4000));
+        splitter.feed(9000, 0, Direction::Rx, std::vector<std::uint8_t>(256));
+        frames.push_back(*splitter.flush(13000));
+        QString got;
+        for (const Frame& f : frames)
+            got += QStringLiteral("%1%2 ").arg(f.bytes.size()).arg(f.piece ? "*" : "");
+        QCOMPARE(got, QStringLiteral("256* 256* 88* 256 "));
+    }
+
     // Frames "tx|rx|exc|bad µs" (exc: exception reply, bad: RX with a bad CRC), "tick µs", "reset".
     void stats_data() {
         QTest::addColumn<QStringList>("events");

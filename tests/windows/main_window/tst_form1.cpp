@@ -70,8 +70,6 @@ class TstForm1 : public QObject {
         expectPortState(f, false);
         QCOMPARE(f.cboFunction->count(), modbus::kFunctionCount);
         QCOMPARE(f.txtExplanation->toPlainText(), explanation(0));
-        QCOMPARE(f.findChild<QRadioButton*>(QStringLiteral("Opt_FlowControl_2")),
-                 f.Opt_FlowControl[2]);
 
         QVERIFY(r.open());
         expectPortState(f, true);

@@ -56,7 +56,6 @@ class TstMonitorWindow : public QObject {
         QTest::addRow("reply, text log") << QStringList{} << int(Form::Text);
         QTest::addRow("reply, raw bytes") << QStringList{} << int(Form::Raw);
         QTest::addRow("silent station, text log") << QStringList{"--silent"} << int(Form::Text);
-        QTest::addRow("silent station, raw bytes") << QStringList{"--silent"} << int(Form::Raw);
     }
     void exchange() {
         QFETCH(QStringList, simArgs);
