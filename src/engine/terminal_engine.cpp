@@ -71,7 +71,7 @@ TerminalEngine::TerminalEngine(std::unique_ptr<serial::CommPort> port, QObject* 
     });
     autoSendTimer_.start();
 
-    connect(&reopenWatch_, &QFileSystemWatcher::directoryChanged, this, &TerminalEngine::tryReopen);
+    connect(&devices_, &serial::DeviceWatcher::changed, this, &TerminalEngine::tryReopen);
     reopenRetry_.setSingleShot(true);
     reopenRetry_.setInterval(500);
     connect(&reopenRetry_, &QTimer::timeout, this, &TerminalEngine::tryReopen);
@@ -101,6 +101,8 @@ bool TerminalEngine::tryOpen(const OpenRequest& request, QString* failure) {
     try {
         // Checked alone first, so that a message quotes only what the user typed there.
         serial::parseLineControl(request.lineControl.toStdString());
+        lineSettings_ =
+            serial::parseSettings((request.baud + u',' + request.lineControl).toStdString());
         port_->setCommPort(request.portNumber);
         port_->setSettings(request.baud + u',' + request.lineControl);
         port_->setHandshaking(request.handshaking);
@@ -133,24 +135,19 @@ void TerminalEngine::setReopen(bool on) {
 }
 
 void TerminalEngine::stopReopenWatch() {
-    reopenPath_.clear();
     reopenRetry_.stop();
-    if (!reopenWatch_.directories().isEmpty())
-        reopenWatch_.removePaths(reopenWatch_.directories());
+    if (reopenPath_.isEmpty())
+        return;
+    const QString path = reopenPath_;
+    reopenPath_.clear();
+    devices_.follow(QStringLiteral("reopen"), QString());
+    emit reopenWaitingChanged(false, path);
 }
 
 void TerminalEngine::watchForReopen() {
-    // The system tells when the folder changes: no polling while the device is away. Its
-    // folder may be gone too (/dev/serial/by-id goes with the last adapter): the nearest one
-    // that exists is watched instead.
-    QString dir = QFileInfo(reopenPath_).absolutePath();
-    while (!QFileInfo(dir).isDir() && dir != QFileInfo(dir).absolutePath())
-        dir = QFileInfo(dir).absolutePath();
-    if (reopenWatch_.directories() == QStringList{dir})
-        return;
-    if (!reopenWatch_.directories().isEmpty())
-        reopenWatch_.removePaths(reopenWatch_.directories());
-    reopenWatch_.addPath(dir);
+    // The system tells when the folder changes: no polling while the device is away.
+    devices_.follow(QStringLiteral("reopen"), reopenPath_);
+    emit reopenWaitingChanged(true, reopenPath_);
 }
 
 void TerminalEngine::tryReopen() {
@@ -158,7 +155,6 @@ void TerminalEngine::tryReopen() {
         return;
     if (!QFileInfo::exists(reopenPath_)) {
         reopenSeenGone_ = true;
-        watchForReopen(); // a nearer folder may have come back
         return;
     }
     // The dead device's node may linger a moment: only a device that went and came back (or a
@@ -597,6 +593,16 @@ void TerminalEngine::setAutoSend(bool on) {
 }
 
 // ---------------------------------------------------------------- Modbus
+
+void TerminalEngine::sendBytes(const QByteArray& bytes) {
+    if (!portOpened_)
+        throw serial::PortError(serial::kErrPortNotOpen,
+                                "Operation valid only when the port is open");
+    const auto size = static_cast<std::int32_t>(bytes.size());
+    const std::int32_t total = codec::addToCounter(sendTotalText_, size); // may overflow
+    write(bytes);
+    setSendCounters(size, total);
+}
 
 std::optional<std::vector<std::uint8_t>> TerminalEngine::sendRtuRequest(std::u16string_view list) {
     if (!port_->portOpen())

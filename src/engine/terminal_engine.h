@@ -3,7 +3,6 @@
 // state with their rules. A window (or a test) calls it and follows its signals; it never
 // touches a widget and never asks the user anything.
 #include <QByteArray>
-#include <QFileSystemWatcher>
 #include <QObject>
 #include <QString>
 #include <QTimer>
@@ -15,7 +14,9 @@
 
 #include "logic/codec/send_encoding.h"
 #include "logic/codec/send_history.h"
+#include "logic/serial/settings_text.h"
 #include "port/comm_port.h"
+#include "port/device_watcher.h"
 
 namespace varnok::engine {
 
@@ -56,6 +57,8 @@ class TerminalEngine : public QObject {
     ~TerminalEngine() override;
 
     serial::CommPort& port() { return *port_; }
+    // The serial devices present and the paths watched; one watcher for the whole program.
+    serial::DeviceWatcher& devices() { return devices_; }
 
     // ---- port ----
     bool open(const OpenRequest& request); // false after one message
@@ -68,6 +71,8 @@ class TerminalEngine : public QObject {
     void shutdown(); // the program ends: close quietly, stop everything
     bool isOpen() const { return portOpened_; }
     const OpenRequest& lastOpenRequest() const { return openRequest_; }
+    // The line settings of the last opening.
+    const serial::LineSettings& lineSettings() const { return lineSettings_; }
     void setDtrAsserted(bool asserted);
     // The link state text from DCD and the open state; a line that cannot be read is reported.
     void pollLink();
@@ -122,6 +127,11 @@ class TerminalEngine : public QObject {
     // Builds the frame with its CRC and writes it; the frame, or nothing after one message.
     std::optional<std::vector<std::uint8_t>> sendRtuRequest(std::u16string_view list);
 
+    // ---- other senders (stored sends, files) ----
+    // Writes the bytes as they are and counts them as sent; a closed port or a full output
+    // queue throws serial::PortError and nothing is written.
+    void sendBytes(const QByteArray& bytes);
+
   signals:
     void portOpenChanged(bool open);
     void receiveModeChanged(); // manual/auto or binary/ASCII
@@ -136,6 +146,8 @@ class TerminalEngine : public QObject {
     void modemLinesChanged(bool known, serial::ModemLines lines); // unknown while closed
     void linkStateChanged(const QString& text);
     void reopened(const QString& path);
+    // Reopen waits for `path` to return (true) or has stopped waiting (false).
+    void reopenWaitingChanged(bool waiting, const QString& path);
     void message(const QString& text); // one modal message; returns once answered
 
     // Every byte that leaves or arrives, one signal per write or read.
@@ -171,7 +183,8 @@ class TerminalEngine : public QObject {
     QString reopenPath_;   // the vanished device watched for ("" when not watching)
     QString reopenTarget_; // what the path led to when the device vanished
     bool reopenSeenGone_ = false;
-    QFileSystemWatcher reopenWatch_;
+    serial::DeviceWatcher devices_;
+    serial::LineSettings lineSettings_;
     QTimer reopenRetry_;
     bool reopenManual_ = false, reopenBinary_ = false, reopenAscii_ = true;
 
