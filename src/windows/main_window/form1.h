@@ -172,7 +172,15 @@ class Form1 : public QWidget {
     bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:
-    void buildControls();
+    void buildControls(); // one function per frame or area, below
+    void buildSendFrame();
+    void buildEndCharFrame();
+    void buildAutoSendFrame();
+    void buildLinkArea();
+    void buildReceiveFrame();
+    void buildPortChoices();
+    void buildFreeArea();
+    void buildModbusFrame();
     void connectEngine();
     void refreshDeviceInfo();             // the device line and the marks of present devices
     void refreshDeviceList();             // the devices present now, in the device box

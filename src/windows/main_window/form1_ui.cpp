@@ -65,7 +65,27 @@ void Form1::buildControls() {
     paint(this, QPalette::Window, kLightOrange);
     setAutoFillBackground(true);
 
-    // ---- send side (left) ----
+    buildSendFrame();
+    buildEndCharFrame();
+    buildAutoSendFrame();
+    buildLinkArea();
+    buildReceiveFrame();
+    buildPortChoices();
+    buildFreeArea();
+    buildModbusFrame();
+
+    Timer1 = new QTimer(this);
+    Timer1->setObjectName(name("Timer1"));
+    Timer3 = new QTimer(this);
+    Timer3->setObjectName(name("Timer3"));
+
+    setFixedSize(800, tw(6240) + tw(3810) + 12);
+    Text2->installEventFilter(this);
+    txtString->installEventFilter(this);
+}
+
+// ---- send side (left) ----
+void Form1::buildSendFrame() {
     Frame2 = make<QGroupBox>(this, "Frame2", name("Varnok_SEND"), {16, 8, 264, 190});
     Text2 = make<QPlainTextEdit>(Frame2, "Text2", QString(), {10, 20, 244, 64});
     Text2->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
@@ -78,7 +98,9 @@ void Form1::buildControls() {
     Label9 = make<QLabel>(Frame2, "Label9", name("Send_Len :"), {10, 156, 64, 20});
     SendStrNum = make<QLineEdit>(Frame2, "SendStrNum", name("0"), {76, 154, 70, 22});
     txt_TotalSendLen = make<QLineEdit>(Frame2, "txt_TotalSendLen", name("0"), {152, 154, 102, 22});
+}
 
+void Form1::buildEndCharFrame() {
     Frame3 = make<QGroupBox>(this, "Frame3", name("End char of String"), {16, 204, 264, 96});
     Option1 = make<QRadioButton>(Frame3, "Option1", name("None"), {10, 20, 100, 20});
     Option2 = make<QRadioButton>(Frame3, "Option2", name("CR(0x0d)"), {10, 44, 100, 20});
@@ -88,15 +110,19 @@ void Form1::buildControls() {
     Option6 = make<QRadioButton>(Frame3, "Option6", name("Def"), {112, 68, 52, 20});
     Text5 = make<QLineEdit>(Frame3, "Text5", QString(), {166, 67, 44, 22});
     Label7 = make<QLabel>(Frame3, "Label7", name("( HEX)"), {214, 69, 44, 18});
+}
 
+void Form1::buildAutoSendFrame() {
     Frame4 = make<QGroupBox>(this, "Frame4", name("Auto-Send"), {16, 306, 264, 102});
     Label4 = make<QLabel>(Frame4, "Label4", name("Period :"), {10, 26, 52, 20});
     Text4 = make<QLineEdit>(Frame4, "Text4", name("500"), {64, 24, 70, 22});
     Command10 = make<QPushButton>(Frame4, "Command10", name("Setting"), {144, 22, 80, 26});
     Command11 = make<QPushButton>(Frame4, "Command11", name("Send"), {10, 62, 80, 26});
     Command12 = make<QPushButton>(Frame4, "Command12", name("Stop"), {96, 62, 80, 26});
+}
 
-    // ---- link state, indicators, N500, open and close (middle, above the receive frame) ----
+// ---- link state, indicators, N500, open and close (middle, above the receive frame) ----
+void Form1::buildLinkArea() {
     Label1 = make<QLabel>(this, "Label1", name("Connect State :"), {288, 10, 96, 20});
     Label3 = make<QLabel>(this, "Label3", QString(), {386, 8, 166, 24});
     {
@@ -127,8 +153,10 @@ void Form1::buildControls() {
     paint(Command7, QPalette::Button, kLightPink);
     Command9 = make<QPushButton>(this, "Command9", name("END"), {411, 136, 118, 52});
     paint(Command9, QPalette::Button, kGrey);
+}
 
-    // ---- receive side ----
+// ---- receive side ----
+void Form1::buildReceiveFrame() {
     Frame1 = make<QGroupBox>(this, "Frame1", name("Varnok_RECEIVE"),
                              {tw(4320), tw(2940), 264, tw(3225)});
     Command2 = make<QPushButton>(Frame1, "Command2", name("Manual Recv"), {6, 16, 80, 22});
@@ -152,8 +180,10 @@ void Form1::buildControls() {
     Text3->setReadOnly(true);
     Text3->setUndoRedoEnabled(false);
     paint(Text3, QPalette::Base, Qt::white);
+}
 
-    // ---- port choices (right) ----
+// ---- port choices (right) ----
+void Form1::buildPortChoices() {
     Label2 = make<QLabel>(this, "Label2", name("COM Port"), {564, 12, 80, 20});
     Combo1 = make<QComboBox>(this, "Combo1", QString(), {648, 10, 136, 24});
     // The device the chosen number opens: a choice of the devices present, or a path typed.
@@ -177,11 +207,18 @@ void Form1::buildControls() {
     Chk_DTR = make<QCheckBox>(this, "Chk_DTR", name("DTR_Disable"), {564, 200, 220, 20});
     Chk_ConnDetect = make<QCheckBox>(this, "Chk_ConnDetect", name("Auto Connect Detection"),
                                      {564, 222, 220, 20});
+}
+
+// Buttons of the tool windows under the port choices; the rows at y 282 and 314 stay free for
+// the tool windows' own buttons.
+void Form1::buildFreeArea() {
     Cmd_Monitor = make<QPushButton>(this, "Cmd_Monitor", name("Monitor"), {564, 250, 100, 26});
     Chk_Reopen = make<QCheckBox>(this, "Chk_Reopen", name("Reopen"), {676, 253, 108, 20});
     Chk_Reopen->setToolTip(name("Open the port again when its device returns"));
+}
 
-    // ---- Modbus RTU (bottom) ----
+// ---- Modbus RTU (bottom) ----
+void Form1::buildModbusFrame() {
     Frame5 =
         make<QGroupBox>(this, "Frame5", name("Modbus_RTU"), {tw(240), tw(6240), 768, tw(3810)});
     Label8 = make<QLabel>(Frame5, "Label8", name("Send Cmd"), {10, tw(420), 58, tw(195) + 2});
@@ -214,15 +251,6 @@ void Form1::buildControls() {
         txtExplanation->setFont(mono);
         txtSend->setFont(mono);
     }
-
-    Timer1 = new QTimer(this);
-    Timer1->setObjectName(name("Timer1"));
-    Timer3 = new QTimer(this);
-    Timer3->setObjectName(name("Timer3"));
-
-    setFixedSize(800, tw(6240) + tw(3810) + 12);
-    Text2->installEventFilter(this);
-    txtString->installEventFilter(this);
 }
 
 } // namespace varnok
