@@ -1,0 +1,235 @@
+#include "logic/modbus/poll_request.h"
+
+#include <algorithm>
+#include <cstdio>
+
+#include "logic/modbus/crc16.h"
+#include "logic/monitor/rtu_decoder.h"
+
+namespace varnok::modbus {
+
+namespace {
+
+bool crcOk(std::span<const std::uint8_t> frame) {
+    if (frame.size() < 4)
+        return false;
+    const auto r = Calc_CRC16(frame.data(), static_cast<int>(frame.size() - 2));
+    return frame[frame.size() - 2] == r.hi && frame[frame.size() - 1] == r.lo;
+}
+
+std::uint16_t word(std::span<const std::uint8_t> f, std::size_t at) {
+    return static_cast<std::uint16_t>((f[at] << 8) | f[at + 1]);
+}
+
+void putWord(std::vector<std::uint8_t>& f, int v) {
+    f.push_back(static_cast<std::uint8_t>((v >> 8) & 0xFF));
+    f.push_back(static_cast<std::uint8_t>(v & 0xFF));
+}
+
+int maxCount(int function) {
+    switch (function) {
+    case 1:
+    case 2:
+        return kMaxReadBits;
+    case 3:
+    case 4:
+        return kMaxReadRegisters;
+    case 15:
+        return kMaxWriteBits;
+    case 16:
+        return kMaxWriteRegisters;
+    default:
+        return 1;
+    }
+}
+
+int valueCount(const PollRequest& r) {
+    if (isReadFunction(r.function))
+        return r.count;
+    return static_cast<int>(r.function == 5 || r.function == 15 ? r.bits.size()
+                                                                : r.registers.size());
+}
+
+std::string number(int v) {
+    return std::to_string(v);
+}
+
+// The normal reply's fields against the request; the frame's CRC and length are good.
+ReplyCheck checkFields(const PollRequest& req, std::span<const std::uint8_t> f) {
+    ReplyCheck c;
+    c.length = f.size();
+    if (isReadFunction(req.function)) {
+        const std::size_t data = replyLength(req) - 5;
+        if (f[2] != data || f.size() != data + 5) {
+            c.status = ReplyStatus::WrongByteCount;
+            c.text = "byte count " + number(f[2]) + " where the request implies " +
+                     number(static_cast<int>(data));
+            return c;
+        }
+        if (readsBits(req.function)) {
+            for (int i = 0; i < req.count; ++i)
+                c.bits.push_back((f[3 + static_cast<std::size_t>(i / 8)] >> (i % 8)) & 1);
+        } else {
+            for (int i = 0; i < req.count; ++i)
+                c.registers.push_back(word(f, 3 + 2 * static_cast<std::size_t>(i)));
+        }
+        c.status = ReplyStatus::Ok;
+        return c;
+    }
+    // 05 and 06 echo the request whole; 15 and 16 its address and count.
+    const std::vector<std::uint8_t> sent = buildRequest(req);
+    if (!std::equal(f.begin(), f.begin() + 6, sent.begin())) {
+        c.status = ReplyStatus::WrongEcho;
+        c.text = "the reply does not repeat the request's address and value";
+        return c;
+    }
+    c.status = ReplyStatus::Ok;
+    return c;
+}
+
+} // namespace
+
+bool isReadFunction(int function) {
+    return function >= 1 && function <= 4;
+}
+
+bool readsBits(int function) {
+    return function == 1 || function == 2;
+}
+
+std::vector<std::uint8_t> buildRequest(const PollRequest& r) {
+    if (r.station < 1 || r.station > 247)
+        throw RequestFailure("The station must be from 1 to 247; " + number(r.station) +
+                             " is not. Nothing was sent.");
+    if (!isReadFunction(r.function) && r.function != 5 && r.function != 6 && r.function != 15 &&
+        r.function != 16)
+        throw RequestFailure("Function " + number(r.function) +
+                             " is not one of 01-06, 15, 16. Nothing was sent.");
+    const int count = valueCount(r);
+    const int limit = maxCount(r.function);
+    const char* what =
+        readsBits(r.function) || r.function == 5 || r.function == 15 ? " bits" : " registers";
+    if (count < 1 || count > limit)
+        throw RequestFailure("The count must be from 1 to " + number(limit) + what + "; " +
+                             number(count) + " is past the protocol's limit. Nothing was sent.");
+    if (r.address < 0 || r.address + count - 1 > 65535)
+        throw RequestFailure("Address " + number(r.address) + " with " + number(count) + what +
+                             " runs past 65535. Nothing was sent.");
+
+    std::vector<std::uint8_t> f{static_cast<std::uint8_t>(r.station),
+                                static_cast<std::uint8_t>(r.function)};
+    putWord(f, r.address);
+    switch (r.function) {
+    case 5:
+        putWord(f, r.bits[0] ? 0xFF00 : 0x0000);
+        break;
+    case 6:
+        putWord(f, r.registers[0]);
+        break;
+    case 15:
+        putWord(f, count);
+        f.push_back(static_cast<std::uint8_t>((count + 7) / 8));
+        for (int i = 0; i < count; i += 8) {
+            std::uint8_t b = 0;
+            for (int k = 0; k < 8 && i + k < count; ++k)
+                b |= static_cast<std::uint8_t>(r.bits[static_cast<std::size_t>(i + k)] << k);
+            f.push_back(b);
+        }
+        break;
+    case 16:
+        putWord(f, count);
+        f.push_back(static_cast<std::uint8_t>(2 * count));
+        for (const std::uint16_t v : r.registers)
+            putWord(f, v);
+        break;
+    default:
+        putWord(f, count);
+    }
+    const auto crc = Calc_CRC16(f.data(), static_cast<int>(f.size()));
+    f.push_back(crc.hi);
+    f.push_back(crc.lo);
+    return f;
+}
+
+std::size_t replyLength(const PollRequest& r) {
+    if (readsBits(r.function))
+        return 5 + static_cast<std::size_t>((r.count + 7) / 8);
+    if (isReadFunction(r.function))
+        return 5 + 2 * static_cast<std::size_t>(r.count);
+    return 8;
+}
+
+ReplyCheck checkReply(const PollRequest& req, std::span<const std::uint8_t> reply, bool silent) {
+    ReplyCheck c;
+    const std::size_t expected = replyLength(req);
+    const auto judged = [&](std::span<const std::uint8_t> f) {
+        if (f[0] != req.station) {
+            c.status = ReplyStatus::WrongStation;
+            c.length = f.size();
+            c.text = "reply from station " + number(f[0]) + ", not " + number(req.station);
+        } else if ((f[1] & 0x7F) != req.function) {
+            c.status = ReplyStatus::WrongFunction;
+            c.length = f.size();
+            c.text = "reply to function " + number(f[1] & 0x7F) + ", not " + number(req.function);
+        } else if (f[1] & 0x80) {
+            c.status = ReplyStatus::Exception;
+            c.length = f.size();
+            c.exceptionCode = f[2];
+            const std::string name = monitor::exceptionName(f[2]);
+            char code[8];
+            std::snprintf(code, sizeof code, "%02X", f[2]);
+            c.text = "exception " + std::string(code) + (name.empty() ? "" : " " + name);
+        } else {
+            c = checkFields(req, f);
+        }
+        return c;
+    };
+    if (reply.size() >= 5 && (reply[1] & 0x80) && crcOk(reply.first(5)))
+        return judged(reply.first(5));
+    if (reply.size() >= expected && crcOk(reply.first(expected)))
+        return judged(reply.first(expected));
+    // A frame of another length that its own byte count closes with a good CRC.
+    if (reply.size() >= 3 && isReadFunction(reply[1] & 0x7F)) {
+        const std::size_t own = 5 + static_cast<std::size_t>(reply[2]);
+        if (reply.size() >= own && crcOk(reply.first(own)))
+            return judged(reply.first(own));
+    }
+    if (!silent)
+        return c;
+    c.length = reply.size();
+    if (reply.size() < expected) {
+        c.status = ReplyStatus::ShortReply;
+        c.text = "short reply: " + number(static_cast<int>(reply.size())) + " of " +
+                 number(static_cast<int>(expected)) + " bytes";
+    } else {
+        c.status = ReplyStatus::BadCrc;
+        c.text = "bad CRC";
+    }
+    return c;
+}
+
+std::string statusName(ReplyStatus status) {
+    switch (status) {
+    case ReplyStatus::Incomplete:
+        return "incomplete";
+    case ReplyStatus::Ok:
+        return "ok";
+    case ReplyStatus::Exception:
+        return "exception";
+    case ReplyStatus::WrongStation:
+        return "wrong station";
+    case ReplyStatus::WrongFunction:
+        return "wrong function";
+    case ReplyStatus::WrongByteCount:
+        return "wrong byte count";
+    case ReplyStatus::WrongEcho:
+        return "wrong echo";
+    case ReplyStatus::ShortReply:
+        return "short reply";
+    case ReplyStatus::BadCrc:
+        return "bad CRC";
+    }
+    return {};
+}
+
+} // namespace varnok::modbus

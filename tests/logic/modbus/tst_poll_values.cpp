@@ -1,0 +1,267 @@
+// Register values in every format and order, the poll requests and the check of replies;
+// libmodbus's own float getters are the oracle for float32.
+#include "logic/modbus/crc16.h"
+#include "logic/modbus/poll_request.h"
+#include "logic/modbus/value_format.h"
+
+#include <QRegularExpression>
+#include <QTest>
+#include <bit>
+#include <cstring>
+#include <modbus/modbus.h>
+
+using namespace varnok::modbus;
+using Regs = QList<std::uint16_t>;
+
+namespace {
+
+ValueFormat fmt(const QString& name) {
+    return parseFormatName(name.toStdString()).value_or(ValueFormat{ValueType::UInt16});
+}
+QByteArray withCrc(const char* hex) {
+    QByteArray f = QByteArray::fromHex(hex);
+    const auto c = Calc_CRC16(reinterpret_cast<const std::uint8_t*>(f.data()), int(f.size()));
+    return f + char(c.hi) + char(c.lo);
+}
+std::span<const std::uint8_t> bytes(const QByteArray& b) {
+    return {reinterpret_cast<const std::uint8_t*>(b.data()), std::size_t(b.size())};
+}
+bool matches(const QString& wildcard, const std::string& text) {
+    return QRegularExpression::fromWildcard(wildcard)
+        .match(QString::fromStdString(text))
+        .hasMatch();
+}
+// Requests as "station function address count [values...]" in decimal.
+PollRequest request(const QString& text) {
+    const QStringList f = text.split(' ');
+    PollRequest r{f[0].toInt(), f[1].toInt(), f[2].toInt(), f[3].toInt(), {}, {}};
+    for (qsizetype i = 4; i < f.size(); ++i) {
+        r.registers.push_back(std::uint16_t(f[i].toUInt()));
+        r.bits.push_back(f[i] != "0");
+    }
+    return r;
+}
+
+} // namespace
+
+Q_DECLARE_METATYPE(Regs)
+
+class TestPollValues : public QObject {
+    Q_OBJECT
+  private slots:
+    void formats_data() {
+        QTest::addColumn<QString>("format");
+        QTest::addColumn<Regs>("regs");
+        QTest::addColumn<QString>("text");
+        const auto row = [](const char* f, Regs r, const char* t) {
+            QTest::addRow("%s %s", f, t) << QString(f) << r << QString(t);
+        };
+        row("int16", {0xFFFF}, "-1");
+        row("uint16", {0xFFFF}, "65535");
+        row("hex16", {0x12AB}, "0x12AB");
+        row("bin16", {0x1234}, "0001 0010 0011 0100");
+        row("int32 ABCD", {0xFFFF, 0xFFFE}, "-2");
+        row("int32 CDAB", {0xFFFE, 0xFFFF}, "-2");
+        row("uint32 BADC", {0x3412, 0x7856}, "305419896");
+        row("uint32 DCBA", {0x7856, 0x3412}, "305419896");
+        row("float32 ABCD", {0x3DCC, 0xCCCD}, "0.100000001");
+        row("float32 CDAB", {0x0000, 0x7FC0}, "NaN");
+        row("float32 BADC", {0x80FF, 0x0000}, "-inf");
+        row("float32 DCBA", {0x0000, 0xC03F}, "1.5");
+        row("double ABCD", {0x3FB9, 0x9999, 0x9999, 0x999A}, "0.10000000000000001");
+        row("double DCBA", {0x9A99, 0x9999, 0x9999, 0xB93F}, "0.10000000000000001");
+        row("int64 CDAB", {0xFFFE, 0xFFFF, 0xFFFF, 0xFFFF}, "-2");
+        row("uint64 BADC", {0x0201, 0x0403, 0x0605, 0x0807}, "72623859790382856");
+        row("ascii AB", {0x4869}, "Hi");
+        row("ascii BA", {0x4869}, "iH");
+        row("ascii AB", {0x5C00}, "\\\\\\x00");
+    }
+    // Both ways: the registers print as the text and the text is written as the registers.
+    void formats() {
+        QFETCH(QString, format);
+        QFETCH(Regs, regs);
+        QFETCH(QString, text);
+        const ValueFormat f = fmt(format);
+        QCOMPARE(formatName(f), format.toStdString());
+        QCOMPARE(QString::fromStdString(formatValue(f, {regs.data(), std::size_t(regs.size())})),
+                 text);
+        const auto back = parseValue(f, text.toStdString());
+        QCOMPARE(Regs(back.begin(), back.end()), regs);
+    }
+
+    void float32Oracle_data() {
+        QTest::addColumn<int>("order");
+        for (const char* o : {"ABCD", "CDAB", "BADC", "DCBA"})
+            QTest::newRow(o) << int(fmt(QString("float32 ") + o).order);
+    }
+    // Every order decodes as libmodbus reads it, and what it writes libmodbus reads back.
+    void float32Oracle() {
+        QFETCH(int, order);
+        using Get = float (*)(const std::uint16_t*);
+        const Get get[] = {modbus_get_float_abcd, modbus_get_float_cdab, modbus_get_float_badc,
+                           modbus_get_float_dcba};
+        const ValueFormat f{ValueType::Float32, WordOrder(order)};
+        for (const float v : {1.5f, -123.456f, 3.40282347e38f, 1e-40f, 0.1f, -0.0f}) {
+            char text[40];
+            std::snprintf(text, sizeof text, "%.9g", double(v));
+            const auto regs = parseValue(f, text);
+            QCOMPARE(std::bit_cast<std::uint32_t>(get[order](regs.data())),
+                     std::bit_cast<std::uint32_t>(v));
+            QCOMPARE(formatValue(f, regs), std::string(text));
+        }
+        for (const Regs& r : {Regs{0x4049, 0x0FDB}, Regs{0x0FDB, 0x4049}, Regs{0x1234, 0x5678}}) {
+            char want[40];
+            std::snprintf(want, sizeof want, "%.9g", double(get[order](r.data())));
+            QCOMPARE(formatValue(f, {r.data(), 2}), std::string(want));
+            QCOMPARE(get[order](parseValue(f, want).data()), get[order](r.data()));
+        }
+    }
+
+    void refused_data() {
+        QTest::addColumn<QString>("format");
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("uint16 over") << "uint16"
+                                     << "70000"
+                                     << "\"70000\" is not a 16-bit unsigned value (0 to 65535).";
+        QTest::newRow("int16 under") << "int16"
+                                     << "-32769"
+                                     << "*16-bit signed*";
+        QTest::newRow("uint32 negative") << "uint32"
+                                         << "-1"
+                                         << "*32-bit unsigned*";
+        QTest::newRow("hex16 five digits") << "hex16"
+                                           << "12345"
+                                           << "*hexadecimal*";
+        QTest::newRow("bin16 17 digits") << "bin16"
+                                         << "1 0000 0000 0000 0000"
+                                         << "*binary*";
+        QTest::newRow("float32 past its range") << "float32 CDAB"
+                                                << "1e39"
+                                                << "*float32*";
+        QTest::newRow("int64 words") << "int64"
+                                     << "12 34"
+                                     << "*64-bit signed*";
+        QTest::newRow("ascii three") << "ascii AB"
+                                     << "ABC"
+                                     << "*two ASCII*";
+    }
+    void refused() {
+        QFETCH(QString, format);
+        QFETCH(QString, text);
+        QFETCH(QString, message);
+        try {
+            parseValue(fmt(format), text.toStdString());
+            QFAIL("accepted");
+        } catch (const ValueFailure& e) {
+            QVERIFY2(matches(message, e.description()), e.what());
+        }
+    }
+
+    void names() {
+        for (const ValueFormat& f : allFormats())
+            QVERIFY(parseFormatName(formatName(f)) == f);
+        QCOMPARE(allFormats().size(), std::size_t(30));
+        QVERIFY(parseFormatName(" FLOAT ") == (ValueFormat{ValueType::Float32}));
+        QVERIFY(!parseFormatName("uint16 CDAB") && !parseFormatName("float32 ACBD"));
+    }
+
+    void requests_data() {
+        QTest::addColumn<QString>("req");
+        QTest::addColumn<QByteArray>("frame"); // empty: refused with this message
+        QTest::addColumn<QString>("message");
+        const auto ok = [](const char* name, const char* r, const char* hex) {
+            QTest::newRow(name) << QString(r) << withCrc(hex) << QString();
+        };
+        const auto no = [](const char* name, const char* r, const char* msg) {
+            QTest::newRow(name) << QString(r) << QByteArray() << QString(msg);
+        };
+        ok("01 2000 bits", "1 1 0 2000", "01010000 07D0");
+        ok("03", "1 3 0 1", "01030000 0001");
+        ok("04 125 at 65410", "17 4 65410 125", "1104FF82 007D");
+        ok("05 on", "2 5 7 1 1", "02050007 FF00");
+        ok("06", "1 6 65535 1 4660", "0106FFFF 1234");
+        ok("15 ten bits", "1 15 19 10 1 0 1 1 0 0 1 1 1 0", "010F0013 000A02 CD01");
+        ok("16 two", "1 16 1 2 10 258", "01100001 000204 000A 0102");
+        no("2001 bits", "1 1 0 2001",
+           "The count must be from 1 to 2000 bits; 2001 is past the "
+           "protocol's limit. Nothing was sent.");
+        no("126 registers", "1 3 0 126", "*1 to 125 registers; 126*");
+        no("no registers", "1 4 0 0", "*1 to 125 registers; 0*");
+        no("address past 65535", "1 3 65535 2",
+           "Address 65535 with 2 registers runs past 65535. "
+           "Nothing was sent.");
+        no("station 0", "0 3 0 1", "The station must be from 1 to 247; 0 is not.*");
+        no("station 248", "248 3 0 1", "*248 is not*");
+        no("function 07", "1 7 0 1", "Function 7 is not one of*");
+    }
+    void requests() {
+        QFETCH(QString, req);
+        QFETCH(QByteArray, frame);
+        QFETCH(QString, message);
+        try {
+            const auto f = buildRequest(request(req));
+            QCOMPARE(QByteArray(reinterpret_cast<const char*>(f.data()), qsizetype(f.size())),
+                     frame);
+        } catch (const RequestFailure& e) {
+            QVERIFY2(frame.isEmpty() && matches(message, e.description()), e.what());
+        }
+    }
+
+    void replies_data() {
+        QTest::addColumn<QString>("req");
+        QTest::addColumn<QByteArray>("reply");
+        QTest::addColumn<bool>("silent");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QString>("values"); // registers or bits, or the status text
+        const auto row = [](const char* name, const char* r, const QByteArray& reply, bool silent,
+                            ReplyStatus s, const char* values) {
+            QTest::newRow(name) << QString(r) << reply << silent << int(s) << QString(values);
+        };
+        const QByteArray two = withCrc("010304 000A FFFF");
+        row("03 two registers", "1 3 0 2", two, false, ReplyStatus::Ok, "10 65535");
+        row("complete, extra bytes left alone", "1 3 0 2", two + "\x01", false, ReplyStatus::Ok,
+            "10 65535");
+        row("half: wait", "1 3 0 2", two.left(5), false, ReplyStatus::Incomplete, "");
+        row("half, then silence", "1 3 0 2", two.left(5), true, ReplyStatus::ShortReply,
+            "short reply: 5 of 9 bytes");
+        row("bad CRC after silence", "1 3 0 2", two.left(8) + char(0), true, ReplyStatus::BadCrc,
+            "bad CRC");
+        row("bad CRC: wait for the silence", "1 3 0 2", two.left(8) + char(0), false,
+            ReplyStatus::Incomplete, "");
+        row("exception at once", "1 3 64 2", withCrc("018302"), false, ReplyStatus::Exception,
+            "exception 02 illegal data address");
+        row("wrong station", "1 3 0 2", withCrc("020304 000A FFFF"), false,
+            ReplyStatus::WrongStation, "reply from station 2, not 1");
+        row("wrong function", "1 3 0 2", withCrc("010404 000A FFFF"), false,
+            ReplyStatus::WrongFunction, "reply to function 4, not 3");
+        row("byte count not matching", "1 3 0 2", withCrc("010302 000A"), false,
+            ReplyStatus::WrongByteCount, "byte count 2 where the request implies 4");
+        row("01 ten bits", "1 1 0 10", withCrc("010102 CD01"), false, ReplyStatus::Ok,
+            "1 0 1 1 0 0 1 1 1 0");
+        row("06 echo", "1 6 5 1 4660", withCrc("01060005 1234"), false, ReplyStatus::Ok, "");
+        row("06 other value", "1 6 5 1 4660", withCrc("01060005 1235"), false,
+            ReplyStatus::WrongEcho, "*does not repeat*");
+        row("16 echo", "1 16 5 2 1 2", withCrc("01100005 0002"), false, ReplyStatus::Ok, "");
+    }
+    void replies() {
+        QFETCH(QString, req);
+        QFETCH(QByteArray, reply);
+        QFETCH(bool, silent);
+        QFETCH(int, status);
+        QFETCH(QString, values);
+        const ReplyCheck c = checkReply(request(req), bytes(reply), silent);
+        QCOMPARE(statusName(c.status), statusName(ReplyStatus(status)));
+        QStringList got;
+        for (const auto r : c.registers)
+            got << QString::number(r);
+        for (const bool b : c.bits)
+            got << QString::number(b);
+        const std::string shown =
+            c.status == ReplyStatus::Ok ? got.join(' ').toStdString() : c.text;
+        QVERIFY2(matches(values, shown), shown.c_str());
+    }
+};
+
+QTEST_APPLESS_MAIN(TestPollValues)
+#include "tst_poll_values.moc"
