@@ -3,6 +3,7 @@
 #include "sim_common.h"
 
 #include <cerrno>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <modbus/modbus.h>
@@ -15,9 +16,24 @@ namespace {
 constexpr int kPoints = 64;
 constexpr auto kInputPeriod = std::chrono::milliseconds(200);
 
+// Live values for polling, in holding registers above the writable ones: a counter (+1 every
+// tick), a sine of amplitude 1000 and period 60 s (int16), and pi as float32 ABCD, which
+// tells a reader's word order at a glance. With --static they keep their start values.
+constexpr int kCounterRegister = 50, kSineRegister = 51, kPiRegister = 52;
+
+void setLiveValues(modbus_mapping_t* map, unsigned tick) {
+    map->tab_registers[kCounterRegister] = static_cast<std::uint16_t>(tick);
+    const double phase = 2 * M_PI * static_cast<double>(tick % 300) / 300;
+    map->tab_registers[kSineRegister] =
+        static_cast<std::uint16_t>(static_cast<std::int16_t>(std::lround(1000 * std::sin(phase))));
+}
+
 // Inputs at start, and for good with --static: a fixed, recognisable pattern.
 void setStartValues(modbus_mapping_t* map) {
     map->tab_registers[0] = 0x1234;
+    map->tab_registers[kPiRegister] = 0x4049; // 3.14159274
+    map->tab_registers[kPiRegister + 1] = 0x0FDB;
+    setLiveValues(map, 0);
     for (int i = 0; i < kPoints; ++i) {
         map->tab_input_bits[i] = static_cast<std::uint8_t>(i % 2);
         map->tab_input_registers[i] = static_cast<std::uint16_t>(0x3000 + i);
@@ -70,6 +86,7 @@ int runModbusSlave(int masterFd, const std::string& devicePath, const ModbusOpti
             break;
         if (!options.frozen && Clock::now() >= nextTick) {
             advanceInputs(map, ++tick);
+            setLiveValues(map, tick);
             nextTick += kInputPeriod;
         }
         if (rc <= 0 || !(fds[0].revents & POLLIN))
