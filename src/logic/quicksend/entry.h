@@ -1,0 +1,50 @@
+#pragma once
+// A stored send: its data as text with escapes or as a hex list, an end of string and a
+// checksum over a range of the data, and the exact bytes that make.
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "logic/quicksend/checksum.h"
+
+namespace varnok::quicksend {
+
+enum class DataForm { Text, Hex };
+enum class LineEnd { None, CR, LF, CRLF, LFCR };
+
+struct Entry {
+    std::u16string name;
+    std::u16string data;
+    DataForm form = DataForm::Text;
+    LineEnd end = LineEnd::None;
+    Checksum checksum = Checksum::None;
+    int skipFirst = 0; // bytes at the front the checksum leaves out
+    int skipLast = 0;  // bytes at the back the checksum leaves out
+    int periodMs = 0;  // 0: sent once per press
+    int key = 0;       // 1-12 for F1-F12, 0 none
+    bool operator==(const Entry&) const = default;
+};
+
+// The part of `size` bytes a checksum covers: [begin, end), or why there is none.
+struct ByteRange {
+    std::size_t begin = 0;
+    std::size_t end = 0;
+    std::string error;
+};
+ByteRange coveredRange(std::size_t size, int skipFirst, int skipLast);
+
+struct EntryBytes {
+    std::vector<std::uint8_t> bytes; // data, checksum, end of string (empty on error)
+    std::string error;
+    bool ok() const { return error.empty(); }
+};
+
+// The bytes an entry sends: the data, then its checksum, then the end of string.
+EntryBytes entryBytes(const Entry& entry);
+
+// Hex lists of the main window's binary mode, one per line, for a file read as hex.
+EntryBytes hexLines(std::string_view text);
+
+} // namespace varnok::quicksend

@@ -1,0 +1,37 @@
+#pragma once
+// How a file is cut and paced: each unit (a byte, a line, or a block at full speed) is due at
+// an absolute time, start + n * delay, so that late wake-ups never add up to drift.
+#include <cstddef>
+#include <cstdint>
+#include <span>
+
+namespace varnok::quicksend {
+
+enum class Pace { FullSpeed, PerCharacter, PerLine };
+
+// Bytes of the unit that starts at `pos`: one byte; up to and including the next line end
+// (LF, CR LF, or a CR alone); or at most `block` bytes at full speed.
+std::size_t unitLength(std::span<const std::uint8_t> bytes, std::size_t pos, Pace pace,
+                       std::size_t block);
+
+class PaceSchedule {
+  public:
+    PaceSchedule(std::int64_t startUs, std::int64_t delayUs) : start_(startUs), delay_(delayUs) {}
+    // When unit `n` is due; unit 0 at the start, each after the delay that follows the one
+    // before.
+    std::int64_t dueUs(std::uint64_t n) const {
+        return start_ + static_cast<std::int64_t>(n) * delay_;
+    }
+    // After a hold (the far end stopped reading) unit `n` goes now and the rest follow it:
+    // held time is not caught up in a burst.
+    void restart(std::int64_t nowUs, std::uint64_t n) {
+        start_ = nowUs - static_cast<std::int64_t>(n) * delay_;
+    }
+    std::int64_t delayUs() const { return delay_; }
+
+  private:
+    std::int64_t start_;
+    std::int64_t delay_;
+};
+
+} // namespace varnok::quicksend
