@@ -481,9 +481,34 @@ QString TerminalEngine::consoleExchange(const QString& command, int pauseMs) {
 // ---------------------------------------------------------------- send
 
 void TerminalEngine::write(const QByteArray& bytes) {
+    if (sendsHeld_) { // ---- borrowed by the Modbus master: never inside a transaction
+        heldSends_.append(bytes);
+        return;
+    }
     port_->output(bytes);
     emit sent(bytes, TrafficTime::now());
 }
+
+// ---- borrowed by the Modbus master ----
+void TerminalEngine::writeBorrowed(const QByteArray& bytes) {
+    port_->output(bytes);
+    emit sent(bytes, TrafficTime::now());
+}
+
+void TerminalEngine::holdSends(bool hold) {
+    sendsHeld_ = hold;
+    while (!hold && !heldSends_.isEmpty()) {
+        try {
+            write(heldSends_.takeFirst());
+        } catch (const Failure& e) {
+            heldSends_.clear();
+            if (!port_->portOpen() && portOpened_)
+                enterClosed();
+            report(failureText("ErrCode=%1; ErrMsg=%2", e));
+        }
+    }
+}
+// ---- end of the Modbus master's block ----
 
 void TerminalEngine::setSendAscii(bool ascii) {
     sendAscii_ = ascii;

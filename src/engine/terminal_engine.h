@@ -103,6 +103,15 @@ class TerminalEngine : public QObject {
     // Port failures throw serial::PortError.
     QString consoleExchange(const QString& command, int pauseMs);
 
+    // ---- borrowed by the Modbus master ----
+    // Its requests and replies are told through sent and received like every other byte,
+    // without counting as the user's sends. While sends are held (a transaction is on the
+    // line) the terminal's own writes wait, and go out in order when the hold ends.
+    void writeBorrowed(const QByteArray& bytes);
+    QByteArray readBorrowed() { return read(); }
+    void holdSends(bool hold);
+    // ---- end of the Modbus master's block ----
+
     // ---- send ----
     void setSendAscii(bool ascii);
     bool sendAscii() const { return sendAscii_; }
@@ -212,6 +221,10 @@ class TerminalEngine : public QObject {
     bool blockedTold_ = false; // auto-send said once that its ticks are skipped
     bool autoSend_ = false;
     QTimer autoSendTimer_;
+
+    // ---- borrowed by the Modbus master ----
+    bool sendsHeld_ = false;
+    QList<QByteArray> heldSends_;
 };
 
 } // namespace varnok::engine

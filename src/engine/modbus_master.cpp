@@ -1,0 +1,330 @@
+#include "engine/modbus_master.h"
+
+#include <QDateTime>
+#include <algorithm>
+
+#include "engine/terminal_engine.h"
+
+namespace varnok::engine {
+
+namespace {
+
+std::int64_t nowUs() {
+    return TrafficTime::now().monotonicNs / 1000;
+}
+
+QByteArray toBytes(const std::vector<std::uint8_t>& v) {
+    return QByteArray(reinterpret_cast<const char*>(v.data()), static_cast<qsizetype>(v.size()));
+}
+
+std::span<const std::uint8_t> bytesOf(const QByteArray& b) {
+    return {reinterpret_cast<const std::uint8_t*>(b.constData()),
+            static_cast<std::size_t>(b.size())};
+}
+
+} // namespace
+
+ModbusMaster::ModbusMaster(TerminalEngine& engine, QObject* parent)
+    : QObject(parent), engine_(engine) {
+    for (QTimer* t : {&timeout_, &silence_, &idle_}) {
+        t->setSingleShot(true);
+        t->setTimerType(Qt::PreciseTimer);
+    }
+    connect(&timeout_, &QTimer::timeout, this, &ModbusMaster::onTimeout);
+    connect(&silence_, &QTimer::timeout, this, &ModbusMaster::onSilence);
+    connect(&idle_, &QTimer::timeout, this, &ModbusMaster::next);
+    // Queued and coalesced as the engine does: never inside a port call, one wake-up at a time.
+    connect(&engine_.port(), &serial::CommPort::dataArrived, this, [this] {
+        if (dataPending_ || !borrowed_)
+            return;
+        dataPending_ = true;
+        QMetaObject::invokeMethod(this, &ModbusMaster::onData, Qt::QueuedConnection);
+    });
+    connect(&engine_, &TerminalEngine::portOpenChanged, this, &ModbusMaster::onPortOpen);
+}
+
+ModbusMaster::~ModbusMaster() {
+    if (inFlight_)
+        engine_.holdSends(false);
+}
+
+void ModbusMaster::setReads(const std::vector<PollRead>& reads) {
+    std::vector<QByteArray> frames;
+    for (std::size_t i = 0; i < reads.size(); ++i) {
+        if (!modbus::isReadFunction(reads[i].request.function))
+            throw modbus::RequestFailure("Read " + std::to_string(i + 1) +
+                                         ": polling reads with functions 01-04 only.");
+        try {
+            frames.push_back(toBytes(modbus::buildRequest(reads[i].request)));
+        } catch (const modbus::RequestFailure& e) {
+            throw modbus::RequestFailure("Read " + std::to_string(i + 1) + ": " + e.description());
+        }
+    }
+    // A read in flight ends as it is, told to nobody: its index means another read now.
+    reads_ = reads;
+    frames_ = std::move(frames);
+    dueUs_.assign(reads_.size(), 0);
+    status_.assign(reads_.size(), {});
+    lastRead_ = -1;
+    if (inFlight_ && job_.read >= 0)
+        job_.read = -2;
+    next();
+}
+
+void ModbusMaster::start() {
+    if (wanted_)
+        return;
+    wanted_ = true;
+    emit pollingChanged(true);
+    std::fill(dueUs_.begin(), dueUs_.end(), 0);
+    next();
+}
+
+void ModbusMaster::stop() {
+    if (!wanted_)
+        return;
+    wanted_ = false;
+    idle_.stop();
+    emit pollingChanged(false);
+    if (!inFlight_ && writes_.empty())
+        giveBack();
+}
+
+void ModbusMaster::write(const modbus::PollRequest& request, int timeoutMs, int retries) {
+    Job job{-1, request, toBytes(modbus::buildRequest(request)), timeoutMs,
+            std::clamp(retries, 0, kMaxRetries)};
+    if (!engine_.isOpen())
+        throw serial::PortError(serial::kErrPortNotOpen,
+                                "Operation valid only when the port is open");
+    writes_.push_back(std::move(job));
+    next();
+}
+
+void ModbusMaster::resetStatus() {
+    status_.assign(reads_.size(), {});
+}
+
+void ModbusMaster::borrow() {
+    if (borrowed_)
+        return;
+    borrowed_ = true;
+    wasManual_ = engine_.manualReceive();
+    engine_.manualRead(); // from now on only the master reads
+}
+
+void ModbusMaster::giveBack() {
+    if (!borrowed_)
+        return;
+    borrowed_ = false;
+    if (!wasManual_ && engine_.isOpen())
+        engine_.returnInput(0);
+}
+
+// Starts the next transaction when the line is free: a queued write first, then the read
+// whose turn it is and that is due; else waits for the earliest due read.
+void ModbusMaster::next() {
+    if (inFlight_ || !engine_.isOpen())
+        return;
+    if (!writes_.empty()) {
+        job_ = std::move(writes_.front());
+        writes_.pop_front();
+        send();
+        return;
+    }
+    if (!wanted_ || reads_.empty()) {
+        giveBack();
+        return;
+    }
+    const std::int64_t now = nowUs();
+    const int n = static_cast<int>(reads_.size());
+    std::int64_t earliest = INT64_MAX;
+    for (int k = 1; k <= n; ++k) {
+        const int i = (lastRead_ + k) % n;
+        if (dueUs_[std::size_t(i)] <= now) {
+            const PollRead& r = reads_[std::size_t(i)];
+            lastRead_ = i;
+            dueUs_[std::size_t(i)] = now + std::int64_t(r.periodMs) * 1000;
+            job_ = {i, r.request, frames_[std::size_t(i)], r.timeoutMs,
+                    std::clamp(r.retries, 0, kMaxRetries)};
+            send();
+            return;
+        }
+        earliest = std::min(earliest, dueUs_[std::size_t(i)]);
+    }
+    idle_.start(static_cast<int>(std::max<std::int64_t>((earliest - now + 999) / 1000, 1)));
+}
+
+void ModbusMaster::send() {
+    borrow();
+    inFlight_ = true;
+    attempt_ = 0;
+    engine_.holdSends(true);
+    try {
+        // Late bytes of an earlier reply would be taken for this one's start.
+        engine_.readBorrowed();
+    } catch (const Failure&) {
+        abort();
+        return;
+    }
+    tryOnce();
+}
+
+void ModbusMaster::tryOnce() {
+    ++attempt_;
+    if (job_.read >= 0) {
+        ++status_[std::size_t(job_.read)].requests;
+        if (attempt_ > 1)
+            ++status_[std::size_t(job_.read)].retries;
+    }
+    reply_.clear();
+    firstByteUs_ = -1;
+    silence_.stop();
+    try {
+        engine_.writeBorrowed(job_.frame);
+    } catch (const Failure&) {
+        abort();
+        return;
+    }
+    sentUs_ = nowUs();
+    timeout_.start(std::max(job_.timeoutMs, 1));
+}
+
+void ModbusMaster::onTimeout() {
+    if (!inFlight_)
+        return;
+    if (!reply_.isEmpty()) {
+        judge(true); // something came, but not a whole reply: judged as it is
+        return;
+    }
+    if (job_.read >= 0)
+        ++status_[std::size_t(job_.read)].timeouts;
+    if (attempt_ <= job_.retries) {
+        tryOnce();
+        return;
+    }
+    modbus::ReplyCheck none;
+    none.text = "timeout";
+    finish(none, true);
+}
+
+void ModbusMaster::onData() {
+    dataPending_ = false;
+    if (!borrowed_ || !engine_.isOpen())
+        return;
+    QByteArray chunk;
+    try {
+        chunk = engine_.readBorrowed();
+    } catch (const Failure&) {
+        abort();
+        return;
+    }
+    if (!inFlight_ || chunk.isEmpty())
+        return; // nothing asked for: told to the monitor, and dropped
+    if (reply_.isEmpty())
+        firstByteUs_ = nowUs();
+    reply_ += chunk;
+    judge(false);
+}
+
+void ModbusMaster::onSilence() {
+    if (inFlight_ && !reply_.isEmpty())
+        judge(true);
+}
+
+void ModbusMaster::judge(bool silent) {
+    const modbus::ReplyCheck check = modbus::checkReply(job_.request, bytesOf(reply_), silent);
+    if (check.status == modbus::ReplyStatus::Incomplete) {
+        // A garbled reply ends with the line's silence: 3.5 characters of 11 bits, but at
+        // least 5 ms, as a timer counts whole milliseconds and a reply may come in pieces.
+        const int baud = std::max(engine_.lineSettings().baud, 1);
+        silence_.start(std::max(5, static_cast<int>(38500 / baud) + 1));
+        return;
+    }
+    timeout_.stop();
+    silence_.stop();
+    const bool answered =
+        check.status == modbus::ReplyStatus::Ok || check.status == modbus::ReplyStatus::Exception;
+    if (job_.read >= 0) {
+        modbus::PollStatus& s = status_[std::size_t(job_.read)];
+        if (check.status == modbus::ReplyStatus::BadCrc)
+            ++s.crcErrors;
+        else if (!answered)
+            ++s.otherErrors;
+    }
+    if (!answered && attempt_ <= job_.retries) {
+        tryOnce();
+        return;
+    }
+    finish(check, false);
+}
+
+void ModbusMaster::finish(const modbus::ReplyCheck& check, bool timedOut) {
+    timeout_.stop();
+    silence_.stop();
+    inFlight_ = false;
+    PollResult r;
+    r.read = job_.read;
+    r.request = job_.request;
+    r.reply = check;
+    r.ok = check.status == modbus::ReplyStatus::Ok;
+    r.timedOut = timedOut;
+    r.text = r.ok ? QStringLiteral("ok") : QString::fromStdString(check.text);
+    r.attempts = attempt_;
+    r.wallMs = QDateTime::currentMSecsSinceEpoch();
+    if (firstByteUs_ >= 0 && !timedOut)
+        r.responseUs = firstByteUs_ - sentUs_;
+    if (r.read >= 0) {
+        modbus::PollStatus& s = status_[std::size_t(r.read)];
+        ++s.polls;
+        if (r.responseUs >= 0)
+            s.times.add(r.responseUs);
+        if (r.ok) {
+            ++s.valid;
+            s.stale = false;
+            s.lastGoodWallMs = r.wallMs;
+        } else {
+            if (check.status == modbus::ReplyStatus::Exception)
+                ++s.exceptions[check.exceptionCode];
+            s.stale = true;
+            s.lastError = r.text.toStdString();
+            s.lastErrorWallMs = r.wallMs;
+        }
+    }
+    engine_.holdSends(false); // the terminal's own sends go between transactions
+    if (r.read != -2)
+        emit done(r);
+    if (r.read >= 0 && r.read == static_cast<int>(reads_.size()) - 1)
+        emit cycleDone();
+    next();
+}
+
+// The port went away under a transaction: it ends without a result.
+void ModbusMaster::abort() {
+    timeout_.stop();
+    silence_.stop();
+    idle_.stop();
+    if (inFlight_) {
+        inFlight_ = false;
+        engine_.holdSends(false);
+    }
+    writes_.clear();
+}
+
+void ModbusMaster::onPortOpen(bool open) {
+    if (open) {
+        if (wanted_) {
+            std::fill(dueUs_.begin(), dueUs_.end(), 0);
+            next();
+        }
+        return;
+    }
+    abort();
+    borrowed_ = false; // a closed port has no receive to give back
+    // A device that vanished with Reopen on comes back and polling goes on; else it ends.
+    if (wanted_ && !engine_.watchingForReopen()) {
+        wanted_ = false;
+        emit pollingChanged(false);
+    }
+}
+
+} // namespace varnok::engine

@@ -1,0 +1,115 @@
+#pragma once
+// A Modbus RTU master over the terminal's port: one transaction at a time, with a reply
+// timeout and retries, polling a list of reads in turn and putting writes before the next
+// read. Event-driven: nothing blocks and nothing waits in a loop. It borrows the port's input
+// while it has work (the terminal's receive goes to manual and comes back) and holds the
+// terminal's own sends while a transaction is on the line.
+#include <QObject>
+#include <QString>
+#include <QTimer>
+#include <cstdint>
+#include <deque>
+#include <vector>
+
+#include "logic/modbus/poll_request.h"
+#include "logic/modbus/poll_status.h"
+
+namespace varnok::engine {
+
+class TerminalEngine;
+
+struct PollRead {
+    modbus::PollRequest request; // function 01-04
+    int periodMs = 1000;         // from the start of one poll to the next; 0: back to back
+    int timeoutMs = 1000;
+    int retries = 0; // 0-3, after a timeout or a garbled reply (never after an exception)
+};
+
+// How one transaction ended.
+struct PollResult {
+    int read = -1; // index of the read; -1 for a write, -2 for a read of a list replaced
+    modbus::PollRequest request;
+    bool ok = false;          // the values asked for, or a write confirmed
+    bool timedOut = false;    // the last try got no reply at all
+    modbus::ReplyCheck reply; // the last try's reply as checked (status, values, text)
+    QString text;             // "ok", "timeout", "exception 02 illegal data address", ...
+    int attempts = 0;
+    std::int64_t responseUs = -1; // request written to the reply's first byte read
+    qint64 wallMs = 0;
+};
+
+class ModbusMaster : public QObject {
+    Q_OBJECT
+  public:
+    static constexpr int kMaxRetries = 3;
+
+    explicit ModbusMaster(TerminalEngine& engine, QObject* parent = nullptr);
+    ~ModbusMaster() override;
+
+    // Each request is built once here: a bad one throws modbus::RequestFailure naming the
+    // read, and the reads stay as they were.
+    void setReads(const std::vector<PollRead>& reads);
+    const std::vector<PollRead>& reads() const { return reads_; }
+
+    // Polling is wanted from start() to stop(); it runs while the port is open. A port
+    // closed by the user ends it; a device that vanished with Reopen on resumes it on return.
+    void start();
+    void stop();
+    bool polling() const { return wanted_; }
+    bool busy() const { return inFlight_; }
+
+    // Queued before the next read. Throws modbus::RequestFailure (a bad request) or
+    // serial::PortError (port closed); nothing is queued then.
+    void write(const modbus::PollRequest& request, int timeoutMs = 1000, int retries = 0);
+
+    const modbus::PollStatus& status(int read) const { return status_.at(std::size_t(read)); }
+    void resetStatus();
+
+  signals:
+    void done(const varnok::engine::PollResult& result);
+    void cycleDone(); // the last read of the list has ended: one completed poll
+    void pollingChanged(bool on);
+
+  private:
+    struct Job {
+        int read = -1;
+        modbus::PollRequest request;
+        QByteArray frame;
+        int timeoutMs = 1000;
+        int retries = 0;
+    };
+    void next();
+    void send();
+    void tryOnce();
+    void onData();
+    void onTimeout();
+    void onSilence();
+    void judge(bool silent);
+    void finish(const modbus::ReplyCheck& check, bool timedOut);
+    void abort();
+    void borrow();
+    void giveBack();
+    void onPortOpen(bool open);
+
+    TerminalEngine& engine_;
+    std::vector<PollRead> reads_;
+    std::vector<QByteArray> frames_;
+    std::vector<std::int64_t> dueUs_;
+    std::vector<modbus::PollStatus> status_;
+    std::deque<Job> writes_;
+    int lastRead_ = -1;
+    bool wanted_ = false;
+    bool borrowed_ = false;
+    bool wasManual_ = false;
+
+    bool inFlight_ = false;
+    Job job_;
+    int attempt_ = 0;
+    QByteArray reply_;
+    std::int64_t sentUs_ = 0;
+    std::int64_t firstByteUs_ = -1;
+    bool dataPending_ = false;
+    QTimer timeout_, silence_, idle_;
+};
+
+} // namespace varnok::engine

@@ -1,0 +1,52 @@
+#pragma once
+// What one polled read has met since its reset: polls, valid replies, failures by kind and
+// the response times.
+#include <cstddef>
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace varnok::modbus {
+
+// Minimum, mean and maximum cover every time since the reset, the 99th percentile the
+// last kWindow of them (nearest rank), so that memory stays bounded over a long run.
+class ResponseTimes {
+  public:
+    static constexpr std::size_t kWindow = 10000;
+    void add(std::int64_t us);
+    std::uint64_t count() const { return count_; }
+    std::int64_t minUs() const { return min_; }
+    std::int64_t maxUs() const { return max_; }
+    double meanUs() const { return count_ ? static_cast<double>(sum_) / double(count_) : 0; }
+    std::int64_t p99Us() const;
+
+  private:
+    std::uint64_t count_ = 0;
+    std::int64_t min_ = 0, max_ = 0, sum_ = 0;
+    std::vector<std::int64_t> recent_;
+    std::size_t next_ = 0;
+};
+
+struct PollStatus {
+    std::uint64_t polls = 0;    // transactions ended, whatever their outcome
+    std::uint64_t valid = 0;    // answered with the values asked for
+    std::uint64_t requests = 0; // frames sent, retries included
+    std::uint64_t retries = 0;
+    std::uint64_t timeouts = 0; // requests without a reply in time
+    std::uint64_t crcErrors = 0;
+    std::uint64_t otherErrors = 0; // short replies, wrong station, function, byte count, echo
+    std::map<int, std::uint64_t> exceptions; // by exception code
+    std::string lastError;                   // "" while none
+    std::int64_t lastErrorWallMs = 0;
+    std::int64_t lastGoodWallMs = 0;
+    bool stale = false; // the last poll failed: the values shown are older
+    ResponseTimes times;
+};
+
+// One line for the window, e.g. "polls 12  valid 11  timeouts 1  CRC 0  exceptions 0  ...
+// response min 1.02 / mean 1.30 / p99 2.10 / max 2.40 ms  last error 10:42:07.123 timeout".
+// `clock` is the last error's local time as the window shows it.
+std::string statusText(const PollStatus& s, const std::string& clock);
+
+} // namespace varnok::modbus

@@ -1,0 +1,152 @@
+// The Modbus master on the engine's port against the device simulator: values of each read
+// function, writes read back, timeouts with retries, exceptions, and how it shares the port.
+#include <QSignalSpy>
+#include <QTest>
+#include <memory>
+
+#include "engine/modbus_master.h"
+#include "engine/terminal_engine.h"
+#include "logic/serial/port_map.h"
+#include "support/devsim_process.h"
+
+using namespace varnok;
+using engine::PollResult;
+
+namespace {
+
+// "station function address count [values...]", decimal.
+modbus::PollRequest request(const QString& text) {
+    const QStringList f = text.split(' ');
+    modbus::PollRequest r{f[0].toInt(), f[1].toInt(), f[2].toInt(), f[3].toInt(), {}, {}};
+    for (qsizetype i = 4; i < f.size(); ++i) {
+        r.registers.push_back(std::uint16_t(f[i].toUInt()));
+        r.bits.push_back(f[i] != "0");
+    }
+    return r;
+}
+
+// A simulator, an engine opened on it and a master, with what each tells in order.
+struct Rig {
+    test::DevsimProcess sim;
+    std::unique_ptr<engine::TerminalEngine> e;
+    std::unique_ptr<engine::ModbusMaster> m;
+    QStringList results, traffic;
+    bool start(const QStringList& args) {
+        if (!sim.start(args))
+            return false;
+        serial::bindPort(1, sim.path().toStdString());
+        e = std::make_unique<engine::TerminalEngine>();
+        m = std::make_unique<engine::ModbusMaster>(*e);
+        QObject::connect(m.get(), &engine::ModbusMaster::done, m.get(),
+                         [this](const PollResult& r) {
+                             QStringList v;
+                             for (const auto x : r.reply.registers)
+                                 v << QString::number(x);
+                             for (const bool b : r.reply.bits)
+                                 v << QString::number(b);
+                             results << QString("%1 %2%3 /%4")
+                                            .arg(r.read < 0 ? "w" : "r" + QString::number(r.read),
+                                                 r.text, v.isEmpty() ? "" : " " + v.join(' '))
+                                            .arg(r.attempts);
+                         });
+        QObject::connect(e.get(), &engine::TerminalEngine::sent, m.get(),
+                         [this](const QByteArray& b, auto) { traffic << "TX " + b.toHex(' '); });
+        QObject::connect(e.get(), &engine::TerminalEngine::received, m.get(),
+                         [this](const QByteArray&, auto) { traffic << "RX"; });
+        return e->open({});
+    }
+    ~Rig() { serial::clearPortBindings(); }
+};
+
+} // namespace
+
+class TstModbusMaster : public QObject {
+    Q_OBJECT
+  private slots:
+    void transactions_data() {
+        QTest::addColumn<QString>("args");
+        QTest::addColumn<QStringList>("writes"); // queued first
+        QTest::addColumn<QStringList>("reads");  // then polled once each
+        QTest::addColumn<QStringList>("results");
+        QTest::addColumn<QString>("status"); // of read 0
+        QTest::newRow("each read function, pi at 52")
+            << "--static" << QStringList{}
+            << QStringList{"1 3 0 1", "1 4 0 2", "1 1 0 3", "1 2 0 4", "1 3 52 2"}
+            << QStringList{"r0 ok 4660 /1", "r1 ok 12288 12289 /1", "r2 ok 0 0 0 /1",
+                           "r3 ok 0 1 0 1 /1", "r4 ok 16457 4059 /1"}
+            << "polls 1 valid 1 requests 1 retries 0 timeouts 0 stale 0";
+        QTest::newRow("writes read back")
+            << "--static"
+            << QStringList{"1 16 10 2 258 772", "1 6 12 1 7", "1 15 3 3 1 0 1", "1 5 9 1 1"}
+            << QStringList{"1 3 10 3", "1 1 3 7"} << QStringList{"w ok /1",
+                                                                 "w ok /1",
+                                                                 "w ok /1",
+                                                                 "w ok /1",
+                                                                 "r0 ok 258 772 7 /1",
+                                                                 "r1 ok 1 0 1 0 0 0 1 /1"}
+            << "polls 1 valid 1 requests 1 retries 0 timeouts 0 stale 0";
+        QTest::newRow("silent: timeout after two retries")
+            << "--silent" << QStringList{} << QStringList{"1 3 0 1"} << QStringList{"r0 timeout /3"}
+            << "polls 1 valid 0 requests 3 retries 2 timeouts 3 stale 1";
+        QTest::newRow("past the map: exception, no retry")
+            << "" << QStringList{} << QStringList{"1 3 64 1"}
+            << QStringList{"r0 exception 02 illegal data address /1"}
+            << "polls 1 valid 0 requests 1 retries 0 timeouts 0 stale 1";
+    }
+    void transactions() {
+        QFETCH(QString, args);
+        QFETCH(QStringList, writes);
+        QFETCH(QStringList, reads);
+        QFETCH(QStringList, results);
+        QFETCH(QString, status);
+        Rig rig;
+        QVERIFY(rig.start(QProcess::splitCommand(args)));
+        std::vector<engine::PollRead> list;
+        for (const QString& r : reads)
+            list.push_back({request(r), 60000, 150, 2});
+        rig.m->setReads(list);
+        for (const QString& w : writes)
+            rig.m->write(request(w));
+        QSignalSpy cycle(rig.m.get(), &engine::ModbusMaster::cycleDone);
+        rig.m->start();
+        QVERIFY(cycle.wait(5000));
+        QCOMPARE(rig.results, results);
+        const modbus::PollStatus& s = rig.m->status(0);
+        QCOMPARE(QString("polls %1 valid %2 requests %3 retries %4 timeouts %5 stale %6")
+                     .arg(s.polls)
+                     .arg(s.valid)
+                     .arg(s.requests)
+                     .arg(s.retries)
+                     .arg(s.timeouts)
+                     .arg(s.stale),
+                 status);
+    }
+
+    // The terminal's own sends wait for the transaction on the line; its receive is manual
+    // while the master polls and automatic again after; a bad read sends nothing.
+    void sharesThePort() {
+        Rig rig;
+        QVERIFY(rig.start({"--static", "--delay", "150"}));
+        QVERIFY_THROWS_EXCEPTION(modbus::RequestFailure,
+                                 rig.m->setReads({{request("1 3 65500 100"), 0, 500, 0}}));
+        rig.m->setReads({{request("1 3 0 1"), 0, 1000, 0}});
+        QSignalSpy done(rig.m.get(), &engine::ModbusMaster::done);
+        rig.m->start();
+        QVERIFY(rig.e->manualReceive());
+        rig.e->sendBytes("x");
+        QVERIFY(done.wait(2000));
+        rig.m->stop();
+        QTRY_VERIFY(rig.traffic.size() >= 3);
+        QCOMPARE(rig.traffic.mid(0, 3), (QStringList{"TX 01 03 00 00 00 01 84 0a", "RX", "TX 78"}));
+        QTRY_VERIFY(!rig.e->manualReceive());
+        // Closing the port ends polling for good.
+        QSignalSpy polling(rig.m.get(), &engine::ModbusMaster::pollingChanged);
+        rig.m->start();
+        rig.e->close();
+        QCOMPARE(polling.size(), 2);
+        QVERIFY(!rig.m->polling());
+    }
+};
+
+QTEST_GUILESS_MAIN(TstModbusMaster)
+#include "tst_modbus_master.moc"
