@@ -123,6 +123,47 @@ QString CommPort::devicePath() const {
     return QString::fromStdString(devicePathFor(commPort_));
 }
 
+// ---- BREAK, RTS and the output queue
+
+bool CommPort::hasModemLines() {
+    requireOpen();
+#ifndef _WIN32
+    int bits = 0;
+    return ::ioctl(static_cast<int>(port_.handle()), TIOCMGET, &bits) == 0;
+#else
+    return true;
+#endif
+}
+
+void CommPort::setBreak(bool on) {
+    // A pseudo-terminal takes a break without a word and sends nothing: say so instead.
+    if (!hasModemLines())
+        throw PortError(kErrSettingRefused, port_.portName().toStdString() +
+                                                " has no serial line (a pseudo-terminal): it "
+                                                "cannot send a break");
+    const bool done = port_.setBreakEnabled(on);
+    port_.clearError();
+    if (!done)
+        throw PortError(kErrSettingRefused, port_.portName().toStdString() + " refuses a break");
+}
+
+void CommPort::setRts(bool on) {
+    if (!hasModemLines())
+        throw PortError(kErrSettingRefused, port_.portName().toStdString() +
+                                                " has no modem lines (a pseudo-terminal): RTS "
+                                                "cannot be set");
+    if (handshaking_ == Handshaking::RtsCts)
+        throw PortError(kErrSettingRefused, "RTS is driven by RTS/CTS flow control");
+    const bool done = port_.setRequestToSend(on);
+    port_.clearError();
+    if (!done)
+        throw PortError(kErrSettingRefused, port_.portName().toStdString() + " refuses RTS");
+}
+
+QMetaObject::Connection CommPort::onOutputLeft(QObject* context, std::function<void()> f) {
+    return connect(&port_, &QSerialPort::bytesWritten, context, [f = std::move(f)] { f(); });
+}
+
 void CommPort::setPortOpen(bool open) {
     if (!open) {
         lost_.reset();

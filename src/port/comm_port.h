@@ -6,6 +6,7 @@
 #include <QSerialPort>
 #include <QString>
 #include <QVariant>
+#include <functional>
 #include <optional>
 
 #include "logic/failure.h"
@@ -107,6 +108,17 @@ class CommPort : public QObject {
 
     // The device the present CommPort opens ("" when no device is mapped).
     QString devicePath() const;
+
+    // ---- BREAK, RTS and the output queue, for tools that drive the line by hand ----
+    // Whether the open device has modem lines (a pseudo-terminal has none).
+    bool hasModemLines();
+    // Holds the line in break or lets it go; sets RTS. Both throw PortError when the port is
+    // closed or the device has no such line, RTS also while RTS/CTS flow control drives it.
+    void setBreak(bool on);
+    void setRts(bool on);
+    // Bytes still waiting to leave; `f` runs each time some have left.
+    qint64 queuedOutput() const { return port_.bytesToWrite(); }
+    QMetaObject::Connection onOutputLeft(QObject* context, std::function<void()> f);
 
   signals:
     // Input is waiting (also raised once when the device vanishes, so that a reader looks).

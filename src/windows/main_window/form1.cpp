@@ -28,6 +28,7 @@
 #include "windows/main_window/port_bindings.h"
 #include "windows/monitor/monitor_window.h"
 #include "windows/netsetting/setnet_form.h"
+#include "windows/quick_send/quick_send_window.h"
 
 namespace varnok {
 
@@ -90,6 +91,7 @@ Form1::Form1(std::unique_ptr<serial::CommPort> port, QWidget* parent)
 
     connect(Cmd_SetNet, &QPushButton::clicked, this, &Form1::Cmd_SetNet_Click);
     connect(Cmd_Monitor, &QPushButton::clicked, this, &Form1::Cmd_Monitor_Click);
+    connect(Cmd_QuickSend, &QPushButton::clicked, this, &Form1::Cmd_QuickSend_Click);
     connectEngine();
 
     connect(Combo1, &QComboBox::currentIndexChanged, this, [this] {
@@ -192,6 +194,22 @@ MonitorWindow* Form1::monitor() const {
     return monitor_;
 }
 
+void Form1::Cmd_QuickSend_Click() {
+    // One Quick Send window; closing it ends its repeats, sequence, answers and file.
+    if (!quickSend_) {
+        quickSend_ = new QuickSendWindow(engine_.get());
+        quickSend_->setAttribute(Qt::WA_DeleteOnClose);
+        connect(this, &QObject::destroyed, quickSend_.data(), &QObject::deleteLater);
+    }
+    quickSend_->show();
+    quickSend_->raise();
+    quickSend_->activateWindow();
+}
+
+QuickSendWindow* Form1::quickSend() const {
+    return quickSend_;
+}
+
 SETNET_Form* Form1::netSettingForm() const {
     return setnet_;
 }
@@ -258,6 +276,8 @@ void Form1::closeEvent(QCloseEvent* event) {
         setnet_->close();
     if (monitor_)
         monitor_->close();
+    if (quickSend_)
+        quickSend_->close();
     event->accept();
     QCoreApplication::exit(0);
 }
@@ -268,6 +288,8 @@ void Form1::Command9_Click() {
         setnet_->hide();
     if (monitor_)
         monitor_->hide();
+    if (quickSend_)
+        quickSend_->hide();
     hide();
     QCoreApplication::exit(0);
 }

@@ -25,6 +25,7 @@ class QTimer;
 namespace varnok {
 
 class MonitorWindow;
+class QuickSendWindow;
 class SETNET_Form;
 
 // Key codes the key handlers are given.
@@ -56,6 +57,7 @@ class Form1 : public QWidget {
     QCheckBox* Chk_DTR;                             // "DTR_Disable"
     QCheckBox* Chk_ConnDetect;                      // "Auto Connect Detection"
     QPushButton* Cmd_Monitor;                       // "Monitor"
+    QPushButton* Cmd_QuickSend;                     // "Quick Send"
     QCheckBox* Chk_Reopen;                          // "Reopen"
     QLabel* Label12;                                // "CTS : "
     QLineEdit* txt_CTS;                             // True / False
@@ -166,6 +168,8 @@ class Form1 : public QWidget {
     SETNET_Form* netSettingForm() const;
     void Cmd_Monitor_Click();
     MonitorWindow* monitor() const;
+    void Cmd_QuickSend_Click();
+    QuickSendWindow* quickSend() const;
 
   protected:
     void closeEvent(QCloseEvent* event) override; // Form_Unload
@@ -211,6 +215,7 @@ class Form1 : public QWidget {
 
     QPointer<SETNET_Form> setnet_;
     QPointer<MonitorWindow> monitor_;
+    QPointer<QuickSendWindow> quickSend_;
 };
 
 } // namespace varnok

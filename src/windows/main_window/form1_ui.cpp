@@ -213,6 +213,8 @@ void Form1::buildPortChoices() {
 // the tool windows' own buttons.
 void Form1::buildFreeArea() {
     Cmd_Monitor = make<QPushButton>(this, "Cmd_Monitor", name("Monitor"), {564, 250, 100, 26});
+    Cmd_QuickSend =
+        make<QPushButton>(this, "Cmd_QuickSend", name("Quick Send"), {676, 282, 108, 26});
     Chk_Reopen = make<QCheckBox>(this, "Chk_Reopen", name("Reopen"), {676, 253, 108, 20});
     Chk_Reopen->setToolTip(name("Open the port again when its device returns"));
 }

@@ -1,0 +1,397 @@
+#include "engine/quick_send.h"
+
+#include <chrono>
+
+namespace varnok::engine {
+
+namespace {
+
+using quicksend::Pace;
+
+std::int64_t nowUs() {
+    return TrafficTime::now().monotonicNs / 1000;
+}
+
+QByteArray toBytes(const std::vector<std::uint8_t>& v) {
+    return QByteArray(reinterpret_cast<const char*>(v.data()), static_cast<qsizetype>(v.size()));
+}
+
+std::span<const std::uint8_t> span(const QByteArray& b) {
+    return {reinterpret_cast<const std::uint8_t*>(b.constData()),
+            static_cast<std::size_t>(b.size())};
+}
+
+} // namespace
+
+QuickSender::QuickSender(TerminalEngine* engine, QObject* parent)
+    : QObject(parent), engine_(engine) {
+    sequenceTimer_.setSingleShot(true);
+    sequenceTimer_.setTimerType(Qt::PreciseTimer);
+    connect(&sequenceTimer_, &QTimer::timeout, this, &QuickSender::sequenceNext);
+    // Qt moves a repeating precise timer on by its interval from the last due time, not from
+    // when it ran: the file's ticks keep their own absolute schedule.
+    fileTimer_.setTimerType(Qt::PreciseTimer);
+    connect(&fileTimer_, &QTimer::timeout, this, &QuickSender::pumpFile);
+    breakTimer_.setSingleShot(true);
+    breakTimer_.setTimerType(Qt::PreciseTimer);
+    connect(&breakTimer_, &QTimer::timeout, this, [this] {
+        try {
+            engine_->port().setBreak(false);
+        } catch (const Failure&) {
+            // The port closed meanwhile: there is no break left to end.
+        }
+        emit breakChanged(false);
+    });
+    connect(engine, &TerminalEngine::received, this,
+            [this](const QByteArray& bytes, TrafficTime) { onReceived(bytes); });
+    connect(engine, &TerminalEngine::portOpenChanged, this, [this](bool open) {
+        if (open)
+            return;
+        matcher_.reset();
+        if (file_) {
+            const qint64 at = file_->pos, total = file_->bytes.size();
+            finishFile(false);
+            emit failed(QStringLiteral("The port closed; the file stopped after %1 of %2 bytes.")
+                            .arg(at)
+                            .arg(total));
+        }
+    });
+    engine->port().onOutputLeft(this, [this] {
+        if (file_ && file_->held)
+            pumpFile();
+    });
+}
+
+QuickSender::~QuickSender() = default;
+
+bool QuickSender::setBook(const QuickSendBook& book, QString* why) {
+    const QString bad = checkBook(book);
+    if (!bad.isEmpty()) {
+        if (why)
+            *why = bad;
+        return false;
+    }
+    stopAll();
+    book_ = book;
+    std::vector<quicksend::Pattern> patterns;
+    for (const AnswerRule& r : book_.rules)
+        patterns.push_back(r.pattern);
+    matcher_.setPatterns(patterns); // checked by checkBook
+    fired_.assign(book_.rules.size(), 0);
+    return true;
+}
+
+void QuickSender::stopAll() {
+    ++generation_;
+    while (!repeats_.empty())
+        setRepeating(repeats_.begin()->first, false);
+    stopSequence();
+}
+
+int QuickSender::entryForKey(int key) const {
+    for (std::size_t i = 0; i < book_.entries.size(); ++i)
+        if (book_.entries[i].key == key)
+            return static_cast<int>(i);
+    return -1;
+}
+
+QString QuickSender::trySend(int index) {
+    const quicksend::Entry& e = book_.entries.at(static_cast<std::size_t>(index));
+    QString why;
+    const quicksend::EntryBytes b = quicksend::entryBytes(e);
+    if (!b.ok()) {
+        why = QString::fromStdString(b.error);
+    } else {
+        try {
+            engine_->sendBytes(toBytes(b.bytes));
+            return {};
+        } catch (const Failure& f) {
+            why = QString::fromStdString(f.description());
+        }
+    }
+    return QStringLiteral("\"%1\" was not sent: %2").arg(QString::fromStdU16String(e.name), why);
+}
+
+bool QuickSender::sendEntry(int index) {
+    if (index < 0 || index >= static_cast<int>(book_.entries.size()))
+        return false;
+    const QString why = trySend(index);
+    if (!why.isEmpty())
+        emit failed(why);
+    return why.isEmpty();
+}
+
+void QuickSender::setRepeating(int index, bool on) {
+    if (on == repeating(index) || index < 0 || index >= static_cast<int>(book_.entries.size()))
+        return;
+    if (!on) {
+        repeats_.erase(index);
+        emit repeatingChanged(index, false);
+        return;
+    }
+    const int period = book_.entries[static_cast<std::size_t>(index)].periodMs;
+    if (period <= 0) {
+        sendEntry(index);
+        return;
+    }
+    auto timer = std::make_unique<QTimer>();
+    timer->setTimerType(Qt::PreciseTimer);
+    timer->setInterval(period);
+    connect(timer.get(), &QTimer::timeout, this, [this, index] { repeatTick(index); });
+    repeats_.emplace(index, std::move(timer));
+    emit repeatingChanged(index, true);
+    repeatTick(index);
+    if (repeating(index))
+        repeats_.at(index)->start();
+}
+
+void QuickSender::repeatTick(int index) {
+    const QString why = trySend(index);
+    if (why.isEmpty())
+        return;
+    // Stopped before the message, so that no tick runs while it is open.
+    setRepeating(index, false);
+    emit failed(QStringLiteral("Repeating stopped: ") + why);
+}
+
+// ---------------------------------------------------------------- sequences
+
+void QuickSender::runSequence(int index) {
+    stopSequence();
+    if (index < 0 || index >= static_cast<int>(book_.sequences.size()) ||
+        book_.sequences[static_cast<std::size_t>(index)].steps.empty())
+        return;
+    sequence_ = index;
+    step_ = 0;
+    run_ = 0;
+    sequenceNext();
+}
+
+void QuickSender::stopSequence() {
+    sequenceTimer_.stop();
+    if (sequence_ < 0)
+        return;
+    const int s = sequence_;
+    sequence_ = -1;
+    emit sequenceStep(s, -1);
+}
+
+void QuickSender::sequenceNext() {
+    if (sequence_ < 0)
+        return;
+    const Sequence& seq = book_.sequences[static_cast<std::size_t>(sequence_)];
+    if (step_ >= static_cast<int>(seq.steps.size())) {
+        step_ = 0;
+        if (seq.runs > 0 && ++run_ >= seq.runs) {
+            stopSequence();
+            return;
+        }
+    }
+    const SequenceStep& st = seq.steps[static_cast<std::size_t>(step_)];
+    emit sequenceStep(sequence_, step_);
+    const int s = sequence_;
+    sequenceTimer_.stop();
+    const QString why = trySend(book_.entryIndex(st.entry));
+    if (!why.isEmpty()) {
+        const QString name = QString::fromStdU16String(seq.name);
+        stopSequence();
+        emit failed(QStringLiteral("The sequence \"%1\" stopped: ").arg(name) + why);
+        return;
+    }
+    if (sequence_ != s)
+        return; // stopped while sending
+    ++step_;
+    sequenceTimer_.start(st.delayMs);
+}
+
+// ---------------------------------------------------------------- auto-answer
+
+void QuickSender::setRuleEnabled(int index, bool on) {
+    if (index >= 0 && index < static_cast<int>(book_.rules.size()))
+        book_.rules[static_cast<std::size_t>(index)].enabled = on;
+}
+
+void QuickSender::setRulesEnabled(bool on) {
+    if (on == rulesOn_)
+        return;
+    rulesOn_ = on;
+    if (!on)
+        ++generation_; // answers already waiting are not sent
+    emit rulesEnabledChanged(on);
+}
+
+int QuickSender::firedCount(int index) const {
+    return index >= 0 && index < static_cast<int>(fired_.size())
+               ? fired_[static_cast<std::size_t>(index)]
+               : 0;
+}
+
+void QuickSender::onReceived(const QByteArray& bytes) {
+    // The matcher sees the stream even while rules are off: switched on again, a pattern
+    // already half arrived still matches.
+    const std::vector<std::size_t> hits = matcher_.feed(span(bytes));
+    if (!rulesOn_)
+        return;
+    for (std::size_t rule : hits) {
+        const AnswerRule& r = book_.rules[rule];
+        if (!r.enabled)
+            continue;
+        emit ruleFired(static_cast<int>(rule), ++fired_[rule]);
+        if (r.delayMs <= 0) {
+            answer(static_cast<int>(rule), generation_);
+        } else {
+            const int g = generation_;
+            QTimer::singleShot(r.delayMs, Qt::PreciseTimer, this,
+                               [this, rule, g] { answer(static_cast<int>(rule), g); });
+        }
+        if (!rulesOn_)
+            return; // an answer failed and switched the rules off
+    }
+}
+
+void QuickSender::answer(int rule, int generation) {
+    if (generation != generation_ || !rulesOn_)
+        return;
+    const AnswerRule& r = book_.rules[static_cast<std::size_t>(rule)];
+    const int entry = book_.entryIndex(r.entry);
+    // One failure switches all rules off: a flood of patterns would bring a flood of messages.
+    const QString why = trySend(entry);
+    if (!why.isEmpty()) {
+        setRulesEnabled(false);
+        emit failed(QStringLiteral("Auto-answer is off (rule %1): ").arg(rule + 1) + why);
+    }
+}
+
+// ---------------------------------------------------------------- a file
+
+void QuickSender::startFile(const QByteArray& bytes, Pace pace, int delayMs) {
+    stopFile();
+    if (!engine_->isOpen()) {
+        emit failed(QStringLiteral("The file was not sent: the port is not open."));
+        return;
+    }
+    if (delayMs <= 0)
+        pace = Pace::FullSpeed;
+    file_.emplace(FileRun{
+        bytes, pace, {nowUs(), std::int64_t(delayMs) * 1000}, 0, 0, false, {}, -kProgressMs});
+    file_->clock.start();
+    progress(true);
+    if (pace != Pace::FullSpeed)
+        fileTimer_.start(delayMs);
+    pumpFile();
+}
+
+void QuickSender::stopFile() {
+    if (file_)
+        finishFile(false);
+}
+
+void QuickSender::finishFile(bool complete) {
+    fileTimer_.stop();
+    progress(true);
+    file_.reset();
+    emit fileFinished(complete);
+}
+
+bool QuickSender::writeUnit(qint64 length) {
+    const QByteArray unit = file_->bytes.mid(file_->pos, length);
+    try {
+        engine_->sendBytes(unit);
+    } catch (const Failure& f) {
+        const qint64 at = file_->pos, total = file_->bytes.size();
+        finishFile(false);
+        emit failed(QStringLiteral("The file stopped after %1 of %2 bytes: %3")
+                        .arg(at)
+                        .arg(total)
+                        .arg(QString::fromStdString(f.description())));
+        return false;
+    }
+    file_->pos += length;
+    ++file_->unit;
+    return true;
+}
+
+void QuickSender::pumpFile() {
+    if (!file_)
+        return;
+    serial::CommPort& port = engine_->port();
+    const bool paced = file_->pace != Pace::FullSpeed;
+    // A queue that has not drained holds the file: the far end is not reading (or flow
+    // control holds the line). The port says when bytes leave, and the file goes on then.
+    const qint64 limit = paced ? 1 : kFileQueued;
+    const auto blocked = [&](qint64 n) {
+        return port.queuedOutput() >= limit || !port.canQueue(n);
+    };
+    const std::int64_t now = nowUs();
+    const std::int64_t slack = file_->schedule.delayUs() / 2; // a tick may come a little early
+    qint64 written = 0;
+    while (file_->pos < file_->bytes.size()) {
+        const qint64 n = static_cast<qint64>(quicksend::unitLength(
+            span(file_->bytes), static_cast<std::size_t>(file_->pos), file_->pace, kFileBlock));
+        if (blocked(n)) {
+            file_->held = true;
+            fileTimer_.stop();
+            break;
+        }
+        if (file_->held && paced) {
+            // Held time is not caught up in a burst: the schedule starts again from now.
+            file_->schedule.restart(now, file_->unit);
+            fileTimer_.start();
+        }
+        file_->held = false;
+        if (paced && file_->schedule.dueUs(file_->unit) > now + slack)
+            break;
+        if (!writeUnit(n))
+            return;
+        written += n;
+        if (!paced && written >= kFileQueued) {
+            // Back to the event loop between blocks, so that the rest of the program runs.
+            QTimer::singleShot(0, this, &QuickSender::pumpFile);
+            break;
+        }
+    }
+    if (file_->pos >= file_->bytes.size()) {
+        finishFile(true);
+        return;
+    }
+    progress(false);
+}
+
+void QuickSender::progress(bool force) {
+    if (!file_)
+        return;
+    const qint64 ms = file_->clock.elapsed();
+    if (!force && ms - file_->lastProgressMs < kProgressMs)
+        return;
+    file_->lastProgressMs = ms;
+    const qint64 sent = file_->pos, total = file_->bytes.size();
+    const double rate = ms > 0 ? sent * 1000.0 / double(ms) : 0.0;
+    const qint64 left = rate > 0 ? qint64(double(total - sent) * 1000.0 / rate) : -1;
+    emit fileProgress(sent, total, rate, left);
+}
+
+// ---------------------------------------------------------------- the line
+
+void QuickSender::sendBreak(int ms) {
+    try {
+        engine_->port().setBreak(true);
+    } catch (const Failure& f) {
+        emit failed(QStringLiteral("No break was sent: ") +
+                    QString::fromStdString(f.description()));
+        return;
+    }
+    emit breakChanged(true);
+    breakTimer_.start(std::max(1, ms));
+}
+
+bool QuickSender::setRts(bool on) {
+    try {
+        engine_->port().setRts(on);
+        return true;
+    } catch (const Failure& f) {
+        emit failed(QStringLiteral("RTS was not set: ") + QString::fromStdString(f.description()));
+        return false;
+    }
+}
+
+} // namespace varnok::engine

@@ -1,0 +1,119 @@
+#pragma once
+// Quick Send without its window: stored sends on demand or on their own timers, sequences,
+// answers to patterns that arrive, a paced file, BREAK and RTS. Everything goes out through
+// the engine (counted, seen by the monitor, bounded by its output queue); failures are told
+// through `failed`, once each, for the window to show.
+#include <QByteArray>
+#include <QElapsedTimer>
+#include <QObject>
+#include <QPointer>
+#include <QTimer>
+#include <map>
+#include <memory>
+#include <optional>
+#include <vector>
+
+#include "engine/quick_send_book.h"
+#include "engine/terminal_engine.h"
+#include "logic/quicksend/matcher.h"
+#include "logic/quicksend/pacing.h"
+
+namespace varnok::engine {
+
+class QuickSender : public QObject {
+    Q_OBJECT
+  public:
+    static constexpr int kBreakMs = 250;         // the break length offered first
+    static constexpr qint64 kFileBlock = 4096;   // bytes per write at full speed
+    static constexpr qint64 kFileQueued = 65536; // a file waits while this much has not left
+    static constexpr int kProgressMs = 100;
+
+    explicit QuickSender(TerminalEngine* engine, QObject* parent = nullptr);
+    ~QuickSender() override;
+
+    // A new book stops repeats, the sequence and pending answers and restarts the counts.
+    // False (with the reason in *why) when checkBook refuses it; the old book stays.
+    bool setBook(const QuickSendBook& book, QString* why = nullptr);
+    const QuickSendBook& book() const { return book_; }
+
+    // ---- entries ----
+    bool sendEntry(int index); // false after one `failed`
+    // A repeating entry sends at once and then every periodMs until stopped or a send fails.
+    void setRepeating(int index, bool on);
+    bool repeating(int index) const { return repeats_.count(index) > 0; }
+    // The entry bound to F1-F12 (1-12), or -1.
+    int entryForKey(int key) const;
+
+    // ---- sequences ----
+    void runSequence(int index);
+    void stopSequence();
+    int runningSequence() const { return sequence_; }
+
+    // ---- auto-answer ----
+    void setRuleEnabled(int index, bool on);
+    void setRulesEnabled(bool on); // the switch over all rules
+    bool rulesEnabled() const { return rulesOn_; }
+    int firedCount(int index) const;
+
+    // ---- a file ----
+    // Sends `bytes` in units of `pace` with `delayMs` after each (0 or FullSpeed: as fast as
+    // the output takes them). A held output holds the file; nothing is lost or counted twice.
+    void startFile(const QByteArray& bytes, quicksend::Pace pace, int delayMs);
+    void stopFile();
+    bool sendingFile() const { return file_.has_value(); }
+
+    // ---- the line ----
+    void sendBreak(int ms); // holds the line in break for `ms`
+    bool inBreak() const { return breakTimer_.isActive(); }
+    bool setRts(bool on); // false after one `failed`
+
+  signals:
+    void failed(const QString& text);
+    void repeatingChanged(int entry, bool on);
+    void sequenceStep(int sequence, int step); // step -1: the sequence ended
+    void ruleFired(int rule, int count);
+    void rulesEnabledChanged(bool on);
+    void fileProgress(qint64 sent, qint64 total, double bytesPerSecond, qint64 msLeft);
+    void fileFinished(bool complete);
+    void breakChanged(bool on);
+
+  private:
+    struct FileRun {
+        QByteArray bytes;
+        quicksend::Pace pace;
+        quicksend::PaceSchedule schedule;
+        qint64 pos = 0;
+        std::uint64_t unit = 0;
+        bool held = false;
+        QElapsedTimer clock;
+        qint64 lastProgressMs = -kProgressMs;
+    };
+    QString trySend(int index); // "" when sent, else why not, naming the entry
+    void repeatTick(int index);
+    void onReceived(const QByteArray& bytes);
+    void answer(int rule, int generation);
+    void sequenceNext();
+    void pumpFile();
+    bool writeUnit(qint64 length);
+    void progress(bool force);
+    void finishFile(bool complete);
+    void stopAll();
+
+    QPointer<TerminalEngine> engine_;
+    QuickSendBook book_;
+    std::map<int, std::unique_ptr<QTimer>> repeats_;
+    int generation_ = 0; // answers scheduled under an older book are dropped
+
+    int sequence_ = -1, step_ = 0, run_ = 0;
+    QTimer sequenceTimer_;
+
+    quicksend::Matcher matcher_;
+    std::vector<int> fired_;
+    bool rulesOn_ = true;
+
+    std::optional<FileRun> file_;
+    QTimer fileTimer_;
+    QTimer breakTimer_;
+};
+
+} // namespace varnok::engine

@@ -1,0 +1,240 @@
+#include "engine/quick_send_book.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <algorithm>
+#include <array>
+#include <set>
+
+namespace varnok::engine {
+
+namespace {
+
+using namespace quicksend;
+
+constexpr std::array<const char*, 2> kForms{"text", "hex"};
+constexpr std::array<const char*, 5> kEnds{"none", "cr", "lf", "crlf", "lfcr"};
+constexpr std::array<const char*, 3> kKinds{"text", "hex", "regex"};
+
+QString q(const std::u16string& s) {
+    return QString::fromStdU16String(s);
+}
+
+QString named(const char* what, std::size_t i, const std::u16string& name) {
+    return QStringLiteral("%1 %2 (\"%3\"): ").arg(QLatin1String(what)).arg(i + 1).arg(q(name));
+}
+
+// Reads the fields of one JSON object, keeping the first fault.
+struct Reader {
+    QJsonObject o;
+    QString fault;
+
+    QString text(const char* key) {
+        const QJsonValue v = o.value(QLatin1String(key));
+        if (v.isUndefined())
+            return {};
+        if (!v.isString() && fault.isEmpty())
+            fault = QStringLiteral("\"%1\" is not text").arg(QLatin1String(key));
+        return v.toString();
+    }
+    int number(const char* key, int low, int high, int otherwise) {
+        const QJsonValue v = o.value(QLatin1String(key));
+        if (v.isUndefined())
+            return otherwise;
+        const double d = v.toDouble(-1e18);
+        if ((!v.isDouble() || d != static_cast<int>(d) || d < low || d > high) && fault.isEmpty())
+            fault = QStringLiteral("\"%1\" must be a whole number from %2 to %3")
+                        .arg(QLatin1String(key))
+                        .arg(low)
+                        .arg(high);
+        return static_cast<int>(std::clamp(d, double(low), double(high)));
+    }
+    template <std::size_t N> int choice(const char* key, const std::array<const char*, N>& names) {
+        const QString t = text(key);
+        for (std::size_t i = 0; i < N; ++i)
+            if (t == QLatin1String(names[i]) || (t.isEmpty() && i == 0))
+                return static_cast<int>(i);
+        if (fault.isEmpty())
+            fault = QStringLiteral("\"%1\" cannot be \"%2\"").arg(QLatin1String(key), t);
+        return 0;
+    }
+};
+
+QJsonArray arrayOf(const QJsonObject& o, const char* key, QString* fault) {
+    const QJsonValue v = o.value(QLatin1String(key));
+    if (!v.isUndefined() && !v.isArray())
+        *fault = QStringLiteral("\"%1\" is not a list").arg(QLatin1String(key));
+    return v.toArray();
+}
+
+} // namespace
+
+int QuickSendBook::entryIndex(std::u16string_view name) const {
+    for (std::size_t i = 0; i < entries.size(); ++i)
+        if (entries[i].name == name)
+            return static_cast<int>(i);
+    return -1;
+}
+
+QString checkBook(const QuickSendBook& book) {
+    std::set<std::u16string> names;
+    for (std::size_t i = 0; i < book.entries.size(); ++i) {
+        const Entry& e = book.entries[i];
+        const QString where = named("entry", i, e.name);
+        if (e.name.empty())
+            return where + QStringLiteral("it has no name");
+        if (!names.insert(e.name).second)
+            return where + QStringLiteral("another entry has this name");
+        const EntryBytes b = entryBytes(e);
+        if (!b.ok())
+            return where + QString::fromStdString(b.error);
+        if (b.bytes.empty())
+            return where + QStringLiteral("it sends no bytes");
+    }
+    for (std::size_t i = 0; i < book.sequences.size(); ++i) {
+        const Sequence& s = book.sequences[i];
+        for (std::size_t k = 0; k < s.steps.size(); ++k)
+            if (book.entryIndex(s.steps[k].entry) < 0)
+                return named("sequence", i, s.name) +
+                       QStringLiteral("step %1 names no entry (\"%2\")")
+                           .arg(k + 1)
+                           .arg(q(s.steps[k].entry));
+    }
+    std::vector<Pattern> patterns;
+    for (std::size_t i = 0; i < book.rules.size(); ++i) {
+        const AnswerRule& r = book.rules[i];
+        if (book.entryIndex(r.entry) < 0)
+            return named("rule", i, r.pattern.text) +
+                   QStringLiteral("it names no entry (\"%1\")").arg(q(r.entry));
+        patterns.push_back(r.pattern);
+    }
+    Matcher m;
+    const std::string why = m.setPatterns(patterns);
+    if (!why.empty()) { // "pattern N: ..." becomes "rule N ("...") ..."
+        const std::size_t n = std::stoul(why.substr(8)) - 1;
+        return named("rule", n, book.rules[n].pattern.text) +
+               QString::fromStdString(why.substr(why.find(':') + 2));
+    }
+    return {};
+}
+
+QByteArray bookToJson(const QuickSendBook& book) {
+    QJsonArray entries, sequences, rules;
+    for (const Entry& e : book.entries)
+        entries.append(QJsonObject{
+            {"name", q(e.name)},
+            {"data", q(e.data)},
+            {"form", kForms[static_cast<std::size_t>(e.form)]},
+            {"end", kEnds[static_cast<std::size_t>(e.end)]},
+            {"checksum", QString::fromUtf8(checksumInfo(e.checksum).key.data(),
+                                           qsizetype(checksumInfo(e.checksum).key.size()))},
+            {"skipFirst", e.skipFirst},
+            {"skipLast", e.skipLast},
+            {"periodMs", e.periodMs},
+            {"key", e.key > 0 ? QStringLiteral("F%1").arg(e.key) : QString()},
+        });
+    for (const Sequence& s : book.sequences) {
+        QJsonArray steps;
+        for (const SequenceStep& st : s.steps)
+            steps.append(QJsonObject{{"entry", q(st.entry)}, {"delayMs", st.delayMs}});
+        sequences.append(QJsonObject{{"name", q(s.name)}, {"runs", s.runs}, {"steps", steps}});
+    }
+    for (const AnswerRule& r : book.rules)
+        rules.append(QJsonObject{{"kind", kKinds[static_cast<std::size_t>(r.pattern.kind)]},
+                                 {"pattern", q(r.pattern.text)},
+                                 {"entry", q(r.entry)},
+                                 {"delayMs", r.delayMs},
+                                 {"enabled", r.enabled}});
+    return QJsonDocument(
+               QJsonObject{{"entries", entries}, {"sequences", sequences}, {"rules", rules}})
+        .toJson();
+}
+
+QString bookFromJson(const QByteArray& json, QuickSendBook* out) {
+    QJsonParseError error{};
+    const QJsonDocument doc = QJsonDocument::fromJson(json, &error);
+    if (error.error != QJsonParseError::NoError)
+        return QStringLiteral("not a JSON file (%1 at byte %2)")
+            .arg(error.errorString())
+            .arg(error.offset);
+    if (!doc.isObject())
+        return QStringLiteral("not a Quick Send file (no object at the top)");
+    QString fault;
+    const QJsonObject top = doc.object();
+    const QJsonArray entries = arrayOf(top, "entries", &fault);
+    const QJsonArray sequences = arrayOf(top, "sequences", &fault);
+    const QJsonArray rules = arrayOf(top, "rules", &fault);
+    if (!fault.isEmpty())
+        return fault;
+
+    QuickSendBook book;
+    for (qsizetype i = 0; i < entries.size(); ++i) {
+        Reader r{entries[i].toObject(), {}};
+        Entry e;
+        e.name = r.text("name").toStdU16String();
+        e.data = r.text("data").toStdU16String();
+        e.form = static_cast<DataForm>(r.choice("form", kForms));
+        e.end = static_cast<LineEnd>(r.choice("end", kEnds));
+        const QString sum = r.text("checksum");
+        bool known = sum.isEmpty();
+        for (const ChecksumInfo& c : checksumCatalogue())
+            if (sum.toStdString() == c.key) {
+                e.checksum = c.kind;
+                known = true;
+            }
+        if (!known && r.fault.isEmpty())
+            r.fault = QStringLiteral("the checksum \"%1\" is not known").arg(sum);
+        e.skipFirst = r.number("skipFirst", 0, 65535, 0);
+        e.skipLast = r.number("skipLast", 0, 65535, 0);
+        e.periodMs = r.number("periodMs", 0, 86'400'000, 0);
+        const QString key = r.text("key");
+        if (!key.isEmpty()) {
+            bool ok = false;
+            e.key = key.startsWith(u'F') ? key.mid(1).toInt(&ok) : 0;
+            if ((!ok || e.key < 1 || e.key > 12) && r.fault.isEmpty())
+                r.fault = QStringLiteral("the key \"%1\" is not F1 to F12").arg(key);
+        }
+        if (!entries[i].isObject())
+            r.fault = QStringLiteral("not an object");
+        if (!r.fault.isEmpty())
+            return named("entry", std::size_t(i), e.name) + r.fault;
+        book.entries.push_back(std::move(e));
+    }
+    for (qsizetype i = 0; i < sequences.size(); ++i) {
+        Reader r{sequences[i].toObject(), {}};
+        Sequence s;
+        s.name = r.text("name").toStdU16String();
+        s.runs = r.number("runs", 0, 1'000'000, 1);
+        const QJsonArray steps = arrayOf(r.o, "steps", &r.fault);
+        for (const QJsonValue& v : steps) {
+            Reader st{v.toObject(), {}};
+            s.steps.push_back(
+                {st.text("entry").toStdU16String(), st.number("delayMs", 0, 86'400'000, 0)});
+            if (r.fault.isEmpty() && !st.fault.isEmpty())
+                r.fault = QStringLiteral("step %1: ").arg(s.steps.size()) + st.fault;
+        }
+        if (!r.fault.isEmpty())
+            return named("sequence", std::size_t(i), s.name) + r.fault;
+        book.sequences.push_back(std::move(s));
+    }
+    for (qsizetype i = 0; i < rules.size(); ++i) {
+        Reader r{rules[i].toObject(), {}};
+        AnswerRule a;
+        a.pattern.kind = static_cast<PatternKind>(r.choice("kind", kKinds));
+        a.pattern.text = r.text("pattern").toStdU16String();
+        a.entry = r.text("entry").toStdU16String();
+        a.delayMs = r.number("delayMs", 0, 86'400'000, 0);
+        a.enabled = r.o.value(QLatin1String("enabled")).toBool(true);
+        if (!r.fault.isEmpty())
+            return named("rule", std::size_t(i), a.pattern.text) + r.fault;
+        book.rules.push_back(std::move(a));
+    }
+    const QString bad = checkBook(book);
+    if (!bad.isEmpty())
+        return bad;
+    *out = std::move(book);
+    return {};
+}
+
+} // namespace varnok::engine

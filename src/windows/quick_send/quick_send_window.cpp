@@ -1,0 +1,778 @@
+#include "windows/quick_send/quick_send_window.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QFile>
+#include <QFileDialog>
+#include <QFormLayout>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSettings>
+#include <QSpinBox>
+#include <QTabWidget>
+#include <QTableWidget>
+#include <QVBoxLayout>
+
+#include "logic/quicksend/escapes.h"
+#include "windows/fixed_font.h"
+#include "windows/main_window/message_box.h"
+
+namespace varnok {
+
+namespace {
+
+using engine::QuickSender;
+using quicksend::Entry;
+
+// The same file as the port bindings.
+QSettings store() {
+    return QSettings(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("varnok-binary"),
+                     QStringLiteral("varnok-binary"));
+}
+const QString kBookKey = QStringLiteral("quicksend/book");
+const QString kGeometryKey = QStringLiteral("quicksend/geometry");
+
+QString q(const std::u16string& s) {
+    return QString::fromStdU16String(s);
+}
+
+QPushButton* button(const char* text, QWidget* parent) {
+    return new QPushButton(QString::fromLatin1(text), parent);
+}
+
+QSpinBox* spin(int high, int value, const char* suffix, QWidget* parent) {
+    auto* s = new QSpinBox(parent);
+    s->setRange(0, high);
+    s->setValue(value);
+    s->setSuffix(QString::fromLatin1(suffix));
+    return s;
+}
+
+QComboBox* combo(const QStringList& items, QWidget* parent) {
+    auto* c = new QComboBox(parent);
+    c->addItems(items);
+    return c;
+}
+
+QTableWidgetItem* cell(const QString& text, bool editable = true) {
+    auto* item = new QTableWidgetItem(text);
+    if (!editable)
+        item->setFlags(item->flags() & ~Qt::ItemIsEditable);
+    return item;
+}
+
+QString uniqueName(const engine::QuickSendBook& book, const QString& stem) {
+    for (int n = static_cast<int>(book.entries.size()) + 1;; ++n) {
+        const QString name = stem + QString::number(n);
+        if (book.entryIndex(name.toStdU16String()) < 0)
+            return name;
+    }
+}
+
+const QStringList kKinds{QStringLiteral("Text"), QStringLiteral("Hex"), QStringLiteral("Regex")};
+
+// The kind typed into a rule's cell, in either case; anything else is text.
+quicksend::PatternKind kindOf(const QString& typed) {
+    for (int i = 0; i < kKinds.size(); ++i)
+        if (typed.trimmed().compare(kKinds[i], Qt::CaseInsensitive) == 0)
+            return quicksend::PatternKind(i);
+    return quicksend::PatternKind::Text;
+}
+
+} // namespace
+
+QuickSendWindow::QuickSendWindow(engine::TerminalEngine* engine, QWidget* parent)
+    : QWidget(parent, Qt::Window), engine_(engine), sender_(engine) {
+    setObjectName(QStringLiteral("QuickSend"));
+    setWindowTitle(QStringLiteral("Quick Send"));
+
+    auto* tabs = new QTabWidget(this);
+    tabs->addTab(buildEntries(), QStringLiteral("Entries"));
+    tabs->addTab(buildSequences(), QStringLiteral("Sequences"));
+    tabs->addTab(buildRules(), QStringLiteral("Auto-answer"));
+    tabs->addTab(buildFileAndLines(), QStringLiteral("File and lines"));
+    exportButton = button("Export...", this);
+    importButton = button("Import...", this);
+    bookFault_ = new QLabel(this);
+    bookFault_->setStyleSheet(QStringLiteral("color: #b00000"));
+    bookFault_->setWordWrap(true);
+    auto* bottom = new QHBoxLayout;
+    bottom->addWidget(bookFault_, 1);
+    bottom->addWidget(importButton);
+    bottom->addWidget(exportButton);
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(tabs, 1);
+    layout->addLayout(bottom);
+    resize(760, 520);
+
+    connect(exportButton, &QPushButton::clicked, this, [this] {
+        const QString path = QFileDialog::getSaveFileName(this, QStringLiteral("Export Quick Send"),
+                                                          {}, QStringLiteral("JSON (*.json)"));
+        if (!path.isEmpty())
+            exportTo(path);
+    });
+    connect(importButton, &QPushButton::clicked, this, [this] {
+        const QString path =
+            QFileDialog::getOpenFileName(this, QStringLiteral("Import Quick Send"), {},
+                                         QStringLiteral("JSON (*.json);;All (*)"));
+        if (!path.isEmpty())
+            importFrom(path);
+    });
+
+    connect(&sender_, &QuickSender::failed, this, &QuickSendWindow::showFailure);
+    connect(&sender_, &QuickSender::repeatingChanged, this, [this](int entry, bool on) {
+        if (auto* b = sendButtons->findChild<QPushButton*>(QStringLiteral("Send_%1").arg(entry)))
+            b->setChecked(on);
+    });
+    connect(&sender_, &QuickSender::ruleFired, this, [this](int rule, int count) {
+        if (QTableWidgetItem* item = rulesTable->item(rule, 5))
+            item->setText(QString::number(count));
+    });
+    connect(&sender_, &QuickSender::rulesEnabledChanged, rulesOnBox, &QCheckBox::setChecked);
+    connect(&sender_, &QuickSender::sequenceStep, this, [this](int sequence, int step) {
+        runButton->setEnabled(step < 0);
+        stopButton->setEnabled(step >= 0);
+        if (sequence == sequenceList->currentRow())
+            stepsTable->selectRow(step); // the step being sent; none once ended
+        if (step < 0)
+            stepsTable->clearSelection();
+    });
+    if (engine)
+        connect(engine, &engine::TerminalEngine::portOpenChanged, this,
+                &QuickSendWindow::followPort);
+    followPort();
+
+    // The remembered book; a damaged one is dropped with a word rather than half taken.
+    QSettings s = store();
+    const QByteArray saved = s.value(kBookKey).toByteArray();
+    if (!saved.isEmpty()) {
+        const QString why = engine::bookFromJson(saved, &book_);
+        if (!why.isEmpty())
+            bookFault_->setText(QStringLiteral("The remembered entries were not read: ") + why);
+    }
+    restoreGeometry(s.value(kGeometryKey).toByteArray());
+    sender_.setBook(book_);
+    showBook();
+    // F1-F12 anywhere in the terminal's windows while this one is open.
+    qApp->installEventFilter(this);
+}
+
+QuickSendWindow::~QuickSendWindow() {
+    qApp->removeEventFilter(this);
+}
+
+bool QuickSendWindow::exportTo(const QString& path) {
+    QFile f(path);
+    if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
+        f.write(engine::bookToJson(book_)) < 0 || !f.flush()) {
+        showFailure(QStringLiteral("%1 was not written: %2").arg(path, f.errorString()));
+        return false;
+    }
+    return true;
+}
+
+bool QuickSendWindow::importFrom(const QString& path) {
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly)) {
+        showFailure(QStringLiteral("%1 was not imported: %2").arg(path, f.errorString()));
+        return false;
+    }
+    engine::QuickSendBook book;
+    const QString why = engine::bookFromJson(f.readAll(), &book);
+    if (!why.isEmpty()) {
+        showFailure(QStringLiteral("%1 was not imported: %2").arg(path, why));
+        return false;
+    }
+    book_ = std::move(book);
+    commit();
+    showBook();
+    return true;
+}
+
+// ---------------------------------------------------------------- building
+
+QWidget* QuickSendWindow::buildEntries() {
+    auto* page = new QWidget;
+    entryList = new QListWidget(page);
+    entryList->setObjectName(QStringLiteral("EntryList"));
+    addEntryButton = button("Add", page);
+    removeEntryButton = button("Remove", page);
+    nameEdit = new QLineEdit(page);
+    dataEdit = new QLineEdit(page);
+    dataEdit->setFont(fixedFont(font().pointSize()));
+    dataEdit->setToolTip(QStringLiteral("Text with \\r \\n \\t \\\\ \\xHH, or hex bytes "
+                                        "separated by spaces"));
+    formBox = combo({QStringLiteral("Text"), QStringLiteral("Hex list")}, page);
+    endBox = combo({QStringLiteral("None"), QStringLiteral("CR"), QStringLiteral("LF"),
+                    QStringLiteral("CR LF"), QStringLiteral("LF CR")},
+                   page);
+    checksumBox = new QComboBox(page);
+    for (const quicksend::ChecksumInfo& c : quicksend::checksumCatalogue()) {
+        checksumBox->addItem(QString::fromUtf8(c.label.data(), qsizetype(c.label.size())));
+        checksumBox->setItemData(checksumBox->count() - 1,
+                                 QString::fromUtf8(c.covers.data(), qsizetype(c.covers.size())),
+                                 Qt::ToolTipRole);
+    }
+    skipFirstBox = spin(65535, 0, "", page);
+    skipLastBox = spin(65535, 0, "", page);
+    periodBox = spin(86'400'000, 0, " ms", page);
+    periodBox->setSpecialValueText(QStringLiteral("once"));
+    keyBox = new QComboBox(page);
+    keyBox->addItem(QStringLiteral("none"));
+    for (int k = 1; k <= 12; ++k)
+        keyBox->addItem(QStringLiteral("F%1").arg(k));
+    bytesLabel = new QLabel(page);
+    bytesLabel->setFont(fixedFont(font().pointSize()));
+    bytesLabel->setWordWrap(true);
+    bytesLabel->setTextInteractionFlags(Qt::TextSelectableByMouse);
+
+    auto* range = new QHBoxLayout;
+    range->addWidget(new QLabel(QStringLiteral("leave out first"), page));
+    range->addWidget(skipFirstBox);
+    range->addWidget(new QLabel(QStringLiteral("last"), page));
+    range->addWidget(skipLastBox);
+    range->addStretch();
+    auto* form = new QFormLayout;
+    form->addRow(QStringLiteral("Name"), nameEdit);
+    form->addRow(QStringLiteral("Data"), dataEdit);
+    form->addRow(QStringLiteral("Data is"), formBox);
+    form->addRow(QStringLiteral("End of string"), endBox);
+    form->addRow(QStringLiteral("Checksum"), checksumBox);
+    form->addRow(QStringLiteral("Checksum covers"), range);
+    form->addRow(QStringLiteral("Repeat every"), periodBox);
+    form->addRow(QStringLiteral("Key"), keyBox);
+    form->addRow(QStringLiteral("Bytes"), bytesLabel);
+    auto* listButtons = new QHBoxLayout;
+    listButtons->addWidget(addEntryButton);
+    listButtons->addWidget(removeEntryButton);
+    auto* left = new QVBoxLayout;
+    left->addWidget(entryList, 1);
+    left->addLayout(listButtons);
+    auto* top = new QHBoxLayout;
+    top->addLayout(left, 1);
+    top->addLayout(form, 2);
+    sendButtons = new QWidget(page);
+    buttonGrid_ = new QGridLayout(sendButtons);
+    buttonGrid_->setContentsMargins(0, 0, 0, 0);
+    auto* layout = new QVBoxLayout(page);
+    layout->addLayout(top, 1);
+    layout->addWidget(sendButtons);
+
+    connect(entryList, &QListWidget::currentRowChanged, this, &QuickSendWindow::showEntry);
+    connect(addEntryButton, &QPushButton::clicked, this, [this] {
+        Entry e;
+        e.name = uniqueName(book_, QStringLiteral("Entry ")).toStdU16String();
+        e.data = u"AT";
+        e.end = quicksend::LineEnd::CR;
+        book_.entries.push_back(e);
+        commit();
+        showBook();
+        entryList->setCurrentRow(static_cast<int>(book_.entries.size()) - 1);
+    });
+    connect(removeEntryButton, &QPushButton::clicked, this, [this] {
+        const int row = entryList->currentRow();
+        if (row < 0)
+            return;
+        book_.entries.erase(book_.entries.begin() + row);
+        commit();
+        showBook();
+    });
+    for (QLineEdit* e : {nameEdit, dataEdit})
+        connect(e, &QLineEdit::textEdited, this, &QuickSendWindow::entryEdited);
+    for (QComboBox* c : {formBox, endBox, checksumBox, keyBox})
+        connect(c, &QComboBox::currentIndexChanged, this, &QuickSendWindow::entryEdited);
+    for (QSpinBox* s : {skipFirstBox, skipLastBox, periodBox})
+        connect(s, &QSpinBox::valueChanged, this, &QuickSendWindow::entryEdited);
+    return page;
+}
+
+QWidget* QuickSendWindow::buildSequences() {
+    auto* page = new QWidget;
+    sequenceList = new QListWidget(page);
+    auto* addSequence = button("Add", page);
+    auto* removeSequence = button("Remove", page);
+    sequenceName = new QLineEdit(page);
+    runsBox = spin(1'000'000, 1, " times", page);
+    runsBox->setSpecialValueText(QStringLiteral("until stopped"));
+    stepsTable = new QTableWidget(0, 2, page);
+    stepsTable->setHorizontalHeaderLabels(
+        {QStringLiteral("Entry"), QStringLiteral("Delay after (ms)")});
+    stepsTable->horizontalHeader()->setStretchLastSection(true);
+    stepsTable->setSelectionBehavior(QAbstractItemView::SelectRows);
+    auto* addStep = button("Add step", page);
+    auto* removeStep = button("Remove step", page);
+    runButton = button("Run", page);
+    stopButton = button("Stop", page);
+    stopButton->setEnabled(false);
+
+    auto* left = new QVBoxLayout;
+    left->addWidget(sequenceList, 1);
+    auto* lb = new QHBoxLayout;
+    lb->addWidget(addSequence);
+    lb->addWidget(removeSequence);
+    left->addLayout(lb);
+    auto* head = new QHBoxLayout;
+    head->addWidget(new QLabel(QStringLiteral("Name"), page));
+    head->addWidget(sequenceName, 1);
+    head->addWidget(new QLabel(QStringLiteral("Run"), page));
+    head->addWidget(runsBox);
+    auto* rb = new QHBoxLayout;
+    rb->addWidget(addStep);
+    rb->addWidget(removeStep);
+    rb->addStretch();
+    rb->addWidget(runButton);
+    rb->addWidget(stopButton);
+    auto* right = new QVBoxLayout;
+    right->addLayout(head);
+    right->addWidget(stepsTable, 1);
+    right->addLayout(rb);
+    auto* layout = new QHBoxLayout(page);
+    layout->addLayout(left, 1);
+    layout->addLayout(right, 2);
+
+    connect(sequenceList, &QListWidget::currentRowChanged, this, [this] { showBook(); });
+    connect(addSequence, &QPushButton::clicked, this, [this] {
+        book_.sequences.push_back(
+            {QStringLiteral("Sequence %1").arg(book_.sequences.size() + 1).toStdU16String(),
+             {},
+             1});
+        commit();
+        showBook();
+        sequenceList->setCurrentRow(static_cast<int>(book_.sequences.size()) - 1);
+    });
+    connect(removeSequence, &QPushButton::clicked, this, [this] {
+        const int row = sequenceList->currentRow();
+        if (row < 0)
+            return;
+        book_.sequences.erase(book_.sequences.begin() + row);
+        commit();
+        showBook();
+    });
+    connect(addStep, &QPushButton::clicked, this, [this] {
+        const int row = sequenceList->currentRow();
+        if (row < 0 || book_.entries.empty())
+            return;
+        book_.sequences[static_cast<std::size_t>(row)].steps.push_back(
+            {book_.entries.front().name, 100});
+        commit();
+        showBook();
+    });
+    connect(removeStep, &QPushButton::clicked, this, [this] {
+        const int row = sequenceList->currentRow(), step = stepsTable->currentRow();
+        if (row < 0 || step < 0)
+            return;
+        auto& steps = book_.sequences[static_cast<std::size_t>(row)].steps;
+        steps.erase(steps.begin() + step);
+        commit();
+        showBook();
+    });
+    connect(sequenceName, &QLineEdit::textEdited, this, &QuickSendWindow::stepsEdited);
+    connect(runsBox, &QSpinBox::valueChanged, this, &QuickSendWindow::stepsEdited);
+    connect(stepsTable, &QTableWidget::itemChanged, this, &QuickSendWindow::stepsEdited);
+    connect(runButton, &QPushButton::clicked, this,
+            [this] { sender_.runSequence(sequenceList->currentRow()); });
+    connect(stopButton, &QPushButton::clicked, &sender_, &QuickSender::stopSequence);
+    return page;
+}
+
+QWidget* QuickSendWindow::buildRules() {
+    auto* page = new QWidget;
+    rulesOnBox = new QCheckBox(QStringLiteral("Answer by these rules"), page);
+    rulesOnBox->setChecked(true);
+    rulesTable = new QTableWidget(0, 6, page);
+    rulesTable->setHorizontalHeaderLabels({QStringLiteral("On"), QStringLiteral("Kind"),
+                                           QStringLiteral("Pattern"), QStringLiteral("Answer"),
+                                           QStringLiteral("Delay (ms)"), QStringLiteral("Fired")});
+    rulesTable->horizontalHeader()->setSectionResizeMode(2, QHeaderView::Stretch);
+    rulesTable->setToolTip(QStringLiteral("Kind: Text (with escapes), Hex or Regex; Answer: "
+                                          "the name of an entry"));
+    auto* addRule = button("Add rule", page);
+    auto* removeRule = button("Remove rule", page);
+    auto* rb = new QHBoxLayout;
+    rb->addWidget(rulesOnBox);
+    rb->addStretch();
+    rb->addWidget(addRule);
+    rb->addWidget(removeRule);
+    auto* layout = new QVBoxLayout(page);
+    layout->addWidget(rulesTable, 1);
+    layout->addLayout(rb);
+
+    connect(rulesOnBox, &QCheckBox::toggled, &sender_, &QuickSender::setRulesEnabled);
+    connect(addRule, &QPushButton::clicked, this, [this] {
+        if (book_.entries.empty())
+            return;
+        book_.rules.push_back({{quicksend::PatternKind::Text, u"?"}, book_.entries.front().name});
+        commit();
+        showBook();
+    });
+    connect(removeRule, &QPushButton::clicked, this, [this] {
+        const int row = rulesTable->currentRow();
+        if (row < 0)
+            return;
+        book_.rules.erase(book_.rules.begin() + row);
+        commit();
+        showBook();
+    });
+    connect(rulesTable, &QTableWidget::itemChanged, this, &QuickSendWindow::rulesEdited);
+    return page;
+}
+
+QWidget* QuickSendWindow::buildFileAndLines() {
+    auto* page = new QWidget;
+    filePath = new QLineEdit(page);
+    auto* browse = button("Browse...", page);
+    paceBox = combo({QStringLiteral("Full speed"), QStringLiteral("Delay after each character"),
+                     QStringLiteral("Delay after each line end")},
+                    page);
+    paceDelayBox = spin(60000, 1, " ms", page);
+    hexFileBox = new QCheckBox(QStringLiteral("Read the file as a hex list"), page);
+    sendFileButton = button("Send file", page);
+    stopFileButton = button("Stop", page);
+    stopFileButton->setEnabled(false);
+    fileBar = new QProgressBar(page);
+    fileLabel = new QLabel(page);
+    breakBox = spin(60000, QuickSender::kBreakMs, " ms", page);
+    breakBox->setMinimum(1);
+    breakButton = button("Break", page);
+    rtsBox = new QCheckBox(QStringLiteral("RTS"), page);
+
+    auto* path = new QHBoxLayout;
+    path->addWidget(filePath, 1);
+    path->addWidget(browse);
+    auto* pace = new QHBoxLayout;
+    pace->addWidget(paceBox);
+    pace->addWidget(paceDelayBox);
+    pace->addStretch();
+    auto* go = new QHBoxLayout;
+    go->addWidget(hexFileBox);
+    go->addStretch();
+    go->addWidget(sendFileButton);
+    go->addWidget(stopFileButton);
+    auto* line = new QHBoxLayout;
+    line->addWidget(new QLabel(QStringLiteral("Hold the line in break for"), page));
+    line->addWidget(breakBox);
+    line->addWidget(breakButton);
+    line->addSpacing(24);
+    line->addWidget(rtsBox);
+    line->addStretch();
+    auto* form = new QFormLayout;
+    form->addRow(QStringLiteral("File"), path);
+    form->addRow(QStringLiteral("Pacing"), pace);
+    form->addRow(go);
+    form->addRow(fileBar);
+    form->addRow(fileLabel);
+    auto* layout = new QVBoxLayout(page);
+    layout->addLayout(form);
+    layout->addSpacing(16);
+    layout->addLayout(line);
+    layout->addStretch();
+
+    connect(browse, &QPushButton::clicked, this, [this] {
+        const QString p = QFileDialog::getOpenFileName(this, QStringLiteral("Send a file"));
+        if (!p.isEmpty())
+            filePath->setText(p);
+    });
+    connect(sendFileButton, &QPushButton::clicked, this, &QuickSendWindow::startFile);
+    connect(stopFileButton, &QPushButton::clicked, &sender_, &QuickSender::stopFile);
+    connect(&sender_, &QuickSender::fileProgress, this,
+            [this](qint64 sent, qint64 total, double rate, qint64 msLeft) {
+                fileBar->setRange(0, 1000);
+                fileBar->setValue(total > 0 ? int(sent * 1000 / total) : 1000);
+                fileLabel->setText(QStringLiteral("%1 of %2 bytes, %3 bytes/s, %4 left")
+                                       .arg(sent)
+                                       .arg(total)
+                                       .arg(qRound64(rate))
+                                       .arg(msLeft < 0 ? QStringLiteral("?")
+                                                       : QStringLiteral("%1 s").arg(
+                                                             double(msLeft) / 1000.0, 0, 'f', 1)));
+            });
+    connect(&sender_, &QuickSender::fileFinished, this, [this](bool complete) {
+        sendFileButton->setEnabled(true);
+        stopFileButton->setEnabled(false);
+        fileLabel->setText(fileLabel->text() +
+                           (complete ? QStringLiteral(": done") : QStringLiteral(": stopped")));
+    });
+    connect(breakButton, &QPushButton::clicked, this,
+            [this] { sender_.sendBreak(breakBox->value()); });
+    connect(&sender_, &QuickSender::breakChanged, breakButton,
+            [this](bool on) { breakButton->setEnabled(!on); });
+    connect(rtsBox, &QCheckBox::clicked, this, [this](bool on) {
+        if (!sender_.setRts(on))
+            rtsBox->setChecked(!on);
+    });
+    return page;
+}
+
+// ---------------------------------------------------------------- showing and editing
+
+void QuickSendWindow::showBook() {
+    showing_ = true;
+    const int entry = entryList->currentRow();
+    entryList->clear();
+    for (const Entry& e : book_.entries)
+        entryList->addItem(q(e.name) + (e.key ? QStringLiteral("  [F%1]").arg(e.key) : QString()));
+    entryList->setCurrentRow(std::min(entry, entryList->count() - 1));
+
+    const int seq = std::min(sequenceList->currentRow(), int(book_.sequences.size()) - 1);
+    sequenceList->clear();
+    for (const engine::Sequence& s : book_.sequences)
+        sequenceList->addItem(q(s.name));
+    sequenceList->setCurrentRow(seq < 0 && !book_.sequences.empty() ? 0 : seq);
+    const engine::Sequence* s =
+        sequenceList->currentRow() >= 0
+            ? &book_.sequences[static_cast<std::size_t>(sequenceList->currentRow())]
+            : nullptr;
+    sequenceName->setText(s ? q(s->name) : QString());
+    runsBox->setValue(s ? s->runs : 1);
+    stepsTable->setRowCount(s ? int(s->steps.size()) : 0);
+    for (int i = 0; s && i < int(s->steps.size()); ++i) {
+        stepsTable->setItem(i, 0, cell(q(s->steps[std::size_t(i)].entry)));
+        stepsTable->setItem(i, 1, cell(QString::number(s->steps[std::size_t(i)].delayMs)));
+    }
+    for (QWidget* w : {static_cast<QWidget*>(sequenceName), static_cast<QWidget*>(runsBox),
+                       static_cast<QWidget*>(runButton)})
+        w->setEnabled(s != nullptr && sender_.runningSequence() < 0);
+
+    rulesTable->setRowCount(int(book_.rules.size()));
+    for (int i = 0; i < int(book_.rules.size()); ++i) {
+        const engine::AnswerRule& r = book_.rules[std::size_t(i)];
+        auto* on = cell({}, false);
+        on->setFlags(on->flags() | Qt::ItemIsUserCheckable);
+        on->setCheckState(r.enabled ? Qt::Checked : Qt::Unchecked);
+        rulesTable->setItem(i, 0, on);
+        rulesTable->setItem(i, 1, cell(kKinds[int(r.pattern.kind)]));
+        rulesTable->setItem(i, 2, cell(q(r.pattern.text)));
+        rulesTable->setItem(i, 3, cell(q(r.entry)));
+        rulesTable->setItem(i, 4, cell(QString::number(r.delayMs)));
+        rulesTable->setItem(i, 5, cell(QString::number(sender_.firedCount(i)), false));
+    }
+    showing_ = false;
+    showEntry();
+    rebuildButtons();
+}
+
+void QuickSendWindow::showEntry() {
+    const int row = entryList->currentRow();
+    const bool has = row >= 0 && row < int(book_.entries.size());
+    for (QWidget* w : std::initializer_list<QWidget*>{nameEdit, dataEdit, formBox, endBox,
+                                                      checksumBox, skipFirstBox, skipLastBox,
+                                                      periodBox, keyBox, removeEntryButton})
+        w->setEnabled(has);
+    if (!has) {
+        bytesLabel->clear();
+        return;
+    }
+    const Entry& e = book_.entries[std::size_t(row)];
+    showing_ = true;
+    if (nameEdit->text() != q(e.name))
+        nameEdit->setText(q(e.name));
+    if (dataEdit->text() != q(e.data))
+        dataEdit->setText(q(e.data));
+    formBox->setCurrentIndex(int(e.form));
+    endBox->setCurrentIndex(int(e.end));
+    checksumBox->setCurrentIndex(int(e.checksum));
+    skipFirstBox->setValue(e.skipFirst);
+    skipLastBox->setValue(e.skipLast);
+    periodBox->setValue(e.periodMs);
+    keyBox->setCurrentIndex(e.key);
+    showing_ = false;
+    const quicksend::EntryBytes b = quicksend::entryBytes(e);
+    bytesLabel->setStyleSheet(b.ok() ? QString() : QStringLiteral("color: #b00000"));
+    bytesLabel->setText(b.ok() ? QString::fromStdString(quicksend::hexText(b.bytes)) +
+                                     QStringLiteral("  (%1 bytes)").arg(b.bytes.size())
+                               : QString::fromStdString(b.error));
+}
+
+void QuickSendWindow::entryEdited() {
+    const int row = entryList->currentRow();
+    if (showing_ || row < 0)
+        return;
+    Entry& e = book_.entries[std::size_t(row)];
+    const std::u16string oldName = e.name;
+    e.name = nameEdit->text().toStdU16String();
+    e.data = dataEdit->text().toStdU16String();
+    e.form = quicksend::DataForm(formBox->currentIndex());
+    e.end = quicksend::LineEnd(endBox->currentIndex());
+    e.checksum = quicksend::Checksum(checksumBox->currentIndex());
+    e.skipFirst = skipFirstBox->value();
+    e.skipLast = skipLastBox->value();
+    e.periodMs = periodBox->value();
+    e.key = keyBox->currentIndex();
+    if (e.key > 0) // one entry per key
+        for (Entry& other : book_.entries)
+            if (&other != &e && other.key == e.key)
+                other.key = 0;
+    // Sequences and rules follow a renamed entry.
+    for (engine::Sequence& s : book_.sequences)
+        for (engine::SequenceStep& st : s.steps)
+            if (st.entry == oldName)
+                st.entry = e.name;
+    for (engine::AnswerRule& r : book_.rules)
+        if (r.entry == oldName)
+            r.entry = e.name;
+    commit();
+    showing_ = true;
+    entryList->item(row)->setText(q(e.name) +
+                                  (e.key ? QStringLiteral("  [F%1]").arg(e.key) : QString()));
+    showing_ = false;
+    showEntry();
+    rebuildButtons();
+}
+
+void QuickSendWindow::stepsEdited() {
+    const int row = sequenceList->currentRow();
+    if (showing_ || row < 0)
+        return;
+    engine::Sequence& s = book_.sequences[std::size_t(row)];
+    s.name = sequenceName->text().toStdU16String();
+    s.runs = runsBox->value();
+    for (int i = 0; i < stepsTable->rowCount() && i < int(s.steps.size()); ++i) {
+        s.steps[std::size_t(i)].entry = stepsTable->item(i, 0)->text().toStdU16String();
+        s.steps[std::size_t(i)].delayMs = std::max(0, stepsTable->item(i, 1)->text().toInt());
+    }
+    sequenceList->item(row)->setText(q(s.name));
+    commit();
+}
+
+void QuickSendWindow::rulesEdited() {
+    if (showing_)
+        return;
+    bool onlySwitches = true;
+    for (int i = 0; i < rulesTable->rowCount() && i < int(book_.rules.size()); ++i) {
+        engine::AnswerRule& r = book_.rules[std::size_t(i)];
+        const bool on = rulesTable->item(i, 0)->checkState() == Qt::Checked;
+        if (on != r.enabled) {
+            r.enabled = on;
+            sender_.setRuleEnabled(i, on); // switched without losing the counts
+        }
+        engine::AnswerRule edited = r;
+        edited.pattern.kind = kindOf(rulesTable->item(i, 1)->text());
+        edited.pattern.text = rulesTable->item(i, 2)->text().toStdU16String();
+        edited.entry = rulesTable->item(i, 3)->text().toStdU16String();
+        edited.delayMs = std::max(0, rulesTable->item(i, 4)->text().toInt());
+        if (!(edited == r)) {
+            r = edited;
+            onlySwitches = false;
+        }
+    }
+    if (!onlySwitches)
+        commit();
+    else
+        store().setValue(kBookKey, engine::bookToJson(book_));
+}
+
+void QuickSendWindow::commit() {
+    QString why;
+    if (!sender_.setBook(book_, &why)) {
+        bookFault_->setText(QStringLiteral("Not in use until mended: ") + why);
+        return;
+    }
+    bookFault_->clear();
+    store().setValue(kBookKey, engine::bookToJson(book_));
+}
+
+void QuickSendWindow::rebuildButtons() {
+    while (QLayoutItem* item = buttonGrid_->takeAt(0)) {
+        delete item->widget();
+        delete item;
+    }
+    // The buttons send what the sender holds: an entry under repair keeps its last good form.
+    const auto& entries = sender_.book().entries;
+    for (int i = 0; i < int(entries.size()); ++i) {
+        const Entry& e = entries[std::size_t(i)];
+        auto* b = new QPushButton(
+            q(e.name) + (e.key ? QStringLiteral(" (F%1)").arg(e.key) : QString()), sendButtons);
+        b->setObjectName(QStringLiteral("Send_%1").arg(i));
+        b->setCheckable(e.periodMs > 0); // pressed in while it repeats
+        b->setChecked(sender_.repeating(i));
+        b->setToolTip(
+            e.periodMs > 0
+                ? QStringLiteral("Repeats every %1 ms until pressed again").arg(e.periodMs)
+                : QStringLiteral("Sends once"));
+        connect(b, &QPushButton::clicked, this, [this, i] { pressEntry(i); });
+        buttonGrid_->addWidget(b, i / 6, i % 6);
+    }
+}
+
+void QuickSendWindow::pressEntry(int index) {
+    const auto& entries = sender_.book().entries;
+    if (index < 0 || index >= int(entries.size()))
+        return;
+    if (entries[std::size_t(index)].periodMs > 0)
+        sender_.setRepeating(index, !sender_.repeating(index));
+    else
+        sender_.sendEntry(index);
+}
+
+void QuickSendWindow::startFile() {
+    QFile f(filePath->text());
+    if (!f.open(QIODevice::ReadOnly)) {
+        showFailure(QStringLiteral("The file %1 cannot be read: %2")
+                        .arg(filePath->text(), f.errorString()));
+        return;
+    }
+    QByteArray bytes = f.readAll();
+    if (hexFileBox->isChecked()) {
+        const quicksend::EntryBytes b =
+            quicksend::hexLines(std::string_view(bytes.constData(), std::size_t(bytes.size())));
+        if (!b.ok()) {
+            showFailure(QStringLiteral("The file %1 is not a hex list: %2")
+                            .arg(filePath->text(), QString::fromStdString(b.error)));
+            return;
+        }
+        bytes =
+            QByteArray(reinterpret_cast<const char*>(b.bytes.data()), qsizetype(b.bytes.size()));
+    }
+    sendFileButton->setEnabled(false);
+    stopFileButton->setEnabled(true);
+    sender_.startFile(bytes, quicksend::Pace(paceBox->currentIndex()), paceDelayBox->value());
+    if (!sender_.sendingFile()) { // refused (closed port) or already done
+        sendFileButton->setEnabled(true);
+        stopFileButton->setEnabled(false);
+    }
+}
+
+void QuickSendWindow::showFailure(const QString& text) {
+    showMessage(isVisible() ? this : nullptr, text);
+}
+
+void QuickSendWindow::followPort() {
+    // RTS is the line's own while RTS/CTS flow control drives it.
+    const bool rtsCts = engine_ && engine_->isOpen() &&
+                        engine_->lastOpenRequest().handshaking == serial::Handshaking::RtsCts;
+    rtsBox->setEnabled(!rtsCts);
+    rtsBox->setToolTip(rtsCts ? QStringLiteral("RTS/CTS flow control drives RTS")
+                              : QStringLiteral("Sets the RTS line of the open port"));
+}
+
+bool QuickSendWindow::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() != QEvent::KeyPress)
+        return QWidget::eventFilter(watched, event);
+    const auto* key = static_cast<QKeyEvent*>(event);
+    const int f = key->key() - Qt::Key_F1 + 1;
+    // Any of the terminal's windows, but not while a message box waits for its answer.
+    if (f < 1 || f > 12 || key->isAutoRepeat() || !watched->isWidgetType() ||
+        QApplication::activeModalWidget() || key->modifiers() != Qt::NoModifier)
+        return QWidget::eventFilter(watched, event);
+    const int entry = sender_.entryForKey(f);
+    if (entry < 0)
+        return QWidget::eventFilter(watched, event);
+    pressEntry(entry);
+    return true;
+}
+
+void QuickSendWindow::closeEvent(QCloseEvent* event) {
+    store().setValue(kGeometryKey, saveGeometry());
+    QWidget::closeEvent(event);
+}
+
+} // namespace varnok

@@ -1,0 +1,104 @@
+#pragma once
+// Quick Send: stored sends on buttons and F1-F12, sequences, auto-answer rules, a paced file,
+// BREAK and RTS. Non-modal; it shows and edits what the engine-layer sender runs, remembers
+// it per user and exports or imports it as JSON. Closing the window ends its sends.
+#include <QPointer>
+#include <QWidget>
+
+#include "engine/quick_send.h"
+
+class QCheckBox;
+class QComboBox;
+class QGridLayout;
+class QLabel;
+class QLineEdit;
+class QListWidget;
+class QProgressBar;
+class QPushButton;
+class QSpinBox;
+class QTableWidget;
+
+namespace varnok {
+
+class QuickSendWindow : public QWidget {
+    Q_OBJECT
+  public:
+    explicit QuickSendWindow(engine::TerminalEngine* engine, QWidget* parent = nullptr);
+    ~QuickSendWindow() override;
+
+    engine::QuickSender& sender() { return sender_; }
+    // What "Export..." and "Import..." do once they know the file; false after one message.
+    bool exportTo(const QString& path);
+    bool importFrom(const QString& path);
+
+    // entries
+    QListWidget* entryList;
+    QLineEdit* nameEdit;
+    QLineEdit* dataEdit;
+    QComboBox* formBox;     // Text / Hex list
+    QComboBox* endBox;      // None, CR, LF, CR LF, LF CR
+    QComboBox* checksumBox; // the catalogue
+    QSpinBox* skipFirstBox;
+    QSpinBox* skipLastBox;
+    QSpinBox* periodBox; // ms, 0 once
+    QComboBox* keyBox;   // none, F1..F12
+    QLabel* bytesLabel;  // the exact bytes, as hex, or why there are none
+    QPushButton* addEntryButton;
+    QPushButton* removeEntryButton;
+    QWidget* sendButtons; // one button per entry, objectName "Send_<n>"
+    // sequences
+    QListWidget* sequenceList;
+    QLineEdit* sequenceName;
+    QSpinBox* runsBox;        // 0 until stopped
+    QTableWidget* stepsTable; // entry name, delay ms
+    QPushButton* runButton;
+    QPushButton* stopButton;
+    // rules
+    QCheckBox* rulesOnBox;
+    QTableWidget* rulesTable; // on, kind, pattern, entry, delay ms, fired
+    // file
+    QLineEdit* filePath;
+    QComboBox* paceBox;
+    QSpinBox* paceDelayBox; // ms
+    QCheckBox* hexFileBox;
+    QPushButton* sendFileButton;
+    QPushButton* stopFileButton;
+    QProgressBar* fileBar;
+    QLabel* fileLabel;
+    // the line
+    QSpinBox* breakBox; // ms
+    QPushButton* breakButton;
+    QCheckBox* rtsBox;
+    QPushButton* exportButton;
+    QPushButton* importButton;
+
+  protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+
+  private:
+    QWidget* buildEntries();
+    QWidget* buildSequences();
+    QWidget* buildRules();
+    QWidget* buildFileAndLines();
+    void showBook();    // every list and table from book_
+    void showEntry();   // the editor from the chosen entry
+    void entryEdited(); // the editor into book_
+    void stepsEdited();
+    void rulesEdited();
+    void commit(); // book_ to the sender when it is whole; remembered
+    void rebuildButtons();
+    void pressEntry(int index);
+    void startFile();
+    void showFailure(const QString& text);
+    void followPort();
+
+    QPointer<engine::TerminalEngine> engine_;
+    engine::QuickSender sender_;
+    engine::QuickSendBook book_;
+    bool showing_ = false; // the controls are being filled, not edited
+    QGridLayout* buttonGrid_ = nullptr;
+    QLabel* bookFault_ = nullptr;
+};
+
+} // namespace varnok
