@@ -119,7 +119,7 @@ bool makeRaw(int fd) {
 }
 
 int runConsole(int masterFd, const Options& o) {
-    devsim::N500Console console(o.net, o.values);
+    devsim::N500Console console(o.net, o.values, o.silent);
     std::string pending;
     std::optional<devsim::Clock::time_point> due;
     char buffer[4096];
@@ -137,7 +137,7 @@ int runConsole(int masterFd, const Options& o) {
             if (n > 0) {
                 std::string reply =
                     console.feed(std::string_view(buffer, static_cast<std::size_t>(n)));
-                if (!o.silent && !reply.empty()) {
+                if (!reply.empty()) {
                     if (pending.empty() && o.banner)
                         pending = *o.banner + "\r\n";
                     pending += reply;

@@ -27,9 +27,13 @@ std::string N500Console::feed(std::string_view bytes) {
         if (partial_.empty())
             continue;
         const std::string answer = handleLine(partial_);
-        std::fprintf(stderr, "n500 \"%s\" -> \"%s\"\n", partial_.c_str(),
-                     answer.substr(0, answer.find('\r')).c_str());
-        reply += answer;
+        if (silent_)
+            std::fprintf(stderr, "n500 \"%s\" -> silent\n", partial_.c_str());
+        else
+            std::fprintf(stderr, "n500 \"%s\" -> \"%s\"\n", partial_.c_str(),
+                         answer.substr(0, answer.find('\r')).c_str());
+        if (!silent_)
+            reply += answer;
         partial_.clear();
     }
     return reply;

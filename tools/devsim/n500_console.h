@@ -15,12 +15,13 @@ struct NetValues {
 
 class N500Console {
   public:
-    // answeredValues: how many of ip, mask, gateway (in that order) a read answers.
-    N500Console(NetValues values, int answeredValues)
-        : values_(std::move(values)), answered_(answeredValues) {}
+    // answeredValues: how many of ip, mask, gateway (in that order) a read answers; a silent
+    // console takes every command and answers none.
+    N500Console(NetValues values, int answeredValues, bool silent = false)
+        : values_(std::move(values)), answered_(answeredValues), silent_(silent) {}
 
     // Takes received bytes; returns the reply to every command they complete. Each
-    // command handled is logged on stderr.
+    // command handled is logged on stderr, with its answer or "silent".
     std::string feed(std::string_view bytes);
 
     const NetValues& values() const { return values_; }
@@ -30,6 +31,7 @@ class N500Console {
 
     NetValues values_;
     int answered_;
+    bool silent_;
     std::string partial_;
 };
 

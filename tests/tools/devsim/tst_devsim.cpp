@@ -77,7 +77,8 @@ class TestDevsim : public QObject {
         row("n500 delay, banner, first value only",
             "--mode n500 --delay 600 --banner \"echo x=1\" --values 1", {kIp, {}},
             {{}, "echo x=1\r\nIP=10.0.0.7\r\n"});
-        row("n500 silent", "--mode n500 --silent", {kIp}, {{}});
+        row("n500 silent, logged so (was: logged an answer)", "--mode n500 --silent", {kIp}, {{}},
+            {"n500 \"ip\" -> silent"});
         row("n500 read, write, read, unknown, no CR", "--mode n500",
             {kIp, "ip 192.168.0.1\rmask 255.255.255.0\rgateway 192.168.0.254\r", kIp, "reboot\r",
              "ip"},
