@@ -21,6 +21,7 @@
 #include <QTabWidget>
 #include <QTableWidget>
 #include <QVBoxLayout>
+#include <utility>
 
 #include "logic/quicksend/escapes.h"
 #include "windows/fixed_font.h"
@@ -134,6 +135,7 @@ QuickSendWindow::QuickSendWindow(engine::TerminalEngine* engine, QWidget* parent
             b->setChecked(on);
     });
     connect(&sender_, &QuickSender::ruleFired, this, [this](int rule, int count) {
+        const QSignalBlocker quiet(rulesTable); // a count is not an edit
         if (QTableWidgetItem* item = rulesTable->item(rule, 5))
             item->setText(QString::number(count));
     });
@@ -282,7 +284,12 @@ QWidget* QuickSendWindow::buildEntries() {
         const int row = entryList->currentRow();
         if (row < 0)
             return;
+        // The steps and rules that send it go with it.
+        const std::u16string name = book_.entries[std::size_t(row)].name;
         book_.entries.erase(book_.entries.begin() + row);
+        for (engine::Sequence& seq : book_.sequences)
+            std::erase_if(seq.steps, [&](const auto& st) { return st.entry == name; });
+        std::erase_if(book_.rules, [&](const auto& r) { return r.entry == name; });
         commit();
         showBook();
     });
@@ -396,6 +403,7 @@ QWidget* QuickSendWindow::buildRules() {
     rulesTable->setToolTip(QStringLiteral("Kind: Text (with escapes), Hex or Regex; Answer: "
                                           "the name of an entry"));
     auto* addRule = button("Add rule", page);
+    addRule->setObjectName(QStringLiteral("AddRule"));
     auto* removeRule = button("Remove rule", page);
     auto* rb = new QHBoxLayout;
     rb->addWidget(rulesOnBox);
@@ -515,6 +523,8 @@ QWidget* QuickSendWindow::buildFileAndLines() {
 // ---------------------------------------------------------------- showing and editing
 
 void QuickSendWindow::showBook() {
+    // Filling the lists and tables is not editing them.
+    const QSignalBlocker b1(entryList), b2(sequenceList), b3(stepsTable), b4(rulesTable);
     showing_ = true;
     const int entry = entryList->currentRow();
     entryList->clear();
@@ -572,7 +582,7 @@ void QuickSendWindow::showEntry() {
         return;
     }
     const Entry& e = book_.entries[std::size_t(row)];
-    showing_ = true;
+    const bool wasShowing = std::exchange(showing_, true);
     if (nameEdit->text() != q(e.name))
         nameEdit->setText(q(e.name));
     if (dataEdit->text() != q(e.data))
@@ -584,7 +594,7 @@ void QuickSendWindow::showEntry() {
     skipLastBox->setValue(e.skipLast);
     periodBox->setValue(e.periodMs);
     keyBox->setCurrentIndex(e.key);
-    showing_ = false;
+    showing_ = wasShowing;
     const quicksend::EntryBytes b = quicksend::entryBytes(e);
     bytesLabel->setStyleSheet(b.ok() ? QString() : QStringLiteral("color: #b00000"));
     bytesLabel->setText(b.ok() ? QString::fromStdString(quicksend::hexText(b.bytes)) +
@@ -636,6 +646,8 @@ void QuickSendWindow::stepsEdited() {
     s.name = sequenceName->text().toStdU16String();
     s.runs = runsBox->value();
     for (int i = 0; i < stepsTable->rowCount() && i < int(s.steps.size()); ++i) {
+        if (!stepsTable->item(i, 0) || !stepsTable->item(i, 1))
+            continue;
         s.steps[std::size_t(i)].entry = stepsTable->item(i, 0)->text().toStdU16String();
         s.steps[std::size_t(i)].delayMs = std::max(0, stepsTable->item(i, 1)->text().toInt());
     }
@@ -649,6 +661,8 @@ void QuickSendWindow::rulesEdited() {
     bool onlySwitches = true;
     for (int i = 0; i < rulesTable->rowCount() && i < int(book_.rules.size()); ++i) {
         engine::AnswerRule& r = book_.rules[std::size_t(i)];
+        if (!rulesTable->item(i, 0) || !rulesTable->item(i, 4))
+            continue;
         const bool on = rulesTable->item(i, 0)->checkState() == Qt::Checked;
         if (on != r.enabled) {
             r.enabled = on;

@@ -5,6 +5,7 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QTableWidget>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -38,6 +39,12 @@ class TstQuickSendWindow : public QObject {
         QTest::keyClick(r.f->Text2, Qt::Key_F2); // the key from another of the terminal's windows
         QCOMPARE(r.pty.readExactly(5, 2000), wire);
         QCOMPARE(r.f->Text2->toPlainText(), "KOVRAN"); // the key went to Quick Send only
+        click(w->findChild<QPushButton*>("AddRule"));  // a rule typed into its table answers
+        w->rulesTable->item(0, 2)->setText("PING");
+        r.pty.write("..PI");
+        r.pty.write("NG");
+        QCOMPARE(r.pty.readExactly(5, 2000), wire);
+        QTRY_COMPARE(w->rulesTable->item(0, 5)->text(), "1");
 
         QTemporaryDir dir;
         const QString good = dir.filePath("book.json"), bad = dir.filePath("bad.json");
