@@ -179,13 +179,13 @@ void ModbusMaster::tryOnce() {
     reply_.clear();
     firstByteUs_ = -1;
     silence_.stop();
+    sentUs_ = nowUs(); // as the monitor counts: from the write of the request
     try {
         engine_.writeBorrowed(job_.frame);
     } catch (const Failure&) {
         abort();
         return;
     }
-    sentUs_ = nowUs();
     timeout_.start(std::max(job_.timeoutMs, 1));
 }
 

@@ -1,0 +1,116 @@
+#include "logic/modbus/register_map.h"
+
+#include <charconv>
+
+namespace varnok::modbus {
+
+namespace {
+
+std::vector<std::string> splitFields(std::string_view line) {
+    std::vector<std::string> fields(1);
+    bool quoted = false;
+    for (std::size_t i = 0; i < line.size(); ++i) {
+        const char c = line[i];
+        if (c == '"' && quoted && i + 1 < line.size() && line[i + 1] == '"') {
+            fields.back() += '"';
+            ++i;
+        } else if (c == '"') {
+            quoted = !quoted;
+        } else if ((c == ',' || c == ';') && !quoted) {
+            fields.emplace_back();
+        } else if (c != '\r') {
+            fields.back() += c;
+        }
+    }
+    for (std::string& f : fields) {
+        const auto b = f.find_first_not_of(" \t");
+        f = b == std::string::npos ? "" : f.substr(b, f.find_last_not_of(" \t") - b + 1);
+    }
+    return fields;
+}
+
+// The function whose table a conventional prefix digit names.
+int functionOfPrefix(char digit) {
+    switch (digit) {
+    case '0':
+        return 1;
+    case '1':
+        return 2;
+    case '3':
+        return 4;
+    case '4':
+        return 3;
+    default:
+        return 0;
+    }
+}
+
+bool parseAddress(const std::string& text, MapEntry& e) {
+    int v = 0;
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), v);
+    if (text.empty() || ec != std::errc() || end != text.data() + text.size() || v < 0)
+        return false;
+    if ((text.size() == 5 || text.size() == 6) && functionOfPrefix(text[0])) {
+        const int number = std::stoi(text.substr(1));
+        if (number >= 1 && number - 1 <= 65535) {
+            e.function = functionOfPrefix(text[0]);
+            e.address = number - 1;
+            return true;
+        }
+    }
+    if (v > 65535)
+        return false;
+    e.address = v;
+    return true;
+}
+
+} // namespace
+
+std::vector<MapEntry> parseRegisterMap(std::string_view csv) {
+    std::vector<MapEntry> entries;
+    int lineNo = 0;
+    while (!csv.empty()) {
+        const std::size_t nl = csv.find('\n');
+        const std::string_view line = csv.substr(0, nl);
+        csv = nl == std::string_view::npos ? std::string_view{} : csv.substr(nl + 1);
+        ++lineNo;
+        const std::vector<std::string> f = splitFields(line);
+        if (f.size() == 1 && f[0].empty())
+            continue;
+        MapEntry e;
+        e.line = lineNo;
+        const std::string where = "line " + std::to_string(lineNo) + ": ";
+        if (!parseAddress(f[0], e)) {
+            if (entries.empty() && lineNo == 1)
+                continue; // a header
+            throw MapFailure(where + "\"" + f[0].substr(0, 40) +
+                             "\" is not an address (0 to 65535, or 00001, 10001, 30001, 40001 "
+                             "and up).");
+        }
+        if (f.size() > 3)
+            throw MapFailure(where + "more than three fields (address, name, format).");
+        if (f.size() > 1)
+            e.name = f[1];
+        if (f.size() > 2 && !f[2].empty()) {
+            e.format = parseFormatName(f[2]);
+            if (!e.format)
+                throw MapFailure(where + "unknown format \"" + f[2].substr(0, 40) +
+                                 "\" (int16, uint16, hex16, bin16, int32, uint32, float32, "
+                                 "int64, uint64, double with ABCD, CDAB, BADC or DCBA; ascii "
+                                 "AB or BA).");
+        }
+        entries.push_back(std::move(e));
+    }
+    return entries;
+}
+
+std::string conventionalAddress(int function, int address) {
+    const char prefix = function == 1 ? '0' : function == 2 ? '1' : function == 4 ? '3' : '4';
+    std::string digits = std::to_string(address + 1);
+    const std::size_t width = address + 1 > 9999 ? 5 : 4;
+    if (digits.size() < width)
+        digits.insert(0, width - digits.size(), '0');
+    return prefix + digits;
+}
+
+} // namespace varnok::modbus
