@@ -1,6 +1,12 @@
 #include "engine/quick_send.h"
 
-#include <chrono>
+#include <QSocketNotifier>
+#include <algorithm>
+
+#ifdef __linux__
+#include <sys/timerfd.h>
+#include <unistd.h>
+#endif
 
 namespace varnok::engine {
 
@@ -28,10 +34,23 @@ QuickSender::QuickSender(TerminalEngine* engine, QObject* parent)
     sequenceTimer_.setSingleShot(true);
     sequenceTimer_.setTimerType(Qt::PreciseTimer);
     connect(&sequenceTimer_, &QTimer::timeout, this, &QuickSender::sequenceNext);
-    // Qt moves a repeating precise timer on by its interval from the last due time, not from
-    // when it ran: the file's ticks keep their own absolute schedule.
+    // A paced file wakes at each unit's due time. The event loop rounds its timers up to whole
+    // milliseconds (1 ms paces came out 1.12 ms apart); a timer descriptor set to the absolute
+    // time wakes it to the microsecond, without any busy waiting.
+    fileTimer_.setSingleShot(true);
     fileTimer_.setTimerType(Qt::PreciseTimer);
     connect(&fileTimer_, &QTimer::timeout, this, &QuickSender::pumpFile);
+#ifdef __linux__
+    tickFd_ = ::timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC);
+    if (tickFd_ >= 0) {
+        tick_ = new QSocketNotifier(tickFd_, QSocketNotifier::Read, this);
+        connect(tick_, &QSocketNotifier::activated, this, [this] {
+            std::uint64_t expirations = 0;
+            if (::read(tickFd_, &expirations, sizeof expirations) > 0)
+                pumpFile();
+        });
+    }
+#endif
     breakTimer_.setSingleShot(true);
     breakTimer_.setTimerType(Qt::PreciseTimer);
     connect(&breakTimer_, &QTimer::timeout, this, [this] {
@@ -62,7 +81,31 @@ QuickSender::QuickSender(TerminalEngine* engine, QObject* parent)
     });
 }
 
-QuickSender::~QuickSender() = default;
+QuickSender::~QuickSender() {
+#ifdef __linux__
+    if (tickFd_ >= 0)
+        ::close(tickFd_);
+#endif
+}
+
+void QuickSender::wakeAt(std::int64_t dueUs) {
+#ifdef __linux__
+    if (tickFd_ >= 0) {
+        itimerspec at{};
+        if (dueUs > 0) { // the steady clock is CLOCK_MONOTONIC here
+            at.it_value.tv_sec = static_cast<time_t>(dueUs / 1'000'000);
+            at.it_value.tv_nsec = static_cast<long>(dueUs % 1'000'000) * 1000;
+        }
+        ::timerfd_settime(tickFd_, TFD_TIMER_ABSTIME, &at, nullptr);
+        return;
+    }
+#endif
+    if (dueUs <= 0)
+        fileTimer_.stop();
+    else
+        fileTimer_.start(
+            static_cast<int>(std::max<std::int64_t>(0, (dueUs - nowUs() + 999) / 1000)));
+}
 
 bool QuickSender::setBook(const QuickSendBook& book, QString* why) {
     const QString bad = checkBook(book);
@@ -276,8 +319,6 @@ void QuickSender::startFile(const QByteArray& bytes, Pace pace, int delayMs) {
         bytes, pace, {nowUs(), std::int64_t(delayMs) * 1000}, 0, 0, false, {}, -kProgressMs});
     file_->clock.start();
     progress(true);
-    if (pace != Pace::FullSpeed)
-        fileTimer_.start(delayMs);
     pumpFile();
 }
 
@@ -287,7 +328,7 @@ void QuickSender::stopFile() {
 }
 
 void QuickSender::finishFile(bool complete) {
-    fileTimer_.stop();
+    wakeAt(0);
     progress(true);
     file_.reset();
     emit fileFinished(complete);
@@ -323,24 +364,26 @@ void QuickSender::pumpFile() {
         return port.queuedOutput() >= limit || !port.canQueue(n);
     };
     const std::int64_t now = nowUs();
-    const std::int64_t slack = file_->schedule.delayUs() / 2; // a tick may come a little early
+    // A wake-up from the millisecond timer may come a little early.
+    const std::int64_t slack = tick_ ? 0 : file_->schedule.delayUs() / 2;
     qint64 written = 0;
     while (file_->pos < file_->bytes.size()) {
         const qint64 n = static_cast<qint64>(quicksend::unitLength(
             span(file_->bytes), static_cast<std::size_t>(file_->pos), file_->pace, kFileBlock));
         if (blocked(n)) {
             file_->held = true;
-            fileTimer_.stop();
+            wakeAt(0);
             break;
         }
         if (file_->held && paced) {
             // Held time is not caught up in a burst: the schedule starts again from now.
             file_->schedule.restart(now, file_->unit);
-            fileTimer_.start();
         }
         file_->held = false;
-        if (paced && file_->schedule.dueUs(file_->unit) > now + slack)
+        if (paced && file_->schedule.dueUs(file_->unit) > now + slack) {
+            wakeAt(file_->schedule.dueUs(file_->unit));
             break;
+        }
         if (!writeUnit(n))
             return;
         written += n;

@@ -18,6 +18,8 @@
 #include "logic/quicksend/matcher.h"
 #include "logic/quicksend/pacing.h"
 
+class QSocketNotifier;
+
 namespace varnok::engine {
 
 class QuickSender : public QObject {
@@ -94,6 +96,7 @@ class QuickSender : public QObject {
     void answer(int rule, int generation);
     void sequenceNext();
     void pumpFile();
+    void wakeAt(std::int64_t dueUs); // pumpFile then (0: not at all)
     bool writeUnit(qint64 length);
     void progress(bool force);
     void finishFile(bool complete);
@@ -112,7 +115,9 @@ class QuickSender : public QObject {
     bool rulesOn_ = true;
 
     std::optional<FileRun> file_;
-    QTimer fileTimer_;
+    QTimer fileTimer_; // wakes a paced file where there is no timer descriptor
+    int tickFd_ = -1;  // a timer descriptor set to the next unit's due time
+    QSocketNotifier* tick_ = nullptr;
     QTimer breakTimer_;
 };
 
