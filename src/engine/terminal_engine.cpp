@@ -4,6 +4,7 @@
 #include <QFileInfo>
 #include <QPointer>
 #include <QThread>
+#include <algorithm>
 #include <chrono>
 
 #include "logic/codec/hex_list.h"
@@ -16,8 +17,13 @@ namespace varnok::engine {
 
 namespace {
 
+// Every byte one character of the same code: the receive display and the console's replies.
+QString latin1(const char* data, qsizetype size) {
+    return QString::fromLatin1(data, size);
+}
+
 QString failureText(const char* form, const Failure& e) {
-    return QString::fromLatin1(form).arg(e.number()).arg(QString::fromStdString(e.description()));
+    return latin1(form, -1).arg(e.number()).arg(QString::fromStdString(e.description()));
 }
 
 QByteArray toBytes(const std::vector<std::uint8_t>& v) {
@@ -36,28 +42,35 @@ TerminalEngine::TerminalEngine(std::unique_ptr<serial::CommPort> port, QObject* 
     : QObject(parent), port_(port ? std::move(port) : std::make_unique<serial::CommPort>()) {
     port_->setObjectName(QStringLiteral("MSComm1"));
     port_->setInputLen(0);
-    port_->setInputMode(0);
+    port_->setInputMode(serial::InputMode::Text);
     port_->setSThreshold(0);
 
     // Arriving data and a vanished device wake the receive side; queued so that a pass never
     // runs inside a port call, and at most one wake-up waits at a time: under a flood the
     // port signals far more often than passes run, and a growing queue would starve timers.
     connect(port_.get(), &serial::CommPort::dataArrived, this, [this] {
-        if (passPending_)
+        if (loop_ != AutoLoop::Waiting)
             return;
-        passPending_ = true;
+        loop_ = AutoLoop::Queued;
         QMetaObject::invokeMethod(
             this,
             [this] {
-                passPending_ = false;
-                schedulePass();
+                if (loop_ != AutoLoop::Queued)
+                    return; // stopped meanwhile
+                loop_ = AutoLoop::Waiting;
+                receivePass();
             },
             Qt::QueuedConnection);
     });
     connect(port_.get(), &serial::CommPort::deviceLost, this, &TerminalEngine::onDeviceLost,
             Qt::QueuedConnection);
-    autoTick_.setInterval(kAutoTickMs);
-    connect(&autoTick_, &QTimer::timeout, this, &TerminalEngine::schedulePass);
+    connect(port_.get(), &serial::CommPort::linesMayHaveChanged, this, [this] {
+        if (loop_ != AutoLoop::Off)
+            readLines();
+    });
+    displayFrame_.setSingleShot(true);
+    connect(&displayFrame_, &QTimer::timeout, this, &TerminalEngine::tellDisplay);
+    lastTold_.start();
     autoStart_.setSingleShot(true);
     connect(&autoStart_, &QTimer::timeout, this, &TerminalEngine::startAutoReceive);
 
@@ -82,7 +95,19 @@ TerminalEngine::~TerminalEngine() {
 }
 
 void TerminalEngine::report(const QString& text) {
+    tellDisplay(); // the user reads the message with the display as it stands
     emit message(text);
+}
+
+void TerminalEngine::closeIfLost() {
+    // A port closed under the terminal (its device vanished) takes it to its closed state.
+    if (!port_->portOpen() && portOpened_)
+        enterClosed();
+}
+
+void TerminalEngine::fail(const char* form, const Failure& e) {
+    closeIfLost();
+    report(failureText(form, e));
 }
 
 // ---------------------------------------------------------------- port
@@ -99,12 +124,9 @@ bool TerminalEngine::open(const OpenRequest& request) {
 bool TerminalEngine::tryOpen(const OpenRequest& request, QString* failure) {
     openRequest_ = request;
     try {
-        // Checked alone first, so that a message quotes only what the user typed there.
-        serial::parseLineControl(request.lineControl.toStdString());
-        lineSettings_ =
-            serial::parseSettings((request.baud + u',' + request.lineControl).toStdString());
+        port_->setLineSettings(
+            serial::parseSettings(request.baud.toStdString(), request.lineControl.toStdString()));
         port_->setCommPort(request.portNumber);
-        port_->setSettings(request.baud + u',' + request.lineControl);
         port_->setHandshaking(request.handshaking);
         port_->setInBufferSize(8192);
         port_->setOutBufferSize(8192);
@@ -122,6 +144,9 @@ bool TerminalEngine::tryOpen(const OpenRequest& request, QString* failure) {
     stopReopenWatch();
     portOpened_ = true;
     shownLines_.reset();
+    deviceNote_ = port_->framingApplied() ? QString()
+                                          : QStringLiteral("pseudo-terminal: no line, framing "
+                                                           "not applied");
     emit portOpenChanged(true);
     setSendAscii(true);
     startAutoReceive();
@@ -196,6 +221,7 @@ void TerminalEngine::shutdown() {
     autoSend_ = false;
     autoSendTimer_.stop();
     autoStart_.stop();
+    displayFrame_.stop();
     stopAutoLoop();
     if (port_->portOpen())
         port_->setPortOpen(false);
@@ -203,8 +229,10 @@ void TerminalEngine::shutdown() {
 }
 
 void TerminalEngine::enterClosed(bool lost) {
+    tellDisplay();
     setAutoSend(false);
     portOpened_ = false;
+    deviceNote_.clear();
     if (lost && reopen_) {
         reopenPath_ = port_->devicePath();
         reopenManual_ = manual_;
@@ -222,17 +250,15 @@ void TerminalEngine::enterClosed(bool lost) {
 
 void TerminalEngine::onDeviceLost() {
     // Auto-send stops at once so that no tick meets the dead port. A running auto receive
-    // reports the loss itself at its next pass; otherwise it is reported here, once. A loop
-    // already told to stop (manual receive) ends at its next pass without looking.
+    // reports the loss itself at the pass the loss wakes; otherwise it is reported here, once.
     setAutoSend(false);
-    if (autoActive_ && !manual_)
+    if (loop_ != AutoLoop::Off && !manual_)
         return;
     if (port_->portOpen()) {
         try {
             port_->inBufferCount();
         } catch (const Failure& e) {
-            enterClosed();
-            report(failureText("ErrCode=%1; ErrMsg=%2", e));
+            fail("ErrCode=%1; ErrMsg=%2", e);
             return;
         }
     }
@@ -278,20 +304,48 @@ QByteArray TerminalEngine::read() {
 
 QString TerminalEngine::displayChunk(const QByteArray& bytes) const {
     if (!binary_)
-        return QString::fromLatin1(bytes);
+        return latin1(bytes.constData(), bytes.size());
     const std::string hex = codec::hexDisplay(reinterpret_cast<const std::uint8_t*>(bytes.data()),
                                               static_cast<std::size_t>(bytes.size()));
-    return QString::fromLatin1(hex.data(), static_cast<qsizetype>(hex.size()));
+    return latin1(hex.data(), static_cast<qsizetype>(hex.size()));
 }
 
 void TerminalEngine::appendDisplay(const QString& chunk) {
     display_ += chunk;
-    emit displayAppended(chunk);
+    tellDisplayLater();
+}
+
+void TerminalEngine::tellDisplayLater() {
+    // Once a frame under a flood; at the next turn of the event loop when input is sparse.
+    if (!displayFrame_.isActive())
+        displayFrame_.start(static_cast<int>(
+            std::clamp<qint64>(kDisplayFrameMs - lastTold_.elapsed(), 0, kDisplayFrameMs)));
+}
+
+void TerminalEngine::tellDisplay() {
+    displayFrame_.stop();
+    lastTold_.restart();
+    if (clearUntold_) {
+        clearUntold_ = false;
+        emit displayCleared();
+    }
+    if (display_.size() > toldLength_) {
+        // What came since the last frame only, one chunk: the widget inserts once.
+        const QString chunk = display_.mid(toldLength_);
+        toldLength_ = display_.size();
+        emit displayAppended(chunk);
+    }
+    if (countersUntold_) {
+        countersUntold_ = false;
+        emit receiveCountersChanged(recvLength_, recvTotal_);
+    }
 }
 
 void TerminalEngine::appendManual(const QString& chunk, std::int64_t dropFront) {
+    tellDisplay(); // what auto receive left untold goes first
     if (dropFront <= 0) {
-        appendDisplay(chunk);
+        display_ += chunk;
+        tellDisplay();
         return;
     }
     // Over the cap: the tail is kept.
@@ -301,17 +355,19 @@ void TerminalEngine::appendManual(const QString& chunk, std::int64_t dropFront) 
         display_.remove(0, static_cast<qsizetype>(dropFront));
         display_ += chunk;
     }
+    toldLength_ = display_.size();
     emit displayReplaced(display_);
 }
 
 void TerminalEngine::setReceiveCounters(std::int32_t length, std::int32_t total) {
     recvLength_ = length;
     recvTotal_ = total;
-    emit receiveCountersChanged(length, total);
+    countersUntold_ = true;
+    tellDisplayLater();
 }
 
 void TerminalEngine::showLines(bool known, serial::ModemLines lines) {
-    // Told only on a change: an idle loop reads the lines 25 times a second.
+    // Told only on a change: a polled device reads the same lines ten times a second.
     if (known && shownLines_ == lines)
         return;
     shownLines_ = lines;
@@ -320,12 +376,13 @@ void TerminalEngine::showLines(bool known, serial::ModemLines lines) {
 
 void TerminalEngine::setReceiveBinary(bool binary) {
     binary_ = binary;
-    port_->setInputMode(binary ? 1 : 0);
+    port_->setInputMode(binary ? serial::InputMode::Bytes : serial::InputMode::Text);
     emit receiveModeChanged();
 }
 
 void TerminalEngine::manualRead() {
     manual_ = true;
+    stopAutoLoop();
     emit receiveModeChanged();
     try {
         if (port_->inBufferCount() < 1)
@@ -343,23 +400,24 @@ void TerminalEngine::manualRead() {
         }
         appendManual(chunk, r.dropFront);
         totalBase_ = r.base;
-        if (!binary_) // the counters are not touched in binary mode
+        if (!binary_) { // the counters are not touched in binary mode
             setReceiveCounters(r.recvLength, r.total);
+            tellDisplay(); // a read by hand shows at once
+        }
     } catch (const Failure& e) {
-        if (!port_->portOpen() && portOpened_)
-            enterClosed();
-        report(failureText("ManualRecv => ErrCode=%1; ErrMsg=%2", e));
+        fail("ManualRecv => ErrCode=%1; ErrMsg=%2", e);
     }
 }
 
 void TerminalEngine::startAutoReceive() {
     manual_ = false;
     emit receiveModeChanged();
-    if (autoActive_)
+    if (loop_ != AutoLoop::Off)
         return; // one loop: it goes on as before
-    autoActive_ = true;
-    autoTick_.start();
-    schedulePass();
+    loop_ = AutoLoop::Waiting;
+    receivePass(); // what waits already, then whenever input arrives
+    if (loop_ != AutoLoop::Off)
+        readLines();
 }
 
 void TerminalEngine::scheduleAutoReceive(int delayMs) {
@@ -367,26 +425,25 @@ void TerminalEngine::scheduleAutoReceive(int delayMs) {
 }
 
 void TerminalEngine::stopAutoLoop() {
-    autoActive_ = false;
-    autoTick_.stop();
+    loop_ = AutoLoop::Off;
 }
 
-void TerminalEngine::schedulePass() {
-    if (autoActive_ && !inPass_)
-        receivePass();
+void TerminalEngine::readLines() {
+    try {
+        showLines(true, port_->modemLines());
+    } catch (const Failure& e) {
+        stopAutoLoop();
+        fail("AutoRecv => ErrCode=%1; ErrMsg=%2", e);
+    }
 }
 
 void TerminalEngine::receivePass() {
     // The loop's run condition, tested at the start of every pass.
     if (!port_->portOpen() || manual_) {
         stopAutoLoop();
-        // A port closed under the terminal (its device vanished and another operation already
-        // reported it) takes it back to its closed state.
-        if (!port_->portOpen() && portOpened_)
-            enterClosed();
+        closeIfLost(); // another operation already reported the vanished device
         return;
     }
-    inPass_ = true;
     try {
         if (port_->inBufferCount() != 0) {
             port_->setInputLen(0);
@@ -398,37 +455,33 @@ void TerminalEngine::receivePass() {
             } catch (const Overflow&) {
                 // The chunk was read: it stays on display; only the total could not be kept.
                 appendDisplay(chunk);
-                recvLength_ = static_cast<std::int32_t>(length);
-                emit receiveCountersChanged(recvLength_, recvTotal_);
+                setReceiveCounters(static_cast<std::int32_t>(length), recvTotal_);
                 throw;
             }
             if (r.clearDisplay) {
                 // Emptied in this same pass: the chunk need not be shown at all.
                 display_.clear();
-                emit displayCleared();
+                toldLength_ = 0;
+                clearUntold_ = true;
                 totalBase_ = r.base;
             } else {
                 appendDisplay(chunk);
             }
             setReceiveCounters(r.recvLength, r.total);
         }
-        showLines(true, port_->modemLines());
     } catch (const Failure& e) {
         stopAutoLoop();
-        inPass_ = false;
-        if (!port_->portOpen() && portOpened_)
-            enterClosed();
-        report(failureText("AutoRecv => ErrCode=%1; ErrMsg=%2", e));
-        return;
+        fail("AutoRecv => ErrCode=%1; ErrMsg=%2", e);
     }
-    inPass_ = false;
 }
 
 void TerminalEngine::clearReceive() {
     display_.clear();
-    emit displayCleared();
+    toldLength_ = 0;
+    clearUntold_ = true;
     totalBase_ = 0;
     setReceiveCounters(0, 0);
+    tellDisplay(); // the user pressed Clear: at once
 }
 
 void TerminalEngine::clearInput() {
@@ -443,9 +496,7 @@ void TerminalEngine::clearInput() {
     } catch (const Failure& e) {
         // Only a device that vanished fails here, and this may be the first to learn of it:
         // swallowing the failure would leave the terminal open on a dead port.
-        if (!port_->portOpen() && portOpened_)
-            enterClosed();
-        report(failureText("ErrCode=%1; ErrMsg=%2", e));
+        fail("ErrCode=%1; ErrMsg=%2", e);
     }
 }
 
@@ -469,7 +520,8 @@ QString TerminalEngine::consoleExchange(const QString& command, int pauseMs) {
     QString reply;
     const QPointer<TerminalEngine> alive(this);
     while (port_->inBufferCount() > 0) {
-        reply += QString::fromLatin1(read()); // text whatever the receive mode
+        const QByteArray bytes = read();
+        reply += latin1(bytes.constData(), bytes.size()); // text whatever the receive mode
         QCoreApplication::processEvents();
         // A handler run just now may have closed the port or ended the program.
         if (!alive || !port_->portOpen())
@@ -527,15 +579,10 @@ void TerminalEngine::clearSendCounters() {
 
 void TerminalEngine::send(const SendRequest& request, bool autoTick) {
     history_.record(request.text);
-    // Set before the "Def" field is decoded: a bad field leaves it set.
-    sendData_ = request.text;
-    sendData_.append(codec::endOfStringChars(request.eos));
-
     QString text;
     try {
         const codec::SendEncoding enc =
             codec::encodeSend(sendAscii_, request.text, request.eos, request.defText);
-        sendData_ = enc.sendData;
         qint64 size = 0;
         for (const auto& w : enc.writes)
             size += static_cast<qint64>(w.size());

@@ -3,6 +3,7 @@
 // state with their rules. A window (or a test) calls it and follows its signals; it never
 // touches a widget and never asks the user anything.
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QObject>
 #include <QString>
 #include <QTimer>
@@ -49,7 +50,8 @@ class TerminalEngine : public QObject {
     static constexpr std::int32_t kShowLimit = 1024;         // auto receive display, normal
     static constexpr std::int32_t kShowLimitShrunk = 2048;   // after "Enlarge" was undone
     static constexpr std::int32_t kShowLimitEnlarged = 8192; // while enlarged
-    static constexpr int kAutoTickMs = 40; // modem lines and a lost device seen without data
+    // Auto receive tells the display at most once a frame of about this length.
+    static constexpr int kDisplayFrameMs = 16;
 
     // Takes a port (tests hand in one whose modem lines they play); else makes a real one.
     explicit TerminalEngine(std::unique_ptr<serial::CommPort> port = nullptr,
@@ -71,8 +73,10 @@ class TerminalEngine : public QObject {
     void shutdown(); // the program ends: close quietly, stop everything
     bool isOpen() const { return portOpened_; }
     const OpenRequest& lastOpenRequest() const { return openRequest_; }
-    // The line settings of the last opening.
-    const serial::LineSettings& lineSettings() const { return lineSettings_; }
+    // The line settings in force since the last opening, as the port reports them.
+    const serial::LineSettings& lineSettings() const { return port_->settingsInForce(); }
+    // What the window says once of the open device ("" for a real line).
+    QString deviceNote() const { return deviceNote_; }
     void setDtrAsserted(bool asserted);
     // The link state text from DCD and the open state; a line that cannot be read is reported.
     void pollLink();
@@ -89,9 +93,9 @@ class TerminalEngine : public QObject {
     void setShowLimit(std::int32_t limit) { showLimit_ = limit; }
     bool manualReceive() const { return manual_; }
     bool receiveBinary() const { return binary_; }
-    bool autoReceiveRunning() const { return autoActive_; }
+    bool autoReceiveRunning() const { return loop_ != AutoLoop::Off; }
     std::int32_t showLimit() const { return showLimit_; }
-    std::int32_t receiveTotalBase() const { return totalBase_; }
+    // What the receive display holds, also what is not yet told through displayAppended.
     const QString& displayText() const { return display_; }
     std::int32_t receiveLength() const { return recvLength_; }
     std::int32_t receiveTotal() const { return recvTotal_; }
@@ -117,7 +121,6 @@ class TerminalEngine : public QObject {
     bool sendAscii() const { return sendAscii_; }
     // One press of "Send " (or an auto-send tick): encode, count, write; failures reported.
     void send(const SendRequest& request, bool autoTick = false);
-    const std::u16string& sendData() const { return sendData_; }
     std::u16string historyUp() { return history_.up(); }
     std::u16string historyDown() { return history_.down(); }
     // The total box as the user left it: the next send adds to what it says.
@@ -147,6 +150,8 @@ class TerminalEngine : public QObject {
     void sendModeChanged(bool ascii);
     void autoSendChanged(bool on);
     void autoSendDue(); // a tick: the window hands in the send box as it is now
+    // Auto receive tells these at most once a frame, and every one of them before any
+    // message; a manual read and a clear by hand tell theirs at once.
     void displayAppended(const QString& chunk);
     void displayCleared();
     void displayReplaced(const QString& whole); // the manual cap dropped text off the front
@@ -172,13 +177,17 @@ class TerminalEngine : public QObject {
     void stopReopenWatch();
     void tryReopen();
     void onDeviceLost();
-    void schedulePass();
+    void closeIfLost();
+    void fail(const char* form, const Failure& e);
     void receivePass();
+    void readLines();
     void stopAutoLoop();
     QString displayChunk(const QByteArray& bytes) const;
     void appendDisplay(const QString& chunk);
     void appendManual(const QString& chunk, std::int64_t dropFront);
     void setReceiveCounters(std::int32_t length, std::int32_t total);
+    void tellDisplayLater();
+    void tellDisplay();
     void setSendCounters(std::int32_t shown, std::int32_t total);
     void showLines(bool known, serial::ModemLines lines);
     void report(const QString& text);
@@ -193,7 +202,7 @@ class TerminalEngine : public QObject {
     QString reopenTarget_; // what the path led to when the device vanished
     bool reopenSeenGone_ = false;
     serial::DeviceWatcher devices_;
-    serial::LineSettings lineSettings_;
+    QString deviceNote_;
     QTimer reopenRetry_;
     bool reopenManual_ = false, reopenBinary_ = false, reopenAscii_ = true;
 
@@ -204,16 +213,19 @@ class TerminalEngine : public QObject {
     std::int32_t totalBase_ = 0;
     std::int32_t recvLength_ = 0;
     std::int32_t recvTotal_ = 0;
-    QString display_; // what the receive display holds, character for character
-    bool autoActive_ = false;
-    bool passPending_ = false;
-    bool inPass_ = false;
-    QTimer autoTick_;
+    QString display_;
+    // Auto receive: off, waiting for input, or a pass queued because input arrived.
+    enum class AutoLoop { Off, Waiting, Queued } loop_ = AutoLoop::Off;
     QTimer autoStart_;
+    // What the window has not been told yet: display_ past toldLength_, a clear, counters.
+    qsizetype toldLength_ = 0;
+    bool clearUntold_ = false;
+    bool countersUntold_ = false;
+    QTimer displayFrame_;
+    QElapsedTimer lastTold_;
     std::optional<serial::ModemLines> shownLines_;
 
     bool sendAscii_ = true;
-    std::u16string sendData_;
     codec::SendHistory history_;
     std::int32_t sendShown_ = 0;
     std::u16string sendTotalText_ = u"0";

@@ -4,11 +4,14 @@
 #include <limits>
 
 #include "logic/serial/port_map.h"
-#include "logic/serial/settings_text.h"
+#include "port/line_waiter.h"
 
 #ifndef _WIN32
 #include <poll.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <termios.h>
 #endif
 
 namespace varnok::serial {
@@ -43,30 +46,37 @@ QSerialPort::StopBits toQt(StopBits s) {
     return QSerialPort::OneStop;
 }
 
-const char* parityName(Parity p) {
-    switch (p) {
-    case Parity::Even:
-        return "even";
-    case Parity::Odd:
-        return "odd";
-    case Parity::Mark:
-        return "mark";
-    case Parity::Space:
-        return "space";
-    case Parity::None:
-        break;
+#ifndef _WIN32
+// The framing the driver holds now; the speed is the one it accepted.
+LineSettings framingOf(int fd, std::int32_t baud) {
+    LineSettings s;
+    s.baud = baud;
+    termios t{};
+    if (::tcgetattr(fd, &t) != 0)
+        return s;
+    const tcflag_t size = t.c_cflag & CSIZE;
+    s.dataBits = size == CS5 ? 5 : size == CS6 ? 6 : size == CS7 ? 7 : 8;
+    if (t.c_cflag & PARENB) {
+        const bool odd = t.c_cflag & PARODD;
+        s.parity = (t.c_cflag & CMSPAR) ? (odd ? Parity::Mark : Parity::Space)
+                                        : (odd ? Parity::Odd : Parity::Even);
     }
-    return "none";
+    s.stopBits = (t.c_cflag & CSTOPB) ? StopBits::Two : StopBits::One;
+    return s;
 }
+#endif
 
 } // namespace
 
 CommPort::CommPort(QObject* parent) : QObject(parent) {
     connect(&port_, &QSerialPort::readyRead, this, &CommPort::dataArrived);
     connect(&port_, &QSerialPort::errorOccurred, this, &CommPort::onError);
+    connect(&linesPoll_, &QTimer::timeout, this, &CommPort::tellLines);
 }
 
-CommPort::~CommPort() = default;
+CommPort::~CommPort() {
+    stopLinesWatch();
+}
 
 void CommPort::setCommPort(int number) {
     if (port_.isOpen())
@@ -75,7 +85,7 @@ void CommPort::setCommPort(int number) {
 }
 
 void CommPort::setSettings(const QString& text) {
-    settings_ = text; // checked when the port opens
+    lineSettings_ = parseSettings(text.toStdString());
 }
 
 void CommPort::setHandshaking(Handshaking mode) {
@@ -91,19 +101,12 @@ void CommPort::setInBufferSize(int bytes) {
 void CommPort::setOutBufferSize(int bytes) {
     if (bytes < 1)
         throw PortError(kErrInvalidValue, "Invalid property value: output buffer size");
-    outBufferSize_ = bytes;
 }
 
 void CommPort::setInputLen(int bytes) {
     if (bytes < 0)
         throw PortError(kErrInvalidValue, "Invalid property value: input length");
     inputLen_ = bytes;
-}
-
-void CommPort::setInputMode(int mode) {
-    if (mode != 0 && mode != 1)
-        throw PortError(kErrInvalidValue, "Invalid property value: input mode");
-    inputMode_ = mode;
 }
 
 void CommPort::setDTREnable(bool asserted) {
@@ -164,11 +167,17 @@ QMetaObject::Connection CommPort::onOutputLeft(QObject* context, std::function<v
     return connect(&port_, &QSerialPort::bytesWritten, context, [f = std::move(f)] { f(); });
 }
 
+void CommPort::closeDevice() {
+    stopLinesWatch(); // before the descriptor goes: the waiting thread uses it
+    port_.close();
+    port_.clearError();
+}
+
 void CommPort::setPortOpen(bool open) {
     if (!open) {
         lost_.reset();
         if (port_.isOpen())
-            port_.close();
+            closeDevice();
         return;
     }
     if (port_.isOpen())
@@ -178,7 +187,7 @@ void CommPort::setPortOpen(bool open) {
     if (commPort_ < kFirstPort || commPort_ > kLastPort)
         throw PortError(kErrInvalidPortNumber,
                         "Invalid port number " + std::to_string(commPort_) + " (1 to 255)");
-    const LineSettings ls = parseSettings(settings_.toStdString());
+    const LineSettings ls = lineSettings_;
     const QString path = devicePath();
     const std::string name = "Com" + std::to_string(commPort_);
     if (path.isEmpty())
@@ -214,15 +223,17 @@ void CommPort::setPortOpen(bool open) {
     // Settings given before opening are applied by the open without a word when the driver
     // refuses them (Linux has no 1.5 stop bits): set them again, now that each answer counts.
     const auto refused = [&](const std::string& what) {
-        port_.close();
-        port_.clearError();
+        closeDevice();
         throw PortError(kErrSettingRefused, name + ": " + path.toStdString() + " refuses " + what);
     };
+    // A pseudo-terminal has no line: its driver keeps 8 data bits without parity whatever is
+    // asked, which is no fault of the settings. Only a real line's refusal fails the opening.
+    framingApplied_ = !isPseudoTerminal();
     if (!port_.setBaudRate(ls.baud))
         refused("the baud rate " + std::to_string(ls.baud));
-    if (!port_.setDataBits(static_cast<QSerialPort::DataBits>(ls.dataBits)))
+    if (!port_.setDataBits(static_cast<QSerialPort::DataBits>(ls.dataBits)) && framingApplied_)
         refused(std::to_string(ls.dataBits) + " data bits");
-    if (!port_.setParity(toQt(ls.parity)))
+    if (!port_.setParity(toQt(ls.parity)) && framingApplied_)
         refused(std::string("the parity ") + parityName(ls.parity));
 #ifndef _WIN32
     // The driver takes 1.5 without a word and sends 1: this system has no 1.5 stop bits.
@@ -230,15 +241,69 @@ void CommPort::setPortOpen(bool open) {
         refused("1.5 stop bits (this system has 1 or 2 only)");
 #endif
     if (!port_.setStopBits(toQt(ls.stopBits)))
-        refused(std::string(ls.stopBits == StopBits::OneAndHalf ? "1.5"
-                            : ls.stopBits == StopBits::Two      ? "2"
-                                                                : "1") +
-                " stop bits");
+        refused(std::string(stopBitsText(ls.stopBits)) + " stop bits");
     if (!port_.setFlowControl(flow))
         refused(handshaking_ == Handshaking::RtsCts ? "RTS/CTS flow control"
                                                     : "XON/XOFF flow control");
     port_.clearError();
+#ifndef _WIN32
+    inForce_ = framingOf(static_cast<int>(port_.handle()), ls.baud);
+#else
+    inForce_ = ls;
+#endif
     applyDtr(dtrEnable_);
+    startLinesWatch();
+}
+
+bool CommPort::isPseudoTerminal() {
+#ifndef _WIN32
+    struct stat st {};
+    if (::fstat(static_cast<int>(port_.handle()), &st) != 0 || !S_ISCHR(st.st_mode))
+        return false;
+    const unsigned m = major(st.st_rdev);
+    return m >= 136 && m <= 143; // Unix98 pseudo-terminal slaves
+#else
+    return false;
+#endif
+}
+
+LinesWatch CommPort::watchLines() {
+#ifndef _WIN32
+    int bits = 0;
+    return ::ioctl(static_cast<int>(port_.handle()), TIOCMGET, &bits) == 0 ? LinesWatch::Wait
+                                                                           : LinesWatch::None;
+#else
+    return LinesWatch::Poll;
+#endif
+}
+
+void CommPort::startLinesWatch() {
+    linesWatch_ = watchLines();
+    if (linesWatch_ == LinesWatch::Wait) {
+        lineWaiter_ = std::make_unique<LineWaiter>(static_cast<int>(port_.handle()));
+        connect(lineWaiter_.get(), &LineWaiter::changed, this, &CommPort::tellLines);
+        // This driver cannot wait for a change: read the lines every kLinesPollMs instead.
+        connect(lineWaiter_.get(), &LineWaiter::unsupported, this, [this] {
+            if (linesWatch_ != LinesWatch::Wait)
+                return; // closed meanwhile
+            linesWatch_ = LinesWatch::Poll;
+            linesPoll_.start(kLinesPollMs);
+        });
+    } else if (linesWatch_ == LinesWatch::Poll) {
+        linesPoll_.start(kLinesPollMs);
+    }
+}
+
+void CommPort::tellLines() {
+    // A change told by the thread just before the port closed arrives afterwards: dropped.
+    if (port_.isOpen() && !lost_)
+        emit linesMayHaveChanged();
+}
+
+void CommPort::stopLinesWatch() {
+    linesPoll_.stop();
+    lineWaiter_.reset();
+    linesWatch_ = LinesWatch::None;
 }
 
 bool CommPort::portOpen() const {
@@ -306,13 +371,13 @@ QByteArray CommPort::inputBytes() {
 
 QVariant CommPort::input() {
     const QByteArray bytes = inputBytes();
-    if (inputMode_ == 1)
+    if (inputMode_ == InputMode::Bytes)
         return bytes;
     return QString::fromLatin1(bytes);
 }
 
 bool CommPort::canQueue(qint64 bytes) const {
-    return port_.bytesToWrite() + bytes <= std::max<qint64>(kOutputQueueLimit, outBufferSize_);
+    return port_.bytesToWrite() + bytes <= kOutputQueueLimit;
 }
 
 std::string CommPort::blockedReason() const {
@@ -336,24 +401,15 @@ void CommPort::output(const QByteArray& bytes) {
 
 ModemLines CommPort::readModemLines() {
     ModemLines lines;
-    if (!port_.isOpen())
+    // A device without modem lines (a pseudo-terminal) is not asked: they read as False.
+    if (!port_.isOpen() || linesWatch_ == LinesWatch::None)
         return lines;
     const QSerialPort::PinoutSignals s = port_.pinoutSignals();
-    port_.clearError(); // a pseudo-terminal has no modem lines: they read as False
+    port_.clearError();
     lines.cts = s.testFlag(QSerialPort::ClearToSendSignal);
     lines.dsr = s.testFlag(QSerialPort::DataSetReadySignal);
     lines.dcd = s.testFlag(QSerialPort::DataCarrierDetectSignal);
     return lines;
-}
-
-bool CommPort::ctsHolding() {
-    requireOpen();
-    return readModemLines().cts;
-}
-
-bool CommPort::dsrHolding() {
-    requireOpen();
-    return readModemLines().dsr;
 }
 
 ModemLines CommPort::modemLines() {
@@ -399,8 +455,7 @@ void CommPort::onError(QSerialPort::SerialPortError error) {
     lost_.emplace(kErrDeviceLost, "The device " + port_.portName().toStdString() +
                                       " is no longer available (" +
                                       port_.errorString().toStdString() + ")");
-    port_.close();
-    port_.clearError();
+    closeDevice();
     emit deviceLost();
     emit dataArrived();
 }

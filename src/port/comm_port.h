@@ -1,15 +1,19 @@
 #pragma once
-// The serial port as the windows use it: settings written before opening, input polled,
-// output handed to the operating system at once, modem lines read on demand.
+// The serial port the engine drives: settings written before opening, input told when it
+// arrives, output handed to the operating system at once, modem lines watched without
+// polling where the driver can wait for a change.
 #include <QByteArray>
 #include <QObject>
 #include <QSerialPort>
 #include <QString>
+#include <QTimer>
 #include <QVariant>
 #include <functional>
+#include <memory>
 #include <optional>
 
 #include "logic/failure.h"
+#include "logic/serial/settings_text.h"
 
 namespace varnok::serial {
 
@@ -42,37 +46,47 @@ struct ModemLines {
 // Flow control while open; the numbers are those of the Handshaking property.
 enum class Handshaking { None = 0, XonXoff = 1, RtsCts = 2 };
 
+// What input() returns: one Latin-1 character per byte, or the bytes.
+enum class InputMode { Text, Bytes };
+
+// How a change of the modem lines is seen while open: not at all (the device has none),
+// by a thread the driver wakes, or by reading them every kLinesPollMs.
+enum class LinesWatch { None, Wait, Poll };
+
+class LineWaiter;
+
 class CommPort : public QObject {
     Q_OBJECT
   public:
     explicit CommPort(QObject* parent = nullptr);
     ~CommPort() override;
 
+    static constexpr int kLinesPollMs = 100;
+
     // Settings applied at the next opening.
     void setCommPort(int number);
-    int commPort() const { return commPort_; }
+    // "115200,n,8,1", checked now (SettingsFailure), or the same already read.
     void setSettings(const QString& text);
-    QString settings() const { return settings_; }
+    void setLineSettings(const LineSettings& line) { lineSettings_ = line; }
     void setHandshaking(Handshaking mode);
     Handshaking handshaking() const { return handshaking_; }
     void setInBufferSize(int bytes);
-    int inBufferSize() const { return inBufferSize_; }
-    // The output queue holds at least kOutputQueueLimit bytes, more when this is larger.
+    // Checked and otherwise without effect: the output queue holds kOutputQueueLimit bytes.
     void setOutBufferSize(int bytes);
-    int outBufferSize() const { return outBufferSize_; }
     void setInputLen(int bytes); // 0: one read takes everything waiting
-    int inputLen() const { return inputLen_; }
-    // Kept for compatibility: input is announced by dataArrived whatever the thresholds say.
-    void setRThreshold(int value) { rThreshold_ = value; }
-    int rThreshold() const { return rThreshold_; }
-    void setSThreshold(int value) { sThreshold_ = value; }
-    int sThreshold() const { return sThreshold_; }
-    void setInputMode(int mode); // 0 text (one Latin-1 character per byte), 1 bytes
-    int inputMode() const { return inputMode_; }
+    // Taken and not used: dataArrived tells every arrival, and output leaves at once.
+    void setRThreshold(int) {}
+    void setSThreshold(int) {}
+    void setInputMode(InputMode mode) { inputMode_ = mode; }
 
     // DTR: may be set open or closed; an open port changes its line at once.
     void setDTREnable(bool asserted);
-    bool dtrEnable() const { return dtrEnable_; }
+
+    // After an opening: the line settings the driver kept (a pseudo-terminal keeps the speed
+    // and stop bits, and always 8 data bits without parity), and whether the device has a
+    // line at all for the framing to apply to.
+    const LineSettings& settingsInForce() const { return inForce_; }
+    bool framingApplied() const { return framingApplied_; }
 
     // Opening: true opens with the settings above (failures throw PortError), false closes.
     void setPortOpen(bool open);
@@ -97,9 +111,7 @@ class CommPort : public QObject {
     std::string blockedReason() const;
     static constexpr qint64 kOutputQueueLimit = 1 << 20;
 
-    bool ctsHolding();
-    bool dsrHolding();
-    bool cdHolding(); // false without failing while closed
+    bool cdHolding(); // false without failing while closed, or without modem lines
     // All three lines in one read of the driver (fails when the port is not open).
     ModemLines modemLines();
 
@@ -125,29 +137,41 @@ class CommPort : public QObject {
     void dataArrived();
     // The device vanished while open (raised once); the port is already closed.
     void deviceLost();
+    // CTS, DSR or DCD may have changed while open: modemLines() tells how they stand.
+    void linesMayHaveChanged();
 
   protected:
     // Modem-line access; a test port overrides these to play lines a pseudo-terminal lacks.
     virtual ModemLines readModemLines();
     virtual void applyDtr(bool asserted);
+    // How the open device's lines are watched: None when reading them fails.
+    virtual LinesWatch watchLines();
+    // Told by the device number the driver gives it (Unix98 pseudo-terminals), links followed.
+    virtual bool isPseudoTerminal();
     QSerialPort& device() { return port_; }
 
   private:
     void requireOpen();
     void pull();
     void onError(QSerialPort::SerialPortError error);
+    void startLinesWatch();
+    void stopLinesWatch();
+    void tellLines();
+    void closeDevice();
 
     QSerialPort port_;
     int commPort_ = 1;
-    QString settings_ = QStringLiteral("9600,n,8,1");
+    LineSettings lineSettings_{9600};
+    LineSettings inForce_{9600};
+    bool framingApplied_ = true;
     Handshaking handshaking_ = Handshaking::None;
     int inBufferSize_ = 1024;
-    int outBufferSize_ = 512;
     int inputLen_ = 0;
-    int rThreshold_ = 0;
-    int sThreshold_ = 0;
-    int inputMode_ = 0;
+    InputMode inputMode_ = InputMode::Text;
     bool dtrEnable_ = false;
+    LinesWatch linesWatch_ = LinesWatch::None;
+    std::unique_ptr<LineWaiter> lineWaiter_;
+    QTimer linesPoll_;
     std::optional<PortError> lost_; // a vanished device, not yet reported
     qint64 totalBytesRead_ = 0;
     int quietErrors_ = 0; // read errors of a port that has not hung up, since the last byte

@@ -219,9 +219,6 @@ class TstEngine : public QObject {
         QTest::addRow("1.5 stop bits") << 1 << ""
                                        << "n,8,1.5"
                                        << "*refuses 1.5 stop bits*";
-        QTest::addRow("parity the device refuses") << 1 << ""
-                                                   << "m,8,1"
-                                                   << "*refuses the parity mark";
     }
     void openFailures() {
         QFETCH(int, number);
@@ -238,6 +235,40 @@ class TstEngine : public QObject {
         QVERIFY(!r.e.isOpen() && !r.e.port().portOpen());
         QCOMPARE(r.messages.size(), 1);
         QVERIFY2(test::wildcardMatch(message, r.messages[0]), qPrintable(r.messages[0]));
+    }
+
+    void openWithoutLine_data() {
+        QTest::addColumn<QString>("lineControl");
+        QTest::addColumn<bool>("realLine");
+        QTest::addColumn<QString>("message"); // "" when it opens
+        QTest::addColumn<int>("stopBits");    // in force
+        QTest::addRow("pty e,7,2 opened (was: refused 7 data bits)") << "e,7,2" << false << "" << 2;
+        QTest::addRow("pty o,8,1 opened (was: refused the parity odd)")
+            << "o,8,1" << false << "" << 0;
+        QTest::addRow("a real line refusing 7 data bits still fails")
+            << "e,7,2" << true << "Com1: * refuses 7 data bits" << 0;
+    }
+    void openWithoutLine() {
+        QFETCH(QString, message);
+        QFETCH(bool, realLine);
+        auto port = std::make_unique<test::FakeLinesPort>();
+        port->realLine = realLine;
+        EngineRig r(std::move(port));
+        QString noteWhenOpened = "-";
+        QObject::connect(&r.e, &engine::TerminalEngine::portOpenChanged, &r.e,
+                         [&] { noteWhenOpened = r.e.deviceNote(); });
+        engine::OpenRequest request;
+        QFETCH(QString, lineControl);
+        request.lineControl = lineControl;
+        QCOMPARE(r.open(request), message.isEmpty());
+        QVERIFY(r.messages.size() == !message.isEmpty() &&
+                (message.isEmpty() || test::wildcardMatch(message, r.messages[0])));
+        if (message.isEmpty()) {
+            QCOMPARE(noteWhenOpened, "pseudo-terminal: no line, framing not applied");
+            QFETCH(int, stopBits);
+            QCOMPARE(r.e.lineSettings(), (serial::LineSettings{115200, serial::Parity::None, 8,
+                                                               serial::StopBits(stopBits)}));
+        }
     }
 
     void openAndClose() {
@@ -430,7 +461,7 @@ class TstEngine : public QObject {
         // One read of the driver per receive pass, not one per line.
         port->lineReads = 0;
         test::serveEvents(200);
-        QVERIFY2(port->lineReads <= 200 / engine::TerminalEngine::kAutoTickMs + 2,
+        QVERIFY2(port->lineReads <= 200 / serial::CommPort::kLinesPollMs + 2,
                  qPrintable(QString::number(port->lineReads)));
         // Lines that cannot be read end auto receive with one message.
         port->failLineReads = true;

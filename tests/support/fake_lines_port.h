@@ -12,12 +12,15 @@ class FakeLinesPort : public serial::CommPort {
   public:
     serial::ModemLines lines;   // what the far end asserts
     bool failLineReads = false; // reading the lines throws, as a refusing driver would
+    bool realLine = false;      // a pseudo-terminal's refusals then count as a real line's
     int lineReads = 0;          // how often the lines were read
     QList<bool> dtrApplied;     // every DTR state handed to the line, in order
 
     static constexpr int kLineReadError = 8099;
 
   protected:
+    serial::LinesWatch watchLines() override { return serial::LinesWatch::Poll; }
+    bool isPseudoTerminal() override { return !realLine && serial::CommPort::isPseudoTerminal(); }
     serial::ModemLines readModemLines() override {
         ++lineReads;
         if (failLineReads)

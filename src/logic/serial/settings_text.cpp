@@ -7,6 +7,9 @@ namespace varnok::serial {
 
 namespace {
 
+// The parities in the order of the enum, by their lower-case letter.
+constexpr std::string_view kParities = "neoms";
+
 std::string_view trimBlanks(std::string_view s) {
     while (!s.empty() && (s.front() == ' ' || s.front() == '\t'))
         s.remove_prefix(1);
@@ -43,27 +46,11 @@ std::vector<std::string_view> splitFields(std::string_view text) {
 template <typename Reject>
 void parseLine(const std::string_view* fields, LineSettings& s, Reject&& reject) {
     const std::string_view parity = fields[0];
-    if (parity.size() != 1)
+    const auto found = parity.size() == 1 ? kParities.find(static_cast<char>(parity[0] | 0x20))
+                                          : std::string_view::npos;
+    if (found == std::string_view::npos)
         reject("the parity must be one of n, e, o, m, s");
-    switch (parity[0] | 0x20) {
-    case 'n':
-        s.parity = Parity::None;
-        break;
-    case 'e':
-        s.parity = Parity::Even;
-        break;
-    case 'o':
-        s.parity = Parity::Odd;
-        break;
-    case 'm':
-        s.parity = Parity::Mark;
-        break;
-    case 's':
-        s.parity = Parity::Space;
-        break;
-    default:
-        reject("the parity must be one of n, e, o, m, s");
-    }
+    s.parity = static_cast<Parity>(found);
 
     const std::string_view bits = fields[1];
     if (bits.size() != 1 || bits[0] < '5' || bits[0] > '8')
@@ -71,17 +58,51 @@ void parseLine(const std::string_view* fields, LineSettings& s, Reject&& reject)
     s.dataBits = bits[0] - '0';
 
     const std::string_view stop = fields[2];
-    if (stop == "1")
-        s.stopBits = StopBits::One;
-    else if (stop == "1.5")
-        s.stopBits = StopBits::OneAndHalf;
-    else if (stop == "2")
-        s.stopBits = StopBits::Two;
-    else
-        reject("the stop bits must be 1, 1.5 or 2");
+    for (const StopBits b : {StopBits::One, StopBits::OneAndHalf, StopBits::Two})
+        if (stop == stopBitsText(b)) {
+            s.stopBits = b;
+            return;
+        }
+    reject("the stop bits must be 1, 1.5 or 2");
+}
+
+template <typename Reject> std::int32_t parseBaud(std::string_view baud, Reject&& reject) {
+    if (baud.empty())
+        reject("the baud rate is missing");
+    std::int64_t value = 0;
+    for (const char c : baud) {
+        if (c < '0' || c > '9')
+            reject("the baud rate \"" + std::string(baud) + "\" is not a whole number");
+        value = value * 10 + (c - '0');
+        if (value > 0x7fffffff)
+            reject("the baud rate \"" + std::string(baud) + "\" is too large");
+    }
+    if (value == 0)
+        reject("the baud rate must be greater than 0");
+    return static_cast<std::int32_t>(value);
 }
 
 } // namespace
+
+char parityLetter(Parity parity) {
+    return static_cast<char>(kParities[static_cast<std::size_t>(parity)] - 0x20);
+}
+
+const char* parityName(Parity parity) {
+    static constexpr const char* kNames[] = {"none", "even", "odd", "mark", "space"};
+    return kNames[static_cast<std::size_t>(parity)];
+}
+
+const char* stopBitsText(StopBits stop) {
+    static constexpr const char* kTexts[] = {"1", "1.5", "2"};
+    return kTexts[static_cast<std::size_t>(stop)];
+}
+
+double bitsPerCharacter(const LineSettings& line) {
+    static constexpr double kStop[] = {1, 1.5, 2};
+    return 1 + line.dataBits + (line.parity == Parity::None ? 0 : 1) +
+           kStop[static_cast<std::size_t>(line.stopBits)];
+}
 
 LineSettings parseLineControl(std::string_view text) {
     const auto reject = [text](const std::string& why) {
@@ -104,21 +125,18 @@ LineSettings parseSettings(std::string_view text) {
         reject("expected baud,parity,data bits,stop bits such as 115200,n,8,1");
 
     LineSettings s;
-    const std::string_view baud = fields[0];
-    if (baud.empty())
-        reject("the baud rate is missing");
-    std::int64_t value = 0;
-    for (const char c : baud) {
-        if (c < '0' || c > '9')
-            reject("the baud rate \"" + std::string(baud) + "\" is not a whole number");
-        value = value * 10 + (c - '0');
-        if (value > 0x7fffffff)
-            reject("the baud rate \"" + std::string(baud) + "\" is too large");
-    }
-    if (value == 0)
-        reject("the baud rate must be greater than 0");
-    s.baud = static_cast<std::int32_t>(value);
+    s.baud = parseBaud(fields[0], reject);
     parseLine(fields.data() + 1, s, reject);
+    return s;
+}
+
+LineSettings parseSettings(std::string_view baud, std::string_view lineControl) {
+    LineSettings s = parseLineControl(lineControl);
+    s.baud = parseBaud(trimBlanks(baud), [&](const std::string& why) {
+        throw SettingsFailure("Invalid settings " +
+                              quoted(std::string(baud) + ',' + std::string(lineControl)) + ": " +
+                              why);
+    });
     return s;
 }
 

@@ -15,7 +15,16 @@ struct LineSettings {
     Parity parity = Parity::None;
     int dataBits = 8;
     StopBits stopBits = StopBits::One;
+    bool operator==(const LineSettings&) const = default;
 };
+
+// The parity as one capital letter (N, E, O, M, S) and as a word ("none", "even", ...).
+char parityLetter(Parity parity);
+const char* parityName(Parity parity);
+// The stop bits as written in a settings text: "1", "1.5" or "2".
+const char* stopBitsText(StopBits stop);
+// Bits on the line per character: start bit, data bits, parity bit if any, stop bits.
+double bitsPerCharacter(const LineSettings& line);
 
 // A settings text the port cannot take.
 class SettingsFailure : public Failure {
@@ -31,5 +40,9 @@ LineSettings parseSettings(std::string_view text);
 // The line-control part alone ("e,7,2"): parity, data bits and stop bits, with messages that
 // quote only that text (at most about 60 characters of it). The baud stays at its default.
 LineSettings parseLineControl(std::string_view text);
+
+// The baud box and the line control of an opening, each field read once: a fault in the line
+// control quotes it alone, a fault in the baud quotes "baud,line control" as parseSettings does.
+LineSettings parseSettings(std::string_view baud, std::string_view lineControl);
 
 } // namespace varnok::serial
