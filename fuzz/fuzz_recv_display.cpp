@@ -5,9 +5,9 @@
 #include <climits>
 #include <string>
 
-#include "logic/failure.h"
-#include "logic/codec/recv_display.h"
 #include "fuzz_check.h"
+#include "logic/codec/recv_display.h"
+#include "logic/failure.h"
 
 using namespace varnok;
 using namespace varnok::codec;
@@ -33,12 +33,6 @@ void checkDisplay(const std::string& bytes) {
         FUZZ_CHECK(fuzz::isHexDigit(lo) && !(lo >= 'a' && lo <= 'f'));
         FUZZ_CHECK(fuzz::hexValue(hi) * 16 + fuzz::hexValue(lo) == p[i]);
     }
-
-    // One character a byte, of the same code.
-    const std::u16string text = latin1Text(p, n);
-    FUZZ_CHECK(text.size() == n);
-    for (std::size_t i = 0; i < n; ++i)
-        FUZZ_CHECK(text[i] == p[i]);
 }
 
 void checkAutoPass(std::int64_t displayLength, std::int32_t base, bool showData,

@@ -32,11 +32,6 @@ std::string hexDisplay(const std::uint8_t* data, std::size_t size) {
     return out;
 }
 
-std::u16string latin1Text(const std::uint8_t* data, std::size_t size) {
-    // Latin-1 code points equal the byte values, so every byte is one UTF-16 unit.
-    return std::u16string(data, data + size);
-}
-
 AutoPass autoReceivePass(std::int64_t displayLength, std::int32_t base, bool showData,
                          std::int32_t showLimit) {
     AutoPass pass;

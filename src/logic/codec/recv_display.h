@@ -9,9 +9,6 @@ namespace varnok::codec {
 // Each byte as two upper-case hex digits and one blank: 01 0A FF -> "01 0A FF ".
 std::string hexDisplay(const std::uint8_t* data, std::size_t size);
 
-// Each byte as the one Latin-1 character of the same code (NUL, CR, 0x80..0xFF included).
-std::u16string latin1Text(const std::uint8_t* data, std::size_t size);
-
 struct AutoPass {
     std::int32_t recvLength = 0; // Recv_Length after the pass
     std::int32_t total = 0;      // txt_TotalRecvLen after the pass

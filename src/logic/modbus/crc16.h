@@ -12,7 +12,7 @@ struct CrcTables {
     std::array<std::uint8_t, 256> lo{}; // high-order byte of T(i)
 };
 
-// The two lookup tables, filled once (the first call, or Init_Modbus at start-up).
+// The two lookup tables, worked out by the compiler.
 const CrcTables& crcTables();
 
 // The two registers of the standard's table-driven routine, named as it names them. As a
