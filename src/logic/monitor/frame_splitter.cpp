@@ -26,26 +26,23 @@ std::string msText(std::int64_t us) {
 
 } // namespace
 
-std::int64_t characterGapUs(const LineSettings& line) {
-    // Modbus RTU character: 1 start bit, the data bits, the parity bit if any, the stop bits.
-    const double bits = 1 + line.dataBits + (line.parity == 'N' ? 0 : 1) + line.stopBits;
-    const auto gap = std::llround(3.5 * bits * 1e6 / std::max(line.baud, 1));
+std::int64_t characterGapUs(const serial::LineSettings& line) {
+    const auto gap =
+        std::llround(3.5 * serial::bitsPerCharacter(line) * 1e6 / std::max(line.baud, 1));
     return line.baud > kFixedGapAboveBaud ? std::max<std::int64_t>(gap, kFixedGapUs) : gap;
 }
 
-std::int64_t frameGapUs(const LineSettings& line, std::int64_t userGapUs) {
+std::int64_t frameGapUs(const serial::LineSettings& line, std::int64_t userGapUs) {
     return userGapUs > 0 ? userGapUs : characterGapUs(line);
 }
 
-std::string frameGapText(const LineSettings& line, std::int64_t userGapUs) {
+std::string frameGapText(const serial::LineSettings& line, std::int64_t userGapUs) {
     if (userGapUs > 0)
         return "RX frame ends after a set gap of " + msText(userGapUs) + " ms";
-    char stop[16];
-    std::snprintf(stop, sizeof stop, "%g", line.stopBits);
     std::string text =
         "RX frame ends after 3.5 characters of silence: " + msText(characterGapUs(line)) +
-        " ms at " + std::to_string(line.baud) + ' ' + std::to_string(line.dataBits) + line.parity +
-        stop;
+        " ms at " + std::to_string(line.baud) + ' ' + std::to_string(line.dataBits) +
+        serial::parityLetter(line.parity) + serial::stopBitsText(line.stopBits);
     if (line.baud > kFixedGapAboveBaud)
         text += " (at least 1.75 ms above 19200 baud)";
     return text;

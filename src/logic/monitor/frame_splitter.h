@@ -1,5 +1,7 @@
 #pragma once
 // Cuts the timestamped chunks read from and written to the port into frames.
+#include "logic/serial/settings_text.h"
+
 #include <cstdint>
 #include <optional>
 #include <span>
@@ -19,22 +21,15 @@ struct Frame {
     bool piece = false; // cut out of a longer RX transmission that had no gap
 };
 
-struct LineSettings {
-    int baud = 9600;
-    int dataBits = 8;
-    char parity = 'N'; // 'N' adds no bit, any other letter one
-    double stopBits = 1;
-};
-
 // 3.5 character times at these settings in µs; above 19200 baud never less than 1750 µs.
-std::int64_t characterGapUs(const LineSettings& line);
+std::int64_t characterGapUs(const serial::LineSettings& line);
 
 // The silence that ends an RX frame: userGapUs when it is above 0, else characterGapUs.
-std::int64_t frameGapUs(const LineSettings& line, std::int64_t userGapUs);
+std::int64_t frameGapUs(const serial::LineSettings& line, std::int64_t userGapUs);
 
 // The rule in words for the window, e.g.
 // "RX frame ends after 3.5 characters of silence: 3.65 ms at 9600 8N1".
-std::string frameGapText(const LineSettings& line, std::int64_t userGapUs);
+std::string frameGapText(const serial::LineSettings& line, std::int64_t userGapUs);
 
 // A chunk's time stands for all of its bytes (the moment it was read or written). Each TX chunk
 // is one frame; RX bytes gather into one frame until the line has been silent for the gap.

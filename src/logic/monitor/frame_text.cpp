@@ -1,5 +1,6 @@
 #include "logic/monitor/frame_text.h"
 
+#include "logic/codec/case_fold.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -50,16 +51,15 @@ std::string dottedText(std::span<const std::uint8_t> bytes) {
     return s;
 }
 
-std::string frameLine(const Frame& frame, const Frame* previous, std::string_view decoded) {
+std::string frameLine(const Frame& frame, std::int64_t gapUs, std::string_view decoded) {
     // Built in place: under a flood this runs for every frame of a text-log capture.
     static constexpr char kDigits[] = "0123456789ABCDEF";
     std::string line = wallTimeText(frame.wallMs);
     line.reserve(line.size() + 32 + frame.bytes.size() * 4 + decoded.size());
     line += '\t';
-    if (previous) {
+    if (gapUs >= 0) {
         char buf[32];
-        const int n = std::snprintf(buf, sizeof buf, "%.3f",
-                                    static_cast<double>(frame.firstUs - previous->lastUs) / 1000.0);
+        const int n = std::snprintf(buf, sizeof buf, "%.3f", static_cast<double>(gapUs) / 1000.0);
         line.append(buf, static_cast<std::size_t>(std::max(n, 0)));
     }
     line += frame.direction == Direction::Tx ? "\tTX\t" : "\tRX\t";
@@ -82,6 +82,24 @@ std::string frameLine(const Frame& frame, const Frame* previous, std::string_vie
     line += '\t';
     line += decoded;
     return line;
+}
+
+CaptureForm captureFormFor(std::string_view path, CaptureForm chosen, bool leftAsOffered) {
+    if (!leftAsOffered)
+        return chosen;
+    const std::size_t dot = path.find_last_of("./");
+    if (dot == std::string_view::npos || path[dot] != '.')
+        return chosen;
+    std::string ext(path.substr(dot + 1));
+    for (char& c : ext)
+        c = static_cast<char>(codec::foldCase(static_cast<unsigned char>(c)));
+    for (const char* raw : {"bin", "raw", "dat"})
+        if (ext == raw)
+            return CaptureForm::Raw;
+    for (const char* text : {"log", "txt", "csv"})
+        if (ext == text)
+            return CaptureForm::Text;
+    return chosen;
 }
 
 std::string captureHeader(std::int64_t wallMs) {

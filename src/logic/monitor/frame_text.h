@@ -16,9 +16,19 @@ std::string wallTimeText(std::int64_t wallMs);
 // Printable ASCII as it is, every other byte as a dot.
 std::string dottedText(std::span<const std::uint8_t> bytes);
 
-// Tab-separated: time, gap in ms since the previous frame's last byte (empty without one),
-// TX/RX, length, hex bytes, text, decoded.
-std::string frameLine(const Frame& frame, const Frame* previous, std::string_view decoded);
+// Tab-separated: time, the gap in ms since the previous frame's last byte (empty when gapUs is
+// below 0: there was none), TX/RX, length, hex bytes, text, decoded.
+std::string frameLine(const Frame& frame, std::int64_t gapUs, std::string_view decoded);
+
+enum class CaptureForm {
+    Text, // a header line, then one line per frame as the table shows it
+    Raw,  // the received bytes exactly as they arrived
+};
+
+// The form of a capture file: the type chosen in the file dialog, unless the user left the
+// type as offered; then the name's extension decides (.bin .raw .dat raw, .log .txt .csv
+// text; any other keeps the type offered).
+CaptureForm captureFormFor(std::string_view path, CaptureForm chosen, bool leftAsOffered);
 
 // The capture file's first line: the local date and time of the start, the UTC offset and
 // the column names.

@@ -2,132 +2,39 @@
 
 #include "logic/modbus/catalogue.h"
 #include "logic/modbus/crc16.h"
+#include "logic/monitor/frame_text.h"
 
 #include <cstdio>
+#include <vector>
 
 namespace varnok::monitor {
 
 namespace {
 
+using Pdu = std::span<const std::uint8_t>; // function code and data
+
 // The summary lists this many values of a long read, then how many more there are.
 constexpr std::size_t kShownRegisters = 8;
 constexpr std::size_t kShownBits = 64;
+constexpr int kReadDeviceId = 14; // the MEI type of function 43 that is decoded
+
+// What a PDU says, or why it cannot be made out.
+struct Fields {
+    std::string text;
+    bool ok = true;
+};
+
+Fields bad(std::string why) {
+    return {std::move(why), false};
+}
 
 // Modbus data fields are big-endian; only the CRC goes low byte first.
-std::uint16_t word(std::span<const std::uint8_t> pdu, std::size_t at) {
+std::uint16_t word(Pdu pdu, std::size_t at) {
     return static_cast<std::uint16_t>(pdu[at] << 8 | pdu[at + 1]);
 }
 
-// Coils and inputs are packed least significant bit first, the first point in bit 0.
-std::vector<bool> unpackBits(std::span<const std::uint8_t> packed, std::size_t count) {
-    std::vector<bool> bits(count);
-    for (std::size_t i = 0; i < count; ++i)
-        bits[i] = (packed[i / 8] >> (i % 8)) & 1U;
-    return bits;
-}
-
-std::vector<std::uint16_t> unpackWords(std::span<const std::uint8_t> data) {
-    std::vector<std::uint16_t> words;
-    for (std::size_t i = 0; i + 1 < data.size(); i += 2)
-        words.push_back(word(data, i));
-    return words;
-}
-
-// The PDU (function code and data) must be `want` bytes long.
-bool fits(Decoded& d, std::span<const std::uint8_t> pdu, std::size_t want) {
-    if (pdu.size() == want)
-        return true;
-    d.problem = std::to_string(pdu.size() + 3) + " bytes, " + std::to_string(want + 3) +
-                " expected for this function";
-    return false;
-}
-
-// The byte count at pdu[at] must match what follows it and what the quantity needs.
-bool countFits(Decoded& d, std::span<const std::uint8_t> pdu, std::size_t at, std::size_t need) {
-    d.byteCount = pdu[at];
-    if (pdu.size() != at + 1 + pdu[at]) {
-        d.problem = "byte count " + std::to_string(pdu[at]) + " but " +
-                    std::to_string(pdu.size() - at - 1) + " data bytes";
-        return false;
-    }
-    if (pdu[at] != need) {
-        d.problem =
-            "byte count " + std::to_string(pdu[at]) + ", " + std::to_string(need) + " expected";
-        return false;
-    }
-    return true;
-}
-
-bool decodeRequest(Decoded& d, std::span<const std::uint8_t> pdu) {
-    if (d.function < 1 || (d.function > 6 && d.function != 15 && d.function != 16)) {
-        d.problem = "function not decoded";
-        return false;
-    }
-    if (d.function < 15 && !fits(d, pdu, 5))
-        return false;
-    if (d.function >= 15 && pdu.size() < 6) {
-        d.problem = "too short";
-        return false;
-    }
-    d.address = word(pdu, 1);
-    const std::uint16_t second = word(pdu, 3); // quantity or value
-    if (d.function == 5) {
-        if (second != 0xFF00 && second != 0x0000) {
-            d.problem = "coil value must be FF00 or 0000";
-            return false;
-        }
-        d.coilOn = second == 0xFF00;
-    } else if (d.function == 6) {
-        d.value = second;
-    } else {
-        d.quantity = second;
-    }
-    if (d.function < 15)
-        return true;
-    const std::size_t need = d.function == 15 ? (second + 7u) / 8u : second * 2u;
-    if (!countFits(d, pdu, 5, need))
-        return false;
-    if (d.function == 15)
-        d.bits = unpackBits(pdu.subspan(6), second);
-    else
-        d.registers = unpackWords(pdu.subspan(6));
-    return true;
-}
-
-bool decodeResponse(Decoded& d, std::span<const std::uint8_t> pdu) {
-    switch (d.function) {
-    case 1:
-    case 2:
-    case 3:
-    case 4: {
-        // The count is whatever the reply says: the request's quantity is not at hand here.
-        if (pdu.size() < 2)
-            return fits(d, pdu, 2);
-        if (!countFits(d, pdu, 1, pdu.size() - 2))
-            return false;
-        if (d.function <= 2) {
-            d.bits = unpackBits(pdu.subspan(2), pdu[1] * 8u);
-        } else if (pdu[1] % 2) {
-            d.problem = "odd byte count " + std::to_string(pdu[1]);
-            return false;
-        } else {
-            d.registers = unpackWords(pdu.subspan(2));
-        }
-        return true;
-    }
-    case 5:
-    case 6:
-        return decodeRequest(d, pdu); // the reply echoes the request
-    case 15:
-    case 16:
-        if (!fits(d, pdu, 5))
-            return false;
-        d.address = word(pdu, 1);
-        d.quantity = word(pdu, 3);
-        return true;
-    }
-    d.problem = "function not decoded";
-    return false;
+std::string num(std::size_t n) {
+    return std::to_string(n);
 }
 
 std::string hexByte(int v) {
@@ -143,62 +50,315 @@ std::string hexWord(std::uint16_t v) {
 }
 
 std::string valueText(std::uint16_t v) {
-    return hexWord(v) + " = " + std::to_string(v);
+    return hexWord(v) + " = " + num(v);
 }
 
 std::string addressText(std::uint16_t a) {
-    return "addr " + std::to_string(a) + " (" + hexWord(a) + ")";
+    return "addr " + num(a) + " (" + hexWord(a) + ")";
 }
 
-std::string bitsText(const std::vector<bool>& bits) {
+std::string hexBytes(Pdu bytes) {
     std::string s;
-    for (std::size_t i = 0; i < bits.size() && i < kShownBits; ++i) {
-        if (i && i % 8 == 0)
-            s += ' ';
-        s += bits[i] ? '1' : '0';
-    }
-    if (bits.size() > kShownBits)
-        s += " … +" + std::to_string(bits.size() - kShownBits);
+    for (std::uint8_t b : bytes)
+        s += (s.empty() ? "" : " ") + hexByte(b);
     return s;
 }
 
-std::string registersText(const std::vector<std::uint16_t>& regs, bool indexed) {
+// Coils and inputs are packed least significant bit first, the first point in bit 0.
+std::string bitsText(Pdu packed, std::size_t count) {
     std::string s;
-    for (std::size_t i = 0; i < regs.size() && i < kShownRegisters; ++i) {
+    for (std::size_t i = 0; i < count && i < kShownBits; ++i) {
+        if (i && i % 8 == 0)
+            s += ' ';
+        s += (packed[i / 8] >> (i % 8)) & 1U ? '1' : '0';
+    }
+    if (count > kShownBits)
+        s += " … +" + num(count - kShownBits);
+    return s;
+}
+
+std::string registersText(Pdu data, bool indexed) {
+    std::string s;
+    const std::size_t count = data.size() / 2;
+    for (std::size_t i = 0; i < count && i < kShownRegisters; ++i) {
         if (i)
             s += ", ";
         if (indexed)
-            s += "[" + std::to_string(i) + "] ";
-        s += valueText(regs[i]);
+            s += "[" + num(i) + "] ";
+        s += valueText(word(data, 2 * i));
     }
-    if (regs.size() > kShownRegisters)
-        s += ", … +" + std::to_string(regs.size() - kShownRegisters);
+    if (count > kShownRegisters)
+        s += ", … +" + num(count - kShownRegisters);
     return s;
 }
 
-std::string fieldsText(const Decoded& d) {
-    if (d.kind == FrameKind::Exception)
-        return d.exceptionName.empty() ? "unknown exception" : d.exceptionName;
-    if (d.kind == FrameKind::Unknown)
-        return d.problem;
-    if (d.kind == FrameKind::Response && d.function <= 2)
-        return std::to_string(d.bits.size()) + " bits: " + bitsText(d.bits);
-    if (d.kind == FrameKind::Response && d.function <= 4)
-        return std::to_string(d.registers.size()) +
-               (d.registers.size() == 1 ? " reg: " : " regs: ") + registersText(d.registers, true);
-    std::string s = addressText(*d.address);
-    if (d.coilOn)
-        return s + (*d.coilOn ? " ON" : " OFF");
-    if (d.value)
-        return s + " = " + valueText(*d.value);
-    s += " qty " + std::to_string(*d.quantity);
-    if (d.kind == FrameKind::Response && d.function >= 15)
-        return s + " written";
-    if (d.function == 15)
-        return s + ": " + bitsText(d.bits);
-    if (d.function == 16)
-        return s + ": " + registersText(d.registers, false);
-    return s;
+std::string registersRead(Pdu data) {
+    const std::size_t count = data.size() / 2;
+    return num(count) + (count == 1 ? " reg: " : " regs: ") + registersText(data, true);
+}
+
+// Lengths are told as whole frames (station and CRC included), as the table's column has them.
+std::optional<Fields> wrongLength(Pdu pdu, std::size_t want) {
+    if (pdu.size() == want)
+        return std::nullopt;
+    return bad(num(pdu.size() + 3) + " bytes, " + num(want + 3) + " expected for this function");
+}
+
+std::optional<Fields> tooFew(Pdu pdu, std::size_t least) {
+    if (pdu.size() >= least)
+        return std::nullopt;
+    return bad(num(pdu.size() + 3) + " bytes, at least " + num(least + 3) +
+               " expected for this function");
+}
+
+// The byte count at pdu[at] must match what follows it and, when given, what is needed.
+std::optional<Fields> countMismatch(Pdu pdu, std::size_t at, std::optional<std::size_t> need) {
+    const std::size_t count = pdu[at];
+    if (pdu.size() != at + 1 + count)
+        return bad("byte count " + num(count) + " but " + num(pdu.size() - at - 1) + " data bytes");
+    if (need && count != *need)
+        return bad("byte count " + num(count) + ", " + num(*need) + " expected");
+    return std::nullopt;
+}
+
+// A byte count right after the function code, and as many bytes after it.
+std::optional<Fields> countedBadly(Pdu pdu) {
+    if (auto e = tooFew(pdu, 2))
+        return e;
+    return countMismatch(pdu, 1, std::nullopt);
+}
+
+Fields coil(Pdu p) {
+    if (auto e = wrongLength(p, 5))
+        return *e;
+    const std::uint16_t v = word(p, 3);
+    if (v != 0xFF00 && v != 0x0000)
+        return bad(addressText(word(p, 1)) + ": coil value must be FF00 or 0000");
+    return {addressText(word(p, 1)) + (v ? " ON" : " OFF")};
+}
+
+Fields diagnostics(Pdu p, bool request) {
+    if (auto e = tooFew(p, 3))
+        return *e;
+    const std::uint16_t sub = word(p, 1);
+    const std::string data = hexBytes(p.subspan(3));
+    if (sub == 0) // return query data: the reply echoes the request
+        return {std::string("sub-function 0 ") + (request ? "return query data" : "echo") +
+                (data.empty() ? "" : ": " + data)};
+    return {"sub-function " + num(sub) + (data.empty() ? "" : ", data " + data)};
+}
+
+Fields writeMultiple(int function, Pdu p) {
+    if (auto e = tooFew(p, 6))
+        return *e;
+    const std::uint16_t qty = word(p, 3);
+    const std::size_t need = function == 15 ? (qty + 7u) / 8u : qty * 2u;
+    if (auto e = countMismatch(p, 5, need))
+        return *e;
+    const std::string head = addressText(word(p, 1)) + " qty " + num(qty) + ": ";
+    return {head +
+            (function == 15 ? bitsText(p.subspan(6), qty) : registersText(p.subspan(6), false))};
+}
+
+// Sub-requests of 7 bytes: reference type 6, file, record, record length in words.
+Fields fileRead(Pdu p) {
+    if (auto e = countedBadly(p))
+        return *e;
+    if (p[1] % 7 || p[1] == 0)
+        return bad("byte count " + num(p[1]) + " is no whole number of 7-byte sub-requests");
+    std::string s;
+    for (std::size_t at = 2; at < p.size(); at += 7)
+        s += (s.empty() ? "" : ", ") + std::string("file ") + num(word(p, at + 1)) + " record " +
+             num(word(p, at + 3)) + " len " + num(word(p, at + 5));
+    return {s};
+}
+
+// The same sub-requests with their data; the reply echoes the request.
+Fields fileWrite(Pdu p) {
+    if (auto e = countedBadly(p))
+        return *e;
+    std::string s;
+    for (std::size_t at = 2; at < p.size();) {
+        if (p.size() - at < 7 || p.size() - at < 7u + 2u * word(p, at + 5))
+            return bad("sub-request at byte " + num(at + 1) + " runs past the frame");
+        s += (s.empty() ? "" : ", ") + std::string("file ") + num(word(p, at + 1)) + " record " +
+             num(word(p, at + 3)) + ": " +
+             registersText(p.subspan(at + 7, 2u * word(p, at + 5)), false);
+        at += 7u + 2u * word(p, at + 5);
+    }
+    return s.empty() ? bad("no sub-request") : Fields{s};
+}
+
+// Sub-responses: their length, reference type 6, the record's words.
+Fields fileReadReply(Pdu p) {
+    if (auto e = countedBadly(p))
+        return *e;
+    std::string s;
+    for (std::size_t at = 2; at < p.size(); at += 1u + p[at]) {
+        if (p[at] < 1 || p[at] % 2 == 0 || at + 1u + p[at] > p.size())
+            return bad("sub-response at byte " + num(at + 1) + " has a wrong length");
+        s += (s.empty() ? "" : ", ") + std::string("record: ") +
+             registersText(p.subspan(at + 2, p[at] - 1u), false);
+    }
+    return s.empty() ? bad("no sub-response") : Fields{s};
+}
+
+std::string deviceIdCode(int code) {
+    static const char* const kNames[] = {"basic", "regular", "extended", "one object"};
+    return code >= 1 && code <= 4 ? kNames[code - 1] : "code " + num(code);
+}
+
+Fields readDeviceId(Pdu p, bool request) {
+    if (request) {
+        if (auto e = wrongLength(p, 4))
+            return *e;
+        return {deviceIdCode(p[2]) + ", from object " + num(p[3])};
+    }
+    if (auto e = tooFew(p, 7))
+        return *e;
+    std::string s = deviceIdCode(p[2]) + ", conformity " + hexByte(p[3]) +
+                    (p[4] ? ", more follows from object " + num(p[5]) : "") + ", " + num(p[6]) +
+                    (p[6] == 1 ? " object" : " objects");
+    std::size_t at = 7;
+    for (int i = 0; i < p[6]; ++i) {
+        if (at + 2 > p.size() || at + 2 + p[at + 1] > p.size())
+            return bad("object " + num(std::size_t(i)) + " runs past the frame");
+        s += std::string(i ? ", " : ": ") + num(p[at]) + " \"" +
+             dottedText(p.subspan(at + 2, p[at + 1])) + '"';
+        at += 2u + p[at + 1];
+    }
+    return at == p.size() ? Fields{s} : bad(num(p.size() - at) + " bytes after the last object");
+}
+
+Fields encapsulated(Pdu p, bool request) {
+    if (auto e = tooFew(p, 2))
+        return *e;
+    if (p[1] != kReadDeviceId)
+        return bad("MEI type " + num(p[1]) + " not decoded");
+    return readDeviceId(p, request);
+}
+
+Fields decodeRequest(int function, Pdu p) {
+    switch (function) {
+    case 1:
+    case 2:
+    case 3:
+    case 4:
+        if (auto e = wrongLength(p, 5))
+            return *e;
+        return {addressText(word(p, 1)) + " qty " + num(word(p, 3))};
+    case 5:
+        return coil(p);
+    case 6:
+        if (auto e = wrongLength(p, 5))
+            return *e;
+        return {addressText(word(p, 1)) + " = " + valueText(word(p, 3))};
+    case 7:
+    case 11:
+    case 12:
+    case 17:
+        if (auto e = wrongLength(p, 1))
+            return *e;
+        return {};
+    case 8:
+        return diagnostics(p, true);
+    case 15:
+    case 16:
+        return writeMultiple(function, p);
+    case 20:
+        return fileRead(p);
+    case 21:
+        return fileWrite(p);
+    case 22:
+        if (auto e = wrongLength(p, 7))
+            return *e;
+        return {addressText(word(p, 1)) + " and " + hexWord(word(p, 3)) + " or " +
+                hexWord(word(p, 5))};
+    case 23: {
+        if (auto e = tooFew(p, 10))
+            return *e;
+        if (auto e = countMismatch(p, 9, word(p, 7) * 2u))
+            return *e;
+        return {"read " + addressText(word(p, 1)) + " qty " + num(word(p, 3)) + ", write " +
+                addressText(word(p, 5)) + " qty " + num(word(p, 7)) + ": " +
+                registersText(p.subspan(10), false)};
+    }
+    case 24:
+        if (auto e = wrongLength(p, 3))
+            return *e;
+        return {"FIFO " + addressText(word(p, 1))};
+    case 43:
+        return encapsulated(p, true);
+    }
+    return bad("function not decoded");
+}
+
+Fields decodeResponse(int function, Pdu p) {
+    switch (function) {
+    case 1:
+    case 2:
+    case 3:
+    case 4:
+    case 23:
+    case 17:
+    case 12: {
+        // The count is whatever the reply says: the request's quantity is not at hand here.
+        if (auto e = countedBadly(p))
+            return *e;
+        const Pdu data = p.subspan(2);
+        if (function <= 2)
+            return {num(data.size() * 8) + " bits: " + bitsText(data, data.size() * 8)};
+        if (function == 17) // server id and run indicator, then what the device adds
+            return data.size() < 2
+                       ? bad("byte count " + num(p[1]) + ", at least 2 expected")
+                       : Fields{
+                             "server id " + hexByte(data[0]) + ", run indicator " +
+                             (data[1] ? "ON" : "OFF") +
+                             (data.size() > 2 ? ", \"" + dottedText(data.subspan(2)) + '"' : "")};
+        if (function == 12)
+            return data.size() < 6
+                       ? bad("byte count " + num(p[1]) + ", at least 6 expected")
+                       : Fields{"status " + hexWord(word(data, 0)) + ", event count " +
+                                num(word(data, 2)) + ", message count " + num(word(data, 4)) +
+                                ", " + num(data.size() - 6) + " events"};
+        if (p[1] % 2)
+            return bad("odd byte count " + num(p[1]));
+        return {registersRead(data)};
+    }
+    case 5:
+    case 6:
+    case 21:
+    case 22:
+        return decodeRequest(function, p); // the reply echoes the request
+    case 7:
+        if (auto e = wrongLength(p, 2))
+            return *e;
+        return {"status " + hexByte(p[1]) + " = " + bitsText(p.subspan(1), 8)};
+    case 8:
+        return diagnostics(p, false);
+    case 11:
+        if (auto e = wrongLength(p, 5))
+            return *e;
+        return {"status " + hexWord(word(p, 1)) + ", event count " + num(word(p, 3))};
+    case 15:
+    case 16:
+        if (auto e = wrongLength(p, 5))
+            return *e;
+        return {addressText(word(p, 1)) + " qty " + num(word(p, 3)) + " written"};
+    case 20:
+        return fileReadReply(p);
+    case 24: {
+        if (auto e = tooFew(p, 5))
+            return *e;
+        if (word(p, 1) != p.size() - 3 || word(p, 3) * 2u + 2u != p.size() - 3)
+            return bad("byte count " + num(word(p, 1)) + ", FIFO count " + num(word(p, 3)) +
+                       " but " + num(p.size() - 3) + " bytes follow");
+        return {"FIFO " + registersRead(p.subspan(5))};
+    }
+    case 43:
+        return encapsulated(p, false);
+    }
+    return bad("function not decoded");
 }
 
 } // namespace
@@ -218,16 +378,26 @@ std::string functionName(int function) {
         return "Read exception status";
     case 8:
         return "Diagnostics";
+    case 11:
+        return "Get comm event counter";
+    case 12:
+        return "Get comm event log";
     case 17:
         return "Report server ID";
+    case 20:
+        return "Read file record";
+    case 21:
+        return "Write file record";
     case 22:
         return "Mask write register";
     case 23:
         return "Read/write multi-registers";
+    case 24:
+        return "Read FIFO queue";
     case 43:
-        return "Encapsulated interface";
+        return "Read device identification"; // the one MEI type decoded
     }
-    return "FC " + std::to_string(function);
+    return {};
 }
 
 std::string exceptionName(int code) {
@@ -256,17 +426,14 @@ std::string exceptionName(int code) {
 
 Decoded decodeRtu(std::span<const std::uint8_t> frame, bool request) {
     Decoded d;
+    d.request = request;
     // Modbus RTU frame: station, function code, data, CRC.
-    if (!frame.empty())
-        d.station = frame[0];
-    if (frame.size() >= 2) {
-        d.function = frame[1] & 0x7F;
-        d.functionName = functionName(d.function);
-    }
     if (frame.size() < 4) {
-        d.problem = "too short";
+        d.tooShort = true;
         return d;
     }
+    d.station = frame[0];
+    d.function = frame[1] & 0x7F;
     // The CRC covers station and PDU and is sent low-order byte first; Calc_CRC16's hi
     // register is that byte.
     const std::size_t n = frame.size();
@@ -275,36 +442,48 @@ Decoded decodeRtu(std::span<const std::uint8_t> frame, bool request) {
     if (!d.crcOk)
         d.expectedCrc = std::array<std::uint8_t, 2>{crc.hi, crc.lo};
 
-    const std::span<const std::uint8_t> pdu = frame.subspan(1, n - 3);
-    if (pdu[0] & 0x80) {
-        if (request) {
-            d.problem = "exception bit in a request";
-        } else if (fits(d, pdu, 2)) {
-            d.kind = FrameKind::Exception;
-            d.exceptionCode = pdu[1];
-            d.exceptionName = exceptionName(pdu[1]);
-        }
-    } else if (request ? decodeRequest(d, pdu) : decodeResponse(d, pdu)) {
-        d.kind = request ? FrameKind::Request : FrameKind::Response;
+    const Pdu pdu = frame.subspan(1, n - 3);
+    if (d.function == 43 && pdu.size() >= 2)
+        d.meiType = pdu[1];
+    Fields fields;
+    if (!(pdu[0] & 0x80)) {
+        fields = request ? decodeRequest(d.function, pdu) : decodeResponse(d.function, pdu);
+    } else if (request) {
+        fields = bad("exception bit in a request");
+    } else if (auto e = wrongLength(pdu, 2)) {
+        fields = *e;
+    } else {
+        d.kind = FrameKind::Exception;
+        d.exceptionCode = pdu[1];
+        const std::string name = exceptionName(pdu[1]);
+        fields.text = name.empty() ? "unknown exception" : name;
     }
+    if (fields.ok && d.kind == FrameKind::Unknown)
+        d.kind = request ? FrameKind::Request : FrameKind::Response;
+    d.fields = std::move(fields.text);
     return d;
 }
 
 std::string summary(const Decoded& d) {
-    if (d.station < 0)
-        return "empty";
-    std::string s = "st " + std::to_string(d.station);
-    // Replies name the code only: the request line above them carries the name.
-    if (d.kind == FrameKind::Response)
-        s += " FC" + std::to_string(d.function) + " reply";
-    else if (d.kind == FrameKind::Exception)
-        s += " FC" + std::to_string(d.function) + " exception " + hexByte(*d.exceptionCode);
-    else if (d.function >= 0)
-        s += ' ' + d.functionName;
-    s += ": " + fieldsText(d);
+    if (d.tooShort)
+        return "too short for a Modbus RTU frame";
+    std::string s = "st " + num(std::size_t(d.station)) + " FC" + num(std::size_t(d.function));
+    if (d.meiType)
+        s += "/" + num(std::size_t(*d.meiType));
+    if (d.request) {
+        // Requests carry the function's name, replies only its code: the request is above.
+        const std::string name = d.meiType && *d.meiType != kReadDeviceId
+                                     ? "Encapsulated interface transport"
+                                     : functionName(d.function);
+        s += " request: " + name + (name.empty() || d.fields.empty() ? "" : ", ") + d.fields;
+    } else if (d.kind == FrameKind::Exception) {
+        s += " exception " + hexByte(*d.exceptionCode) + ": " + d.fields;
+    } else {
+        s += " reply: " + d.fields;
+    }
     if (d.crcOk)
         s += " · CRC ok";
-    else if (d.expectedCrc)
+    else
         s += " · CRC bad, expected " + hexByte((*d.expectedCrc)[0]) + ' ' +
              hexByte((*d.expectedCrc)[1]);
     return s;

@@ -1,40 +1,33 @@
 #pragma once
-// Makes out one Modbus RTU frame: its CRC, station, function and the fields of the eight
-// functions the terminal builds (1, 2, 3, 4, 5, 6, 15, 16).
+// Makes out one Modbus RTU frame: its CRC, station, function and the fields of every public
+// function code of the Modbus application protocol (1-8, 11, 12, 15-17, 20-24 and 43/14).
 #include <array>
 #include <cstdint>
 #include <optional>
 #include <span>
 #include <string>
-#include <vector>
 
 namespace varnok::monitor {
 
 enum class FrameKind { Request, Response, Exception, Unknown };
 
 struct Decoded {
+    // Fewer than 4 bytes: station, function and CRC cannot all be there, so nothing is known.
+    bool tooShort = false;
     bool crcOk = false;
-    // The CRC the frame should end with, in wire order; only when it ends with another one
-    // (a frame shorter than 4 bytes has no CRC to check).
+    // The CRC the frame should end with, in wire order; only when it ends with another one.
     std::optional<std::array<std::uint8_t, 2>> expectedCrc;
-    int station = -1;         // -1: empty frame
-    int function = -1;        // function code without the exception bit
-    std::string functionName; // "FC 65" for a code without a name
-    FrameKind kind = FrameKind::Unknown;
-    std::string problem; // why the frame is Unknown, e.g. "too short"
-
-    std::optional<std::uint16_t> address;  // start address, or the address written
-    std::optional<std::uint16_t> quantity; // coils or registers asked for or written
-    std::optional<int> byteCount;
-    std::vector<std::uint16_t> registers; // read (3, 4 replies) or to be written (16)
-    std::vector<bool> bits;               // read (1, 2 replies) or to be written (15), first first
-    std::optional<bool> coilOn;           // FC 5 request and its echo
-    std::optional<std::uint16_t> value;   // FC 6 request and its echo
+    int station = -1;
+    int function = -1;          // function code without the exception bit
+    std::optional<int> meiType; // function 43's sub-code
+    bool request = false;
+    FrameKind kind = FrameKind::Unknown; // Unknown: malformed or not decoded, see fields
+    std::string fields; // what the frame says, or why it cannot be made out (UTF-8)
     std::optional<int> exceptionCode;
-    std::string exceptionName;
 };
 
 // The name of a function code; the eight the terminal builds carry the catalogue's names.
+// Empty for a code that is not public.
 std::string functionName(int function);
 
 // "illegal data address" for 0x02; empty for a code without a name.
@@ -43,7 +36,9 @@ std::string exceptionName(int code);
 // A TX frame is decoded as a request, an RX frame as a response.
 Decoded decodeRtu(std::span<const std::uint8_t> frame, bool request);
 
-// One line for the table, e.g. "st 1 FC3 reply: 1 reg: [0] 0x1234 = 4660 · CRC ok" (UTF-8).
+// One line for the table, one scheme for requests and replies, good or malformed:
+// "st 1 FC3 request: Read multi-registers, addr 0 (0x0000) qty 1 · CRC ok",
+// "st 1 FC3 reply: 1 reg: [0] 0x1234 = 4660 · CRC ok" (UTF-8).
 std::string summary(const Decoded& d);
 
 } // namespace varnok::monitor

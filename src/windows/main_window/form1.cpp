@@ -35,6 +35,7 @@ namespace varnok {
 Form1::Form1(std::unique_ptr<serial::CommPort> port, QWidget* parent)
     : QWidget(parent), engine_(std::make_unique<engine::TerminalEngine>(std::move(port))) {
     setObjectName(QStringLiteral("Form1"));
+    recorder_ = new TrafficRecorder(engine_.get(), this); // records with or without its window
     buildControls();
     Timer2 = engine_->autoSendTimer();
 
@@ -179,15 +180,12 @@ void Form1::Cmd_SetNet_Click() {
 }
 
 void Form1::Cmd_Monitor_Click() {
-    // One monitor; it may stay open while the port opens and closes.
+    // One monitor window over the recorder; closing it only hides it.
     if (!monitor_) {
-        monitor_ = new MonitorWindow(engine_.get());
-        monitor_->setAttribute(Qt::WA_DeleteOnClose);
+        monitor_ = new MonitorWindow(recorder_);
         connect(this, &QObject::destroyed, monitor_.data(), &QObject::deleteLater);
     }
-    monitor_->show();
-    monitor_->raise();
-    monitor_->activateWindow();
+    monitor_->showBeside(this);
 }
 
 MonitorWindow* Form1::monitor() const {

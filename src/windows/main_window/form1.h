@@ -25,6 +25,7 @@ class QTimer;
 namespace varnok {
 
 class MonitorWindow;
+class TrafficRecorder;
 class QuickSendWindow;
 class SETNET_Form;
 
@@ -214,6 +215,7 @@ class Form1 : public QWidget {
     QString reopenedText_; // "reopened at ..." until the choice changes
 
     QPointer<SETNET_Form> setnet_;
+    TrafficRecorder* recorder_ = nullptr;
     QPointer<MonitorWindow> monitor_;
     QPointer<QuickSendWindow> quickSend_;
 };

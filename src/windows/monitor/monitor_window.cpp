@@ -2,86 +2,68 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QBrush>
 #include <QCheckBox>
 #include <QClipboard>
-#include <QDateTime>
+#include <QColor>
+#include <QDir>
 #include <QDoubleSpinBox>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QIdentityProxyModel>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QScreen>
 #include <QScrollBar>
+#include <QSettings>
 #include <QSpinBox>
 #include <QTableView>
+#include <QTimer>
 #include <QVBoxLayout>
 #include <algorithm>
 #include <cmath>
-#include <limits>
 
-#include "logic/failure.h"
+#include "engine/monitor/frame_table_model.h"
 #include "logic/monitor/frame_text.h"
-#include "logic/monitor/rtu_decoder.h"
-#include "logic/serial/settings_text.h"
 #include "windows/fixed_font.h"
 #include "windows/main_window/message_box.h"
-#include "windows/monitor/capture_file.h"
-#include "windows/monitor/frame_table_model.h"
 
 namespace varnok {
 
 namespace {
 
-using monitor::Direction;
+constexpr QSize kDefaultSize(1180, 560);
+constexpr int kLeastWidthBeside = 640; // narrower than this it covers the terminal instead
 
-std::int64_t nowUs() {
-    return engine::TrafficTime::now().monotonicNs / 1000;
+const QString kTextFilter = QStringLiteral("Text log (*.log *.txt *.csv)");
+const QString kRawFilter = QStringLiteral("Raw received bytes (*.bin *.raw *.dat)");
+
+// The program's own settings file, per user (the port bindings are kept there too).
+QSettings settingsStore() {
+    return QSettings(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("varnok-binary"),
+                     QStringLiteral("varnok-binary"));
 }
 
-// A timer interval that is never short of `us`.
-int ceilMs(std::int64_t us) {
-    return static_cast<int>(std::clamp<std::int64_t>((us + 999) / 1000, 1, 1 << 30));
-}
-
-std::string msText(double us, int decimals) {
-    return QString::number(us / 1000.0, 'f', decimals).toStdString();
-}
-
-std::span<const std::uint8_t> byteSpan(const QByteArray& bytes) {
-    return {reinterpret_cast<const std::uint8_t*>(bytes.constData()),
-            static_cast<std::size_t>(bytes.size())};
-}
-
-monitor::LineSettings lineOf(const engine::OpenRequest& request) {
-    const serial::LineSettings s = serial::parseSettings(
-        (request.baud + QLatin1Char(',') + request.lineControl).toStdString());
-    monitor::LineSettings line{s.baud, s.dataBits, 'N', 1};
-    switch (s.parity) {
-    case serial::Parity::None:
-        break;
-    case serial::Parity::Even:
-        line.parity = 'E';
-        break;
-    case serial::Parity::Odd:
-        line.parity = 'O';
-        break;
-    case serial::Parity::Mark:
-        line.parity = 'M';
-        break;
-    case serial::Parity::Space:
-        line.parity = 'S';
-        break;
+// Errors in red, what we sent on a tint: the frame store itself knows nothing of colours.
+class FrameColours : public QIdentityProxyModel {
+  public:
+    using QIdentityProxyModel::QIdentityProxyModel;
+    QVariant data(const QModelIndex& index, int role) const override {
+        const auto* frames = static_cast<const FrameTableModel*>(sourceModel());
+        if (role == Qt::ForegroundRole && index.isValid())
+            return frames->flagged(index.row()) ? QBrush(QColor(0xB0, 0x00, 0x00)) : QVariant();
+        if (role == Qt::BackgroundRole && index.isValid())
+            return frames->direction(index.row()) == monitor::Direction::Tx
+                       ? QBrush(QColor(0xE8, 0xF0, 0xFF))
+                       : QVariant();
+        return QIdentityProxyModel::data(index, role);
     }
-    if (s.stopBits == serial::StopBits::OneAndHalf)
-        line.stopBits = 1.5;
-    else if (s.stopBits == serial::StopBits::Two)
-        line.stopBits = 2;
-    return line;
-}
+};
 
 QLabel* caption(const char* text, QWidget* parent) {
     return new QLabel(QString::fromLatin1(text), parent);
@@ -89,60 +71,90 @@ QLabel* caption(const char* text, QWidget* parent) {
 
 } // namespace
 
-MonitorWindow::MonitorWindow(engine::TerminalEngine* engine, QWidget* parent)
-    : QWidget(parent, Qt::Window), engine_(engine), model_(new FrameTableModel(this)),
-      capture_(new CaptureFile(this)), splitter_(monitor::frameGapUs(line_, 0)) {
+MonitorWindow::MonitorWindow(TrafficRecorder* recorder, QWidget* parent)
+    : QWidget(parent, Qt::Window), recorder_(recorder) {
     setObjectName(QStringLiteral("Monitor"));
     setWindowTitle(QStringLiteral("Monitor"));
-    buildControls();
+    ruleLabel = new QLabel(this);
+    statsLabel = new QLabel(this);
+    statsLabel->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    captureLabel = new QLabel(this);
+    resetButton = new QPushButton(QStringLiteral("Reset"), this);
+    resetButton->setToolTip(QStringLiteral("Start the statistics over"));
+    auto* layout = new QVBoxLayout(this);
+    layout->addLayout(buildOptions());
+    layout->addWidget(ruleLabel);
+    buildTable();
+    layout->addWidget(table, 1);
+    auto* bottom = new QHBoxLayout;
+    bottom->addWidget(statsLabel, 1);
+    bottom->addWidget(resetButton);
+    layout->addLayout(bottom);
+    layout->addWidget(captureLabel);
+    buildActions();
+    resize(kDefaultSize);
 
-    gapTimer_.setSingleShot(true);
-    gapTimer_.setTimerType(Qt::PreciseTimer); // gaps are a few ms
-    connect(&gapTimer_, &QTimer::timeout, this, &MonitorWindow::onGapTimer);
-    batchTimer_.setSingleShot(true);
-    batchTimer_.setInterval(kBatchMs);
-    connect(&batchTimer_, &QTimer::timeout, this, &MonitorWindow::commitRows);
-    timeoutTimer_.setSingleShot(true);
-    connect(&timeoutTimer_, &QTimer::timeout, this, &MonitorWindow::onTimeoutTimer);
-    connect(capture_, &CaptureFile::failed, this, &MonitorWindow::onCaptureFailed);
-
-    if (engine) {
-        connect(engine, &engine::TerminalEngine::received, this, &MonitorWindow::onReceived);
-        connect(engine, &engine::TerminalEngine::sent, this, &MonitorWindow::onSent);
-        connect(engine, &engine::TerminalEngine::portOpenChanged, this,
-                &MonitorWindow::onPortOpenChanged);
-        onPortOpenChanged(engine->isOpen()); // opened after the port: take its settings now
-    }
-    applyGap();
-    refreshStats();
+    connect(recorder, &TrafficRecorder::statsChanged, this, &MonitorWindow::showStats);
+    connect(recorder, &TrafficRecorder::ruleChanged, this, &MonitorWindow::showRule);
+    connect(recorder, &TrafficRecorder::captureChanged, this, &MonitorWindow::showCapture);
+    connect(recorder, &TrafficRecorder::captureFailed, this, [this](const QString& text) {
+        // Told from the event loop: a failure met inside the engine's receive pass must not
+        // hold it up while the message waits for the user.
+        QTimer::singleShot(0, this, [this, text] { showMessage(this, text); });
+    });
+    connect(resetButton, &QPushButton::clicked, recorder, &TrafficRecorder::resetStats);
+    recorder->start();
+    showRule();
+    showStats();
+    showCapture(recorder->capturing());
 }
 
 MonitorWindow::~MonitorWindow() = default;
 
-void MonitorWindow::buildControls() {
+// The options row: decoding, the frame gap, the reply timeout and the capture, as the
+// recorder has them (they outlive the window).
+QHBoxLayout* MonitorWindow::buildOptions() {
+    const monitor::MonitorSession& session = recorder_->session();
     decodeBox = new QCheckBox(QStringLiteral("Modbus RTU decoding"), this);
-    decodeBox->setChecked(true);
+    decodeBox->setChecked(session.decoding());
     gapBox = new QDoubleSpinBox(this);
     gapBox->setRange(0, 60000);
     gapBox->setDecimals(2);
     gapBox->setSingleStep(0.5);
     gapBox->setSuffix(QStringLiteral(" ms"));
     gapBox->setSpecialValueText(QStringLiteral("auto"));
+    gapBox->setValue(double(session.userGapUs()) / 1000.0);
     timeoutBox = new QSpinBox(this);
     timeoutBox->setRange(1, 600000);
-    timeoutBox->setValue(1000);
     timeoutBox->setSuffix(QStringLiteral(" ms"));
-    resetButton = new QPushButton(QStringLiteral("Reset"), this);
-    resetButton->setToolTip(QStringLiteral("Start the statistics over"));
+    timeoutBox->setValue(static_cast<int>(session.timeoutUs() / 1000));
     captureButton = new QPushButton(QStringLiteral("Capture..."), this);
-    ruleLabel = new QLabel(this);
-    statsLabel = new QLabel(this);
-    statsLabel->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    captureLabel = new QLabel(this);
-    captureLabel->hide();
 
+    connect(decodeBox, &QCheckBox::toggled, recorder_, &TrafficRecorder::setDecoding);
+    connect(gapBox, &QDoubleSpinBox::valueChanged, this,
+            [this](double ms) { recorder_->setUserGapUs(std::llround(ms * 1000)); });
+    connect(timeoutBox, &QSpinBox::valueChanged, this,
+            [this](int ms) { recorder_->setTimeoutUs(std::int64_t{ms} * 1000); });
+    connect(captureButton, &QPushButton::clicked, this, &MonitorWindow::onCaptureClicked);
+
+    auto* top = new QHBoxLayout;
+    top->addWidget(decodeBox);
+    top->addSpacing(12);
+    top->addWidget(caption("Frame gap:", this));
+    top->addWidget(gapBox);
+    top->addSpacing(12);
+    top->addWidget(caption("Reply timeout:", this));
+    top->addWidget(timeoutBox);
+    top->addStretch();
+    top->addWidget(captureButton);
+    return top;
+}
+
+void MonitorWindow::buildTable() {
     table = new QTableView(this);
-    table->setModel(model_);
+    auto* colours = new FrameColours(this);
+    colours->setSourceModel(recorder_->model());
+    table->setModel(colours);
     table->setFont(fixedFont(font().pointSize())); // hex columns line up
     table->setSelectionBehavior(QAbstractItemView::SelectRows);
     table->setSelectionMode(QAbstractItemView::ExtendedSelection);
@@ -165,224 +177,140 @@ void MonitorWindow::buildControls() {
     table->setColumnWidth(FrameTableModel::Text, chars(13));
     table->installEventFilter(this);
     table->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(table, &QWidget::customContextMenuRequested, this, &MonitorWindow::showContextMenu);
+    followNewRows();
+}
 
+// The view follows the newest rows while the user has not scrolled away from them, and keeps
+// the rows looked at in place when the oldest leave. Whether it follows is decided by the
+// user's scrolling alone, never by comparing the bar with a maximum that the view may not
+// have brought up to date yet.
+void MonitorWindow::followNewRows() {
+    QScrollBar* bar = table->verticalScrollBar();
+    const FrameTableModel* frames = recorder_->model();
+    connect(bar, &QScrollBar::valueChanged, this, [this, bar](int value) {
+        if (!modelChanging_)
+            following_ = value >= bar->maximum();
+    });
+    connect(bar, &QScrollBar::rangeChanged, this, [this, bar](int, int max) {
+        if (following_)
+            bar->setValue(max);
+    });
+    connect(frames, &QAbstractItemModel::rowsAboutToBeRemoved, this, [this, bar] {
+        modelChanging_ = true;
+        topBeforeRemoval_ = bar->value();
+    });
+    connect(frames, &QAbstractItemModel::rowsRemoved, this,
+            [this, bar](const QModelIndex&, int first, int last) {
+                if (!following_)
+                    bar->setValue(std::max(0, topBeforeRemoval_ - (last - first + 1)));
+                modelChanging_ = false;
+            });
+    connect(frames, &QAbstractItemModel::rowsAboutToBeInserted, this,
+            [this] { modelChanging_ = true; });
+    connect(frames, &QAbstractItemModel::rowsInserted, this, [this] {
+        modelChanging_ = false;
+        if (following_)
+            table->scrollToBottom();
+    });
+}
+
+void MonitorWindow::buildActions() {
     copyRowsAction = new QAction(QStringLiteral("Copy rows"), this);
     copyRowsAction->setShortcut(QKeySequence::Copy);
     copyCAction = new QAction(QStringLiteral("Copy as C array"), this);
     copyPythonAction = new QAction(QStringLiteral("Copy as Python bytes"), this);
-
-    auto* top = new QHBoxLayout;
-    top->addWidget(decodeBox);
-    top->addSpacing(12);
-    top->addWidget(caption("Frame gap:", this));
-    top->addWidget(gapBox);
-    top->addSpacing(12);
-    top->addWidget(caption("Reply timeout:", this));
-    top->addWidget(timeoutBox);
-    top->addStretch();
-    top->addWidget(captureButton);
-    auto* layout = new QVBoxLayout(this);
-    layout->addLayout(top);
-    layout->addWidget(ruleLabel);
-    layout->addWidget(table, 1);
-    auto* bottom = new QHBoxLayout;
-    bottom->addWidget(statsLabel, 1);
-    bottom->addWidget(resetButton);
-    layout->addLayout(bottom);
-    layout->addWidget(captureLabel);
-    resize(1180, 560);
-
-    connect(decodeBox, &QCheckBox::toggled, this, [this] {
-        requestEndUs_.reset();
-        timeoutTimer_.stop();
-        refreshStats();
-    });
-    connect(gapBox, &QDoubleSpinBox::valueChanged, this, &MonitorWindow::applyGap);
-    connect(timeoutBox, &QSpinBox::valueChanged, this,
-            [this](int ms) { stats_.setTimeoutUs(std::int64_t{ms} * 1000); });
-    stats_.setTimeoutUs(std::int64_t{timeoutBox->value()} * 1000);
-    connect(resetButton, &QPushButton::clicked, this, &MonitorWindow::resetStats);
-    connect(captureButton, &QPushButton::clicked, this, &MonitorWindow::onCaptureClicked);
-    connect(table, &QWidget::customContextMenuRequested, this, &MonitorWindow::showContextMenu);
     connect(copyRowsAction, &QAction::triggered, this, &MonitorWindow::copyRows);
     connect(copyCAction, &QAction::triggered, this, [this] { copyOne(false); });
     connect(copyPythonAction, &QAction::triggered, this, [this] { copyOne(true); });
 }
 
-// ---------------------------------------------------------------- framing
-
-void MonitorWindow::onPortOpenChanged(bool open) {
-    if (!open) {
-        // Nothing more can arrive for the open frame: a "now" far past any gap ends it.
-        if (std::optional<monitor::Frame> f =
-                splitter_.flush(std::numeric_limits<std::int64_t>::max() / 2))
-            take(std::move(*f));
-        return;
-    }
-    try {
-        line_ = lineOf(engine_->lastOpenRequest());
-    } catch (const Failure&) {
-        // The port took these settings, so this cannot happen; the last ones stay.
-    }
-    applyGap();
+FrameTableModel* MonitorWindow::model() const {
+    return recorder_->model();
 }
 
-void MonitorWindow::applyGap() {
-    const auto userUs = static_cast<std::int64_t>(std::llround(gapBox->value() * 1000));
-    splitter_.setGapUs(monitor::frameGapUs(line_, userUs));
-    ruleLabel->setText(QString::fromStdString(monitor::frameGapText(line_, userUs)));
+monitor::TrafficCounts MonitorWindow::counts() const {
+    return recorder_->counts();
 }
 
-void MonitorWindow::onSent(const QByteArray& bytes, engine::TrafficTime time) {
-    // Our write closes any RX frame: it comes out first, then the TX frame.
-    for (monitor::Frame& f :
-         splitter_.feed(time.monotonicNs / 1000, time.wallMs, Direction::Tx, byteSpan(bytes)))
-        take(std::move(f));
-}
+// ---------------------------------------------------------------- placement
 
-void MonitorWindow::onReceived(const QByteArray& bytes, engine::TrafficTime time) {
-    // Raw capture is the bytes as they came, before any framing.
-    if (capture_->active() && captureForm_ == CaptureForm::Raw)
-        capture_->write(bytes.constData(), bytes.size());
-    for (monitor::Frame& f :
-         splitter_.feed(time.monotonicNs / 1000, time.wallMs, Direction::Rx, byteSpan(bytes)))
-        take(std::move(f));
-    if (splitter_.hasOpenFrame() && !gapTimer_.isActive())
-        gapTimer_.start(ceilMs(splitter_.gapUs()));
-}
-
-void MonitorWindow::onGapTimer() {
-    const std::int64_t now = nowUs();
-    if (std::optional<monitor::Frame> f = splitter_.flush(now)) {
-        take(std::move(*f));
-    } else if (splitter_.hasOpenFrame()) {
-        // More bytes came since the timer started: wait for the silence after the last one.
-        gapTimer_.start(ceilMs(splitter_.openLastUs() + splitter_.gapUs() - now));
-    }
-}
-
-void MonitorWindow::take(monitor::Frame frame) {
-    const bool piece = frame.piece;
-    FrameRow row;
-    row.gapUs = lastEndUs_ ? frame.firstUs - *lastEndUs_ : -1;
-    lastEndUs_ = frame.lastUs;
-    const bool tx = frame.direction == Direction::Tx;
-    if (decodeBox->isChecked()) {
-        // A piece is not decoded, so not counted as a CRC error, but it still answers a
-        // request.
-        monitor::Decoded d;
-        d.crcOk = piece;
-        if (!piece)
-            d = monitor::decodeRtu(frame.bytes, tx);
-        const std::optional<std::int64_t> responseUs = stats_.add(frame, d);
-        if (!piece)
-            row.decoded = monitor::summary(d);
-        if (responseUs)
-            row.decoded += " · response " + msText(double(*responseUs), 3) + " ms";
-        row.piece = piece;
-        row.flagged = !d.crcOk || d.kind == monitor::FrameKind::Exception;
-        // After an RX frame no request waits: it was answered, timed out or there was none.
-        if (tx) {
-            requestEndUs_ = frame.lastUs;
-            timeoutTimer_.start(ceilMs(stats_.timeoutUs() + 1000));
-        } else {
-            requestEndUs_.reset();
-            timeoutTimer_.stop();
+void MonitorWindow::showBeside(const QWidget* main) {
+    if (!placed_) {
+        placed_ = true;
+        const QByteArray saved =
+            settingsStore().value(QStringLiteral("monitor/geometry")).toByteArray();
+        if (saved.isEmpty() || !restoreGeometry(saved)) {
+            const QScreen* screen = main ? main->screen() : this->screen();
+            const QRect avail = screen->availableGeometry();
+            const QRect beside = main ? main->frameGeometry() : QRect(avail.topLeft(), QSize());
+            // The window manager's frame, as the main window has it, must fit as well.
+            const QSize frame = main ? main->frameGeometry().size() - main->size() : QSize();
+            const int right = avail.right() - beside.right() - frame.width();
+            const int left = beside.left() - avail.left() - frame.width();
+            QSize size = kDefaultSize.boundedTo(avail.size() - frame);
+            // No room beside: at the screen's right edge, over the terminal.
+            int x = avail.right() + 1 - size.width() - frame.width();
+            if (std::max(right, left) >= std::min(size.width(), kLeastWidthBeside)) {
+                size.setWidth(std::min(size.width(), std::max(right, left)));
+                x = right >= left ? beside.right() + 1
+                                  : beside.left() - size.width() - frame.width();
+            }
+            const int y = std::clamp(
+                beside.top(), avail.top(),
+                std::max(avail.top(), avail.bottom() + 1 - size.height() - frame.height()));
+            resize(size);
+            move(x, y);
         }
-        statsDirty_ = true;
     }
-    if (capture_->active() && captureForm_ == CaptureForm::Text) {
-        monitor::Frame previous; // frameLine wants the previous frame's last byte only
-        previous.lastUs = frame.firstUs - row.gapUs;
-        const std::string line =
-            monitor::frameLine(frame, row.gapUs < 0 ? nullptr : &previous, row.decodedText()) +
-            '\n';
-        capture_->write(line.data(), static_cast<qint64>(line.size()));
-    }
-    row.frame = std::move(frame);
-    model_->queue(std::move(row));
-    if (!batchTimer_.isActive())
-        batchTimer_.start();
+    show();
+    raise();
+    activateWindow();
 }
 
-void MonitorWindow::commitRows() {
-    QScrollBar* bar = table->verticalScrollBar();
-    // Follow the newest rows only while the user has not scrolled away from them.
-    const bool follow = bar->value() >= bar->maximum();
-    const int top = bar->value();
-    const int removed = model_->commit();
-    if (follow)
-        table->scrollToBottom();
-    else if (removed > 0)
-        bar->setValue(std::max(0, top - removed)); // the rows looked at stay in view
-    if (statsDirty_)
-        refreshStats();
+void MonitorWindow::hideEvent(QHideEvent* event) {
+    // Where the user left it, for the next run.
+    if (placed_)
+        settingsStore().setValue(QStringLiteral("monitor/geometry"), saveGeometry());
+    QWidget::hideEvent(event);
 }
 
-// ---------------------------------------------------------------- statistics
+// ---------------------------------------------------------------- rule and statistics
 
-void MonitorWindow::onTimeoutTimer() {
-    if (!requestEndUs_)
-        return;
-    const std::int64_t now = nowUs();
-    if (splitter_.hasOpenFrame()) {
-        // A reply is arriving: its first byte decides, once the frame is whole.
-        timeoutTimer_.start(ceilMs(splitter_.gapUs()));
-        return;
-    }
-    stats_.tick(now);
-    if (now - *requestEndUs_ > stats_.timeoutUs()) {
-        requestEndUs_.reset();
-        refreshStats();
-    } else {
-        timeoutTimer_.start(ceilMs(*requestEndUs_ + stats_.timeoutUs() + 1000 - now));
-    }
+void MonitorWindow::showRule() {
+    ruleLabel->setText(QString::fromStdString(recorder_->session().gapText()));
 }
 
-void MonitorWindow::refreshStats() {
-    statsDirty_ = false;
-    if (!decodeBox->isChecked()) {
+void MonitorWindow::showStats() {
+    if (!recorder_->session().decoding()) {
         statsLabel->setText(QStringLiteral("Statistics count while Modbus RTU decoding is on."));
         return;
     }
-    const monitor::TrafficCounts c = stats_.counts();
-    std::string text = "Requests " + std::to_string(c.requests) + "   Replies " +
-                       std::to_string(c.replies) + "   Timeouts " + std::to_string(c.timeouts) +
-                       "   Unpaired " + std::to_string(c.unpaired) + "   CRC errors " +
-                       std::to_string(c.crcErrors) + "   Exceptions " +
-                       std::to_string(c.exceptions) + "   Response ";
-    if (c.replies == 0)
-        text += "-";
-    else
-        text += "min " + msText(double(c.minUs), 2) + " / mean " + msText(c.meanUs, 2) + " / p99 " +
-                msText(double(c.p99Us), 2) + " / max " + msText(double(c.maxUs), 2) + " ms";
-    statsLabel->setText(QString::fromStdString(text));
-}
-
-void MonitorWindow::resetStats() {
-    stats_.reset();
-    requestEndUs_.reset();
-    timeoutTimer_.stop();
-    refreshStats();
+    statsLabel->setText(QString::fromStdString(monitor::countsText(recorder_->counts())));
 }
 
 // ---------------------------------------------------------------- capture
 
 bool MonitorWindow::capturing() const {
-    return capture_->active();
+    return recorder_->capturing();
 }
 
 void MonitorWindow::onCaptureClicked() {
-    if (capture_->active()) {
+    if (recorder_->capturing()) {
         stopCapture();
         return;
     }
-    const QString textFilter = QStringLiteral("Text log (*.log *.txt)");
-    const QString rawFilter = QStringLiteral("Raw received bytes (*.bin)");
-    QString filter = textFilter;
+    QSettings settings = settingsStore();
+    const auto offered =
+        settings.value(QStringLiteral("monitor/captureForm")).toString() == QLatin1String("raw")
+            ? CaptureForm::Raw
+            : CaptureForm::Text;
+    const QString offeredFilter = offered == CaptureForm::Raw ? kRawFilter : kTextFilter;
+    QString filter = offeredFilter;
     const QString path = QFileDialog::getSaveFileName(
-        this, QStringLiteral("Capture to file"), QString(),
-        textFilter + QStringLiteral(";;") + rawFilter, &filter,
+        this, QStringLiteral("Capture to file"),
+        settings.value(QStringLiteral("monitor/captureFolder")).toString(),
+        kTextFilter + QStringLiteral(";;") + kRawFilter, &filter,
         QFileDialog::DontConfirmOverwrite); // asked below, with "Append" as well
     if (path.isEmpty())
         return;
@@ -399,42 +327,36 @@ void MonitorWindow::onCaptureClicked() {
             return;
         replace = box.clickedButton() == replaceButton;
     }
-    startCapture(path, filter == rawFilter ? CaptureForm::Raw : CaptureForm::Text, replace);
+    const CaptureForm form = monitor::captureFormFor(
+        QDir::toNativeSeparators(path).toStdString(),
+        filter == kRawFilter ? CaptureForm::Raw : CaptureForm::Text, filter == offeredFilter);
+    settings.setValue(QStringLiteral("monitor/captureForm"),
+                      form == CaptureForm::Raw ? QStringLiteral("raw") : QStringLiteral("text"));
+    settings.setValue(QStringLiteral("monitor/captureFolder"), QFileInfo(path).absolutePath());
+    startCapture(path, form, replace);
 }
 
 bool MonitorWindow::startCapture(const QString& path, CaptureForm form, bool replace) {
-    const QString error = capture_->start(path, replace);
-    if (!error.isEmpty()) {
+    const QString error = recorder_->startCapture(path, form, replace);
+    if (!error.isEmpty())
         showMessage(this, error);
-        return false;
-    }
-    captureForm_ = form;
-    if (form == CaptureForm::Text) {
-        const std::string header =
-            monitor::captureHeader(QDateTime::currentMSecsSinceEpoch()) + '\n';
-        capture_->write(header.data(), static_cast<qint64>(header.size()));
-    }
-    captureButton->setText(QStringLiteral("Stop capture"));
-    captureLabel->setText(QStringLiteral("Capturing %1 to %2")
-                              .arg(form == CaptureForm::Raw ? QStringLiteral("received bytes")
-                                                            : QStringLiteral("frames as text"),
-                                   path));
-    captureLabel->show();
-    return capture_->active();
+    return error.isEmpty();
 }
 
 void MonitorWindow::stopCapture() {
-    capture_->stop(); // a failing last flush comes back through onCaptureFailed
-    captureButton->setText(QStringLiteral("Capture..."));
-    captureLabel->hide();
+    recorder_->stopCapture(); // a failing last flush comes back through captureFailed
 }
 
-void MonitorWindow::onCaptureFailed(const QString& text) {
-    captureButton->setText(QStringLiteral("Capture..."));
-    captureLabel->hide();
-    // Told from the event loop: a failure met inside the engine's receive pass must not hold
-    // it up while the message waits for the user.
-    QTimer::singleShot(0, this, [this, text] { showMessage(this, text); });
+void MonitorWindow::showCapture(bool capturing) {
+    captureButton->setText(capturing ? QStringLiteral("Stop capture")
+                                     : QStringLiteral("Capture..."));
+    captureLabel->setVisible(capturing);
+    if (capturing)
+        captureLabel->setText(QStringLiteral("Capturing %1 to %2")
+                                  .arg(recorder_->captureForm() == CaptureForm::Raw
+                                           ? QStringLiteral("received bytes")
+                                           : QStringLiteral("frames as text"),
+                                       recorder_->capturePath()));
 }
 
 // ---------------------------------------------------------------- copying
@@ -466,7 +388,7 @@ void MonitorWindow::copyRows() {
     std::sort(rows.begin(), rows.end());
     std::string text;
     for (const QModelIndex& index : rows)
-        text += model_->line(index.row()) + '\n';
+        text += model()->line(index.row()) + '\n';
     QApplication::clipboard()->setText(QString::fromStdString(text));
 }
 
@@ -474,7 +396,7 @@ void MonitorWindow::copyOne(bool python) {
     const QModelIndexList rows = table->selectionModel()->selectedRows();
     if (rows.size() != 1)
         return;
-    const std::span<const std::uint8_t> bytes = model_->bytes(rows.front().row());
+    const std::span<const std::uint8_t> bytes = model()->bytes(rows.front().row());
     QApplication::clipboard()->setText(QString::fromStdString(
         python ? monitor::pythonBytesText(bytes) : monitor::cArrayText(bytes)));
 }

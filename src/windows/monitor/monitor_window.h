@@ -1,19 +1,16 @@
 #pragma once
-// The traffic monitor: every frame with its time, Modbus RTU decoding with response times,
-// live statistics and capture to file. Non-modal; it follows the engine's traffic.
+// The traffic monitor's window: it shows what the recorder beside the engine holds (every
+// frame with its time, Modbus RTU decoding with response times, live statistics, the
+// capture) and sets its choices. Closing it only hides it; the recording goes on.
 #include <QPointer>
-#include <QTimer>
 #include <QWidget>
-#include <cstdint>
-#include <optional>
 
-#include "engine/terminal_engine.h"
-#include "logic/monitor/frame_splitter.h"
-#include "logic/monitor/traffic_stats.h"
+#include "engine/monitor/traffic_recorder.h"
 
 class QAction;
 class QCheckBox;
 class QDoubleSpinBox;
+class QHBoxLayout;
 class QLabel;
 class QPushButton;
 class QSpinBox;
@@ -21,21 +18,20 @@ class QTableView;
 
 namespace varnok {
 
-class CaptureFile;
 class FrameTableModel;
 
 class MonitorWindow : public QWidget {
     Q_OBJECT
   public:
-    enum class CaptureForm {
-        Text, // a header line, then one line per frame as the table shows it
-        Raw,  // the received bytes exactly as they arrived
-    };
-    static constexpr int kBatchMs = 50;
+    using CaptureForm = TrafficRecorder::CaptureForm;
 
-    // A top-level window (objectName "Monitor") that follows `engine` until it is gone.
-    explicit MonitorWindow(engine::TerminalEngine* engine, QWidget* parent = nullptr);
+    // A top-level window (objectName "Monitor") showing `recorder`.
+    explicit MonitorWindow(TrafficRecorder* recorder, QWidget* parent = nullptr);
     ~MonitorWindow() override;
+
+    // Shows the window: the first time where the user left it in an earlier run, else beside
+    // `main` within the screen's available area.
+    void showBeside(const QWidget* main);
 
     // What "Capture..." does once it knows the file, the form and whether to replace it.
     // False after one message.
@@ -43,8 +39,8 @@ class MonitorWindow : public QWidget {
     void stopCapture();
     bool capturing() const;
 
-    FrameTableModel* model() const { return model_; }
-    monitor::TrafficCounts counts() const { return stats_.counts(); }
+    FrameTableModel* model() const;
+    monitor::TrafficCounts counts() const;
 
     QCheckBox* decodeBox;
     QDoubleSpinBox* gapBox; // ms, 0 = 3.5 characters at the port's settings
@@ -61,40 +57,26 @@ class MonitorWindow : public QWidget {
 
   protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
 
   private:
-    void buildControls();
+    QHBoxLayout* buildOptions();
+    void buildTable();
+    void buildActions();
+    void followNewRows();
     void onCaptureClicked();
-    void onCaptureFailed(const QString& text);
-    void onPortOpenChanged(bool open);
-    void onReceived(const QByteArray& bytes, engine::TrafficTime time);
-    void onSent(const QByteArray& bytes, engine::TrafficTime time);
-    void take(monitor::Frame frame);
-    void onGapTimer();
-    void onTimeoutTimer();
-    void commitRows();
-    void applyGap();
-    void refreshStats();
-    void resetStats();
+    void showCapture(bool capturing);
+    void showRule();
+    void showStats();
     void showContextMenu(const QPoint& pos);
     void copyRows();
     void copyOne(bool python);
 
-    QPointer<engine::TerminalEngine> engine_;
-    FrameTableModel* model_;
-    CaptureFile* capture_;
-    CaptureForm captureForm_ = CaptureForm::Text;
-
-    monitor::LineSettings line_;
-    monitor::FrameSplitter splitter_;
-    std::optional<std::int64_t> lastEndUs_; // last byte of the previous frame
-    QTimer gapTimer_;                       // runs only while an RX frame is open
-    QTimer batchTimer_;                     // runs only while frames wait for the table
-
-    monitor::TrafficStats stats_;
-    std::optional<std::int64_t> requestEndUs_; // a request waits for its reply
-    QTimer timeoutTimer_;                      // runs only while a request waits
-    bool statsDirty_ = false;
+    QPointer<TrafficRecorder> recorder_;
+    bool placed_ = false;
+    bool following_ = true; // the view shows the newest rows until the user scrolls away
+    bool modelChanging_ = false;
+    int topBeforeRemoval_ = 0;
 };
 
 } // namespace varnok

@@ -1,8 +1,9 @@
-// The traffic monitor without Qt: frame splitting, RTU decoding, pairing and text.
+// The traffic monitor without Qt: decoding, framing, the session's pairing and statistics,
+// and the frame as text.
 #include "logic/monitor/frame_splitter.h"
 #include "logic/monitor/frame_text.h"
+#include "logic/monitor/monitor_session.h"
 #include "logic/monitor/rtu_decoder.h"
-#include "logic/monitor/traffic_stats.h"
 
 #include <QTest>
 
@@ -10,6 +11,9 @@
 #include <ctime>
 
 using namespace varnok::monitor;
+using varnok::serial::LineSettings;
+using varnok::serial::Parity;
+using varnok::serial::StopBits;
 
 namespace {
 
@@ -27,7 +31,7 @@ QString frameText(const Frame& f) {
 }
 
 // Requests, replies, unpaired, timeouts, CRC errors, exceptions; min, mean, p99, max µs.
-QString countsText(const TrafficCounts& c) {
+QString countsLine(const TrafficCounts& c) {
     QStringList s;
     for (const std::uint64_t n :
          {c.requests, c.replies, c.unpaired, c.timeouts, c.crcErrors, c.exceptions})
@@ -41,52 +45,101 @@ QString countsText(const TrafficCounts& c) {
 class TestMonitor : public QObject {
     Q_OBJECT
   private slots:
-    // From libmodbus 3.1.6 (its master against varnok-devsim --static, 0B modbus_reply_exception)
-    // but the last three, made by hand. A row named "req" is a request.
+    // Frames a libmodbus 3.1.6 master sent to a libmodbus slave and its replies, recorded
+    // between the two over pseudo-terminals; the libmodbus slave does not answer 7, 8, 11, 12,
+    // 20, 21, 24 and 43, so those replies (and the last rows) are made by hand with their CRC.
     void decode_data() {
         QTest::addColumn<QByteArray>("frame");
+        QTest::addColumn<bool>("request");
         QTest::addColumn<QString>("summary");
-        auto row = [](const char* name, const char* hex, QString text) {
-            if (!text.contains("CRC") && QByteArray::fromHex(hex).size() >= 4)
+        auto row = [](const char* name, const char* dir, const char* hex, QString text) {
+            if (!text.contains("CRC") && !text.startsWith("too short"))
                 text += " · CRC ok";
-            QTest::newRow(name) << QByteArray::fromHex(hex) << text;
+            QTest::addRow("%s %s", name, dir)
+                << QByteArray::fromHex(hex) << (dir[0] == 'T') << text;
         };
-        row("1 req", "01010000000ABC0D", "st 1 Read multi-coils status: addr 0 (0x0000) qty 10");
-        row("2 reply", "010202AA0246D9", "st 1 FC2 reply: 16 bits: 01010101 01000000");
-        row("4 reply", "010406300130023003A262",
+        row("1", "TX", "01010000000ABC0D",
+            "st 1 FC1 request: Read multi-coils status, addr 0 (0x0000) qty 10");
+        row("1", "RX", "0101020500BAAC", "st 1 FC1 reply: 16 bits: 10100000 00000000");
+        row("2", "RX", "010202AA0246D9", "st 1 FC2 reply: 16 bits: 01010101 01000000");
+        row("3", "RX", "0103021234B533", "st 1 FC3 reply: 1 reg: [0] 0x1234 = 4660");
+        row("4", "RX", "010406300130023003A262",
             "st 1 FC4 reply: 3 regs: [0] 0x3001 = 12289, [1] 0x3002 = 12290, [2] 0x3003 = 12291");
-        row("5 req on", "01050003FF007C3A", "st 1 Write single-coil: addr 3 (0x0003) ON");
-        row("5 reply off", "0105000300003DCA", "st 1 FC5 reply: addr 3 (0x0003) OFF");
-        row("6 req", "01060001ABCD66AF",
-            "st 1 Write single-register: addr 1 (0x0001) = 0xABCD = 43981");
-        row("15 req", "010F0002000A02CD01718A",
-            "st 1 Write multi-coils: addr 2 (0x0002) qty 10: 10110011 10");
-        row("16 req", "01100004000204000A0102520F",
-            "st 1 Write multi-registers: addr 4 (0x0004) qty 2: 0x000A = 10, 0x0102 = 258");
-        row("16 reply", "0110000400020009", "st 1 FC16 reply: addr 4 (0x0004) qty 2 written");
-        row("exception 01", "01C101B050", "st 1 FC65 exception 01: illegal function");
-        row("exception 0B", "11840B0302",
+        row("5", "TX", "01050003FF007C3A",
+            "st 1 FC5 request: Write single-coil, addr 3 (0x0003) ON");
+        row("5", "RX", "0105000300003DCA", "st 1 FC5 reply: addr 3 (0x0003) OFF");
+        row("6", "TX", "01060001ABCD66AF",
+            "st 1 FC6 request: Write single-register, addr 1 (0x0001) = 0xABCD = 43981");
+        row("7", "TX", "010741E2", "st 1 FC7 request: Read exception status");
+        row("7", "RX", "01076DE3DD", "st 1 FC7 reply: status 6D = 10110110");
+        row("8", "TX", "010800001234ED7C",
+            "st 1 FC8 request: Diagnostics, sub-function 0 return query data: 12 34");
+        row("8", "RX", "010800001234ED7C", "st 1 FC8 reply: sub-function 0 echo: 12 34");
+        row("11", "TX", "010B41E7", "st 1 FC11 request: Get comm event counter");
+        row("11", "RX", "010BFFFF0108A479", "st 1 FC11 reply: status 0xFFFF, event count 264");
+        row("12", "TX", "010C0025", "st 1 FC12 request: Get comm event log");
+        row("12", "RX", "010C0800000108012120000DC1",
+            "st 1 FC12 reply: status 0x0000, event count 264, message count 289, 2 events");
+        row("15", "TX", "010F0002000A02CD01718A",
+            "st 1 FC15 request: Write multi-coils, addr 2 (0x0002) qty 10: 10110011 10");
+        row("16", "TX", "01100004000204000A0102520F",
+            "st 1 FC16 request: Write multi-registers, addr 4 (0x0004) qty 2: 0x000A = 10, "
+            "0x0102 = 258");
+        row("16", "RX", "0110000400020009", "st 1 FC16 reply: addr 4 (0x0004) qty 2 written");
+        row("17", "TX", "0111C02C", "st 1 FC17 request: Report server ID");
+        row("17", "RX", "01110AB4FF4C4D42332E312E3648AE",
+            "st 1 FC17 reply: server id B4, run indicator ON, \"LMB3.1.6\"");
+        row("20", "TX", "01140706000400010002D8E5",
+            "st 1 FC20 request: Read file record, file 4 record 1 len 2");
+        row("20", "RX", "01140605060DFE00208B4E",
+            "st 1 FC20 reply: record: 0x0DFE = 3582, 0x0020 = 32");
+        row("21", "TX", "0115090600040007000106AFC55E",
+            "st 1 FC21 request: Write file record, file 4 record 7: 0x06AF = 1711");
+        row("22", "TX", "0116000100F20025ABEE",
+            "st 1 FC22 request: Mask write register, addr 1 (0x0001) and 0x00F2 or 0x0025");
+        row("23", "TX", "011700000002000200020401020304E796",
+            "st 1 FC23 request: Read/write multi-registers, read addr 0 (0x0000) qty 2, write "
+            "addr 2 (0x0002) qty 2: 0x0102 = 258, 0x0304 = 772");
+        row("23", "RX", "011704123400C57DC2",
+            "st 1 FC23 reply: 2 regs: [0] 0x1234 = 4660, [1] 0x00C5 = 197");
+        row("24", "TX", "011804DE0347",
+            "st 1 FC24 request: Read FIFO queue, FIFO addr 1246 (0x04DE)");
+        row("24", "RX", "01180006000201B812841918",
+            "st 1 FC24 reply: FIFO 2 regs: [0] 0x01B8 = 440, [1] 0x1284 = 4740");
+        row("43/14", "TX", "012B0E01007077",
+            "st 1 FC43/14 request: Read device identification, basic, from object 0");
+        row("43/14", "RX", "012B0E010100000300045661726E010256420203312E34034D",
+            "st 1 FC43/14 reply: basic, conformity 01, 3 objects: 0 \"Varn\", 1 \"VB\", 2 \"1.4\"");
+        row("exception 02", "RX", "018302C0F1", "st 1 FC3 exception 02: illegal data address");
+        row("exception 0B", "RX", "11840B0302",
             "st 17 FC4 exception 0B: gateway target failed to respond");
-        row("req, bad CRC", "010300000001840B",
-            "st 1 Read multi-registers: addr 0 (0x0000) qty 1 · CRC bad, expected 84 0A");
-        row("byte count", "0103041234B533",
-            "st 1 Read multi-registers: byte count 4 but 2 data bytes · CRC bad, expected 55 32");
-        row("too short", "0103", "st 1 Read multi-registers: too short");
+        row("request, bad CRC", "TX", "010300000001840B",
+            "st 1 FC3 request: Read multi-registers, addr 0 (0x0000) qty 1 · CRC bad, expected "
+            "84 0A");
+        row("odd byte count (was: a request's name)", "RX", "0103031234567375",
+            "st 1 FC3 reply: odd byte count 3");
+        row("3 bytes (was: a request's name, \"too short\")", "RX", "010302",
+            "too short for a Modbus RTU frame");
+        row("function 7 (was: not decoded)", "TX", "010741E2",
+            "st 1 FC7 request: Read exception status");
     }
 
     void decode() {
         QFETCH(QByteArray, frame);
+        QFETCH(bool, request);
         QFETCH(QString, summary);
-        const bool request = QByteArray(QTest::currentDataTag()).contains("req");
         QCOMPARE(str(varnok::monitor::summary(decodeRtu(span(frame), request))), summary);
     }
 
     void gapRule() {
         const std::tuple<LineSettings, int, int, const char*> rows[] = {
-            {{9600, 8, 'N', 1}, 0, 3646, "3.65 ms at 9600 8N1"},
-            {{1200, 7, 'O', 2}, 0, 32083, "32.08 ms at 1200 7O2"},
-            {{38400, 8, 'E'}, 0, 1750, "1.75 ms at 38400 8E1 (at least 1.75 ms above 19200 baud)"},
-            {{115200, 8, 'N', 1}, 20000, 20000, "20 ms"}};
+            {{9600, Parity::None, 8, StopBits::One}, 0, 3646, "3.65 ms at 9600 8N1"},
+            {{1200, Parity::Odd, 7, StopBits::Two}, 0, 32083, "32.08 ms at 1200 7O2"},
+            {{38400, Parity::Even, 8, StopBits::One},
+             0,
+             1750,
+             "1.75 ms at 38400 8E1 (at least 1.75 ms above 19200 baud)"},
+            {{115200, Parity::None, 8, StopBits::One}, 20000, 20000, "20 ms"}};
         for (const auto& [line, userGapUs, gapUs, text] : rows) {
             QCOMPARE(str(frameGapText(line, userGapUs)),
                      QString(userGapUs ? "RX frame ends after a set gap of "
@@ -145,47 +198,95 @@ class TestMonitor : public QObject {
         QCOMPARE(got, QStringLiteral("256* 256* 88* 256 "));
     }
 
-    // Frames "tx|rx|exc|bad µs" (exc: exception reply, bad: RX with a bad CRC), "tick µs", "reset".
-    void stats_data() {
+    // A session at 115200 8N1 (gap 1750 µs, timeout 1 s): "µs tx|rx hex" fed as chunks (REQ
+    // and REP a register read and its reply), "µs tick" the time passing, "reset"; then the
+    // counts and the finished frames' gaps.
+    void session_data() {
         QTest::addColumn<QStringList>("events");
         QTest::addColumn<QString>("counts"); // as countsText gives them
-        const auto row = [](const char* name, const char* events, const char* counts) {
-            QTest::newRow(name) << QString(events).split(", ") << QString(counts);
+        QTest::addColumn<QString>("gaps");   // of the finished frames, µs
+        const auto row = [](const char* name, const char* events, const char* counts,
+                            const char* gaps) {
+            QTest::newRow(name) << QString(events).split(", ") << QString(counts) << gaps;
         };
-        row("reply", "tx 0, rx 1000", "1 1 0 0 0 0 1000 1000 1000 1000");
-        row("tick at and past the timeout", "tx 0, tick 1000000, tick 1000001, rx 1000002",
-            "1 0 1 1 0 0 0 0 0 0");
-        row("late reply", "tx 0, rx 1000001", "1 0 1 1 0 0 0 0 0 0");
-        row("next request first", "tx 0, tx 10, rx 30", "2 1 0 1 0 0 20 20 20 20");
-        row("exception, bad CRC", "tx 0, exc 500, tx 600, bad 900", "2 2 0 0 1 1 300 400 500 500");
-        row("reset", "tx 0, rx 10, tx 20, reset, rx 30", "0 0 1 0 0 0 0 0 0 0");
-        // Minimum, mean and maximum cover every reply, the percentile only the last 100,000.
-        QStringList many;
-        for (int i = 0; i < 1000 + int(TrafficStats::kPercentileWindow); ++i)
-            many << "tx " + QString::number(i * 10000)
-                 << "rx " + QString::number(i * 10000 + (i < 1000 ? 1000 - i : 5));
-        QTest::newRow("1000 replies") << many.mid(0, 2000) << "1000 1000 0 0 0 0 1 500.5 990 1000";
-        QTest::newRow("then 100,000 more") << many << "101000 101000 0 0 0 0 1 9.90594 5 1000";
+        row("reply", "0 tx REQ, 1000 rx 0103, 1500 rx 021234B533, 4000 tick",
+            "1 1 0 0 0 0 1000 1000 1000 1000", "-1 1000");
+        row("timeout at and past",
+            "0 tx REQ, 1000000 tick, 1000001 tick, 1000002 rx REP, 1010000 tick",
+            "1 0 1 1 0 0 0 0 0 0", "-1 1000002");
+        row("reply arriving at the timeout decides by its first byte",
+            "0 tx REQ, 999000 rx 0103, 1000500 tick, 1000600 rx 021234B533, 1003000 tick",
+            "1 1 0 0 0 0 999000 999000 999000 999000", "-1 999000");
+        row("next request first", "0 tx REQ, 10 tx REQ, 30 rx REP, 3000 tick",
+            "2 1 0 1 0 0 20 20 20 20", "-1 10 20");
+        row("exception", "0 tx REQ, 500 rx 018302C0F1, 3000 tick", "1 1 0 0 0 1 500 500 500 500",
+            "-1 500");
+        row("bad CRC counts as that only (was: also exception and reply)",
+            "0 tx REQ, 500 rx 0083029121, 3000 tick, 1100000 tick", "1 0 0 1 1 0 0 0 0 0",
+            "-1 500");
+        row("FF FF counts for nothing (was: request, CRC error, timeout)",
+            "0 tx FFFF, 2000000 tick", "0 0 0 0 0 0 0 0 0 0", "-1");
+        row("reset", "0 tx REQ, 10 rx REP, 3000 tick, 4000 tx REQ, reset, 5000 rx REP, 8000 tick",
+            "0 0 1 0 0 0 0 0 0 0", "-1 10 3990 1000");
     }
 
-    void stats() {
+    void session() {
         QFETCH(QStringList, events);
         QFETCH(QString, counts);
-        TrafficStats stats;
-        for (const QString& e : events) {
+        QFETCH(QString, gaps);
+        MonitorSession s;
+        s.setLine({115200, Parity::None, 8, StopBits::One});
+        QStringList got;
+        const auto keep = [&got](const std::vector<SessionFrame>& frames) {
+            for (const SessionFrame& f : frames)
+                got << QString::number(f.gapUs);
+        };
+        for (QString e : events) {
+            e.replace("REQ", "010300000001840A").replace("REP", "0103021234B533");
             const QStringList f = e.split(' ');
-            const qint64 t = f.value(1).toLongLong();
-            Decoded d;
-            d.crcOk = f[0] != "bad";
-            d.kind = f[0] == "exc" ? FrameKind::Exception : FrameKind::Response;
-            if (f[0] == "tick")
-                stats.tick(t);
-            else if (f[0] == "reset")
-                stats.reset();
+            const qint64 t = f[0].toLongLong();
+            if (f[0] == "reset")
+                s.resetStats();
+            else if (f[1] == "tick")
+                keep(s.advance(t));
             else
-                stats.add({t, t, 0, f[0] == "tx" ? Direction::Tx : Direction::Rx, {}}, d);
+                keep(s.feed(t, 0, f[1] == "tx" ? Direction::Tx : Direction::Rx,
+                            span(QByteArray::fromHex(f[2].toLatin1()))));
         }
-        QCOMPARE(countsText(stats.counts()), counts);
+        QCOMPARE(countsLine(s.counts()), counts);
+        QCOMPARE(got.join(' '), gaps);
+    }
+
+    // Minimum, mean and maximum cover every reply, the percentile only the last 100,000.
+    void percentileWindow() {
+        MonitorSession s;
+        const QByteArray req = QByteArray::fromHex("010300000001840A");
+        const QByteArray reply = QByteArray::fromHex("0103021234B533");
+        QStringList got;
+        for (int i = 0; i < 1000 + int(MonitorSession::kPercentileWindow); ++i) {
+            const std::int64_t t = std::int64_t{i} * 10000;
+            s.feed(t, 0, Direction::Tx, span(req));
+            s.feed(t + (i < 1000 ? 1000 - i : 5), 0, Direction::Rx, span(reply));
+            s.advance(t + 5000);
+            if (i == 999 || i == 1000 + int(MonitorSession::kPercentileWindow) - 1)
+                got << countsLine(s.counts());
+        }
+        QCOMPARE(got, (QStringList{"1000 1000 0 0 0 0 1 500.5 990 1000",
+                                   "101000 101000 0 0 0 0 1 9.90594 5 1000"}));
+    }
+
+    // The file dialog's type wins when the user changed it; else the name's extension does.
+    void captureForm() {
+        const std::tuple<const char*, CaptureForm, bool, CaptureForm> rows[] = {
+            {"/tmp/a.bin", CaptureForm::Text, true, CaptureForm::Raw}, // was: a text log
+            {"/tmp/a.RAW", CaptureForm::Text, true, CaptureForm::Raw},
+            {"/tmp/a.dat", CaptureForm::Text, true, CaptureForm::Raw},
+            {"/tmp/a.csv", CaptureForm::Raw, true, CaptureForm::Text},
+            {"/tmp/a.log", CaptureForm::Raw, true, CaptureForm::Text},
+            {"/tmp/a.d/cap", CaptureForm::Raw, true, CaptureForm::Raw},
+            {"/tmp/a.bin", CaptureForm::Text, false, CaptureForm::Text}};
+        for (const auto& [path, chosen, asOffered, form] : rows)
+            QCOMPARE(int(captureFormFor(path, chosen, asOffered)), int(form));
     }
 
     void bytesAsText() {
@@ -207,11 +308,10 @@ class TestMonitor : public QObject {
         ::setenv("TZ", "XYZ-2", 1);
         ::tzset();
         // 2023-11-14 22:13:20.123 UTC
-        const Frame previous{0, 1000, 0, Direction::Tx, {}};
         const Frame frame{2500, 2600, 1700000000123, Direction::Rx, {0x01, 0x41, 0x7E}};
-        QCOMPARE(str(frameLine(frame, &previous, "st 1")),
+        QCOMPARE(str(frameLine(frame, 1500, "st 1")),
                  "00:13:20.123\t1.500\tRX\t3\t01 41 7E\t.A~\tst 1");
-        QCOMPARE(str(frameLine(frame, nullptr, "")), "00:13:20.123\t\tRX\t3\t01 41 7E\t.A~\t");
+        QCOMPARE(str(frameLine(frame, -1, "")), "00:13:20.123\t\tRX\t3\t01 41 7E\t.A~\t");
         QCOMPARE(
             str(captureHeader(1700000000123)),
             "# capture 2023-11-15 00:13:20 UTC+0200\ttime\tgap ms\tdir\tlen\thex\ttext\tdecoded");

@@ -1,19 +1,24 @@
 // The monitor on the real window and the simulated station: a request from the Modbus tool and
-// its reply as frames, the statistics, the capture file in both forms, copying, a full disk.
+// its reply as frames and in both forms of capture, recording on while the window is closed,
+// a full disk, the frame table's ring and the view over it, and where the window opens.
 #include <QAction>
 #include <QClipboard>
 #include <QFile>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
+#include <QProcess>
 #include <QPushButton>
+#include <QScreen>
+#include <QScrollBar>
 #include <QSpinBox>
 #include <QTableView>
 #include <QTemporaryDir>
 
+#include "engine/monitor/capture_file.h"
+#include "engine/monitor/frame_table_model.h"
 #include "support/devsim_process.h"
 #include "support/form_rig.h"
-#include "windows/monitor/frame_table_model.h"
 #include "windows/monitor/monitor_window.h"
 
 using namespace varnok;
@@ -21,13 +26,21 @@ using Form = MonitorWindow::CaptureForm;
 
 namespace {
 
+// The request the Modbus tool sends for "1 3 0 0 0 1" and the simulator's reply.
+const QByteArray kRequest = QByteArray::fromHex("010300000001840A");
+const QByteArray kReply = QByteArray::fromHex("0103021234B533");
+const char* const kRequestLine = "*:*:*.*\t*\tTX\t8\t01 03 00 00 00 01 84 0A\t........\tst 1 FC3 "
+                                 "request: Read multi-registers, addr 0 (0x0000) qty 1 · CRC ok";
+const char* const kReplyLine = "*:*:*.*\t*\tRX\t7\t01 03 02 12 34 B5 33\t....4.3\tst 1 FC3 reply: "
+                               "1 reg: [0] 0x1234 = 4660 · CRC ok · response * ms";
+
 // The main window on a simulated station, opened, with the monitor open.
 struct MonitorRig {
     test::DevsimProcess sim;
     std::unique_ptr<test::FormRig> main;
     MonitorWindow* m = nullptr;
 
-    bool start(const QStringList& simArgs) {
+    bool start(const QStringList& simArgs = {}) {
         if (!sim.start(QStringList{"--mode", "modbus", "--static"} + simArgs))
             return false;
         main = std::make_unique<test::FormRig>(nullptr, sim.path());
@@ -36,67 +49,88 @@ struct MonitorRig {
         test::click(main->f->Cmd_Monitor);
         return (m = main->f->monitor()) != nullptr;
     }
-    void send(const QString& request) {
-        main->f->txtString->setText(request);
+    void send(int replies) {
+        main->f->txtString->setText(QStringLiteral("1 3 0 0 0 1"));
         test::click(main->f->cmdSend);
-    }
-    QString cell(int row, int column) const {
-        return m->model()->index(row, column).data().toString();
+        QTRY_COMPARE(m->counts().replies, std::uint64_t(replies));
     }
 };
+
+QByteArray fileBytes(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : "missing";
+}
+
+// Frame i: its number in 4 bytes, then `size - 4` bytes of i's low byte.
+monitor::SessionFrame numbered(std::uint32_t i, std::size_t size) {
+    monitor::SessionFrame f;
+    f.frame.bytes.assign(size, std::uint8_t(i));
+    for (int b = 0; b < 4; ++b)
+        f.frame.bytes[std::size_t(b)] = std::uint8_t(i >> (8 * b));
+    f.frame.firstUs = f.frame.lastUs = std::int64_t{i} * 10;
+    f.gapUs = 10;
+    return f;
+}
+
+std::uint32_t numberOf(const FrameTableModel& model, int row) {
+    const std::span<const std::uint8_t> b = model.bytes(row);
+    return b.size() < 4 ? ~0u
+                        : std::uint32_t(b[0] | b[1] << 8 | b[2] << 16 | std::uint32_t(b[3]) << 24);
+}
 
 } // namespace
 
 class TstMonitorWindow : public QObject {
     Q_OBJECT
   private slots:
+    // The capture holds the known bytes and lines; closing the window neither stops it nor
+    // empties the table, the statistics or the choices.
     void exchange_data() {
-        QTest::addColumn<QStringList>("simArgs");
         QTest::addColumn<int>("form");
-        QTest::addRow("reply, text log") << QStringList{} << int(Form::Text);
-        QTest::addRow("reply, raw bytes") << QStringList{} << int(Form::Raw);
-        QTest::addRow("silent station, text log") << QStringList{"--silent"} << int(Form::Text);
+        QTest::addColumn<bool>("closeBetween");
+        QTest::addRow("text log") << int(Form::Text) << false;
+        QTest::addRow("raw bytes") << int(Form::Raw) << false;
+        QTest::addRow("text log, window closed (was: capture ended, table emptied)")
+            << int(Form::Text) << true;
     }
     void exchange() {
-        QFETCH(QStringList, simArgs);
         QFETCH(int, form);
-        const bool replies = simArgs.isEmpty();
+        QFETCH(bool, closeBetween);
         MonitorRig r;
-        QVERIFY(r.start(simArgs));
-        r.m->timeoutBox->setValue(replies ? 3000 : 100); // a slow reply is no timeout here
+        QVERIFY(r.start());
+        r.m->timeoutBox->setValue(3000); // a slow reply is no timeout here
         QVERIFY(r.m->ruleLabel->text().contains(QStringLiteral("1.75 ms at 115200 8N1")));
         QTemporaryDir dir;
         const QString path = dir.filePath(QStringLiteral("capture"));
         QVERIFY(r.m->startCapture(path, Form(form), true));
-        r.send(QStringLiteral("1 3 0 0 0 1"));
-        QTRY_VERIFY(r.m->counts().replies + r.m->counts().timeouts == 1);
-        QTRY_COMPARE(r.m->model()->rowCount(), replies ? 2 : 1);
-        QCOMPARE(r.cell(0, FrameTableModel::Dir), QStringLiteral("TX"));
-        QCOMPARE(r.cell(0, FrameTableModel::Hex), QStringLiteral("01 03 00 00 00 01 84 0A"));
+        r.send(1);
+        if (closeBetween) {
+            r.m->close();
+            r.send(2);
+            r.send(3);
+            test::click(r.main->f->Cmd_Monitor);
+            QCOMPARE(r.main->f->monitor(), r.m);
+            QVERIFY(r.m->isVisible() && r.m->capturing());
+            QCOMPARE(r.m->timeoutBox->value(), 3000);
+        }
+        const int exchanges = closeBetween ? 3 : 1;
+        QTRY_COMPARE(r.m->model()->rowCount(), 2 * exchanges);
         QVERIFY(r.m->statsLabel->text().contains(
-            QStringLiteral("Replies %1   Timeouts %2").arg(int(replies)).arg(int(!replies))));
-        if (replies) {
-            QCOMPARE(r.cell(1, FrameTableModel::Dir), QStringLiteral("RX"));
-            QVERIFY(
-                test::wildcardMatch(QStringLiteral("st 1 FC3 reply: * · CRC ok · response * ms"),
-                                    r.cell(1, FrameTableModel::Decoded)));
-        }
+            QStringLiteral("Requests %1   Replies %1   Timeouts 0").arg(exchanges)));
         r.m->stopCapture();
-        QFile file(path);
-        const QByteArray captured = file.open(QIODevice::ReadOnly) ? file.readAll() : "missing";
-
-        r.m->table->selectAll();
-        QTest::keySequence(r.m->table, QKeySequence::Copy);
-        const QString copied = QGuiApplication::clipboard()->text();
-        if (Form(form) == Form::Raw) { // the reply's bytes, nothing else
-            QCOMPARE(QString::fromLatin1(captured.toHex(' ').toUpper()),
-                     r.cell(1, FrameTableModel::Hex));
+        QCOMPARE(r.m->captureButton->text(), QStringLiteral("Capture..."));
+        const QByteArray captured = fileBytes(path);
+        QStringList lines = QString::fromUtf8(captured).split('\n');
+        if (Form(form) == Form::Raw) {
+            QCOMPARE(captured, kReply.repeated(exchanges));
         } else {
-            // The header line, then the frames as the table shows and copies them.
-            QVERIFY(captured.startsWith("# capture 20"));
-            QCOMPARE(QString::fromUtf8(captured.mid(captured.indexOf('\n') + 1)), copied);
+            QVERIFY(lines.takeFirst().startsWith(QStringLiteral("# capture 20")));
+            QCOMPARE(lines.size(), 2 * exchanges + 1);
+            for (int i = 0; i < 2 * exchanges; ++i)
+                QVERIFY2(test::wildcardMatch(QString::fromUtf8(i % 2 ? kReplyLine : kRequestLine),
+                                             lines[i]),
+                         qPrintable(lines[i]));
         }
-        r.m->table->clearSelection();
         r.m->table->selectRow(0);
         r.m->copyCAction->trigger();
         QCOMPARE(QGuiApplication::clipboard()->text(),
@@ -104,18 +138,162 @@ class TstMonitorWindow : public QObject {
         QCOMPARE(r.main->messages.texts, QStringList());
     }
 
-    // The terminal goes on receiving; the capture stops with one message.
+    // A full disk names the system's reason wherever it shows, keeps what was written before
+    // and stops the capture alone: the terminal goes on receiving.
     void fullDisk() {
         MonitorRig r;
-        QVERIFY(r.start({}));
+        QVERIFY(r.start());
         QVERIFY(r.m->startCapture(QStringLiteral("/dev/full"), Form::Raw, true));
-        r.send(QStringLiteral("1 3 0 0 0 1"));
-        QTRY_COMPARE(r.main->messages.texts.size(), 1);
-        QVERIFY(r.main->messages.texts[0].startsWith(QStringLiteral("Capture stopped: ")));
+        r.send(1);
+        QTRY_COMPARE(
+            r.main->messages.texts,
+            QStringList{"Capture stopped: cannot write /dev/full: No space left on device"});
         QVERIFY(!r.m->capturing() && r.main->messages.okOnly());
         QCOMPARE(r.m->captureButton->text(), QStringLiteral("Capture..."));
-        r.send(QStringLiteral("1 3 0 0 0 1"));
-        QTRY_COMPARE(r.m->counts().replies, 2u);
+        r.send(2);
+    }
+
+    // On a 64 KiB file system: a filler leaves `room` bytes, then `size` bytes are captured
+    // and the capture is stopped (or left to its flush).
+    void smallDisk_data() {
+        QTest::addColumn<int>("room");
+        QTest::addColumn<int>("size");
+        QTest::addColumn<bool>("stop");
+        QTest::addRow("at a write (was: Unknown error)") << 8192 << 100000 << true;
+        QTest::addRow("at the flush (was: Unknown error)") << 8192 << 9000 << false;
+        QTest::addRow("at stop (was: Unknown error)") << 4096 << 5000 << true;
+    }
+    void smallDisk() {
+        QFETCH(int, room);
+        QFETCH(int, size);
+        QFETCH(bool, stop);
+        QTemporaryDir dir;
+        if (QProcess::execute("mount", {"-t", "tmpfs", "-o", "size=64k", "tmpfs", dir.path()}))
+            QSKIP("mounting a small tmpfs needs root");
+        const auto unmount = qScopeGuard([&] { QProcess::execute("umount", {dir.path()}); });
+        QFile filler(dir.filePath("filler"));
+        QVERIFY(filler.open(QIODevice::WriteOnly));
+        filler.write(QByteArray(64 * 1024 - room, 'f'));
+        filler.close();
+        CaptureFile capture;
+        QStringList failures;
+        connect(&capture, &CaptureFile::failed, this, [&](const QString& t) { failures << t; });
+        const QString path = dir.filePath("capture");
+        QCOMPARE(capture.start(path, true), QString());
+        QByteArray bytes(size, 0);
+        for (int i = 0; i < size; ++i)
+            bytes[i] = char(i * 7);
+        capture.write(bytes.constData(), bytes.size());
+        if (stop)
+            capture.stop();
+        QTRY_COMPARE(failures, QStringList{"Capture stopped: cannot write " + path +
+                                           ": No space left on device"});
+        const QByteArray kept = fileBytes(path);
+        QVERIFY(kept.size() >= room / 2 && bytes.startsWith(kept));
+    }
+
+    // Frames of `size` bytes, committed `batch` at a time: the table keeps the newest 100,000
+    // with their own bytes, also when the ring wraps and byte blocks are used again.
+    void ring_data() {
+        QTest::addColumn<int>("frames");
+        QTest::addColumn<int>("size");
+        QTest::addColumn<int>("batch");
+        QTest::addRow("under the ring") << 1000 << 8 << 300;
+        QTest::addRow("wraps past 100,000") << 250001 << 8 << 7000;
+        QTest::addRow("blocks reused") << 130000 << 250 << 20000;
+        QTest::addRow("more than a ring between commits (was: 80,000 kept)")
+            << 230000 << 8 << 230000;
+    }
+    void ring() {
+        QFETCH(int, frames);
+        QFETCH(int, size);
+        QFETCH(int, batch);
+        FrameTableModel model;
+        for (int i = 0; i < frames; ++i) {
+            model.queue(numbered(std::uint32_t(i), std::size_t(size)));
+            if ((i + 1) % batch == 0 || i + 1 == frames)
+                model.commit();
+        }
+        const int rows = std::min(frames, FrameTableModel::kMaxRows);
+        QCOMPARE(model.rowCount(), rows);
+        for (const int row : {0, rows / 3, rows - 1}) {
+            QCOMPARE(numberOf(model, row), std::uint32_t(frames - rows + row));
+            QCOMPARE(model.bytes(row).size(), std::size_t(size));
+            QCOMPARE(int(model.bytes(row).back()), (frames - rows + row) & 0xFF);
+        }
+        const std::vector<std::uint8_t> last =
+            numbered(std::uint32_t(frames - 1), size).frame.bytes;
+        const QByteArray hex =
+            QByteArray(reinterpret_cast<const char*>(last.data()), size).toHex(' ');
+        QVERIFY(test::wildcardMatch("*\t0.010\tRX\t" + QString::number(size) + '\t' +
+                                        QString::fromLatin1(hex.toUpper()) + "\t*",
+                                    QString::fromStdString(model.line(rows - 1))));
+    }
+
+    // The view follows new frames at the bottom, whatever the flood, and keeps the rows looked
+    // at in place when the oldest leave.
+    void view_data() {
+        QTest::addColumn<int>("frames");
+        QTest::addColumn<bool>("scrolledUp");
+        for (const int n : {20000, 80000, 100000, 250000}) {
+            QTest::addRow("%d at the bottom", n) << n << false;
+            QTest::addRow("%d scrolled up", n) << n << true;
+        }
+    }
+    void view() {
+        QFETCH(int, frames);
+        QFETCH(bool, scrolledUp);
+        TrafficRecorder recorder(nullptr);
+        MonitorWindow m(&recorder);
+        m.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&m));
+        FrameTableModel* model = recorder.model();
+        std::uint32_t next = 0;
+        const auto flood = [&](int n) {
+            for (int i = 0; i < n; ++i) {
+                model->queue(numbered(next++, 8));
+                if (next % 4000 == 0) {
+                    model->commit();
+                    QCoreApplication::processEvents();
+                }
+            }
+            model->commit();
+            QCoreApplication::processEvents();
+        };
+        flood(1000);
+        QScrollBar* bar = m.table->verticalScrollBar();
+        if (scrolledUp)
+            bar->setValue(bar->maximum() - 300);
+        const int top = m.table->rowAt(0);
+        const std::uint32_t shown = numberOf(*model, top);
+        flood(frames);
+        QTest::qWait(20);
+        if (scrolledUp) {
+            const int rows = model->rowCount();
+            // Rows older than the table's front have left it; the view stays on the oldest.
+            QCOMPARE(numberOf(*model, m.table->rowAt(0)),
+                     std::max(shown, next - std::uint32_t(rows)));
+        } else {
+            const int last = m.table->rowAt(m.table->viewport()->height() - 2);
+            QCOMPARE(last == -1 ? model->rowCount() - 1 : last, model->rowCount() - 1);
+            QCOMPARE(bar->value(), bar->maximum());
+        }
+    }
+
+    // The first time beside the main window within the screen's available area; afterwards
+    // where the user left it, with its size.
+    void placement() {
+        test::FormRig main;
+        test::click(main.f->Cmd_Monitor);
+        MonitorWindow* m = main.f->monitor();
+        const QRect avail = m->screen()->availableGeometry();
+        QVERIFY2(avail.contains(m->frameGeometry()), "was: past the screen's bottom");
+        m->setGeometry(40, 50, 700, 300);
+        m->close();
+        Form1 later;
+        later.Cmd_Monitor_Click();
+        QCOMPARE(later.monitor()->geometry(), QRect(40, 50, 700, 300));
+        later.monitor()->close();
     }
 };
 

@@ -1,8 +1,8 @@
 #pragma once
-// The monitor's frames for a table view. Frames wait in a queue and reach the view in one
-// insert per commit, so that a flood costs one view update per batch instead of one per frame;
-// the text of a cell is made only when the view asks for it. Rows live in a ring and their
-// bytes in large blocks: a flood allocates next to nothing per frame.
+// The monitor's frames for a table view (colours are the window's business). Frames wait in a queue
+// and reach the view in one insert per commit, so that a flood costs one view update per batch
+// instead of one per frame; the text of a cell is made only when the view asks for it. Rows live in
+// a ring and their bytes in large blocks: a flood allocates next to nothing per frame.
 #include <QAbstractTableModel>
 #include <cstdint>
 #include <deque>
@@ -12,22 +12,9 @@
 #include <string_view>
 #include <vector>
 
-#include "logic/monitor/frame_splitter.h"
+#include "logic/monitor/monitor_session.h"
 
 namespace varnok {
-
-// One frame as the window hands it in.
-struct FrameRow {
-    static constexpr std::string_view kPieceText = "piece of a longer transmission: not decoded";
-
-    monitor::Frame frame;
-    std::int64_t gapUs = -1; // from the previous frame's last byte; -1 for the first frame
-    std::string decoded;     // UTF-8, empty while decoding is off
-    bool flagged = false;    // a bad CRC or an exception reply
-    bool piece = false;      // cut by the length limit while decoding: not a frame, not decoded
-
-    std::string_view decodedText() const { return piece ? kPieceText : decoded; }
-};
 
 // Bytes kept oldest first in blocks of a megabyte, given back as the rows using them leave.
 class ByteStore {
@@ -66,12 +53,13 @@ class FrameTableModel : public QAbstractTableModel {
 
     using QAbstractTableModel::QAbstractTableModel;
 
-    void queue(FrameRow row);
-    bool hasQueued() const { return !queued_.empty(); }
+    void queue(const monitor::SessionFrame& frame);
     // Moves the queue into the table; returns how many rows left its front to make room.
     int commit();
 
     std::span<const std::uint8_t> bytes(int row) const { return store_.get(at(row).bytes); }
+    bool flagged(int row) const { return at(row).flagged; }
+    monitor::Direction direction(int row) const { return at(row).direction; }
     // The row as the capture's text log writes it.
     std::string line(int row) const;
 
@@ -90,7 +78,6 @@ class FrameTableModel : public QAbstractTableModel {
         ByteStore::Ref bytes;
         monitor::Direction direction = monitor::Direction::Rx;
         bool flagged = false;
-        bool piece = false;
         std::string decoded;
     };
     const Row& at(int row) const {

@@ -1,7 +1,5 @@
-#include "windows/monitor/frame_table_model.h"
+#include "engine/monitor/frame_table_model.h"
 
-#include <QBrush>
-#include <QColor>
 #include <algorithm>
 #include <cstring>
 
@@ -60,18 +58,21 @@ void ByteStore::releaseBefore(std::uint64_t block) {
     }
 }
 
-void FrameTableModel::queue(FrameRow row) {
-    // More than a table's worth between two commits: the oldest would leave at once anyway.
-    if (queued_.size() >= kMaxRows)
-        queued_.erase(queued_.begin(), queued_.begin() + kMaxRows / 2);
+void FrameTableModel::queue(const monitor::SessionFrame& row) {
+    // Far more than a table's worth between two commits: the oldest would leave at once
+    // anyway. A full table's worth stays, so the commit still fills every row.
+    if (queued_.size() >= 2 * kMaxRows)
+        queued_.erase(queued_.begin(), queued_.end() - kMaxRows);
     const monitor::Frame& f = row.frame;
     queued_.push_back({f.firstUs, f.lastUs, f.wallMs, row.gapUs, store_.add(f.bytes), f.direction,
-                       row.flagged, row.piece, std::move(row.decoded)});
+                       row.flagged, row.decoded});
 }
 
 int FrameTableModel::commit() {
     if (queued_.empty())
         return 0;
+    if (queued_.size() > kMaxRows)
+        queued_.erase(queued_.begin(), queued_.end() - kMaxRows);
     const std::size_t total = count_ + queued_.size();
     const auto removed =
         static_cast<int>(total > kMaxRows ? std::min(total - kMaxRows, count_) : 0);
@@ -100,10 +101,7 @@ std::string FrameTableModel::line(int row) const {
     const Row& r = at(row);
     const std::span<const std::uint8_t> b = bytes(row);
     const monitor::Frame frame{r.firstUs, r.lastUs, r.wallMs, r.direction, {b.begin(), b.end()}};
-    monitor::Frame previous; // frameLine takes the gap from the previous frame's last byte
-    previous.lastUs = r.firstUs - r.gapUs;
-    return monitor::frameLine(frame, r.gapUs < 0 ? nullptr : &previous,
-                              r.piece ? FrameRow::kPieceText : r.decoded);
+    return monitor::frameLine(frame, r.gapUs, r.decoded);
 }
 
 int FrameTableModel::rowCount(const QModelIndex& parent) const {
@@ -141,9 +139,7 @@ QVariant FrameTableModel::data(const QModelIndex& index, int role) const {
         case Text:
             return shown(monitor::dottedText(some), some.size() < all.size());
         case Decoded:
-            return r.piece ? QString::fromUtf8(FrameRow::kPieceText.data(),
-                                               qsizetype(FrameRow::kPieceText.size()))
-                           : QString::fromStdString(r.decoded);
+            return QString::fromStdString(r.decoded);
         }
         return {};
     }
@@ -151,11 +147,6 @@ QVariant FrameTableModel::data(const QModelIndex& index, int role) const {
         if (index.column() == Gap || index.column() == Length)
             return QVariant::fromValue(Qt::AlignRight | Qt::AlignVCenter);
         return QVariant::fromValue(Qt::AlignLeft | Qt::AlignVCenter);
-    case Qt::ForegroundRole:
-        return r.flagged ? QBrush(QColor(0xB0, 0x00, 0x00)) : QVariant();
-    case Qt::BackgroundRole:
-        // What we sent stands apart from what came back at a glance.
-        return tx ? QBrush(QColor(0xE8, 0xF0, 0xFF)) : QVariant();
     }
     return {};
 }

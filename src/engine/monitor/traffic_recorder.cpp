@@ -1,0 +1,177 @@
+#include "engine/monitor/traffic_recorder.h"
+
+#include <QDateTime>
+#include <algorithm>
+
+#include "engine/monitor/capture_file.h"
+#include "engine/monitor/frame_table_model.h"
+#include "logic/monitor/frame_text.h"
+
+namespace varnok {
+
+namespace {
+
+std::int64_t nowUs() {
+    return engine::TrafficTime::now().monotonicNs / 1000;
+}
+
+std::span<const std::uint8_t> byteSpan(const QByteArray& bytes) {
+    return {reinterpret_cast<const std::uint8_t*>(bytes.constData()),
+            static_cast<std::size_t>(bytes.size())};
+}
+
+} // namespace
+
+TrafficRecorder::TrafficRecorder(engine::TerminalEngine* engine, QObject* parent)
+    : QObject(parent), engine_(engine), model_(new FrameTableModel(this)),
+      capture_(new CaptureFile(this)) {
+    deadlineTimer_.setSingleShot(true);
+    deadlineTimer_.setTimerType(Qt::PreciseTimer); // gaps are a few ms
+    connect(&deadlineTimer_, &QTimer::timeout, this, &TrafficRecorder::onDeadline);
+    batchTimer_.setSingleShot(true);
+    batchTimer_.setInterval(kBatchMs);
+    connect(&batchTimer_, &QTimer::timeout, this, &TrafficRecorder::commit);
+    connect(capture_, &CaptureFile::failed, this, [this](const QString& text) {
+        emit captureChanged(false);
+        emit captureFailed(text);
+    });
+}
+
+void TrafficRecorder::start() {
+    if (started_ || !engine_)
+        return;
+    started_ = true;
+    engine::TerminalEngine* engine = engine_;
+    connect(engine, &engine::TerminalEngine::received, this,
+            [this](const QByteArray& bytes, engine::TrafficTime time) {
+                // Raw capture is the bytes as they came, before any framing.
+                if (captureForm_ == CaptureForm::Raw && capture_->active())
+                    capture_->write(bytes.constData(), bytes.size());
+                onTraffic(monitor::Direction::Rx, bytes, time);
+            });
+    connect(engine, &engine::TerminalEngine::sent, this,
+            [this](const QByteArray& bytes, engine::TrafficTime time) {
+                onTraffic(monitor::Direction::Tx, bytes, time);
+            });
+    connect(engine, &engine::TerminalEngine::portOpenChanged, this,
+            &TrafficRecorder::onPortOpenChanged);
+    if (engine->isOpen())
+        onPortOpenChanged(true);
+}
+
+TrafficRecorder::~TrafficRecorder() = default;
+
+void TrafficRecorder::setDecoding(bool on) {
+    session_.setDecoding(on);
+    arm();
+    emit statsChanged();
+}
+
+void TrafficRecorder::setUserGapUs(std::int64_t us) {
+    session_.setUserGapUs(us);
+    emit ruleChanged();
+}
+
+void TrafficRecorder::setTimeoutUs(std::int64_t us) {
+    session_.setTimeoutUs(us);
+    armedForUs_.reset(); // the wait may now end sooner
+    arm();
+}
+
+void TrafficRecorder::resetStats() {
+    session_.resetStats();
+    emit statsChanged();
+}
+
+void TrafficRecorder::onPortOpenChanged(bool open) {
+    if (!open) {
+        take(session_.endLine());
+        return;
+    }
+    session_.setLine(engine_->lineSettings());
+    emit ruleChanged();
+}
+
+void TrafficRecorder::onTraffic(monitor::Direction direction, const QByteArray& bytes,
+                                engine::TrafficTime time) {
+    take(session_.feed(time.monotonicNs / 1000, time.wallMs, direction, byteSpan(bytes)));
+    arm();
+}
+
+void TrafficRecorder::onDeadline() {
+    armedForUs_.reset();
+    const monitor::TrafficCounts before = session_.counts();
+    take(session_.advance(nowUs()));
+    if (session_.counts().timeouts != before.timeouts)
+        emit statsChanged();
+    arm();
+}
+
+void TrafficRecorder::arm() {
+    const std::optional<std::int64_t> due = session_.nextDeadlineUs();
+    if (!due) {
+        deadlineTimer_.stop();
+        armedForUs_.reset();
+        return;
+    }
+    // Under a flood every chunk moves the deadline on: the timer then finds the frame still
+    // open and waits again, instead of being restarted for every chunk.
+    if (armedForUs_ && *armedForUs_ <= *due && deadlineTimer_.isActive())
+        return;
+    armedForUs_ = *due;
+    const std::int64_t waitUs = std::max<std::int64_t>(*due - nowUs(), 0);
+    deadlineTimer_.start(static_cast<int>(std::min<std::int64_t>((waitUs + 999) / 1000, 1 << 30)));
+}
+
+void TrafficRecorder::take(std::vector<monitor::SessionFrame> frames) {
+    if (frames.empty())
+        return;
+    const bool text = captureForm_ == CaptureForm::Text && capture_->active();
+    for (const monitor::SessionFrame& f : frames) {
+        if (text) {
+            std::string line = monitor::frameLine(f.frame, f.gapUs, f.decoded);
+            line += '\n';
+            capture_->write(line.data(), static_cast<qint64>(line.size()));
+        }
+        model_->queue(f);
+    }
+    statsDirty_ = statsDirty_ || session_.decoding();
+    if (!batchTimer_.isActive())
+        batchTimer_.start();
+}
+
+void TrafficRecorder::commit() {
+    model_->commit();
+    if (statsDirty_) {
+        statsDirty_ = false;
+        emit statsChanged();
+    }
+}
+
+QString TrafficRecorder::startCapture(const QString& path, CaptureForm form, bool replace) {
+    const QString error = capture_->start(path, replace);
+    if (!error.isEmpty())
+        return error;
+    captureForm_ = form;
+    capturePath_ = path;
+    if (form == CaptureForm::Text) {
+        const std::string header =
+            monitor::captureHeader(QDateTime::currentMSecsSinceEpoch()) + '\n';
+        capture_->write(header.data(), static_cast<qint64>(header.size()));
+    }
+    emit captureChanged(true);
+    return {};
+}
+
+void TrafficRecorder::stopCapture() {
+    if (!capture_->active())
+        return;
+    if (capture_->stop())
+        emit captureChanged(false);
+}
+
+bool TrafficRecorder::capturing() const {
+    return capture_->active();
+}
+
+} // namespace varnok

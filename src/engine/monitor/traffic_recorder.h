@@ -1,0 +1,79 @@
+#pragma once
+// What the traffic monitor records, without its window: the frame store, the monitor session
+// (framing, decoding, pairing, statistics, the gap and timeout choices) and the running
+// capture. Made beside the engine, it outlives the Monitor window, which only shows it: a
+// capture runs until it is stopped or the program ends (then it is flushed and closed).
+#include <QObject>
+#include <QPointer>
+#include <QString>
+#include <QTimer>
+#include <cstdint>
+#include <optional>
+
+#include "engine/terminal_engine.h"
+#include "logic/monitor/frame_text.h"
+#include "logic/monitor/monitor_session.h"
+
+namespace varnok {
+
+class CaptureFile;
+class FrameTableModel;
+
+class TrafficRecorder : public QObject {
+    Q_OBJECT
+  public:
+    using CaptureForm = monitor::CaptureForm;
+    static constexpr int kBatchMs = 50; // frames reach the table at most this often
+
+    explicit TrafficRecorder(engine::TerminalEngine* engine, QObject* parent = nullptr);
+    ~TrafficRecorder() override;
+
+    // Starts following the engine's traffic, for good; until then the terminal pays nothing
+    // for a monitor nobody has opened.
+    void start();
+
+    FrameTableModel* model() const { return model_; }
+    const monitor::MonitorSession& session() const { return session_; }
+    monitor::TrafficCounts counts() const { return session_.counts(); }
+
+    void setDecoding(bool on);
+    void setUserGapUs(std::int64_t us);
+    void setTimeoutUs(std::int64_t us);
+    void resetStats();
+
+    // Empty when the capture runs, else the reason it could not start.
+    QString startCapture(const QString& path, CaptureForm form, bool replace);
+    void stopCapture(); // a failing last flush is told through captureFailed()
+    bool capturing() const;
+    CaptureForm captureForm() const { return captureForm_; }
+    const QString& capturePath() const { return capturePath_; }
+
+  signals:
+    void statsChanged();
+    void ruleChanged(); // the framing rule in force (gapText) changed
+    void captureChanged(bool capturing);
+    // The capture has ended on its own; the text says why.
+    void captureFailed(const QString& text);
+
+  private:
+    void onPortOpenChanged(bool open);
+    void onTraffic(monitor::Direction direction, const QByteArray& bytes, engine::TrafficTime time);
+    void onDeadline();
+    void take(std::vector<monitor::SessionFrame> frames);
+    void arm();
+    void commit();
+
+    QPointer<engine::TerminalEngine> engine_;
+    monitor::MonitorSession session_;
+    FrameTableModel* model_;
+    CaptureFile* capture_;
+    CaptureForm captureForm_ = CaptureForm::Text;
+    QString capturePath_;
+    QTimer deadlineTimer_; // runs only while a frame is open or a request waits
+    std::optional<std::int64_t> armedForUs_;
+    QTimer batchTimer_; // runs only while frames wait for the table
+    bool statsDirty_ = false;
+    bool started_ = false;
+};
+
+} // namespace varnok

@@ -1,0 +1,185 @@
+#include "logic/monitor/monitor_session.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <limits>
+
+namespace varnok::monitor {
+
+namespace {
+
+std::string msText(double us, int decimals) {
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%.*f", decimals, us / 1000.0);
+    return buf;
+}
+
+} // namespace
+
+void ResponseTimes::add(std::int64_t us) {
+    min_ = count_ ? std::min(min_, us) : us;
+    max_ = count_ ? std::max(max_, us) : us;
+    ++count_;
+    sum_ += us;
+    if (recent_.size() < kWindow)
+        recent_.push_back(us);
+    else
+        recent_[next_] = us;
+    next_ = (next_ + 1) % kWindow;
+}
+
+std::int64_t ResponseTimes::p99Us() const {
+    if (recent_.empty())
+        return 0;
+    // Nearest rank: the smallest time that at least 99 % of the window do not exceed.
+    std::vector<std::int64_t> sorted = recent_;
+    const std::size_t rank = (sorted.size() * 99 + 99) / 100;
+    std::nth_element(sorted.begin(), sorted.begin() + static_cast<std::ptrdiff_t>(rank - 1),
+                     sorted.end());
+    return sorted[rank - 1];
+}
+
+std::string countsText(const TrafficCounts& c) {
+    std::string text = "Requests " + std::to_string(c.requests) + "   Replies " +
+                       std::to_string(c.replies) + "   Timeouts " + std::to_string(c.timeouts) +
+                       "   Unpaired " + std::to_string(c.unpaired) + "   CRC errors " +
+                       std::to_string(c.crcErrors) + "   Exceptions " +
+                       std::to_string(c.exceptions) + "   Response ";
+    if (c.replies == 0)
+        return text + "-";
+    return text + "min " + msText(double(c.minUs), 2) + " / mean " + msText(c.meanUs, 2) +
+           " / p99 " + msText(double(c.p99Us), 2) + " / max " + msText(double(c.maxUs), 2) + " ms";
+}
+
+MonitorSession::MonitorSession() : splitter_(frameGapUs(line_, 0)) {}
+
+void MonitorSession::setLine(const serial::LineSettings& line) {
+    line_ = line;
+    splitter_.setGapUs(frameGapUs(line_, userGapUs_));
+}
+
+void MonitorSession::setUserGapUs(std::int64_t us) {
+    userGapUs_ = std::max<std::int64_t>(us, 0);
+    splitter_.setGapUs(frameGapUs(line_, userGapUs_));
+}
+
+void MonitorSession::setTimeoutUs(std::int64_t us) {
+    timeoutUs_ = us;
+}
+
+void MonitorSession::setDecoding(bool on) {
+    decoding_ = on;
+    waitingSinceUs_.reset();
+}
+
+std::vector<SessionFrame> MonitorSession::feed(std::int64_t timeUs, std::int64_t wallMs,
+                                               Direction direction,
+                                               std::span<const std::uint8_t> bytes) {
+    std::vector<SessionFrame> done;
+    for (Frame& f : splitter_.feed(timeUs, wallMs, direction, bytes))
+        done.push_back(finish(std::move(f)));
+    return done;
+}
+
+std::vector<SessionFrame> MonitorSession::advance(std::int64_t nowUs) {
+    std::vector<SessionFrame> done;
+    if (std::optional<Frame> f = splitter_.flush(nowUs))
+        done.push_back(finish(std::move(*f)));
+    // A reply that is arriving decides by its first byte once it is whole.
+    if (!splitter_.hasOpenFrame())
+        expireRequest(nowUs);
+    return done;
+}
+
+std::vector<SessionFrame> MonitorSession::endLine() {
+    // A "now" far past any gap: nothing more can arrive for the open frame.
+    std::vector<SessionFrame> done;
+    if (std::optional<Frame> f = splitter_.flush(std::numeric_limits<std::int64_t>::max() / 2))
+        done.push_back(finish(std::move(*f)));
+    return done;
+}
+
+std::optional<std::int64_t> MonitorSession::nextDeadlineUs() const {
+    if (splitter_.hasOpenFrame())
+        return splitter_.openLastUs() + splitter_.gapUs();
+    if (waitingSinceUs_)
+        return *waitingSinceUs_ + timeoutUs_ + 1; // a timeout is a wait longer than it
+    return std::nullopt;
+}
+
+SessionFrame MonitorSession::finish(Frame frame) {
+    SessionFrame done;
+    done.gapUs = lastEndUs_ ? frame.firstUs - *lastEndUs_ : -1;
+    lastEndUs_ = frame.lastUs;
+    if (decoding_) {
+        const bool tx = frame.direction == Direction::Tx;
+        // A piece is not decoded, so it is no CRC error, but it still answers a request.
+        Decoded d;
+        d.crcOk = true;
+        if (!frame.piece)
+            d = decodeRtu(frame.bytes, tx);
+        const std::optional<std::int64_t> responseUs = count(frame, d);
+        done.decoded = frame.piece ? std::string(SessionFrame::kPieceText) : summary(d);
+        if (responseUs)
+            done.decoded += " · response " + msText(double(*responseUs), 3) + " ms";
+        done.flagged = !d.tooShort && (!d.crcOk || d.kind == FrameKind::Exception);
+    }
+    done.frame = std::move(frame);
+    return done;
+}
+
+std::optional<std::int64_t> MonitorSession::count(const Frame& frame, const Decoded& d) {
+    // Too short to be a frame at all: it neither asks, answers nor fails a check.
+    if (d.tooShort)
+        return std::nullopt;
+    // Nothing in a frame with a wrong CRC can be trusted, not even whether it answers.
+    if (!d.crcOk) {
+        ++counts_.crcErrors;
+        return std::nullopt;
+    }
+    if (frame.direction == Direction::Tx) {
+        if (waitingSinceUs_)
+            ++counts_.timeouts; // the next request went out before a reply came
+        ++counts_.requests;
+        waitingSinceUs_ = frame.lastUs;
+        return std::nullopt;
+    }
+    if (d.kind == FrameKind::Exception)
+        ++counts_.exceptions;
+    expireRequest(frame.firstUs);
+    if (!waitingSinceUs_) {
+        ++counts_.unpaired;
+        return std::nullopt;
+    }
+    const std::int64_t responseUs = frame.firstUs - *waitingSinceUs_;
+    waitingSinceUs_.reset();
+    ++counts_.replies;
+    times_.add(responseUs);
+    return responseUs;
+}
+
+void MonitorSession::expireRequest(std::int64_t nowUs) {
+    if (waitingSinceUs_ && nowUs - *waitingSinceUs_ > timeoutUs_) {
+        ++counts_.timeouts;
+        waitingSinceUs_.reset();
+    }
+}
+
+TrafficCounts MonitorSession::counts() const {
+    TrafficCounts c = counts_;
+    if (times_.count() == 0)
+        return c;
+    c.minUs = times_.minUs();
+    c.meanUs = times_.meanUs();
+    c.p99Us = times_.p99Us();
+    c.maxUs = times_.maxUs();
+    return c;
+}
+
+void MonitorSession::resetStats() {
+    waitingSinceUs_.reset();
+    counts_ = {};
+    times_.reset();
+}
+
+} // namespace varnok::monitor
