@@ -41,10 +41,18 @@ ModbusMaster::ModbusMaster(TerminalEngine& engine, QObject* parent)
         QMetaObject::invokeMethod(this, &ModbusMaster::onData, Qt::QueuedConnection);
     });
     connect(&engine_, &TerminalEngine::portOpenChanged, this, &ModbusMaster::onPortOpen);
+    // A window holding the master may outlive the engine by a moment (deleted later).
+    connect(&engine_, &QObject::destroyed, this, [this] {
+        engineGone_ = true;
+        inFlight_ = false;
+        wanted_ = false;
+        for (QTimer* t : {&timeout_, &silence_, &idle_})
+            t->stop();
+    });
 }
 
 ModbusMaster::~ModbusMaster() {
-    if (inFlight_)
+    if (inFlight_ && !engineGone_)
         engine_.holdSends(false);
 }
 
@@ -93,7 +101,7 @@ void ModbusMaster::stop() {
 void ModbusMaster::write(const modbus::PollRequest& request, int timeoutMs, int retries) {
     Job job{-1, request, toBytes(modbus::buildRequest(request)), timeoutMs,
             std::clamp(retries, 0, kMaxRetries)};
-    if (!engine_.isOpen())
+    if (engineGone_ || !engine_.isOpen())
         throw serial::PortError(serial::kErrPortNotOpen,
                                 "Operation valid only when the port is open");
     writes_.push_back(std::move(job));
@@ -113,7 +121,7 @@ void ModbusMaster::borrow() {
 }
 
 void ModbusMaster::giveBack() {
-    if (!borrowed_)
+    if (!borrowed_ || engineGone_)
         return;
     borrowed_ = false;
     if (!wasManual_ && engine_.isOpen())
@@ -123,7 +131,7 @@ void ModbusMaster::giveBack() {
 // Starts the next transaction when the line is free: a queued write first, then the read
 // whose turn it is and that is due; else waits for the earliest due read.
 void ModbusMaster::next() {
-    if (inFlight_ || !engine_.isOpen())
+    if (engineGone_ || inFlight_ || !engine_.isOpen())
         return;
     if (!writes_.empty()) {
         job_ = std::move(writes_.front());
@@ -209,7 +217,7 @@ void ModbusMaster::onTimeout() {
 
 void ModbusMaster::onData() {
     dataPending_ = false;
-    if (!borrowed_ || !engine_.isOpen())
+    if (engineGone_ || !borrowed_ || !engine_.isOpen())
         return;
     QByteArray chunk;
     try {

@@ -99,6 +99,7 @@ class ModbusMaster : public QObject {
     std::deque<Job> writes_;
     int lastRead_ = -1;
     bool wanted_ = false;
+    bool engineGone_ = false;
     bool borrowed_ = false;
     bool wasManual_ = false;
 
