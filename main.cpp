@@ -4,6 +4,7 @@
 #include <QStringList>
 #include <QTimer>
 #include <cstdio>
+#include <cstdlib>
 #include <optional>
 #include <string>
 #include <utility>
@@ -15,13 +16,9 @@
 
 namespace {
 
-const char kPortRules[] =
-    "\nPort numbers and devices:\n"
-    "  Com1-Com32     /dev/ttyS0-/dev/ttyS31\n"
-    "  Com33-Com64    /dev/ttyUSB0-/dev/ttyUSB31\n"
-    "  Com65-Com96    /dev/ttyACM0-/dev/ttyACM31\n"
-    "  Com97-Com255   no device unless bound with --port\n"
-    "  --port ComN=PATH binds any number from 1 to 255 to PATH; DEVICE binds Com1.\n"
+const char kPortBinding[] =
+    "  --port ComN=PATH binds any number from 1 to 255 to PATH, and DEVICE binds Com1,\n"
+    "  for this run only; bindings chosen in the window are remembered.\n"
     "\nExamples:\n"
     "  varnok-binary /dev/ttyUSB0\n"
     "  varnok-binary --port Com1=/dev/pts/3 --port Com2=/dev/serial/by-id/usb-FTDI-if00\n"
@@ -89,7 +86,10 @@ Request readCommandLine(int argc, char** argv) {
     const bool parsed = parser.parse(QCoreApplication::arguments());
     const bool helpAll = parser.isSet(QStringLiteral("help-all"));
     if (helpAll || parser.isSet(QStringLiteral("help"))) {
-        std::printf("%s%s%s", qPrintable(parser.helpText()), kPortRules, helpAll ? kQtOptions : "");
+        // The numbers' rule is printed from the rule the program follows.
+        std::printf("%s\nPort numbers and devices:\n%s%s%s", qPrintable(parser.helpText()),
+                    varnok::serial::portRuleText().c_str(), kPortBinding,
+                    helpAll ? kQtOptions : "");
         r.exitCode = 0;
         return r;
     }
@@ -129,6 +129,33 @@ Request readCommandLine(int argc, char** argv) {
     return r;
 }
 
+// Qt gives up on a missing display with a page of advice and an abort: the user gets one line
+// and status 1 instead. What Qt says while the application object is made is held back until
+// it is known to have found a display.
+QtMessageHandler g_qtHandler = nullptr;
+QStringList* g_heldBack = nullptr;
+
+void failWithoutDisplay() {
+    static QStringList held;
+    g_heldBack = &held;
+    g_qtHandler = qInstallMessageHandler(
+        [](QtMsgType type, const QMessageLogContext& context, const QString& text) {
+            if (type == QtFatalMsg) {
+                std::fprintf(stderr, "varnok-binary: no display found (is DISPLAY or "
+                                     "WAYLAND_DISPLAY set? -platform offscreen needs none)\n");
+                std::_Exit(1);
+            }
+            g_heldBack->append(qFormatLogMessage(type, context, text));
+        });
+}
+
+void releaseHeldBack() {
+    qInstallMessageHandler(g_qtHandler);
+    for (const QString& line : std::as_const(*g_heldBack))
+        std::fprintf(stderr, "%s\n", qPrintable(line));
+    g_heldBack->clear();
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -138,9 +165,11 @@ int main(int argc, char** argv) {
     if (request.exitCode >= 0)
         return request.exitCode;
     for (auto& [number, path] : request.bindings)
-        varnok::serial::bindPort(number, std::move(path));
+        varnok::serial::bindPort(number, std::move(path), varnok::serial::Binding::ForThisRun);
 
+    failWithoutDisplay();
     QApplication app(argc, argv);
+    releaseHeldBack();
     varnok::Form1 window;
     window.show();
     if (!request.screenshot.isEmpty()) {

@@ -1,7 +1,41 @@
-// The command line is answered without any display: help, version and mistakes end the
-// program with their exit code before a window system is looked for.
+// The command line: help, version and mistakes are answered without any display, the help
+// and the manual page say the port-number rule the program follows, and bindings given on it
+// last for their run.
+#include <QFile>
 #include <QProcess>
+#include <QRegularExpression>
+#include <QSettings>
+#include <QTemporaryDir>
 #include <QTest>
+
+#include "logic/serial/port_map.h"
+
+namespace {
+
+struct Run {
+    int exitCode = -1;
+    QByteArray out, err;
+};
+
+Run run(const QStringList& arguments, const QString& configHome = {}) {
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    for (const char* name : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"})
+        env.remove(QString::fromLatin1(name));
+    if (!configHome.isEmpty())
+        env.insert(QStringLiteral("XDG_CONFIG_HOME"), configHome);
+    QProcess p;
+    p.setProcessEnvironment(env);
+    p.start(QStringLiteral(VARNOK_BINARY), arguments);
+    if (!p.waitForFinished(30000) || p.exitStatus() != QProcess::NormalExit)
+        return {};
+    return {p.exitCode(), p.readAllStandardOutput(), p.readAllStandardError()};
+}
+
+QString roff(QString text) {
+    return text.replace(u'-', QStringLiteral("\\-"));
+}
+
+} // namespace
 
 class TstCommandLine : public QObject {
     Q_OBJECT
@@ -9,37 +43,105 @@ class TstCommandLine : public QObject {
     void answersWithoutDisplay_data() {
         QTest::addColumn<QStringList>("arguments");
         QTest::addColumn<int>("exitCode");
-        QTest::addColumn<QStringList>("stdoutHas");
-        const QStringList none;
-        QTest::newRow("help") << QStringList{"--help"} << 0
-                              << QStringList{"--port", "/dev/ttyUSB0"};
-        QTest::newRow("version") << QStringList{"--version"} << 0 << QStringList{"1.4.8"};
-        QTest::newRow("port zero") << QStringList{"--port", "Com0=/x"} << 2 << none;
-        QTest::newRow("port garbage") << QStringList{"--port", "garbage"} << 2 << none;
-        QTest::newRow("two devices") << QStringList{"/dev/ttyUSB0", "/dev/ttyUSB1"} << 2 << none;
+        QTest::addColumn<QString>("outHas");
+        QTest::addColumn<QString>("errHas");
+        QTest::addColumn<int>("errLines");
+        QTest::newRow("help") << QStringList{"--help"} << 0 << "--port"
+                              << "" << 0;
+        QTest::newRow("version") << QStringList{"--version"} << 0 << kVersion << "" << 0;
+        QTest::newRow("port zero") << QStringList{"--port", "Com0=/x"} << 2 << ""
+                                   << "--port" << 2;
+        QTest::newRow("port garbage") << QStringList{"--port", "garbage"} << 2 << ""
+                                      << "garbage" << 2;
+        QTest::newRow("two devices") << QStringList{"/dev/ttyUSB0", "/dev/ttyUSB1"} << 2 << ""
+                                     << "one DEVICE" << 2;
+        QTest::newRow("no display: one line, status 1 (was: Qt's abort, status 134)")
+            << QStringList{"/dev/ttyUSB0"} << 1 << ""
+            << "no display found" << 1;
     }
-
     void answersWithoutDisplay() {
         QFETCH(QStringList, arguments);
-        QFETCH(int, exitCode);
-        QFETCH(QStringList, stdoutHas);
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        for (const char* name : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"})
-            env.remove(QString::fromLatin1(name));
-        QProcess p;
-        p.setProcessEnvironment(env);
-        p.start(QStringLiteral(VARNOK_BINARY), arguments);
-        QVERIFY(p.waitForFinished(30000));
-        const QByteArray out = p.readAllStandardOutput();
-        const QByteArray err = p.readAllStandardError();
-        QCOMPARE(p.exitStatus(), QProcess::NormalExit);
-        QCOMPARE(p.exitCode(), exitCode);
-        for (const QString& text : stdoutHas)
-            QVERIFY2(out.contains(text.toUtf8()), out.constData());
+        const Run r = run(arguments);
+        QTEST(r.exitCode, "exitCode");
+        QFETCH(QString, outHas);
+        QFETCH(QString, errHas);
+        QVERIFY2(r.out.contains(outHas.toUtf8()), r.out.constData());
+        QVERIFY2(r.err.contains(errHas.toUtf8()), r.err.constData());
         // Errors are said on stderr, answers on stdout.
-        QCOMPARE(out.isEmpty(), exitCode != 0);
-        QCOMPARE(err.isEmpty(), exitCode == 0);
+        QCOMPARE(r.out.isEmpty(), r.exitCode != 0);
+        QTEST(int(r.err.count('\n')), "errLines");
     }
+
+    // The help prints the rule from the program's own table; the manual page must say the
+    // same rule and the same options.
+    void helpAndManualFollowTheRule() {
+        const Run help = run({QStringLiteral("--help")});
+        QCOMPARE(help.exitCode, 0);
+        const auto text = [](const char* path) {
+            QFile file(QString::fromUtf8(path));
+            return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+        };
+        const QString manual = text(VARNOK_MANUAL), readme = text(VARNOK_README);
+        QVERIFY(help.out.contains(varnok::serial::portRuleText().c_str()));
+        for (const varnok::serial::PortRange& r : varnok::serial::kPortRule) {
+            const auto device = [](int n) {
+                return QString::fromStdString(varnok::serial::ruleDevicePath(n));
+            };
+            const bool none = device(r.first).isEmpty();
+            const QString row = QStringLiteral("Com%1\\(enCom%2\t").arg(r.first).arg(r.last) +
+                                (none ? QStringLiteral("no device unless bound")
+                                      : device(r.first) + QStringLiteral("\\(en") + device(r.last));
+            QVERIFY2(manual.contains(row + u'\n'), qPrintable(row));
+            const QString line =
+                QStringLiteral("| Com%1–Com%2 | ").arg(r.first).arg(r.last) +
+                (none ? QStringLiteral("none unless bound")
+                      : QStringLiteral("`%1`–`%2`").arg(device(r.first), device(r.last)));
+            QVERIFY2(readme.contains(line + QStringLiteral(" |")), qPrintable(line));
+        }
+        static const QRegularExpression option(QStringLiteral("^  (-\\w, )?--([\\w-]+)"),
+                                               QRegularExpression::MultilineOption);
+        QStringList helpOptions;
+        for (auto m = option.globalMatch(QString::fromUtf8(help.out)); m.hasNext();)
+            helpOptions << m.next().captured(2);
+        QVERIFY(helpOptions.contains(QStringLiteral("port")));
+        static const QRegularExpression entry(
+            QStringLiteral("^\\.TP\\n\\.BR? .*\\\\-\\\\-([\\w\\\\-]+)"),
+            QRegularExpression::MultilineOption);
+        QStringList manualOptions;
+        for (auto m = entry.globalMatch(manual); m.hasNext();)
+            manualOptions << m.next().captured(1).remove(u'\\');
+        // The rule's own lines name --port again.
+        helpOptions.removeDuplicates();
+        helpOptions.sort();
+        manualOptions.sort();
+        QCOMPARE(manualOptions, helpOptions);
+        QVERIFY(manual.contains(roff(QStringLiteral(VARNOK_DESKTOP_FILE))));
+    }
+
+    void bindingsOfTheCommandLineLastTheirRun_data() {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QString>("key");
+        QTest::newRow("--port (was: written to the settings file)")
+            << QStringList{"--port", "Com7=/dev/pts/varnok-9"} << "ports/Com7";
+        QTest::newRow("lone DEVICE") << QStringList{"/dev/pts/varnok-9"} << "ports/Com1";
+    }
+    void bindingsOfTheCommandLineLastTheirRun() {
+        QFETCH(QStringList, arguments);
+        QFETCH(QString, key);
+        QTemporaryDir home;
+        const QString ini = home.filePath(QStringLiteral("varnok-binary/varnok-binary.ini"));
+        QSettings(ini, QSettings::IniFormat).setValue(key, QStringLiteral("/dev/ttyUSB3"));
+        const Run r = run(QStringList{"-platform", "offscreen", "--screenshot",
+                                      home.filePath(QStringLiteral("shot.png"))} +
+                              arguments,
+                          home.path());
+        QCOMPARE(r.exitCode, 0);
+        QCOMPARE(QSettings(ini, QSettings::IniFormat).value(key).toString(),
+                 QStringLiteral("/dev/ttyUSB3"));
+    }
+
+  private:
+    const QString kVersion = QStringLiteral(VARNOK_VERSION);
 };
 
 QTEST_GUILESS_MAIN(TstCommandLine)

@@ -1,5 +1,6 @@
 #include "logic/serial/port_map.h"
 
+#include <algorithm>
 #include <map>
 #include <mutex>
 
@@ -12,35 +13,60 @@ std::mutex& bindingMutex() {
     return m;
 }
 
-std::map<int, std::string>& bindings() {
-    static std::map<int, std::string> b;
+struct Bound {
+    std::string path;
+    Binding kind;
+};
+
+std::map<int, Bound>& bindings() {
+    static std::map<int, Bound> b;
     return b;
+}
+
+std::string device(const PortRange& r, int number) {
+    return r.prefix + std::to_string(number - r.first + 1 - kRuleIndexBase);
 }
 
 } // namespace
 
 std::string ruleDevicePath(int number) {
-    if (number < kFirstPort || number > kLastPort)
-        return {};
-#ifdef _WIN32
-    return "COM" + std::to_string(number);
-#else
-    if (number <= 32)
-        return "/dev/ttyS" + std::to_string(number - 1);
-    if (number <= 64)
-        return "/dev/ttyUSB" + std::to_string(number - 33);
-    if (number <= 96)
-        return "/dev/ttyACM" + std::to_string(number - 65);
+    for (const PortRange& r : kPortRule)
+        if (number >= r.first && number <= r.last)
+            return *r.prefix ? device(r, number) : std::string();
     return {};
-#endif
 }
 
-void bindPort(int number, std::string path) {
+std::string portRuleText() {
+    std::string text;
+    for (const PortRange& r : kPortRule) {
+        std::string numbers = "Com" + std::to_string(r.first) + "-Com" + std::to_string(r.last);
+        numbers.resize(std::max<std::size_t>(numbers.size() + 1, 15), ' ');
+        text += "  " + numbers +
+                (*r.prefix ? device(r, r.first) + "-" + device(r, r.last)
+                           : std::string("no device unless bound")) +
+                "\n";
+    }
+    return text;
+}
+
+bool pathLengthAllowed(std::string_view path) {
+    if (path.size() >= kPathMax)
+        return false;
+    std::size_t name = 0;
+    for (const char c : path) {
+        name = c == '/' ? 0 : name + 1;
+        if (name > kNameMax)
+            return false;
+    }
+    return true;
+}
+
+void bindPort(int number, std::string path, Binding kind) {
     std::lock_guard lock(bindingMutex());
     if (path.empty())
         bindings().erase(number);
     else
-        bindings()[number] = std::move(path);
+        bindings()[number] = {std::move(path), kind};
 }
 
 void clearPortBindings() {
@@ -50,7 +76,10 @@ void clearPortBindings() {
 
 std::vector<std::pair<int, std::string>> portBindings() {
     std::lock_guard lock(bindingMutex());
-    return {bindings().begin(), bindings().end()};
+    std::vector<std::pair<int, std::string>> list;
+    for (const auto& [number, b] : bindings())
+        list.emplace_back(number, b.path);
+    return list;
 }
 
 bool isPortBound(int number) {
@@ -58,12 +87,18 @@ bool isPortBound(int number) {
     return bindings().count(number) != 0;
 }
 
+bool isBoundForThisRun(int number) {
+    std::lock_guard lock(bindingMutex());
+    const auto it = bindings().find(number);
+    return it != bindings().end() && it->second.kind == Binding::ForThisRun;
+}
+
 std::string devicePathFor(int number) {
     {
         std::lock_guard lock(bindingMutex());
         const auto it = bindings().find(number);
         if (it != bindings().end())
-            return it->second;
+            return it->second.path;
     }
     return ruleDevicePath(number);
 }

@@ -27,10 +27,23 @@
 #include "windows/main_window/message_box.h"
 #include "windows/main_window/port_bindings.h"
 #include "windows/monitor/monitor_window.h"
+#include "windows/poll/poll_window.h"
 #include "windows/netsetting/setnet_form.h"
 #include "windows/quick_send/quick_send_window.h"
 
 namespace varnok {
+
+namespace {
+
+// What the engine says of the device it opened, once the engine says anything.
+template <typename Engine> QString deviceNoteOf(Engine& e) {
+    if constexpr (requires { e.deviceNote(); })
+        return e.deviceNote();
+    else
+        return {};
+}
+
+} // namespace
 
 Form1::Form1(std::unique_ptr<serial::CommPort> port, QWidget* parent)
     : QWidget(parent), engine_(std::make_unique<engine::TerminalEngine>(std::move(port))) {
@@ -92,6 +105,7 @@ Form1::Form1(std::unique_ptr<serial::CommPort> port, QWidget* parent)
 
     connect(Cmd_SetNet, &QPushButton::clicked, this, &Form1::Cmd_SetNet_Click);
     connect(Cmd_Monitor, &QPushButton::clicked, this, &Form1::Cmd_Monitor_Click);
+    connect(Cmd_Poll, &QPushButton::clicked, this, &Form1::Cmd_Poll_Click);
     connect(Cmd_QuickSend, &QPushButton::clicked, this, &Form1::Cmd_QuickSend_Click);
     connectEngine();
 
@@ -108,40 +122,24 @@ Form1::Form1(std::unique_ptr<serial::CommPort> port, QWidget* parent)
         reopenedText_ = tr("reopened at %1").arg(QTime::currentTime().toString(u"HH:mm:ss"));
         refreshDeviceInfo();
     });
-    // Bindings of earlier runs, under those given on the command line.
-    restorePortBindings();
-    rememberPortBindings();
-    presenceTimer_ = new QTimer(this);
-    presenceTimer_->setInterval(2000);
-    connect(presenceTimer_, &QTimer::timeout, this, [this] {
-        if (!engine_->isOpen())
-            refreshDeviceInfo();
-    });
-    // The list of devices present is a walk over the system's device tree: it is made again
-    // only when the system says a device folder changed, a moment after the change settles.
-    auto* devicesChanged = new QTimer(this);
-    devicesChanged->setSingleShot(true);
-    devicesChanged->setInterval(300);
-    auto* devices = new QFileSystemWatcher(this);
-    const auto watchDevices = [devices] {
-        for (const char* dir : {"/dev", "/dev/serial/by-id"})
-            if (QFileInfo(QString::fromLatin1(dir)).isDir() &&
-                !devices->directories().contains(QString::fromLatin1(dir)))
-                devices->addPath(QString::fromLatin1(dir));
-    };
-    watchDevices();
-    connect(devices, &QFileSystemWatcher::directoryChanged, devicesChanged,
-            qOverload<>(&QTimer::start));
-    connect(devicesChanged, &QTimer::timeout, this, [this, watchDevices] {
-        watchDevices();
-        refreshDeviceList();
+    connect(engine_.get(), &engine::TerminalEngine::reopenWaitingChanged, this,
+            [this](bool waiting, const QString& path) {
+                waitingPath_ = waiting ? path : QString();
+                lockPortChoices();
+                refreshDeviceInfo();
+            });
+    // The system says when a device folder changed: the line follows at once, the marks and
+    // the list of devices (walks over the device tree) when they are next looked at.
+    connect(&engine_->devices(), &serial::DeviceWatcher::changed, this, [this] {
+        marksStale_ = deviceListStale_ = true;
         refreshDeviceInfo();
     });
+    // Bindings of earlier runs, under those given on the command line.
+    restorePortBindings();
 
     Form_Load();
     Timer1->start();
     Timer3->start();
-    presenceTimer_->start();
 }
 
 void Form1::connectEngine() {
@@ -190,6 +188,15 @@ void Form1::Cmd_Monitor_Click() {
 
 MonitorWindow* Form1::monitor() const {
     return monitor_;
+}
+
+void Form1::Cmd_Poll_Click() {
+    // One poll window; it may stay open while the port opens and closes.
+    if (!poll_) {
+        poll_ = new PollWindow(*engine_);
+        connect(this, &QObject::destroyed, poll_.data(), &QObject::deleteLater);
+    }
+    poll_->showBeside(this);
 }
 
 void Form1::Cmd_QuickSend_Click() {
@@ -262,7 +269,6 @@ void Form1::Form_Load() {
     SetASCII->setEnabled(false);
     Cmd_SetNet->setEnabled(false);
 
-    refreshDeviceList();
     refreshDeviceInfo();
     Init_Modbus();
 }
@@ -274,6 +280,8 @@ void Form1::closeEvent(QCloseEvent* event) {
         setnet_->close();
     if (monitor_)
         monitor_->close();
+    if (poll_)
+        poll_->close();
     if (quickSend_)
         quickSend_->close();
     event->accept();
@@ -286,6 +294,8 @@ void Form1::Command9_Click() {
         setnet_->hide();
     if (monitor_)
         monitor_->hide();
+    if (poll_)
+        poll_->hide();
     if (quickSend_)
         quickSend_->hide();
     hide();
@@ -317,23 +327,29 @@ bool Form1::justSwapped() const {
 
 void Form1::showPortOpen(bool open) {
     swapped_.start();
-    // Choices that only apply at opening are fixed while open.
     Command1->setEnabled(!open);
     Command1->setVisible(!open);
     Command7->setEnabled(open);
     Command7->setVisible(open);
-    for (QWidget* w : {static_cast<QWidget*>(Combo1), static_cast<QWidget*>(Cbo_Device),
-                       static_cast<QWidget*>(Combo2), static_cast<QWidget*>(Text1)})
-        w->setEnabled(!open);
-    for (QRadioButton* b : Opt_FlowControl)
-        b->setEnabled(!open);
+    lockPortChoices();
     for (QPushButton* b : {Command5, Command2, Command8, Command11, Cmd_SetNet})
         b->setEnabled(open);
     Command12->setEnabled(open && engine_->autoSend());
     SetBinary->setEnabled(open && engine_->sendAscii());
     SetASCII->setEnabled(open && !engine_->sendAscii());
-    if (!open)
-        refreshDeviceInfo();
+    reopenedText_.clear(); // a reopening says so itself, after this
+    deviceNote_ = open ? deviceNoteOf(*engine_) : QString();
+    refreshDeviceInfo();
+}
+
+void Form1::lockPortChoices() {
+    // Choices that only apply at opening: while Reopen waits they are the ones it will use.
+    const bool locked = engine_->isOpen() || engine_->watchingForReopen();
+    for (QWidget* w : {static_cast<QWidget*>(Combo1), static_cast<QWidget*>(Cbo_Device),
+                       static_cast<QWidget*>(Combo2), static_cast<QWidget*>(Text1)})
+        w->setEnabled(!locked);
+    for (QRadioButton* b : Opt_FlowControl)
+        b->setEnabled(!locked);
 }
 
 void Form1::showReceiveMode() {
@@ -376,8 +392,9 @@ void Form1::showAppended(const QString& chunk) {
     QTextCursor end(Text3->document());
     end.movePosition(QTextCursor::End);
     end.insertText(rest.toString());
-    if (!engine_->receiveBinary())
-        Text3->moveCursor(QTextCursor::End); // newest text in view
+    // Newest text in view while it streams in; a manual read leaves the caret to the user.
+    if (!engine_->receiveBinary() && !engine_->manualReceive())
+        Text3->moveCursor(QTextCursor::End);
 }
 
 void Form1::showDisplay(const QString& whole) {
@@ -395,62 +412,64 @@ void Form1::showModemLines(bool known, serial::ModemLines lines) {
 }
 
 void Form1::refreshDeviceInfo() {
+    serial::DeviceWatcher& devices = engine_->devices();
+    const int number = Combo1->currentIndex() + 1;
+    const QString path = QString::fromStdString(serial::devicePathFor(number));
+    devices.follow(QStringLiteral("device line"), path); // a link outside /dev is followed too
+    if (!Cbo_Device->lineEdit()->hasFocus() && Cbo_Device->currentText() != path)
+        Cbo_Device->setEditText(path); // what is being typed is left alone
+    QString text;
+    if (!waitingPath_.isEmpty()) {
+        // The path on the first line, its middle left out when it does not fit there.
+        const QFontMetrics fm = Lbl_Device->fontMetrics();
+        const QString prefix = tr("waiting for") + u' ';
+        const int room = Lbl_Device->width() - fm.horizontalAdvance(prefix) - 4;
+        text = prefix + fm.elidedText(waitingPath_, Qt::ElideMiddle, room) + tr(" to return");
+    } else if (path.isEmpty()) {
+        text = tr("Com%1: no device mapped").arg(number);
+    } else {
+        const bool present = serial::DeviceWatcher::present(path);
+        text = present ? tr("present") : tr("not present");
+        const QString description = present ? devices.description(path) : QString();
+        if (!description.isEmpty())
+            text += QStringLiteral(": ") + description;
+    }
+    for (const QString& more : {reopenedText_, deviceNote_})
+        if (!more.isEmpty())
+            text += QStringLiteral("; ") + more;
+    Lbl_Device->setText(text);
+    const QString shownPath = elideMiddle(path, kMessageRunChars);
+    Lbl_Device->setToolTip(path.isEmpty() ? text : shownPath + QStringLiteral(" ") + text);
+}
+
+void Form1::refreshPortMarks() {
     // Present devices are marked in the list (bold, with their path as tip); texts stay "ComN".
+    if (!marksStale_)
+        return;
+    marksStale_ = false;
     QFont bold = font();
     bold.setBold(true);
     for (int i = 0; i < Combo1->count(); ++i) {
         const QString path = QString::fromStdString(serial::devicePathFor(i + 1));
-        const bool present = !path.isEmpty() && QFileInfo::exists(path);
+        const bool present = serial::DeviceWatcher::present(path);
         Combo1->setItemData(i, present ? QVariant(bold) : QVariant(), Qt::FontRole);
         Combo1->setItemData(i, path.isEmpty() ? QVariant() : QVariant(path), Qt::ToolTipRole);
     }
-    const int number = Combo1->currentIndex() + 1;
-    const QString path = QString::fromStdString(serial::devicePathFor(number));
-    const bool present = !path.isEmpty() && QFileInfo::exists(path);
-    // The adapter's description means a walk over the system's device tree: only look it up
-    // when the chosen device or its presence changed.
-    if (path != shownDevicePath_ || present != shownDevicePresent_) {
-        shownDevicePath_ = path;
-        shownDevicePresent_ = present;
-        shownDeviceDescription_.clear();
-        if (present)
-            shownDeviceDescription_ = QSerialPortInfo(path).description();
-    }
-    if (!Cbo_Device->lineEdit()->hasFocus() && Cbo_Device->currentText() != path)
-        Cbo_Device->setEditText(path); // what is being typed is left alone
-    QString text;
-    if (path.isEmpty()) {
-        text = tr("Com%1: no device mapped").arg(number);
-    } else {
-        text = present ? tr("present") : tr("not present");
-        if (!shownDeviceDescription_.isEmpty())
-            text += QStringLiteral(": ") + shownDeviceDescription_;
-    }
-    if (!reopenedText_.isEmpty())
-        text += QStringLiteral("; ") + reopenedText_;
-    Lbl_Device->setText(text);
-    Lbl_Device->setToolTip(path.isEmpty() ? text : path + QStringLiteral(" ") + text);
 }
 
 void Form1::refreshDeviceList() {
-    // The stable /dev/serial/by-id name is what gets bound where the system gives one.
-    QHash<QString, QString> byId;
-    const QDir idDir(QStringLiteral("/dev/serial/by-id"));
-    for (const QFileInfo& link : idDir.entryInfoList(QDir::System | QDir::Files))
-        byId.insert(link.canonicalFilePath(), link.absoluteFilePath());
-    QList<std::pair<QString, QString>> entries; // text, path to bind
-    for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts()) {
-        const QString path = info.systemLocation();
-        QString text = path;
-        if (!info.description().isEmpty())
-            text += QStringLiteral("  ") + info.description();
-        entries.append({text, byId.value(path, path)});
-    }
-    std::sort(entries.begin(), entries.end());
+    if (!deviceListStale_)
+        return;
+    deviceListStale_ = false;
+    QList<std::pair<QString, QString>> entries; // text, path to bind (its by-id name if any)
+    for (const serial::DeviceEntry& d : engine_->devices().devices())
+        entries.append(
+            {d.description.isEmpty() ? d.path : d.path + QStringLiteral("  ") + d.description,
+             d.bindPath});
     QList<std::pair<QString, QString>> shown;
     for (int i = 0; i < Cbo_Device->count(); ++i)
         shown.append({Cbo_Device->itemText(i), Cbo_Device->itemData(i).toString()});
-    if (shown == entries || Cbo_Device->lineEdit()->hasFocus())
+    if (shown == entries)
         return;
     const QString typed = Cbo_Device->currentText();
     const QSignalBlocker block(Cbo_Device);
@@ -463,13 +482,27 @@ void Form1::refreshDeviceList() {
     Cbo_Device->setEditText(typed);
 }
 
-void Form1::bindDevice(const QString& path) {
+void Form1::bindDevice(const QString& typed) {
     const int number = Combo1->currentIndex() + 1;
-    if (QString::fromStdString(serial::devicePathFor(number)) == path)
+    const QString bound = QString::fromStdString(serial::devicePathFor(number));
+    const QString path = typed.trimmed();
+    if (bound == path)
         return;
-    // As --port ComN=PATH does; an empty box gives the number back to the rule.
-    serial::bindPort(number, path.trimmed().toStdString());
+    if (!serial::pathLengthAllowed(path.toStdString())) {
+        // Back to what is bound first: the box losing its focus to the message ends the edit
+        // again.
+        Cbo_Device->setEditText(bound);
+        showMessage(this, tr("Device path refused: longer than the system allows (%1 bytes in "
+                             "all, %2 for each name in it): %3")
+                              .arg(serial::kPathMax - 1)
+                              .arg(serial::kNameMax)
+                              .arg(path));
+        return;
+    }
+    // As --port ComN=PATH does, but remembered; an empty box gives the number back to the rule.
+    serial::bindPort(number, path.toStdString());
     rememberPortBindings();
+    marksStale_ = true;
     reopenedText_.clear();
     refreshDeviceInfo();
 }

@@ -25,8 +25,9 @@ class QTimer;
 namespace varnok {
 
 class MonitorWindow;
-class TrafficRecorder;
+class PollWindow;
 class QuickSendWindow;
+class TrafficRecorder;
 class SETNET_Form;
 
 // Key codes the key handlers are given.
@@ -57,6 +58,7 @@ class Form1 : public QWidget {
     std::array<QRadioButton*, 3> Opt_FlowControl{}; // "None", "HW", "SW"
     QCheckBox* Chk_DTR;                             // "DTR_Disable"
     QCheckBox* Chk_ConnDetect;                      // "Auto Connect Detection"
+    QPushButton* Cmd_Poll;                          // "Poll"
     QPushButton* Cmd_Monitor;                       // "Monitor"
     QPushButton* Cmd_QuickSend;                     // "Quick Send"
     QCheckBox* Chk_Reopen;                          // "Reopen"
@@ -168,6 +170,7 @@ class Form1 : public QWidget {
     void Cmd_SetNet_Click();
     SETNET_Form* netSettingForm() const;
     void Cmd_Monitor_Click();
+    void Cmd_Poll_Click();
     MonitorWindow* monitor() const;
     void Cmd_QuickSend_Click();
     QuickSendWindow* quickSend() const;
@@ -187,9 +190,11 @@ class Form1 : public QWidget {
     void buildFreeArea();
     void buildModbusFrame();
     void connectEngine();
-    void refreshDeviceInfo();             // the device line and the marks of present devices
+    void refreshDeviceInfo();             // the device line under the device box
+    void refreshPortMarks();              // numbers whose device is present, in bold
     void refreshDeviceList();             // the devices present now, in the device box
     void bindDevice(const QString& path); // the chosen number opens this path from now on
+    void lockPortChoices();               // fixed while open and while Reopen waits
     engine::SendRequest sendBox() const;
 
     // what the engine reports, onto the controls
@@ -208,15 +213,17 @@ class Form1 : public QWidget {
     QElapsedTimer swapped_;      // when "Open COM" and "Close COM" last changed places
     bool text3EndsInCR_ = false; // the widget already broke the line for a CR just shown
 
-    QTimer* presenceTimer_ = nullptr;
-    QString shownDevicePath_; // the device the label describes, and what it says of it
-    bool shownDevicePresent_ = false;
-    QString shownDeviceDescription_;
-    QString reopenedText_; // "reopened at ..." until the choice changes
+    // What the system's device folders held when the marks and the list were last made.
+    bool marksStale_ = true;
+    bool deviceListStale_ = true;
+    QString reopenedText_; // "reopened at ..." until the next close, open or choice
+    QString waitingPath_;  // what Reopen waits for, "" when it does not
+    QString deviceNote_;   // what the engine says of the open device
 
     QPointer<SETNET_Form> setnet_;
     TrafficRecorder* recorder_ = nullptr;
     QPointer<MonitorWindow> monitor_;
+    QPointer<PollWindow> poll_;
     QPointer<QuickSendWindow> quickSend_;
 };
 

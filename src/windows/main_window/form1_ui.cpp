@@ -14,6 +14,7 @@
 
 #include "windows/fixed_font.h"
 #include "windows/main_window/form1.h"
+#include "windows/main_window/popup_combo.h"
 #include "windows/twips.h"
 
 namespace varnok {
@@ -32,7 +33,7 @@ T* make(QWidget* parent, const char* objectName, const QString& text, QRect r) {
         w->setTitle(text);
     else if constexpr (std::is_same_v<T, QPlainTextEdit>)
         w->setPlainText(text);
-    else if constexpr (!std::is_same_v<T, QComboBox>)
+    else if constexpr (!std::is_base_of_v<QComboBox, T>)
         w->setText(text);
     w->setGeometry(r);
     return w;
@@ -159,19 +160,20 @@ void Form1::buildLinkArea() {
 void Form1::buildReceiveFrame() {
     Frame1 = make<QGroupBox>(this, "Frame1", name("Varnok_RECEIVE"),
                              {tw(4320), tw(2940), 264, tw(3225)});
-    Command2 = make<QPushButton>(Frame1, "Command2", name("Manual Recv"), {6, 16, 80, 22});
-    Command8 = make<QPushButton>(Frame1, "Command8", name("Auto Recv"), {88, 16, 72, 22});
+    // Four rows between the caption (the contents start 19 down) and the receive box (104).
+    Command2 = make<QPushButton>(Frame1, "Command2", name("Manual Recv"), {6, 20, 80, 22});
+    Command8 = make<QPushButton>(Frame1, "Command8", name("Auto Recv"), {88, 20, 72, 22});
     btn_Receive_Binary =
-        make<QPushButton>(Frame1, "btn_Receive_Binary", name("Binary"), {162, 16, 72, 22});
-    Command4 = make<QPushButton>(Frame1, "Command4", name("Clear Input Buffer"), {6, 40, 120, 22});
-    Command3 = make<QPushButton>(Frame1, "Command3", name("Clear Text"), {128, 40, 80, 22});
-    Chk_ReadEnLarge = make<QCheckBox>(Frame1, "Chk_ReadEnLarge", name("Enlarge"), {6, 64, 76, 18});
+        make<QPushButton>(Frame1, "btn_Receive_Binary", name("Binary"), {162, 20, 72, 22});
+    Command4 = make<QPushButton>(Frame1, "Command4", name("Clear Input Buffer"), {6, 43, 120, 22});
+    Command3 = make<QPushButton>(Frame1, "Command3", name("Clear Text"), {128, 43, 80, 22});
+    Chk_ReadEnLarge = make<QCheckBox>(Frame1, "Chk_ReadEnLarge", name("Enlarge"), {6, 66, 76, 18});
     chk_RecvShowData =
-        make<QCheckBox>(Frame1, "chk_RecvShowData", name("ShowData"), {88, 64, 90, 18});
+        make<QCheckBox>(Frame1, "chk_RecvShowData", name("ShowData"), {88, 66, 90, 18});
     chk_RecvShowData->setChecked(true);
-    Label10 = make<QLabel>(Frame1, "Label10", name("Recv_Len :"), {6, 84, 62, 18});
-    Recv_Length = make<QLabel>(Frame1, "Recv_Length", name("0"), {70, 84, 48, 18});
-    txt_TotalRecvLen = make<QLineEdit>(Frame1, "txt_TotalRecvLen", name("0"), {120, 83, 114, 20});
+    Label10 = make<QLabel>(Frame1, "Label10", name("Recv_Len :"), {6, 85, 62, 18});
+    Recv_Length = make<QLabel>(Frame1, "Recv_Length", name("0"), {70, 85, 48, 18});
+    txt_TotalRecvLen = make<QLineEdit>(Frame1, "txt_TotalRecvLen", name("0"), {120, 85, 114, 19});
 
     // The receive box lies over the lower part of the receive frame, not inside it, so that
     // "Enlarge" can move it over the Modbus frame.
@@ -185,9 +187,13 @@ void Form1::buildReceiveFrame() {
 // ---- port choices (right) ----
 void Form1::buildPortChoices() {
     Label2 = make<QLabel>(this, "Label2", name("COM Port"), {564, 12, 80, 20});
-    Combo1 = make<QComboBox>(this, "Combo1", QString(), {648, 10, 136, 24});
+    auto* numbers = make<PopupComboBox>(this, "Combo1", QString(), {648, 10, 136, 24});
+    numbers->beforePopup = [this] { refreshPortMarks(); };
+    Combo1 = numbers;
     // The device the chosen number opens: a choice of the devices present, or a path typed.
-    Cbo_Device = make<QComboBox>(this, "Cbo_Device", QString(), {564, 38, 220, 24});
+    auto* devices = make<PopupComboBox>(this, "Cbo_Device", QString(), {564, 38, 220, 24});
+    devices->beforePopup = [this] { refreshDeviceList(); };
+    Cbo_Device = devices;
     Cbo_Device->setEditable(true);
     Cbo_Device->setInsertPolicy(QComboBox::NoInsert);
     Cbo_Device->setCompleter(nullptr);
@@ -213,6 +219,7 @@ void Form1::buildPortChoices() {
 // the tool windows' own buttons.
 void Form1::buildFreeArea() {
     Cmd_Monitor = make<QPushButton>(this, "Cmd_Monitor", name("Monitor"), {564, 250, 100, 26});
+    Cmd_Poll = make<QPushButton>(this, "Cmd_Poll", name("Poll"), {564, 282, 100, 26});
     Cmd_QuickSend =
         make<QPushButton>(this, "Cmd_QuickSend", name("Quick Send"), {676, 282, 108, 26});
     Chk_Reopen = make<QCheckBox>(this, "Chk_Reopen", name("Reopen"), {676, 253, 108, 20});
@@ -224,10 +231,10 @@ void Form1::buildModbusFrame() {
     Frame5 =
         make<QGroupBox>(this, "Frame5", name("Modbus_RTU"), {tw(240), tw(6240), 768, tw(3810)});
     Label8 = make<QLabel>(Frame5, "Label8", name("Send Cmd"), {10, tw(420), 58, tw(195) + 2});
-    cmdSend =
-        make<QPushButton>(Frame5, "cmdSend", name("Send "), {tw(1050), tw(210), tw(990), tw(450)});
+    // The top row starts below the caption's line, where the style puts the contents.
+    cmdSend = make<QPushButton>(Frame5, "cmdSend", name("Send "), {tw(1050), 20, tw(990), 28});
     cmdClearSendReceive = make<QPushButton>(Frame5, "cmdClearSendReceive", name("Clear"),
-                                            {tw(2100), tw(210), tw(675), tw(450)});
+                                            {tw(2100), 20, tw(675), 28});
     txtString = make<QLineEdit>(Frame5, "txtString", name("1 4 0 0 0 1"),
                                 {tw(240), tw(735), kLogWidth, tw(285) + 3});
     // A long pasted list is refused whole by the builder, never cut short by the box.
@@ -237,7 +244,7 @@ void Form1::buildModbusFrame() {
     txtSend->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     txtSend->setLineWrapMode(QPlainTextEdit::NoWrap);
     cboFunction = make<QComboBox>(Frame5, "cboFunction", QString(),
-                                  {kExplanationLeft, tw(240), kExplanationWidth, tw(315) + 3});
+                                  {kExplanationLeft, 20, kExplanationWidth, tw(315) + 3});
     cboFunction->setEditable(true);
     cboFunction->setInsertPolicy(QComboBox::NoInsert);
     // No completion: typed text must never turn into a choice of its own.

@@ -1,25 +1,30 @@
 #include "windows/main_window/message_box.h"
 
 #include <QMessageBox>
+#include <QRegularExpression>
 
 namespace varnok {
 
-namespace {
-int g_openMessages = 0;
+QString elideMiddle(const QString& text, int maxChars) {
+    if (text.size() <= maxChars)
+        return text;
+    const int keep = std::max(2, maxChars - 1);
+    const int head = keep / 2;
+    return text.left(head) + QChar(0x2026) + text.right(keep - head);
 }
 
 void showMessage(QWidget* parent, const QString& text) {
-    QMessageBox box(QMessageBox::NoIcon, QString::fromLatin1(kAppTitle), text, QMessageBox::Ok,
+    // A pasted path of thousands of characters would make a box wider than the screen: every
+    // overlong run without blanks loses its middle.
+    QString shown;
+    static const QRegularExpression run(QStringLiteral("\\S+|\\s+"));
+    for (auto it = run.globalMatch(text); it.hasNext();)
+        shown += elideMiddle(it.next().captured(), kMessageRunChars);
+    QMessageBox box(QMessageBox::NoIcon, QString::fromLatin1(kAppTitle), shown, QMessageBox::Ok,
                     parent);
     box.setObjectName(QStringLiteral("VarnokMessage"));
     box.setWindowModality(Qt::ApplicationModal);
-    ++g_openMessages;
     box.exec();
-    --g_openMessages;
-}
-
-int openMessageCount() {
-    return g_openMessages;
 }
 
 } // namespace varnok

@@ -6,11 +6,12 @@ class QWidget;
 namespace varnok {
 
 inline constexpr const char* kAppTitle = "Varnok_Binary";
+inline constexpr int kMessageRunChars = 80; // longest run without blanks shown whole
 
 // A modal message with the application title and only an OK button; returns when answered.
 void showMessage(QWidget* parent, const QString& text);
 
-// Number of such messages open right now (nested event loops run while one is open).
-int openMessageCount();
+// The text itself when it has at most maxChars characters, else its start and end around "…".
+QString elideMiddle(const QString& text, int maxChars);
 
 } // namespace varnok

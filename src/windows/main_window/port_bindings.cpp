@@ -28,10 +28,21 @@ void restorePortBindings() {
 
 void rememberPortBindings() {
     QSettings s = store();
-    s.remove(QStringLiteral("ports"));
     s.beginGroup(QStringLiteral("ports"));
+    // A binding from the command line holds for its run only: what was remembered under that
+    // number stays as it was.
+    QList<std::pair<QString, QVariant>> kept;
+    for (const QString& key : s.childKeys()) {
+        const auto b = serial::parsePortBinding((key + QStringLiteral("=x")).toStdString());
+        if (b && serial::isBoundForThisRun(b->first))
+            kept.append({key, s.value(key)});
+    }
+    s.remove(QString());
+    for (const auto& [key, value] : kept)
+        s.setValue(key, value);
     for (const auto& [number, path] : serial::portBindings())
-        s.setValue(QStringLiteral("Com%1").arg(number), QString::fromStdString(path));
+        if (!serial::isBoundForThisRun(number))
+            s.setValue(QStringLiteral("Com%1").arg(number), QString::fromStdString(path));
 }
 
 } // namespace varnok

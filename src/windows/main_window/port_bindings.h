@@ -6,7 +6,7 @@ namespace varnok {
 
 // Binds the remembered paths of numbers that have no binding yet (the command line wins).
 void restorePortBindings();
-// Remembers every binding there is now.
+// Remembers every binding chosen in the window; those of the command line are never written.
 void rememberPortBindings();
 
 } // namespace varnok

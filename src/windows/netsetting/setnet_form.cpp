@@ -178,8 +178,14 @@ void SETNET_Form::Cmd_GET_Click() {
     if (!exchange(kReadCommand, kReadPauseMs, QStringLiteral("GET")))
         return;
     const QByteArray text = RecvStr.toLatin1();
+    // "IP=a.b.c.d", "MASK=...", "GW=...": from the reply's first character, the dotted quads
+    // after the first three "=" fill the address, mask and gateway slots in that order.
+    constexpr int kFromFirstChar = 1;
+    constexpr int kThreeValues = 3;
+    constexpr int kDottedQuad = 0;
     NetData = netsetting::Extract_Tokens(
-        std::string_view(text.constData(), static_cast<size_t>(text.size())), 1, "=", 3, 0);
+        std::string_view(text.constData(), static_cast<size_t>(text.size())), kFromFirstChar, "=",
+        kThreeValues, kDottedQuad);
     const auto slotText = [this](size_t i) {
         const auto& s = NetData[i];
         return s ? QString::fromLatin1(s->data(), static_cast<qsizetype>(s->size())) : QString();
