@@ -97,6 +97,14 @@ class TstForm1 : public QObject {
         QCOMPARE(serial::devicePathFor(5), std::string("/dev/varnok-later"));
         QVERIFY2(f.Lbl_Device->text().startsWith(QStringLiteral("not present")),
                  qPrintable(f.Lbl_Device->text()));
+        // A path longer than the system allows is refused when typed, its message elided
+        // (was: taken, and a 1,000-pixel message box cut at the screen's edge).
+        f.Cbo_Device->lineEdit()->setText(QStringLiteral("/dev/") + QString(3000, u'x'));
+        QTest::keyClick(f.Cbo_Device, Qt::Key_Return);
+        QCOMPARE(serial::devicePathFor(5), std::string("/dev/varnok-later"));
+        QCOMPARE(r.messages.texts.size(), 1);
+        QVERIFY(r.messages.texts[0].contains(QStringLiteral("longer than the system allows")));
+        QVERIFY2(r.messages.texts[0].size() < 300, qPrintable(r.messages.texts[0]));
         // The next run finds it again; a binding given on the command line wins.
         serial::clearPortBindings();
         serial::bindPort(1, r.pty.slavePath().toStdString());
