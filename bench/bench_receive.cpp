@@ -285,7 +285,8 @@ ThroughputResult throughput(const Options& o, bool binary, bool showData, bool w
     feed.thread.join();
     second.stop();
     tick.stop();
-    QCoreApplication::processEvents(); // the last pass's labels
+    // The display is brought up to date once a frame: the last pass's text and labels.
+    serveUntil([] { return false; }, 3 * engine::TerminalEngine::kDisplayFrameMs);
 
     r.sent = sent;
     r.read = f->engine().port().totalBytesRead() - read0;
