@@ -14,7 +14,8 @@
 //    largest delay of a 100 ms timer in those runs.
 // 2. CPU and wake-ups (voluntary switches of the window's thread, and of the whole process) of
 //    the window with the port closed, then open in auto receive (default 10 s each).
-// 3. Delay from a byte written at the device end to its text in Text3 (median, p99, max).
+// 3. Delay from a byte written at the device end of a quiet line to its text in Text3 (median,
+//    p99, max).
 // Exits non-zero when a figure misses its target.
 #include <QApplication>
 #include <QCheckBox>
@@ -396,8 +397,11 @@ std::vector<double> latencies(const Options& o) {
                 writtenAt = 0;
                 ++seen;
             }
-            // Irregular gaps, so that samples do not lock onto any timer.
-            std::this_thread::sleep_for(std::chrono::microseconds(1000 + (i * 7919) % 4000));
+            // Irregular gaps, so that samples do not lock onto any timer, and longer than a
+            // display frame: a byte arriving at a quiet terminal is shown at the next turn of
+            // the event loop, while input closer together is shown once a frame (16 ms).
+            std::this_thread::sleep_for(std::chrono::microseconds(
+                1000 * (engine::TerminalEngine::kDisplayFrameMs + 4) + (i * 7919) % 4000));
         }
         done = true;
     });
