@@ -41,6 +41,7 @@ cat <<EOF
 Varnok_Binary demo bench
   Com1 = $modbus_dev  Modbus RTU I/O module, station 1
          choose Com1, "Open COM", then the Modbus "Send " (e.g. 1 3 0 0 0 1); "Binary" shows the reply in hex
+         or "Poll": read 1 3 50 4 and tick "Plot" (50 counter, 51 sine, 52-53 pi as float32)
   Com2 = $n500_dev  N500 network console
          choose Com2, "Open COM", "Set_Net", then "GET"
 The simulators log every request they answer below. Close the terminal to end the demo.

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Remakes the README's pictures from the real windows, offscreen: the main window at
 # start-up, a Modbus exchange with replies in hex, the monitor after a Modbus exchange ending
-# in an exception reply, the N500 dialog filled by "GET".
+# in an exception reply, the N500 dialog filled by "GET", the Poll window charting live values.
 # Usage: tools/make-screenshots.sh [OUTDIR]   (default docs/)
 #   VARNOK_BUILD_DIR  build directory (default build/)
 #   VARNOK_NO_BUILD=1 use what is in the build directory as it is
@@ -36,5 +36,9 @@ start_sim modbus --mode modbus --static
 modbus_dev=$device
 start_sim n500 --mode n500 --ip 192.168.1.20 --mask 255.255.255.0 --gateway 192.168.1.1
 n500_dev=$device
+# Live registers for the Poll window's chart.
+start_sim live --mode modbus
+live_dev=$device
 
-QT_QPA_PLATFORM=offscreen "$shots" "$out" --modbus "$modbus_dev" --n500 "$n500_dev"
+QT_QPA_PLATFORM=offscreen "$shots" "$out" --modbus "$modbus_dev" --n500 "$n500_dev" \
+    --poll "$live_dev"

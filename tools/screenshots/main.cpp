@@ -1,7 +1,8 @@
 // Grabs the real windows to PNG files, so that the README's pictures can be remade:
-//   varnok-screenshots OUTDIR [--modbus DEVICE] [--n500 DEVICE]
+//   varnok-screenshots OUTDIR [--modbus DEVICE] [--n500 DEVICE] [--poll DEVICE]
 // main_window.png always; modbus_exchange.png and monitor.png with a Modbus device
-// (varnok-devsim --static) and n500_dialog.png with an N500 console.
+// (varnok-devsim --static), n500_dialog.png with an N500 console and poll.png with a Modbus
+// device whose live registers move (varnok-devsim without --static).
 // tools/make-screenshots.sh starts both devices.
 // The windows are driven as a user would: real clicks and keys, replies awaited.
 #include <QApplication>
@@ -13,6 +14,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTableView>
+#include <QTableWidget>
 #include <QTest>
 #include <QTimer>
 #include <algorithm>
@@ -23,6 +25,7 @@
 #include "windows/main_window/form1.h"
 #include "windows/monitor/monitor_window.h"
 #include "windows/netsetting/setnet_form.h"
+#include "windows/poll/poll_window.h"
 
 namespace {
 
@@ -153,22 +156,60 @@ bool n500Dialog(const QString& device) {
     return ok;
 }
 
+// Com1 on a live module: "Poll" reading the counter, the sine and pi every 100 ms, the counter
+// and the sine charted for 12 s.
+bool pollWindow(const QString& device) {
+    varnok::Form1 f;
+    if (!openOn(f, 1, device))
+        return false;
+    QTest::mouseClick(f.Cmd_Poll, Qt::LeftButton);
+    varnok::PollWindow* p = nullptr;
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (w->objectName() == QLatin1String("Poll"))
+            p = qobject_cast<varnok::PollWindow*>(w);
+    if (!p)
+        return fail("the Poll window did not open");
+    p->resize(1000, 720);
+    (void)QTest::qWaitForWindowExposed(p);
+    p->readsTable->setRowCount(0);
+    p->addRead({{1, 3, 50, 4, {}, {}}, 100, 500, 1});
+    if (!p->applyReads())
+        return fail("the read was refused");
+    const int pi = p->rowOf(3, 52);
+    p->setRowFormat(pi, {varnok::modbus::ValueType::Float32, varnok::modbus::WordOrder::ABCD});
+    const char* names[] = {"counter", "sine", "pi"};
+    for (int i = 0; i < 3; ++i)
+        p->table->item(p->rowOf(3, 50 + i), varnok::PollWindow::ColName)->setText(QLatin1String(names[i]));
+    for (const int row : {p->rowOf(3, 50), p->rowOf(3, 51)})
+        p->table->item(row, varnok::PollWindow::ColPlot)->setCheckState(Qt::Checked);
+    QTest::mouseClick(p->pollButton, Qt::LeftButton);
+    QTest::qWait(12000);
+    const bool ok = p->chartPoints(p->rowOf(3, 51)) > 10 ? save(*p, "poll.png")
+                                                         : fail("the chart got no points");
+    QTest::mouseClick(p->pollButton, Qt::LeftButton);
+    QTest::mouseClick(f.Command7, Qt::LeftButton);
+    return ok;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
     const QStringList args = QApplication::arguments();
-    QString modbus, n500;
+    QString modbus, n500, poll;
     g_out = QStringLiteral(".");
     for (qsizetype i = 1; i < args.size(); ++i) {
         if (args[i] == QLatin1String("--modbus") && i + 1 < args.size())
             modbus = args[++i];
         else if (args[i] == QLatin1String("--n500") && i + 1 < args.size())
             n500 = args[++i];
+        else if (args[i] == QLatin1String("--poll") && i + 1 < args.size())
+            poll = args[++i];
         else if (!args[i].startsWith(QLatin1Char('-')))
             g_out = args[i];
         else {
-            std::fprintf(stderr, "usage: varnok-screenshots OUTDIR [--modbus DEV] [--n500 DEV]\n");
+            std::fprintf(stderr, "usage: varnok-screenshots OUTDIR [--modbus DEV] [--n500 DEV] "
+                                 "[--poll DEV]\n");
             return 2;
         }
     }
@@ -181,5 +222,7 @@ int main(int argc, char** argv) {
         ok = monitorWindow(modbus) && ok;
     if (!n500.isEmpty())
         ok = n500Dialog(n500) && ok;
+    if (!poll.isEmpty())
+        ok = pollWindow(poll) && ok;
     return ok ? 0 : 1;
 }

@@ -7,31 +7,6 @@
 
 namespace varnok::modbus {
 
-void ResponseTimes::add(std::int64_t us) {
-    if (count_++ == 0) {
-        min_ = max_ = us;
-    } else {
-        min_ = std::min(min_, us);
-        max_ = std::max(max_, us);
-    }
-    sum_ += us;
-    if (recent_.size() < kWindow)
-        recent_.push_back(us);
-    else
-        recent_[next_] = us;
-    next_ = (next_ + 1) % kWindow;
-}
-
-std::int64_t ResponseTimes::p99Us() const {
-    if (recent_.empty())
-        return 0;
-    std::vector<std::int64_t> sorted = recent_;
-    const std::size_t rank = (sorted.size() * 99 + 99) / 100;
-    std::nth_element(sorted.begin(), sorted.begin() + static_cast<std::ptrdiff_t>(rank - 1),
-                     sorted.end());
-    return sorted[rank - 1];
-}
-
 std::string statusText(const PollStatus& s, const std::string& clock) {
     std::uint64_t exceptions = 0;
     std::string byName;

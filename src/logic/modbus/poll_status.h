@@ -7,26 +7,9 @@
 #include <string>
 #include <vector>
 
+#include "logic/monitor/monitor_session.h"
+
 namespace varnok::modbus {
-
-// Minimum, mean and maximum cover every time since the reset, the 99th percentile the
-// last kWindow of them (nearest rank), so that memory stays bounded over a long run.
-class ResponseTimes {
-  public:
-    static constexpr std::size_t kWindow = 10000;
-    void add(std::int64_t us);
-    std::uint64_t count() const { return count_; }
-    std::int64_t minUs() const { return min_; }
-    std::int64_t maxUs() const { return max_; }
-    double meanUs() const { return count_ ? static_cast<double>(sum_) / double(count_) : 0; }
-    std::int64_t p99Us() const;
-
-  private:
-    std::uint64_t count_ = 0;
-    std::int64_t min_ = 0, max_ = 0, sum_ = 0;
-    std::vector<std::int64_t> recent_;
-    std::size_t next_ = 0;
-};
 
 struct PollStatus {
     std::uint64_t polls = 0;    // transactions ended, whatever their outcome
@@ -41,7 +24,7 @@ struct PollStatus {
     std::int64_t lastErrorWallMs = 0;
     std::int64_t lastGoodWallMs = 0;
     bool stale = false; // the last poll failed: the values shown are older
-    ResponseTimes times;
+    monitor::ResponseTimes times; // the Monitor's own statistics
 };
 
 // One line for the window, e.g. "polls 12  valid 11  timeouts 1  CRC 0  exceptions 0  ...

@@ -317,7 +317,8 @@ void MonitorWindow::onCaptureClicked() {
     bool replace = true;
     if (QFileInfo::exists(path)) {
         QMessageBox box(QMessageBox::Question, QString::fromLatin1(kAppTitle),
-                        QStringLiteral("%1 exists. Add to its end or replace it?").arg(path),
+                        QStringLiteral("%1 exists. Add to its end or replace it?")
+                            .arg(elideMiddle(path, kMessageRunChars)),
                         QMessageBox::Cancel, this);
         QPushButton* append = box.addButton(QStringLiteral("Append"), QMessageBox::AcceptRole);
         QPushButton* replaceButton =
