@@ -128,14 +128,20 @@ struct Feeder {
 };
 
 // The limit: the same writer into a reader that only polls its descriptor and reads.
-double limitRate(const Options& o) {
+struct Limit {
+    double rate = 0;     // bytes a second
+    double cpuShare = 0; // of one core, the reader's thread
+};
+
+Limit limitRun(const Options& o) {
     test::PtyPair pty;
     const int in =
         ::open(pty.slavePath().toLocal8Bit().constData(), O_RDONLY | O_NOCTTY | O_NONBLOCK);
     if (in < 0)
-        return 0;
+        return {};
     const std::vector<char> block = makeBlock();
     Feeder feed;
+    const double cpu0 = threadCpuSeconds();
     const auto start = Clock::now();
     feed.start(pty.masterFd(), block, o, 2000000000LL, start);
     std::vector<char> buf(65536);
@@ -149,9 +155,10 @@ double limitRate(const Options& o) {
         }
     }
     const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    const double cpu = threadCpuSeconds() - cpu0;
     feed.thread.join();
     ::close(in);
-    return static_cast<double>(got) / seconds;
+    return {static_cast<double>(got) / seconds, cpu / seconds};
 }
 
 // Voluntary context switches: of the calling thread, and summed over the process's threads.
@@ -171,13 +178,6 @@ std::pair<long, long> wakeUps() {
     return {u.ru_nvcsw, all};
 }
 
-void serveUntil(const std::function<bool()>& done, int timeoutMs) {
-    QElapsedTimer t;
-    t.start();
-    while (!done() && t.elapsed() < timeoutMs)
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 20);
-}
-
 std::unique_ptr<Form1> openWindow(test::PtyPair& pty, bool binary, bool showData) {
     serial::bindPort(1, pty.slavePath().toStdString());
     auto f = std::make_unique<Form1>();
@@ -187,7 +187,7 @@ std::unique_ptr<Form1> openWindow(test::PtyPair& pty, bool binary, bool showData
     f->chk_RecvShowData->setChecked(showData);
     f->Command1_Click();
     // Past the start-up shot of Timer3, which only repeats the start of auto receive.
-    serveUntil([&] { return !f->Timer3->isActive(); }, 2000);
+    test::serveUntil([&] { return !f->Timer3->isActive(); }, 2000);
     return f;
 }
 
@@ -280,14 +280,14 @@ ThroughputResult throughput(const Options& o, bool binary, bool showData, bool w
     });
     tick.start(100);
 
-    serveUntil([&] { return !writing && f->engine().port().totalBytesRead() - read0 >= sent; },
+    test::serveUntil([&] { return !writing && f->engine().port().totalBytesRead() - read0 >= sent; },
                (o.seconds + 60) * 1000);
     const auto stop = Clock::now();
     feed.thread.join();
     second.stop();
     tick.stop();
     // The display is brought up to date once a frame: the last pass's text and labels.
-    serveUntil([] { return false; }, 3 * engine::TerminalEngine::kDisplayFrameMs);
+    test::serveUntil([] { return false; }, 3 * engine::TerminalEngine::kDisplayFrameMs);
 
     r.sent = sent;
     r.read = f->engine().port().totalBytesRead() - read0;
@@ -350,7 +350,7 @@ std::pair<Idle, Idle> idle(const Options& o) {
     serial::bindPort(1, pty.slavePath().toStdString());
     Form1 f;
     f.show();
-    serveUntil([&] { return !f.Timer3->isActive(); }, 2000);
+    test::serveUntil([&] { return !f.Timer3->isActive(); }, 2000);
     const Idle closed = idleOver(o.idleSeconds);
     f.Command1_Click();
     if (!f.engine().autoReceiveRunning())
@@ -405,7 +405,7 @@ std::vector<double> latencies(const Options& o) {
         }
         done = true;
     });
-    serveUntil([&] { return done.load(); }, o.samples * 300 + 5000);
+    test::serveUntil([&] { return done.load(); }, o.samples * 300 + 5000);
     writer.join();
     f->Command7_Click();
     std::sort(delays.begin(), delays.end());
@@ -468,9 +468,11 @@ int main(int argc, char** argv) {
                         : qPrintable((o.captureText ? QStringLiteral(" and a text-log capture to ")
                                                     : QStringLiteral(" and a raw capture to ")) +
                                      o.capturePath));
-    const double limit = o.seconds > 0 ? limitRate(o) : 0;
+    const Limit bare = o.seconds > 0 ? limitRun(o) : Limit{};
+    const double limit = bare.rate;
     if (o.seconds > 0)
-        std::printf("limit %.0f bytes/s (a bare poll-and-read reader)\n", limit);
+        std::printf("limit %.0f bytes/s, cpu %.2f%% (a bare poll-and-read reader)\n", limit,
+                    100 * bare.cpuShare);
     std::printf("%-8s %-9s %12s %7s %7s %12s %14s %12s %12s %14s %14s %5s\n", "mode", "ShowData",
                 "bytes/s", "limit", "cpu", "slowest s", "sent", "read", "lost", "total", "expected",
                 "tail");

@@ -1,11 +1,13 @@
 // The send side through a pseudo-terminal pair: delay from a click on "Send " to the last byte
 // readable at the far end, and the auto-send period achieved against the one set.
 #include <QApplication>
+#include <QEventLoop>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTest>
+#include <QTimer>
 
 #include <algorithm>
 #include <atomic>
@@ -123,9 +125,9 @@ void autoSendPeriod(varnok::Form1& f, Pty& pty, int periodMs, int sends) {
     f.Text4->setText(QString::number(periodMs));
     QTest::mouseClick(f.Command10, Qt::LeftButton);
     QTest::mouseClick(f.Command11, Qt::LeftButton);
-    const auto until = Clock::now() + std::chrono::milliseconds(periodMs * (sends + 1));
-    while (Clock::now() < until)
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+    QEventLoop wait; // sleeps between events, as the program's own loop does
+    QTimer::singleShot(periodMs * (sends + 1), &wait, &QEventLoop::quit);
+    wait.exec();
     QTest::mouseClick(f.Command12, Qt::LeftButton);
     stop = true;
     reader.join();

@@ -327,12 +327,15 @@ void TerminalEngine::tellDisplay() {
     lastTold_.restart();
     if (clearUntold_) {
         clearUntold_ = false;
-        emit displayCleared();
+        if (!windowEmpty_)
+            emit displayCleared();
+        windowEmpty_ = true;
     }
     if (display_.size() > toldLength_) {
         // What came since the last frame only, one chunk: the widget inserts once.
         const QString chunk = display_.mid(toldLength_);
         toldLength_ = display_.size();
+        windowEmpty_ = false;
         emit displayAppended(chunk);
     }
     if (countersUntold_) {
@@ -356,6 +359,7 @@ void TerminalEngine::appendManual(const QString& chunk, std::int64_t dropFront) 
         display_ += chunk;
     }
     toldLength_ = display_.size();
+    windowEmpty_ = display_.isEmpty();
     emit displayReplaced(display_);
 }
 

@@ -220,6 +220,7 @@ class TerminalEngine : public QObject {
     // What the window has not been told yet: display_ past toldLength_, a clear, counters.
     qsizetype toldLength_ = 0;
     bool clearUntold_ = false;
+    bool windowEmpty_ = true; // nothing told since the last clear: another clear would only repaint
     bool countersUntold_ = false;
     QTimer displayFrame_;
     QElapsedTimer lastTold_;

@@ -2,6 +2,7 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QDeadlineTimer>
 #include <QEventLoop>
 #include <QMessageBox>
 #include <QRegularExpression>
@@ -48,6 +49,15 @@ void serveEvents(int ms) {
     QEventLoop loop;
     QTimer::singleShot(ms, &loop, &QEventLoop::quit);
     loop.exec();
+}
+
+void serveUntil(const std::function<bool()>& done, int timeoutMs) {
+    // A slow tick bounds the wait when nothing else happens.
+    QTimer tick;
+    tick.start(50);
+    QDeadlineTimer deadline(timeoutMs);
+    while (!done() && !deadline.hasExpired())
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
 }
 
 bool wildcardMatch(const QString& pattern, const QString& text) {

@@ -3,6 +3,7 @@
 #include <QObject>
 #include <QStringList>
 #include <QTimer>
+#include <functional>
 
 namespace varnok::test {
 
@@ -27,6 +28,10 @@ double processCpuSeconds();
 
 // Serves window events for `ms` milliseconds.
 void serveEvents(int ms);
+
+// Serves window events until `done` holds or `timeoutMs` pass; it sleeps between events
+// (processEvents with a time limit never waits: it would spin).
+void serveUntil(const std::function<bool()>& done, int timeoutMs);
 
 // Whether `text` is `pattern`, where each * in the pattern stands for any run of characters.
 bool wildcardMatch(const QString& pattern, const QString& text);
