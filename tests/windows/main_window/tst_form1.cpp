@@ -89,19 +89,25 @@ class TstForm1 : public QObject {
     void deviceBoxBindsAndRemembers() {
         FormRig r;
         Form1& f = *r.f;
+        const auto bound = [] { return QString::fromStdString(serial::devicePathFor(5)); };
         f.Combo1->setCurrentIndex(4); // Com5
+        // Typed as a user types: into the focused box of the active window.
+        f.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&f));
         f.Cbo_Device->setFocus();
+        QVERIFY(f.Cbo_Device->lineEdit()->hasFocus());
         f.Cbo_Device->lineEdit()->selectAll();
         QTest::keyClicks(f.Cbo_Device, QStringLiteral("/dev/varnok-later"));
+        QCOMPARE(f.Cbo_Device->currentText(), QStringLiteral("/dev/varnok-later"));
         QTest::keyClick(f.Cbo_Device, Qt::Key_Return);
-        QCOMPARE(serial::devicePathFor(5), std::string("/dev/varnok-later"));
+        QCOMPARE(bound(), QStringLiteral("/dev/varnok-later"));
         QVERIFY2(f.Lbl_Device->text().startsWith(QStringLiteral("not present")),
                  qPrintable(f.Lbl_Device->text()));
         // A path longer than the system allows is refused when typed, its message elided
         // (was: taken, and a 1,000-pixel message box cut at the screen's edge).
         f.Cbo_Device->lineEdit()->setText(QStringLiteral("/dev/") + QString(3000, u'x'));
         QTest::keyClick(f.Cbo_Device, Qt::Key_Return);
-        QCOMPARE(serial::devicePathFor(5), std::string("/dev/varnok-later"));
+        QCOMPARE(bound(), QStringLiteral("/dev/varnok-later"));
         QCOMPARE(r.messages.texts.size(), 1);
         QVERIFY(r.messages.texts[0].contains(QStringLiteral("longer than the system allows")));
         QVERIFY2(r.messages.texts[0].size() < 300, qPrintable(r.messages.texts[0]));
@@ -109,7 +115,7 @@ class TstForm1 : public QObject {
         serial::clearPortBindings();
         serial::bindPort(1, r.pty.slavePath().toStdString());
         Form1 next;
-        QCOMPARE(serial::devicePathFor(5), std::string("/dev/varnok-later"));
+        QCOMPARE(bound(), QStringLiteral("/dev/varnok-later"));
         QCOMPARE(next.Cbo_Device->currentText(), r.pty.slavePath());
         f.Combo1->setCurrentIndex(0);
         QVERIFY(r.open());
