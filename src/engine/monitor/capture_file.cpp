@@ -11,8 +11,10 @@ CaptureFile::CaptureFile(QObject* parent) : QObject(parent) {
 
 CaptureFile::~CaptureFile() {
     blockSignals(true);
-    if (file_.isOpen() && drain())
+    if (file_.isOpen()) {
+        finish();
         file_.close();
+    }
 }
 
 QString CaptureFile::start(const QString& path, bool replace) {
@@ -27,6 +29,11 @@ QString CaptureFile::start(const QString& path, bool replace) {
         return QStringLiteral("Cannot capture to %1: %2").arg(path, file_.errorString());
     buffer_.clear();
     buffer_.reserve(kBufferBytes);
+    queue_.clear();
+    ending_ = false;
+    error_.clear();
+    ++generation_;
+    writer_ = std::thread([this] { writeOut(); });
     flushTimer_.start();
     return {};
 }
@@ -36,45 +43,96 @@ void CaptureFile::write(const char* data, qint64 size) {
         return;
     buffer_.append(data, size);
     if (buffer_.size() >= kBufferBytes)
-        drain();
+        hand();
+}
+
+void CaptureFile::hand() {
+    if (buffer_.isEmpty())
+        return;
+    std::unique_lock lock(mutex_);
+    room_.wait(lock, [this] { return queue_.size() < kQueueBlocks || !error_.isEmpty(); });
+    if (error_.isEmpty())
+        queue_.push_back(std::move(buffer_));
+    buffer_ = QByteArray();
+    buffer_.reserve(kBufferBytes);
+    work_.notify_one();
+}
+
+void CaptureFile::writeOut() {
+    std::unique_lock lock(mutex_);
+    for (;;) {
+        work_.wait(lock, [this] { return !queue_.empty() || ending_; });
+        if (queue_.empty())
+            return; // ending, all written
+        const QByteArray block = std::move(queue_.front());
+        queue_.pop_front();
+        room_.notify_one();
+        lock.unlock();
+        // A full disk takes part of a write without a reason; the next write gives it.
+        qsizetype done = 0;
+        QString reason;
+        while (done < block.size()) {
+            const qint64 n = file_.write(block.constData() + done, block.size() - done);
+            if (n <= 0) {
+                reason = file_.errorString();
+                break;
+            }
+            done += n;
+        }
+        lock.lock();
+        if (!reason.isEmpty()) {
+            error_ = reason;
+            queue_.clear();
+            room_.notify_all();
+            // Told from the window's thread; a capture stopped or started meanwhile ignores it.
+            QMetaObject::invokeMethod(
+                this,
+                [this, generation = generation_] {
+                    if (generation == generation_ && file_.isOpen())
+                        fail(error_);
+                },
+                Qt::QueuedConnection);
+            return;
+        }
+    }
+}
+
+bool CaptureFile::finish() {
+    hand();
+    {
+        std::lock_guard lock(mutex_);
+        ending_ = true;
+    }
+    work_.notify_one();
+    if (writer_.joinable())
+        writer_.join();
+    std::lock_guard lock(mutex_);
+    return error_.isEmpty();
 }
 
 bool CaptureFile::stop() {
     if (!file_.isOpen())
         return true;
     flushTimer_.stop();
-    if (!drain())
+    if (!finish()) {
+        fail(error_);
         return false;
+    }
     file_.close();
     return true;
 }
 
 void CaptureFile::flush() {
-    if (!drain())
-        return;
+    hand();
     // Writes into a removed file succeed and reach nobody: better to say so now.
     if (!QFileInfo::exists(file_.fileName()))
         fail(QStringLiteral("the file was removed or renamed"));
 }
 
-bool CaptureFile::drain() {
-    // A full disk takes part of a write without a reason; the next write gives it.
-    qsizetype done = 0;
-    while (done < buffer_.size()) {
-        const qint64 n = file_.write(buffer_.constData() + done, buffer_.size() - done);
-        if (n <= 0) {
-            fail(file_.errorString());
-            return false;
-        }
-        done += n;
-    }
-    buffer_.clear();
-    return true;
-}
-
 void CaptureFile::fail(const QString& reason) {
     flushTimer_.stop();
     buffer_.clear();
+    finish(); // the writer ends; what it had queued is dropped or written
     const QString path = file_.fileName();
     file_.close();
     emit failed(QStringLiteral("Capture stopped: cannot write %1: %2").arg(path, reason));

@@ -1,11 +1,18 @@
 #pragma once
-// The file a capture goes to: buffered here, written out every second, when the buffer is full
-// and on stop. The first failure closes it and is told once, with the system's reason;
-// everything written before it stays in the file.
+// The file a capture goes to: buffered here and written by a thread of its own, so that the
+// receive side goes on reading while the disk takes a block. A block goes out when it is full,
+// every second and on stop. The first failure closes the file and is told once, with the
+// system's reason; everything written before it stays in the file.
 #include <QByteArray>
 #include <QFile>
 #include <QObject>
 #include <QTimer>
+
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <mutex>
+#include <thread>
 
 namespace varnok {
 
@@ -14,6 +21,8 @@ class CaptureFile : public QObject {
   public:
     static constexpr int kFlushMs = 1000;
     static constexpr qsizetype kBufferBytes = 1 << 16;
+    // Blocks waiting for the disk at most; past them a write waits, as a direct write would.
+    static constexpr std::size_t kQueueBlocks = 64;
 
     explicit CaptureFile(QObject* parent = nullptr);
     // Flushes and closes: the program is ending, nobody is left to tell.
@@ -32,12 +41,22 @@ class CaptureFile : public QObject {
 
   private:
     void flush();
-    bool drain();
+    void hand();    // the buffer to the writer
+    bool finish();  // the writer empties its queue and ends; false when a write failed
+    void writeOut(); // the writer thread
     void fail(const QString& reason);
 
-    QFile file_;
+    QFile file_; // the writer's alone while it runs
     QByteArray buffer_;
     QTimer flushTimer_;
+    std::thread writer_;
+    std::mutex mutex_;
+    std::condition_variable work_; // a block queued, or the end
+    std::condition_variable room_; // a block taken, or the writer failed
+    std::deque<QByteArray> queue_;
+    bool ending_ = false;
+    QString error_;                 // the first failed write's reason
+    std::uint64_t generation_ = 0;  // which capture a failure the writer posts belongs to
 };
 
 } // namespace varnok
