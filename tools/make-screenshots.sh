@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Remakes the README's pictures from the real windows, offscreen: the main window at
 # start-up, a Modbus exchange with replies in hex, the monitor after a Modbus exchange ending
-# in an exception reply, the N500 dialog filled by "GET", the Poll window charting live values.
+# in an exception reply, Quick Send with stored sends, the N500 dialog filled by "GET", the Poll
+# window charting live values.
 # Usage: tools/make-screenshots.sh [OUTDIR]   (default docs/)
 #   VARNOK_BUILD_DIR  build directory (default build/)
 #   VARNOK_NO_BUILD=1 use what is in the build directory as it is

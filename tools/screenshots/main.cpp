@@ -1,6 +1,6 @@
 // Grabs the real windows to PNG files, so that the README's pictures can be remade:
 //   varnok-screenshots OUTDIR [--modbus DEVICE] [--n500 DEVICE] [--poll DEVICE]
-// main_window.png always; modbus_exchange.png and monitor.png with a Modbus device
+// main_window.png always; modbus_exchange.png, monitor.png and quick_send.png with a Modbus device
 // (varnok-devsim --static), n500_dialog.png with an N500 console and poll.png with a Modbus
 // device whose live registers move (varnok-devsim without --static).
 // tools/make-screenshots.sh starts both devices.
@@ -8,8 +8,10 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QDir>
+#include <QFile>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QPixmap>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -21,11 +23,13 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "engine/quick_send_book.h"
 #include "logic/serial/port_map.h"
 #include "windows/main_window/form1.h"
 #include "windows/monitor/monitor_window.h"
 #include "windows/netsetting/setnet_form.h"
 #include "windows/poll/poll_window.h"
+#include "windows/quick_send/quick_send_window.h"
 
 namespace {
 
@@ -179,7 +183,8 @@ bool pollWindow(const QString& device) {
     p->setRowFormat(pi, {varnok::modbus::ValueType::Float32, varnok::modbus::WordOrder::ABCD});
     const char* names[] = {"counter", "sine", "pi"};
     for (int i = 0; i < 3; ++i)
-        p->table->item(p->rowOf(3, 50 + i), varnok::PollWindow::ColName)->setText(QLatin1String(names[i]));
+        p->table->item(p->rowOf(3, 50 + i), varnok::PollWindow::ColName)
+            ->setText(QLatin1String(names[i]));
     for (const int row : {p->rowOf(3, 50), p->rowOf(3, 51)})
         p->table->item(row, varnok::PollWindow::ColPlot)->setCheckState(Qt::Checked);
     QTest::mouseClick(p->pollButton, Qt::LeftButton);
@@ -187,6 +192,69 @@ bool pollWindow(const QString& device) {
     const bool ok = p->chartPoints(p->rowOf(3, 51)) > 10 ? save(*p, "poll.png")
                                                          : fail("the chart got no points");
     QTest::mouseClick(p->pollButton, Qt::LeftButton);
+    QTest::mouseClick(f.Command7, Qt::LeftButton);
+    return ok;
+}
+
+// Com1 on the module again: "Quick Send" with a few stored sends (one with the Modbus CRC
+// appended), a sequence and an answer rule, after the read was sent twice.
+bool quickSendWindow(const QString& device) {
+    using namespace varnok;
+    Form1 f;
+    if (!openOn(f, 1, device))
+        return false;
+    QTest::mouseClick(f.Cmd_QuickSend, Qt::LeftButton);
+    QuickSendWindow* q = nullptr;
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (w->objectName() == QLatin1String("QuickSend"))
+            q = qobject_cast<QuickSendWindow*>(w);
+    if (!q)
+        return fail("the Quick Send window did not open");
+    engine::QuickSendBook book;
+    const auto entry = [](const char16_t* name, const char16_t* data, quicksend::DataForm form,
+                          quicksend::LineEnd end, quicksend::Checksum sum, int key) {
+        quicksend::Entry e;
+        e.name = name;
+        e.data = data;
+        e.form = form;
+        e.end = end;
+        e.checksum = sum;
+        e.key = key;
+        return e;
+    };
+    using quicksend::Checksum;
+    using quicksend::DataForm;
+    using quicksend::LineEnd;
+    book.entries = {
+        entry(u"read 10", u"01 03 00 00 00 0A", DataForm::Hex, LineEnd::None, Checksum::ModbusCrc16,
+              1),
+        entry(u"status", u"STATUS?", DataForm::Text, LineEnd::CRLF, Checksum::None, 2),
+        entry(u"ack", u"\\x06", DataForm::Text, LineEnd::None, Checksum::None, 0),
+        entry(u"frame", u"02 31 32 33 03", DataForm::Hex, LineEnd::None, Checksum::Xor, 3)};
+    book.entries[3].skipFirst = 1;
+    book.sequences = {{u"start-up", {{u"status", 200}, {u"read 10", 500}}, 1}};
+    book.rules = {{{quicksend::PatternKind::Text, u"ALARM"}, u"ack", 0, true}};
+    const QString file = QDir::temp().filePath(QStringLiteral("varnok-shots-quicksend.json"));
+    QFile out(file);
+    if (!out.open(QIODevice::WriteOnly) || out.write(engine::bookToJson(book)) < 0)
+        return fail("cannot write the Quick Send book");
+    out.close();
+    const bool imported = q->importFrom(file);
+    QFile::remove(file);
+    if (!imported)
+        return fail("the Quick Send book was refused");
+    q->resize(900, 640);
+    (void)QTest::qWaitForWindowExposed(q);
+    q->entryList->setCurrentRow(0);
+    QPushButton* send = q->sendButtons->findChild<QPushButton*>(QStringLiteral("Send_0"));
+    if (!send)
+        return fail("no send button");
+    QTest::mouseClick(send, Qt::LeftButton);
+    QTest::qWait(300);
+    QTest::mouseClick(send, Qt::LeftButton);
+    QTest::qWait(300);
+    const bool ok = save(*q, "quick_send.png");
+    q->close();
     QTest::mouseClick(f.Command7, Qt::LeftButton);
     return ok;
 }
@@ -220,6 +288,8 @@ int main(int argc, char** argv) {
         ok = modbusExchange(modbus) && ok;
     if (!modbus.isEmpty())
         ok = monitorWindow(modbus) && ok;
+    if (!modbus.isEmpty())
+        ok = quickSendWindow(modbus) && ok;
     if (!n500.isEmpty())
         ok = n500Dialog(n500) && ok;
     if (!poll.isEmpty())
