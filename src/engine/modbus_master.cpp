@@ -3,26 +3,10 @@
 #include <QDateTime>
 #include <algorithm>
 
+#include "engine/byte_view.h"
 #include "engine/terminal_engine.h"
 
 namespace varnok::engine {
-
-namespace {
-
-std::int64_t nowUs() {
-    return TrafficTime::now().monotonicNs / 1000;
-}
-
-QByteArray toBytes(const std::vector<std::uint8_t>& v) {
-    return QByteArray(reinterpret_cast<const char*>(v.data()), static_cast<qsizetype>(v.size()));
-}
-
-std::span<const std::uint8_t> bytesOf(const QByteArray& b) {
-    return {reinterpret_cast<const std::uint8_t*>(b.constData()),
-            static_cast<std::size_t>(b.size())};
-}
-
-} // namespace
 
 ModbusMaster::ModbusMaster(TerminalEngine& engine, QObject* parent)
     : QObject(parent), engine_(engine) {
@@ -63,7 +47,7 @@ void ModbusMaster::setReads(const std::vector<PollRead>& reads) {
             throw modbus::RequestFailure("Read " + std::to_string(i + 1) +
                                          ": polling reads with functions 01-04 only.");
         try {
-            frames.push_back(toBytes(modbus::buildRequest(reads[i].request)));
+            frames.push_back(toByteArray(modbus::buildRequest(reads[i].request)));
         } catch (const modbus::RequestFailure& e) {
             throw modbus::RequestFailure("Read " + std::to_string(i + 1) + ": " + e.description());
         }
@@ -99,7 +83,7 @@ void ModbusMaster::stop() {
 }
 
 void ModbusMaster::write(const modbus::PollRequest& request, int timeoutMs, int retries) {
-    Job job{-1, request, toBytes(modbus::buildRequest(request)), timeoutMs,
+    Job job{-1, request, toByteArray(modbus::buildRequest(request)), timeoutMs,
             std::clamp(retries, 0, kMaxRetries)};
     if (engineGone_ || !engine_.isOpen())
         throw serial::PortError(serial::kErrPortNotOpen,
@@ -240,7 +224,7 @@ void ModbusMaster::onSilence() {
 }
 
 void ModbusMaster::judge(bool silent) {
-    const modbus::ReplyCheck check = modbus::checkReply(job_.request, bytesOf(reply_), silent);
+    const modbus::ReplyCheck check = modbus::checkReply(job_.request, byteSpan(reply_), silent);
     if (check.status == modbus::ReplyStatus::Incomplete) {
         // A garbled reply ends with the line's silence: 3.5 characters of 11 bits, but at
         // least 5 ms, as a timer counts whole milliseconds and a reply may come in pieces.

@@ -8,26 +8,11 @@
 #include <unistd.h>
 #endif
 
+#include "engine/byte_view.h"
+
 namespace varnok::engine {
 
-namespace {
-
 using quicksend::Pace;
-
-std::int64_t nowUs() {
-    return TrafficTime::now().monotonicNs / 1000;
-}
-
-QByteArray toBytes(const std::vector<std::uint8_t>& v) {
-    return QByteArray(reinterpret_cast<const char*>(v.data()), static_cast<qsizetype>(v.size()));
-}
-
-std::span<const std::uint8_t> span(const QByteArray& b) {
-    return {reinterpret_cast<const std::uint8_t*>(b.constData()),
-            static_cast<std::size_t>(b.size())};
-}
-
-} // namespace
 
 QuickSender::QuickSender(TerminalEngine* engine, QObject* parent)
     : QObject(parent), engine_(engine) {
@@ -146,7 +131,7 @@ QString QuickSender::trySend(int index) {
         why = QString::fromStdString(b.error);
     } else {
         try {
-            engine_->sendBytes(toBytes(b.bytes));
+            engine_->sendBytes(toByteArray(b.bytes));
             return {};
         } catch (const Failure& f) {
             why = QString::fromStdString(f.description());
@@ -272,7 +257,7 @@ int QuickSender::firedCount(int index) const {
 void QuickSender::onReceived(const QByteArray& bytes) {
     // The matcher sees the stream even while rules are off: switched on again, a pattern
     // already half arrived still matches.
-    const std::vector<std::size_t> hits = matcher_.feed(span(bytes));
+    const std::vector<std::size_t> hits = matcher_.feed(byteSpan(bytes));
     if (!rulesOn_)
         return;
     for (std::size_t rule : hits) {
@@ -369,7 +354,7 @@ void QuickSender::pumpFile() {
     qint64 written = 0;
     while (file_->pos < file_->bytes.size()) {
         const qint64 n = static_cast<qint64>(quicksend::unitLength(
-            span(file_->bytes), static_cast<std::size_t>(file_->pos), file_->pace, kFileBlock));
+            byteSpan(file_->bytes), static_cast<std::size_t>(file_->pos), file_->pace, kFileBlock));
         if (blocked(n)) {
             file_->held = true;
             wakeAt(0);

@@ -3,24 +3,15 @@
 #include <QDateTime>
 #include <algorithm>
 
+#include "engine/byte_view.h"
 #include "engine/monitor/capture_file.h"
 #include "engine/monitor/frame_table_model.h"
 #include "logic/monitor/frame_text.h"
 
 namespace varnok {
 
-namespace {
-
-std::int64_t nowUs() {
-    return engine::TrafficTime::now().monotonicNs / 1000;
-}
-
-std::span<const std::uint8_t> byteSpan(const QByteArray& bytes) {
-    return {reinterpret_cast<const std::uint8_t*>(bytes.constData()),
-            static_cast<std::size_t>(bytes.size())};
-}
-
-} // namespace
+using engine::byteSpan;
+using engine::nowUs;
 
 TrafficRecorder::TrafficRecorder(engine::TerminalEngine* engine, QObject* parent)
     : QObject(parent), engine_(engine), model_(new FrameTableModel(this)),
