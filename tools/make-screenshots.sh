@@ -40,6 +40,9 @@ n500_dev=$device
 # Live registers for the Poll window's chart.
 start_sim live --mode modbus
 live_dev=$device
+# A module at a setting other than the terminal's, for the Find window.
+start_sim find --mode modbus --static --baud 9600 --framing 8N1 --station 17
+find_dev=$device
 
 QT_QPA_PLATFORM=offscreen "$shots" "$out" --modbus "$modbus_dev" --n500 "$n500_dev" \
-    --poll "$live_dev"
+    --poll "$live_dev" --find "$find_dev"

@@ -38,6 +38,8 @@ ModbusMaster::ModbusMaster(TerminalEngine& engine, QObject* parent)
 ModbusMaster::~ModbusMaster() {
     if (inFlight_ && !engineGone_)
         engine_.holdSends(false);
+    if (borrowed_ && !engineGone_)
+        engine_.releaseInput();
 }
 
 void ModbusMaster::setReads(const std::vector<PollRead>& reads) {
@@ -102,12 +104,14 @@ void ModbusMaster::borrow() {
     borrowed_ = true;
     wasManual_ = engine_.manualReceive();
     engine_.manualRead(); // from now on only the master reads
+    engine_.borrowInput();
 }
 
 void ModbusMaster::giveBack() {
     if (!borrowed_ || engineGone_)
         return;
     borrowed_ = false;
+    engine_.releaseInput();
     if (!wasManual_ && engine_.isOpen())
         engine_.returnInput(0);
 }
@@ -311,7 +315,9 @@ void ModbusMaster::onPortOpen(bool open) {
         return;
     }
     abort();
-    borrowed_ = false; // a closed port has no receive to give back
+    if (borrowed_ && !engineGone_)
+        engine_.releaseInput(); // a closed port has no receive to give back
+    borrowed_ = false;
     // A device that vanished with Reopen on comes back and polling goes on; else it ends.
     if (wanted_ && !engine_.watchingForReopen()) {
         wanted_ = false;

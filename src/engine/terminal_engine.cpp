@@ -416,6 +416,8 @@ void TerminalEngine::manualRead() {
 void TerminalEngine::startAutoReceive() {
     manual_ = false;
     emit receiveModeChanged();
+    if (inputLent_ > 0)
+        return; // starts when the input comes back
     if (loop_ != AutoLoop::Off)
         return; // one loop: it goes on as before
     loop_ = AutoLoop::Waiting;
@@ -510,6 +512,11 @@ void TerminalEngine::lendInput() {
     manualRead();
 }
 
+void TerminalEngine::releaseInput() {
+    if (inputLent_ > 0 && --inputLent_ == 0 && !manual_ && portOpened_)
+        startAutoReceive();
+}
+
 void TerminalEngine::returnInput(int delayMs) {
     scheduleAutoReceive(delayMs);
 }
@@ -565,6 +572,17 @@ void TerminalEngine::holdSends(bool hold) {
     }
 }
 // ---- end of the Modbus master's block ----
+
+std::optional<serial::PortError>
+TerminalEngine::changeLineSettings(const serial::LineSettings& line) {
+    if (!portOpened_)
+        return serial::PortError(serial::kErrPortNotOpen,
+                                 "Operation valid only when the port is open");
+    std::optional<serial::PortError> refused = port_->changeLineSettings(line);
+    if (!refused)
+        emit lineSettingsChanged(port_->settingsInForce());
+    return refused;
+}
 
 void TerminalEngine::setSendAscii(bool ascii) {
     sendAscii_ = ascii;

@@ -107,6 +107,14 @@ class TerminalEngine : public QObject {
     // Port failures throw serial::PortError.
     QString consoleExchange(const QString& command, int pauseMs);
 
+    // ---- lent to a window-free reader (the Modbus master, the device finder) ----
+    // While the input is lent, the terminal's own receive reads nothing: automatic receive
+    // asked for meanwhile (a click, the start-up tick) is shown and starts when the last
+    // borrower gives the input back, so a reply is never taken from under a transaction.
+    void borrowInput() { ++inputLent_; }
+    void releaseInput();
+    bool inputLent() const { return inputLent_ > 0; }
+
     // ---- borrowed by the Modbus master ----
     // Its requests and replies are told through sent and received like every other byte,
     // without counting as the user's sends. While sends are held (a transaction is on the
@@ -115,6 +123,15 @@ class TerminalEngine : public QObject {
     QByteArray readBorrowed() { return read(); }
     void holdSends(bool hold);
     // ---- end of the Modbus master's block ----
+
+    // ---- borrowed by the device finder ----
+    // The open port's line settings changed between two probes without closing it; a
+    // refusal is returned (nothing is reported), and lineSettingsChanged follows a change.
+    std::optional<serial::PortError> changeLineSettings(const serial::LineSettings& line);
+    // The settings of the opening back in force.
+    std::optional<serial::PortError> restoreLineSettings() {
+        return changeLineSettings(port_->lineSettings());
+    }
 
     // ---- send ----
     void setSendAscii(bool ascii);
@@ -146,6 +163,7 @@ class TerminalEngine : public QObject {
 
   signals:
     void portOpenChanged(bool open);
+    void lineSettingsChanged(const varnok::serial::LineSettings& inForce); // while open
     void receiveModeChanged(); // manual/auto or binary/ASCII
     void sendModeChanged(bool ascii);
     void autoSendChanged(bool on);
@@ -220,6 +238,7 @@ class TerminalEngine : public QObject {
     // What the window has not been told yet: display_ past toldLength_, a clear, counters.
     qsizetype toldLength_ = 0;
     bool clearUntold_ = false;
+    int inputLent_ = 0;
     bool windowEmpty_ = true; // nothing told since the last clear: another clear would only repaint
     bool countersUntold_ = false;
     QTimer displayFrame_;

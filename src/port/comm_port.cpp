@@ -229,19 +229,8 @@ void CommPort::setPortOpen(bool open) {
     // A pseudo-terminal has no line: its driver keeps 8 data bits without parity whatever is
     // asked, which is no fault of the settings. Only a real line's refusal fails the opening.
     framingApplied_ = !isPseudoTerminal();
-    if (!port_.setBaudRate(ls.baud))
-        refused("the baud rate " + std::to_string(ls.baud));
-    if (!port_.setDataBits(static_cast<QSerialPort::DataBits>(ls.dataBits)) && framingApplied_)
-        refused(std::to_string(ls.dataBits) + " data bits");
-    if (!port_.setParity(toQt(ls.parity)) && framingApplied_)
-        refused(std::string("the parity ") + parityName(ls.parity));
-#ifndef _WIN32
-    // The driver takes 1.5 without a word and sends 1: this system has no 1.5 stop bits.
-    if (ls.stopBits == StopBits::OneAndHalf)
-        refused("1.5 stop bits (this system has 1 or 2 only)");
-#endif
-    if (!port_.setStopBits(toQt(ls.stopBits)))
-        refused(std::string(stopBitsText(ls.stopBits)) + " stop bits");
+    if (const auto what = applyLine(ls))
+        refused(*what);
     if (!port_.setFlowControl(flow))
         refused(handshaking_ == Handshaking::RtsCts ? "RTS/CTS flow control"
                                                     : "XON/XOFF flow control");
@@ -253,6 +242,43 @@ void CommPort::setPortOpen(bool open) {
 #endif
     applyDtr(dtrEnable_);
     startLinesWatch();
+}
+
+// What the driver refuses of `line`, each setter's answer checked; nothing when all is taken.
+std::optional<std::string> CommPort::applyLine(const LineSettings& ls) {
+    if (!port_.setBaudRate(ls.baud))
+        return "the baud rate " + std::to_string(ls.baud);
+    if (!port_.setDataBits(static_cast<QSerialPort::DataBits>(ls.dataBits)) && framingApplied_)
+        return std::to_string(ls.dataBits) + " data bits";
+    if (!port_.setParity(toQt(ls.parity)) && framingApplied_)
+        return std::string("the parity ") + parityName(ls.parity);
+#ifndef _WIN32
+    // The driver takes 1.5 without a word and sends 1: this system has no 1.5 stop bits.
+    if (ls.stopBits == StopBits::OneAndHalf)
+        return std::string("1.5 stop bits (this system has 1 or 2 only)");
+#endif
+    if (!port_.setStopBits(toQt(ls.stopBits)))
+        return std::string(stopBitsText(ls.stopBits)) + " stop bits";
+    return std::nullopt;
+}
+
+std::optional<PortError> CommPort::changeLineSettings(const LineSettings& line) {
+    if (!port_.isOpen() || lost_)
+        return PortError(kErrPortNotOpen, "Operation valid only when the port is open");
+    const std::optional<std::string> what = applyLine(line);
+    port_.clearError();
+    if (what) {
+        // Half a change would leave a setting nobody asked for: back to the one in force.
+        applyLine(inForce_);
+        port_.clearError();
+        return PortError(kErrSettingRefused, port_.portName().toStdString() + " refuses " + *what);
+    }
+#ifndef _WIN32
+    inForce_ = framingOf(static_cast<int>(port_.handle()), line.baud);
+#else
+    inForce_ = line;
+#endif
+    return std::nullopt;
 }
 
 bool CommPort::isPseudoTerminal() {

@@ -68,6 +68,7 @@ class CommPort : public QObject {
     // "115200,n,8,1", checked now (SettingsFailure), or the same already read.
     void setSettings(const QString& text);
     void setLineSettings(const LineSettings& line) { lineSettings_ = line; }
+    const LineSettings& lineSettings() const { return lineSettings_; }
     void setHandshaking(Handshaking mode);
     Handshaking handshaking() const { return handshaking_; }
     void setInBufferSize(int bytes);
@@ -87,6 +88,11 @@ class CommPort : public QObject {
     // line at all for the framing to apply to.
     const LineSettings& settingsInForce() const { return inForce_; }
     bool framingApplied() const { return framingApplied_; }
+
+    // The open port's line settings changed without closing it (the settings of the next
+    // opening stay). A setting the driver refuses is returned, and the settings in force
+    // before stay; a pseudo-terminal takes any framing it cannot apply, as at opening.
+    virtual std::optional<PortError> changeLineSettings(const LineSettings& line);
 
     // Opening: true opens with the settings above (failures throw PortError), false closes.
     void setPortOpen(bool open);
@@ -158,6 +164,7 @@ class CommPort : public QObject {
     void stopLinesWatch();
     void tellLines();
     void closeDevice();
+    std::optional<std::string> applyLine(const LineSettings& line);
 
     QSerialPort port_;
     int commPort_ = 1;

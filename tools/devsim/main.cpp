@@ -25,8 +25,12 @@ const char kUsage[] =
     "  --link PATH          also make PATH a symlink to the device (removed on exit)\n"
     "  --silent             read requests or commands but never answer\n"
     "modbus mode:\n"
-    "  --slave-id N         station number 1..247 (default 1); requests to any other\n"
-    "                       station are ignored, as a station that is not there\n"
+    "  --slave-id N, --station N   station number 1..247 (default 1); requests to any\n"
+    "                       other station are ignored, as a station that is not there\n"
+    "  --baud B             answer only while the terminal's end is at B baud, and\n"
+    "                       garbled bytes at any other speed (default: any speed)\n"
+    "  --framing 8E1        the same for the stop bits (the last digit); data bits and\n"
+    "                       parity cannot be seen through a pseudo-terminal\n"
     "  --static             keep discrete inputs, input registers and live values fixed\n"
     "  --delay MS           send each reply MS milliseconds late\n"
     "  64 coils, inputs, holding and input registers from address 0; beyond them the\n"
@@ -83,8 +87,17 @@ Options parseOptions(int argc, char** argv) {
                 usageError("unknown mode " + o.mode);
         } else if (arg == "--link") {
             o.link = value();
-        } else if (arg == "--slave-id") {
-            o.modbus.slaveId = toInt(value(), 1, 247, "--slave-id");
+        } else if (arg == "--slave-id" || arg == "--station") {
+            o.modbus.slaveId = toInt(value(), 1, 247, arg.c_str());
+        } else if (arg == "--baud") {
+            o.modbus.baud = toInt(value(), 1, 4000000, "--baud");
+        } else if (arg == "--framing") {
+            const std::string f = value();
+            if (f.size() != 3 || f[0] < '5' || f[0] > '8' ||
+                std::string("NEOMSneoms").find(f[1]) == std::string::npos ||
+                (f[2] != '1' && f[2] != '2'))
+                usageError("bad value for --framing: " + f + " (e.g. 8E1, 8N2)");
+            o.modbus.stopBits = f[2] - '0';
         } else if (arg == "--static") {
             o.modbus.frozen = true;
         } else if (arg == "--ip") {

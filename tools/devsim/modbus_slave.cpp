@@ -7,7 +7,12 @@
 #include <cstdio>
 #include <cstring>
 #include <modbus/modbus.h>
+#include <optional>
 #include <poll.h>
+#include <sys/socket.h>
+#include <termios.h>
+#include <unistd.h>
+#include <vector>
 
 namespace devsim {
 
@@ -48,21 +53,129 @@ void advanceInputs(modbus_mapping_t* map, unsigned tick) {
     }
 }
 
-// The context never opens the device itself: it talks over the pty master we hand it,
-// so its connect/close (and their termios handling) are never called.
-modbus_t* newContext(int masterFd, const std::string& devicePath, int slaveId) {
+// The context never opens the device itself: it talks over one end of a socket pair whose
+// other end this loop feeds with one request at a time from the pseudo-terminal, and reads
+// its reply back from, so that a reply can be garbled and 43/14 answered here.
+modbus_t* newContext(int fd, const std::string& devicePath, int slaveId) {
     modbus_t* ctx = modbus_new_rtu(devicePath.c_str(), 9600, 'N', 8, 1);
-    if (ctx && (modbus_set_slave(ctx, slaveId) != 0 || modbus_set_socket(ctx, masterFd) != 0)) {
+    if (ctx && (modbus_set_slave(ctx, slaveId) != 0 || modbus_set_socket(ctx, fd) != 0 ||
+                modbus_set_byte_timeout(ctx, 0, 20000) != 0)) {
         modbus_free(ctx);
         return nullptr;
     }
     return ctx;
 }
 
+using Bytes = std::vector<std::uint8_t>;
+
+bool crcOk(const Bytes& f) {
+    if (f.size() < 4)
+        return false;
+    std::uint16_t crc = 0xFFFF;
+    for (std::size_t i = 0; i + 2 < f.size(); ++i) {
+        crc ^= f[i];
+        for (int b = 0; b < 8; ++b)
+            crc = (crc & 1) ? static_cast<std::uint16_t>((crc >> 1) ^ 0xA001)
+                            : static_cast<std::uint16_t>(crc >> 1);
+    }
+    return f[f.size() - 2] == (crc & 0xFF) && f[f.size() - 1] == (crc >> 8);
+}
+
+void addCrc(Bytes& f) {
+    f.push_back(0);
+    f.push_back(0);
+    std::uint16_t crc = 0xFFFF;
+    for (std::size_t i = 0; i + 2 < f.size(); ++i) {
+        crc ^= f[i];
+        for (int b = 0; b < 8; ++b)
+            crc = (crc & 1) ? static_cast<std::uint16_t>((crc >> 1) ^ 0xA001)
+                            : static_cast<std::uint16_t>(crc >> 1);
+    }
+    f[f.size() - 2] = static_cast<std::uint8_t>(crc & 0xFF);
+    f[f.size() - 1] = static_cast<std::uint8_t>(crc >> 8);
+}
+
+// How long the request at the front is: 0 while its first bytes do not tell yet, -1 for a
+// function whose length only the line's silence ends.
+long requestLength(const Bytes& in) {
+    if (in.size() < 2)
+        return 0;
+    switch (in[1]) {
+    case 1:
+    case 2:
+    case 3:
+    case 4:
+    case 5:
+    case 6:
+        return 8;
+    case 15:
+    case 16:
+        return in.size() < 7 ? 0 : 9 + static_cast<long>(in[6]);
+    case 17:
+        return 4;
+    case 43:
+        return 7;
+    default:
+        return -1;
+    }
+}
+
+// The speed and stop bits the terminal's end is at. The device end (the master) of a Unix98
+// pseudo-terminal reads the terminal end's termios through tcgetattr: speed and CSTOPB as the
+// terminal set them (seen here: 9600 and 2 stop bits), while CS8 is forced and PARENB always
+// cleared, so data bits and parity cannot be seen from this end.
+struct Seen {
+    int baud = 0;
+    int stopBits = 1;
+};
+Seen seenSetting(int fd) {
+    static const struct {
+        speed_t code;
+        int baud;
+    } speeds[] = {{B300, 300},      {B600, 600},       {B1200, 1200},     {B2400, 2400},
+                  {B4800, 4800},    {B9600, 9600},     {B19200, 19200},   {B38400, 38400},
+                  {B57600, 57600},  {B115200, 115200}, {B230400, 230400}, {B460800, 460800},
+                  {B921600, 921600}};
+    termios t{};
+    Seen s;
+    if (::tcgetattr(fd, &t) != 0)
+        return s;
+    for (const auto& sp : speeds)
+        if (cfgetospeed(&t) == sp.code)
+            s.baud = sp.baud;
+    s.stopBits = (t.c_cflag & CSTOPB) ? 2 : 1;
+    return s;
+}
+
+// 43/14 basic objects: VendorName, ProductCode, MajorMinorRevision, in one reply.
+Bytes identification(std::uint8_t station) {
+    Bytes f{station, 0x2B, 0x0E, 0x01, 0x01, 0x00, 0x00, 0x03};
+    const char* objects[] = {"Varnok", "DEVSIM", "1.0"};
+    for (std::uint8_t id = 0; id < 3; ++id) {
+        f.push_back(id);
+        f.push_back(static_cast<std::uint8_t>(std::strlen(objects[id])));
+        f.insert(f.end(), objects[id], objects[id] + std::strlen(objects[id]));
+    }
+    addCrc(f);
+    return f;
+}
+
+void drain(int fd) {
+    std::uint8_t junk[512];
+    while (::recv(fd, junk, sizeof junk, MSG_DONTWAIT) > 0) {
+    }
+}
+
 } // namespace
 
 int runModbusSlave(int masterFd, const std::string& devicePath, const ModbusOptions& options) {
-    modbus_t* ctx = newContext(masterFd, devicePath, options.slaveId);
+    int pair[2];
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair) != 0) {
+        std::perror("socketpair");
+        return 1;
+    }
+    const int feed = pair[0], own = pair[1];
+    modbus_t* ctx = newContext(own, devicePath, options.slaveId);
     modbus_mapping_t* map = modbus_mapping_new(kPoints, kPoints, kPoints, kPoints);
     if (!ctx || !map) {
         std::fprintf(stderr, "modbus setup: %s\n", modbus_strerror(errno));
@@ -72,12 +185,74 @@ int runModbusSlave(int masterFd, const std::string& devicePath, const ModbusOpti
     }
     setStartValues(map);
 
+    // One request, whole: answered (perhaps garbled), ignored or dropped, and logged.
+    const auto serve = [&](const Bytes& request) {
+        const std::string hex = hexLine(request.data(), request.size());
+        if (options.silent) {
+            std::fprintf(stderr, "modbus %s -> silent\n", hex.c_str());
+            return true;
+        }
+        Bytes reply;
+        if (request.size() == 7 && request[1] == 43 && request[0] == options.slaveId &&
+            request[2] == 0x0E && crcOk(request)) {
+            reply = identification(request[0]);
+        } else {
+            writeAll(feed, reinterpret_cast<const char*>(request.data()), request.size());
+            std::uint8_t query[MODBUS_RTU_MAX_ADU_LENGTH];
+            const int length = modbus_receive(ctx, query);
+            if (length > 0) {
+                modbus_reply(ctx, query, length, map);
+                std::uint8_t out[MODBUS_RTU_MAX_ADU_LENGTH];
+                const ssize_t n = ::recv(feed, out, sizeof out, MSG_DONTWAIT);
+                if (n > 0)
+                    reply.assign(out, out + n);
+            } else if (length < 0) {
+                std::fprintf(stderr, "modbus dropped: %s\n", modbus_strerror(errno));
+            } else {
+                // Addressed to another station: ignored silently as on a real bus. libmodbus
+                // 3.1.6 would then take the next request for a reply and drop it; a fresh
+                // context wouldn't.
+                modbus_free(ctx);
+                ctx = newContext(own, devicePath, options.slaveId);
+                if (!ctx)
+                    return false;
+            }
+            drain(own); // what libmodbus left of a request it could not read
+        }
+        if (reply.empty())
+            return true;
+        if (options.delayMs > 0) {
+            // Requests arriving meanwhile wait in the pty for the next read.
+            pollfd wake{wakeFd(), POLLIN, 0};
+            ::poll(&wake, 1, options.delayMs);
+            if (stopRequested())
+                return false;
+        }
+        const Seen seen = seenSetting(masterFd);
+        const bool garbled = (options.baud && seen.baud != options.baud) ||
+                             (options.stopBits && seen.stopBits != options.stopBits);
+        // At another speed or framing the terminal gets characters broken up: bytes with the
+        // high bits set here, so that no station byte (and no frame) can be found in them.
+        if (garbled)
+            for (std::uint8_t& b : reply)
+                b = static_cast<std::uint8_t>(0xF8 | (b & 0x07));
+        writeAll(masterFd, reinterpret_cast<const char*>(reply.data()), reply.size());
+        std::fprintf(stderr, "modbus %s -> %zu bytes%s\n", hex.c_str(), reply.size(),
+                     garbled ? " garbled (the line is at another setting)" : "");
+        return true;
+    };
+
     unsigned tick = 0;
     Clock::time_point nextTick = Clock::now() + kInputPeriod;
-    std::uint8_t query[MODBUS_RTU_MAX_ADU_LENGTH];
-    while (!stopRequested()) {
+    Bytes in;
+    std::optional<Clock::time_point> quiet; // bytes not yet a whole request end here
+    bool running = true;
+    while (running && !stopRequested()) {
+        const Clock::time_point* due = options.frozen ? nullptr : &nextTick;
+        if (quiet && (!due || *quiet < *due))
+            due = &*quiet;
         pollfd fds[2] = {{masterFd, POLLIN, 0}, {wakeFd(), POLLIN, 0}};
-        const int rc = ::poll(fds, 2, msUntil(options.frozen ? nullptr : &nextTick));
+        const int rc = ::poll(fds, 2, msUntil(due));
         if (rc < 0 && errno != EINTR) {
             std::perror("poll");
             break;
@@ -89,39 +264,44 @@ int runModbusSlave(int masterFd, const std::string& devicePath, const ModbusOpti
             setLiveValues(map, tick);
             nextTick += kInputPeriod;
         }
-        if (rc <= 0 || !(fds[0].revents & POLLIN))
-            continue;
-
-        const int length = modbus_receive(ctx, query);
-        if (length > 0 && options.silent) {
-            std::fprintf(stderr, "modbus %s -> silent\n",
-                         hexLine(query, static_cast<std::size_t>(length)).c_str());
-        } else if (length > 0) {
-            if (options.delayMs > 0) {
-                // Requests arriving meanwhile wait in the pty for the next modbus_receive.
-                pollfd wake{wakeFd(), POLLIN, 0};
-                ::poll(&wake, 1, options.delayMs);
-                if (stopRequested())
-                    break;
-            }
-            // libmodbus answers an address or a quantity beyond the mapping with exception 02.
-            const int sent = modbus_reply(ctx, query, length, map);
-            std::fprintf(stderr, "modbus %s -> %d bytes\n",
-                         hexLine(query, static_cast<std::size_t>(length)).c_str(), sent);
-        } else if (length < 0) {
-            std::fprintf(stderr, "modbus dropped: %s\n", modbus_strerror(errno));
-        } else {
-            // Addressed to another station: ignored silently as on a real bus. libmodbus 3.1.6
-            // would then take the next request for a reply and drop it; a fresh context wouldn't.
-            modbus_free(ctx);
-            ctx = newContext(masterFd, devicePath, options.slaveId);
-            if (!ctx)
-                break;
+        bool got = false;
+        if (rc > 0 && (fds[0].revents & POLLIN)) {
+            std::uint8_t buffer[512];
+            const ssize_t n = ::read(masterFd, buffer, sizeof buffer);
+            if (n > 0)
+                in.insert(in.end(), buffer, buffer + n);
+            got = n > 0;
         }
+        while (running && !in.empty()) {
+            const long length = requestLength(in);
+            if (length > 0 && static_cast<std::size_t>(length) <= in.size()) {
+                const Bytes request(in.begin(), in.begin() + length);
+                in.erase(in.begin(), in.begin() + length);
+                running = serve(request);
+                continue;
+            }
+            // A request of unknown length, or bytes that never complete one: the line's
+            // silence ends them (served, or dropped).
+            if (got || !quiet)
+                quiet = Clock::now() + std::chrono::milliseconds(length < 0 ? 5 : 50);
+            if (Clock::now() < *quiet)
+                break;
+            Bytes request;
+            request.swap(in);
+            if (length < 0)
+                running = serve(request);
+            else
+                std::fprintf(stderr, "modbus %s -> dropped (incomplete)\n",
+                             hexLine(request.data(), request.size()).c_str());
+        }
+        if (in.empty())
+            quiet.reset();
     }
 
     modbus_mapping_free(map);
     modbus_free(ctx);
+    ::close(feed);
+    ::close(own);
     return ctx ? 0 : 1;
 }
 

@@ -6,15 +6,18 @@
 // tools/make-screenshots.sh starts both devices.
 // The windows are driven as a user would: real clicks and keys, replies awaited.
 #include <QApplication>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
 #include <QFile>
+#include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPixmap>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QSpinBox>
 #include <QTableView>
 #include <QTableWidget>
 #include <QTest>
@@ -25,6 +28,7 @@
 
 #include "engine/quick_send_book.h"
 #include "logic/serial/port_map.h"
+#include "windows/find/find_window.h"
 #include "windows/main_window/form1.h"
 #include "windows/monitor/monitor_window.h"
 #include "windows/netsetting/setnet_form.h"
@@ -259,12 +263,42 @@ bool quickSendWindow(const QString& device) {
     return ok;
 }
 
+// Com1 on a module at 9600 8N1, station 17: "Find Device" over three bauds and the four
+// framings, stations 1-32 (the whole range would add seconds to the test that remakes the
+// pictures), until the module answers.
+bool findWindow(const QString& device) {
+    varnok::Form1 f;
+    if (!openOn(f, 1, device))
+        return false;
+    QTest::mouseClick(f.Cmd_Find, Qt::LeftButton);
+    varnok::FindWindow* w = f.findWindow();
+    if (!w)
+        return fail("the Find window did not open");
+    w->resize(900, 560);
+    (void)QTest::qWaitForWindowExposed(w);
+    for (const int i : {4, 5}) // 9600 and 19200 besides the main window's 115200
+        w->baudBoxes[std::size_t(i)]->setChecked(true);
+    w->lastStationBox->setValue(32);
+    QTest::mouseClick(w->startButton, Qt::LeftButton);
+    const bool done = QTest::qWaitFor([w] { return !w->sweep().running(); }, 60000);
+    const int row = w->results->currentRow();
+    const bool found =
+        done && row >= 0 && w->results->item(row, varnok::FindWindow::ColStation)->text() == "17";
+    w->results->resizeColumnsToContents();
+    w->results->horizontalHeader()->setSectionResizeMode(varnok::FindWindow::ColAnswer,
+                                                         QHeaderView::Stretch);
+    QTest::qWait(50);
+    const bool ok = found ? save(*w, "find.png") : fail("the sweep did not find station 17");
+    QTest::mouseClick(f.Command7, Qt::LeftButton);
+    return ok;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
     const QStringList args = QApplication::arguments();
-    QString modbus, n500, poll;
+    QString modbus, n500, poll, find;
     g_out = QStringLiteral(".");
     for (qsizetype i = 1; i < args.size(); ++i) {
         if (args[i] == QLatin1String("--modbus") && i + 1 < args.size())
@@ -273,11 +307,13 @@ int main(int argc, char** argv) {
             n500 = args[++i];
         else if (args[i] == QLatin1String("--poll") && i + 1 < args.size())
             poll = args[++i];
+        else if (args[i] == QLatin1String("--find") && i + 1 < args.size())
+            find = args[++i];
         else if (!args[i].startsWith(QLatin1Char('-')))
             g_out = args[i];
         else {
             std::fprintf(stderr, "usage: varnok-screenshots OUTDIR [--modbus DEV] [--n500 DEV] "
-                                 "[--poll DEV]\n");
+                                 "[--poll DEV] [--find DEV]\n");
             return 2;
         }
     }
@@ -294,5 +330,7 @@ int main(int argc, char** argv) {
         ok = n500Dialog(n500) && ok;
     if (!poll.isEmpty())
         ok = pollWindow(poll) && ok;
+    if (!find.isEmpty())
+        ok = findWindow(find) && ok;
     return ok ? 0 : 1;
 }

@@ -46,6 +46,12 @@ void TrafficRecorder::start() {
             });
     connect(engine, &engine::TerminalEngine::portOpenChanged, this,
             &TrafficRecorder::onPortOpenChanged);
+    // The frame gap follows a change of speed between probes, as at an opening.
+    connect(engine, &engine::TerminalEngine::lineSettingsChanged, this,
+            [this](const serial::LineSettings& line) {
+                session_.setLine(line);
+                emit ruleChanged();
+            });
     if (engine->isOpen())
         onPortOpenChanged(true);
 }

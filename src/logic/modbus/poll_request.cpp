@@ -54,8 +54,66 @@ std::string number(int v) {
     return std::to_string(v);
 }
 
+std::string hexByte(std::uint8_t b) {
+    char t[8];
+    std::snprintf(t, sizeof t, "%02X", b);
+    return t;
+}
+
+// Printable ASCII as it is, every other byte as \xNN.
+std::string shown(std::span<const std::uint8_t> bytes) {
+    std::string s;
+    for (const std::uint8_t b : bytes)
+        s += b >= 0x20 && b < 0x7F ? std::string(1, char(b)) : "\\x" + hexByte(b);
+    return s;
+}
+
+// The length an identification reply's own bytes give; 0 while more must come to tell.
+std::size_t ownLength(std::span<const std::uint8_t> r, int function) {
+    if (function == kReportServerId)
+        return r.size() >= 3 ? 5 + std::size_t(r[2]) : 0;
+    // st 2B 0E code conformity more next count, then id, length, value for each object
+    if (r.size() < 8)
+        return 0;
+    std::size_t at = 8;
+    for (int i = 0; i < r[7]; ++i) {
+        if (at + 2 > r.size())
+            return 0;
+        at += 2 + std::size_t(r[at + 1]);
+    }
+    return at + 2;
+}
+
+// 17: the server ID, the run indicator and what follows; 43/14: the objects' values.
+ReplyCheck identity(const PollRequest& req, std::span<const std::uint8_t> f) {
+    ReplyCheck c;
+    c.length = f.size();
+    c.status = ReplyStatus::Ok;
+    const auto data = f.subspan(3, f.size() - 5);
+    if (req.function == kReportServerId) {
+        c.identity = data.empty() ? "no server ID" : "server ID " + hexByte(data[0]);
+        if (data.size() > 1)
+            c.identity += data[1] == 0xFF   ? ", running"
+                          : data[1] == 0x00 ? ", stopped"
+                                            : ", run indicator " + hexByte(data[1]);
+        if (data.size() > 2)
+            c.identity += ", " + shown(data.subspan(2));
+        return c;
+    }
+    if (f[2] != 0x0E) {
+        c.status = ReplyStatus::WrongEcho;
+        c.text = "not a reply to read device identification (MEI type " + number(f[2]) + ")";
+        return c;
+    }
+    for (std::size_t at = 8; at + 2 < f.size() - 1; at += 2 + std::size_t(f[at + 1]))
+        c.identity += (c.identity.empty() ? "" : ", ") + shown(f.subspan(at + 2, f[at + 1]));
+    return c;
+}
+
 // The normal reply's fields against the request; the frame's CRC and length are good.
 ReplyCheck checkFields(const PollRequest& req, std::span<const std::uint8_t> f) {
+    if (identifies(req.function))
+        return identity(req, f);
     ReplyCheck c;
     c.length = f.size();
     if (isReadFunction(req.function)) {
@@ -97,14 +155,28 @@ bool readsBits(int function) {
     return function == 1 || function == 2;
 }
 
+bool identifies(int function) {
+    return function == kReportServerId || function == kDeviceIdentification;
+}
+
 std::vector<std::uint8_t> buildRequest(const PollRequest& r) {
     if (r.station < 1 || r.station > 247)
         throw RequestFailure("The station must be from 1 to 247; " + number(r.station) +
                              " is not. Nothing was sent.");
     if (!isReadFunction(r.function) && r.function != 5 && r.function != 6 && r.function != 15 &&
-        r.function != 16)
+        r.function != 16 && !identifies(r.function))
         throw RequestFailure("Function " + number(r.function) +
-                             " is not one of 01-06, 15, 16. Nothing was sent.");
+                             " is not one of 01-06, 15, 16, 17, 43. Nothing was sent.");
+    if (identifies(r.function)) {
+        std::vector<std::uint8_t> f{static_cast<std::uint8_t>(r.station),
+                                    static_cast<std::uint8_t>(r.function)};
+        if (r.function == kDeviceIdentification)
+            f.insert(f.end(), {0x0E, 0x01, 0x00}); // basic objects, from VendorName on
+        const auto crc = Calc_CRC16(f.data(), static_cast<int>(f.size()));
+        f.push_back(crc.hi);
+        f.push_back(crc.lo);
+        return f;
+    }
     const int count = valueCount(r);
     const int limit = maxCount(r.function);
     const char* what =
@@ -152,6 +224,8 @@ std::vector<std::uint8_t> buildRequest(const PollRequest& r) {
 }
 
 std::size_t replyLength(const PollRequest& r) {
+    if (identifies(r.function))
+        return kMaxAdu;
     if (readsBits(r.function))
         return 5 + static_cast<std::size_t>((r.count + 7) / 8);
     if (isReadFunction(r.function))
@@ -186,6 +260,11 @@ ReplyCheck checkReply(const PollRequest& req, std::span<const std::uint8_t> repl
     };
     if (reply.size() >= 5 && (reply[1] & 0x80) && crcOk(reply.first(5)))
         return judged(reply.first(5));
+    if (identifies(req.function) && reply.size() >= 2 && reply[1] == req.function) {
+        const std::size_t own = ownLength(reply, req.function);
+        if (own >= 5 && reply.size() >= own && crcOk(reply.first(own)))
+            return judged(reply.first(own));
+    }
     if (reply.size() >= expected && crcOk(reply.first(expected)))
         return judged(reply.first(expected));
     // A frame of another length that its own byte count closes with a good CRC.

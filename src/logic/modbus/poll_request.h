@@ -1,5 +1,6 @@
 #pragma once
-// The requests a poll master sends (functions 01-06, 15, 16) and the check of their replies.
+// The requests a poll master sends (functions 01-06, 15, 16), the probes of a device finder
+// (17 report server ID, 43/14 read device identification) and the check of their replies.
 #include <cstdint>
 #include <span>
 #include <string>
@@ -13,6 +14,9 @@ inline constexpr int kMaxReadBits = 2000;      // 01, 02
 inline constexpr int kMaxReadRegisters = 125;  // 03, 04
 inline constexpr int kMaxWriteBits = 1968;     // 15
 inline constexpr int kMaxWriteRegisters = 123; // 16
+inline constexpr std::size_t kMaxAdu = 256;    // the longest RTU frame
+inline constexpr int kReportServerId = 17;
+inline constexpr int kDeviceIdentification = 43; // with MEI type 14, basic objects
 
 struct PollRequest {
     int station = 1;
@@ -31,12 +35,15 @@ class RequestFailure : public Failure {
 
 bool isReadFunction(int function);
 bool readsBits(int function); // 01, 02
+// 17 and 43/14: replies whose length only their own bytes tell.
+bool identifies(int function);
 
 // The frame with its CRC. Throws RequestFailure for a station outside 1-247, a function
-// not listed above, a count outside its limit or an address range past 65535.
+// not listed above, a count outside its limit or an address range past 65535. 17 and 43
+// take only the station (43 asks for the basic objects from object 0).
 std::vector<std::uint8_t> buildRequest(const PollRequest& request);
 
-// The length of a full normal reply to this request.
+// The length of a full normal reply to this request; for 17 and 43 the longest it may be.
 std::size_t replyLength(const PollRequest& request);
 
 enum class ReplyStatus {
@@ -57,6 +64,7 @@ struct ReplyCheck {
     int exceptionCode = 0;
     std::vector<std::uint16_t> registers; // 03, 04
     std::vector<bool> bits;               // 01, 02: `count` of them
+    std::string identity;                 // 17, 43: what the device says of itself
     std::string text;                     // what went wrong, for the status line
 };
 

@@ -26,6 +26,7 @@
 #include "windows/fixed_font.h"
 #include "windows/main_window/message_box.h"
 #include "windows/main_window/port_bindings.h"
+#include "windows/find/find_window.h"
 #include "windows/monitor/monitor_window.h"
 #include "windows/poll/poll_window.h"
 #include "windows/netsetting/setnet_form.h"
@@ -107,6 +108,7 @@ Form1::Form1(std::unique_ptr<serial::CommPort> port, QWidget* parent)
     connect(Cmd_Monitor, &QPushButton::clicked, this, &Form1::Cmd_Monitor_Click);
     connect(Cmd_Poll, &QPushButton::clicked, this, &Form1::Cmd_Poll_Click);
     connect(Cmd_QuickSend, &QPushButton::clicked, this, &Form1::Cmd_QuickSend_Click);
+    connect(Cmd_Find, &QPushButton::clicked, this, &Form1::Cmd_Find_Click);
     connectEngine();
 
     connect(Combo1, &QComboBox::currentIndexChanged, this, [this] {
@@ -215,6 +217,55 @@ QuickSendWindow* Form1::quickSend() const {
     return quickSend_;
 }
 
+void Form1::Cmd_Find_Click() {
+    // One Find window; the baud chosen here is ticked when it is first made.
+    if (!find_) {
+        find_ = new FindWindow(*engine_);
+        find_->tickBaud(Combo2->currentText().toInt());
+        connect(find_.data(), &FindWindow::use, this, &Form1::useFound);
+        connect(this, &QObject::destroyed, find_.data(), &QObject::deleteLater);
+    }
+    find_->showBeside(this);
+}
+
+FindWindow* Form1::findWindow() const {
+    return find_;
+}
+
+PollWindow* Form1::pollWindow() const {
+    return poll_;
+}
+
+void Form1::useFound(const serial::LineSettings& line, int station) {
+    // The choices apply at opening: an open port is closed, given them and opened again.
+    const bool reopen = engine_->isOpen();
+    if (reopen)
+        Command7_Click();
+    const int baud = Combo2->findText(QString::number(line.baud));
+    if (baud >= 0)
+        Combo2->setCurrentIndex(baud);
+    else
+        Combo2->setEditText(QString::number(line.baud));
+    Text1->setText(QStringLiteral("%1,%2,%3")
+                       .arg(QChar(serial::parityLetter(line.parity)).toLower())
+                       .arg(line.dataBits)
+                       .arg(QString::fromLatin1(serial::stopBitsText(line.stopBits))));
+    if (reopen)
+        Command1_Click();
+    if (station <= 0)
+        return;
+    // The request list is hex bytes, the station first.
+    QStringList list = txtString->text().split(u' ', Qt::SkipEmptyParts);
+    const QString hex = QString::number(station, 16).toUpper();
+    if (list.isEmpty())
+        list << hex;
+    else
+        list[0] = hex;
+    txtString->setText(list.join(u' '));
+    if (poll_)
+        poll_->useStation(station);
+}
+
 SETNET_Form* Form1::netSettingForm() const {
     return setnet_;
 }
@@ -284,6 +335,8 @@ void Form1::closeEvent(QCloseEvent* event) {
         poll_->close();
     if (quickSend_)
         quickSend_->close();
+    if (find_)
+        find_->close();
     event->accept();
     QCoreApplication::exit(0);
 }
@@ -298,6 +351,8 @@ void Form1::Command9_Click() {
         poll_->hide();
     if (quickSend_)
         quickSend_->hide();
+    if (find_)
+        find_->hide();
     hide();
     QCoreApplication::exit(0);
 }

@@ -24,6 +24,7 @@ class QTimer;
 
 namespace varnok {
 
+class FindWindow;
 class MonitorWindow;
 class PollWindow;
 class QuickSendWindow;
@@ -61,6 +62,7 @@ class Form1 : public QWidget {
     QPushButton* Cmd_Poll;                          // "Poll"
     QPushButton* Cmd_Monitor;                       // "Monitor"
     QPushButton* Cmd_QuickSend;                     // "Quick Send"
+    QPushButton* Cmd_Find;                          // "Find Device"
     QCheckBox* Chk_Reopen;                          // "Reopen"
     QLabel* Label12;                                // "CTS : "
     QLineEdit* txt_CTS;                             // True / False
@@ -174,6 +176,12 @@ class Form1 : public QWidget {
     MonitorWindow* monitor() const;
     void Cmd_QuickSend_Click();
     QuickSendWindow* quickSend() const;
+    void Cmd_Find_Click();
+    FindWindow* findWindow() const;
+    PollWindow* pollWindow() const;
+    // A found device's setting into the port choices (the port reopened if open) and its
+    // station into the Modbus tool and the Poll window; station 0 leaves the stations alone.
+    void useFound(const serial::LineSettings& line, int station);
 
   protected:
     void closeEvent(QCloseEvent* event) override; // Form_Unload
@@ -225,6 +233,7 @@ class Form1 : public QWidget {
     QPointer<MonitorWindow> monitor_;
     QPointer<PollWindow> poll_;
     QPointer<QuickSendWindow> quickSend_;
+    QPointer<FindWindow> find_;
 };
 
 } // namespace varnok

@@ -215,13 +215,14 @@ void Form1::buildPortChoices() {
                                      {564, 222, 220, 20});
 }
 
-// Buttons of the tool windows under the port choices; the rows at y 282 and 314 stay free for
-// the tool windows' own buttons.
+// Buttons of the tool windows under the port choices; the rows below them down to the Modbus
+// frame stay free for more.
 void Form1::buildFreeArea() {
     Cmd_Monitor = make<QPushButton>(this, "Cmd_Monitor", name("Monitor"), {564, 250, 100, 26});
     Cmd_Poll = make<QPushButton>(this, "Cmd_Poll", name("Poll"), {564, 282, 100, 26});
     Cmd_QuickSend =
         make<QPushButton>(this, "Cmd_QuickSend", name("Quick Send"), {676, 282, 108, 26});
+    Cmd_Find = make<QPushButton>(this, "Cmd_Find", name("Find Device"), {564, 314, 100, 26});
     Chk_Reopen = make<QCheckBox>(this, "Chk_Reopen", name("Reopen"), {676, 253, 108, 20});
     Chk_Reopen->setToolTip(name("Open the port again when its device returns"));
 }

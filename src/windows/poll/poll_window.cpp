@@ -336,6 +336,12 @@ bool PollWindow::applyReads() {
     return true;
 }
 
+void PollWindow::useStation(int station) {
+    for (int row = 0; row < readsTable->rowCount(); ++row)
+        readsTable->item(row, RdStation)->setText(QString::number(station));
+    applyReads();
+}
+
 void PollWindow::togglePolling() {
     if (master_.polling()) {
         master_.stop();

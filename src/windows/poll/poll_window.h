@@ -47,6 +47,8 @@ class PollWindow : public QWidget {
     // The reads table to the master and the register table; false after one message.
     bool applyReads();
     void addRead(const engine::PollRead& read);
+    // Every read to this station, applied at once.
+    void useStation(int station);
     // Each false after one message naming the file, and the line or entry and why.
     bool saveDefinitions(const QString& path);
     bool loadDefinitions(const QString& path);

@@ -183,6 +183,8 @@ class TestPollValues : public QObject {
         ok("06", "1 6 65535 1 4660", "0106FFFF 1234");
         ok("15 ten bits", "1 15 19 10 1 0 1 1 0 0 1 1 1 0", "010F0013 000A02 CD01");
         ok("16 two", "1 16 1 2 10 258", "01100001 000204 000A 0102");
+        ok("17 report server ID", "5 17 0 1", "0511");
+        ok("43/14 basic identification", "9 43 0 1", "092B0E0100");
         no("2001 bits", "1 1 0 2001",
            "The count must be from 1 to 2000 bits; 2001 is past the "
            "protocol's limit. Nothing was sent.");
@@ -243,6 +245,15 @@ class TestPollValues : public QObject {
         row("06 other value", "1 6 5 1 4660", withCrc("01060005 1235"), false,
             ReplyStatus::WrongEcho, "*does not repeat*");
         row("16 echo", "1 16 5 2 1 2", withCrc("01100005 0002"), false, ReplyStatus::Ok, "");
+        const QByteArray id = withCrc("0111 06 01FF 4C4D4201");
+        row("17 server ID", "1 17 0 1", id, false, ReplyStatus::Ok,
+            "server ID 01, running, LMB\\x01");
+        row("17 half: wait", "1 17 0 1", id.left(6), false, ReplyStatus::Incomplete, "");
+        const QByteArray ident = withCrc("012B0E 0101 00 00 03 0003414243 0101 58 0203 312E30");
+        row("43/14 objects", "1 43 0 1", ident, false, ReplyStatus::Ok, "ABC, X, 1.0");
+        row("43/14 half: wait", "1 43 0 1", ident.left(12), false, ReplyStatus::Incomplete, "");
+        row("43 other MEI type", "1 43 0 1", withCrc("012B0D 0101 00 00 00"), false,
+            ReplyStatus::WrongEcho, "*MEI type 13*");
     }
     void replies() {
         QFETCH(QString, req);
@@ -258,7 +269,7 @@ class TestPollValues : public QObject {
         for (const bool b : c.bits)
             got << QString::number(b);
         const std::string shown =
-            c.status == ReplyStatus::Ok ? got.join(' ').toStdString() : c.text;
+            c.status == ReplyStatus::Ok ? got.join(' ').toStdString() + c.identity : c.text;
         QVERIFY2(matches(values, shown), shown.c_str());
     }
 };

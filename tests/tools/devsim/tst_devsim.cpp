@@ -68,6 +68,14 @@ class TestDevsim : public QObject {
         // libmodbus used to drop the request after one for another station as a stray reply.
         row("only its own station", "--static --slave-id 17", {kRead, frameOf(u"11 3 0 0 0 1")},
             {{}, frameOf(u"11 3 2 12 34")});
+        QByteArray garbled = kReply;
+        for (char& c : garbled)
+            c = char(0xF8 | (c & 7));
+        row("another speed: garbled", "--static --station 1 --baud 300", {kRead}, {garbled},
+            {"modbus 01 03 00 00 00 01 84 0A -> 7 bytes garbled (the line is at another setting)"});
+        row("43/14 and 17", "--static", {frameOf(u"1 2B E 1 0"), frameOf(u"1 11")},
+            {frameOf(u"1 2B E 1 1 0 0 3 0 6 56 61 72 6E 6F 6B 1 6 44 45 56 53 49 4D 2 3 31 2E 30"),
+             frameOf(u"1 11 A B4 FF 4C 4D 42 33 2E 31 2E 36")});
         row("silent station", "--silent", {kRead}, {{}},
             {"modbus 01 03 00 00 00 01 84 0A -> silent"});
         row("delay", "--static --delay 600", {kRead, {}}, {{}, kReply});

@@ -1,0 +1,399 @@
+#include "engine/find_sweep.h"
+
+#include <QStringList>
+#include <algorithm>
+#include <cmath>
+
+#include "engine/byte_view.h"
+#include "engine/terminal_engine.h"
+
+namespace varnok::engine {
+
+namespace {
+
+int functionOf(FindProbe p) {
+    switch (p) {
+    case FindProbe::ReadHolding:
+        return 3;
+    case FindProbe::ReadInput:
+        return 4;
+    case FindProbe::ReadCoils:
+        return 1;
+    case FindProbe::ReadDiscrete:
+        return 2;
+    case FindProbe::ReportServerId:
+        return modbus::kReportServerId;
+    case FindProbe::DeviceIdentification:
+        return modbus::kDeviceIdentification;
+    }
+    return 3;
+}
+
+QString answerText(const modbus::ReplyCheck& c) {
+    if (c.status != modbus::ReplyStatus::Ok)
+        return QString::fromStdString(c.text);
+    if (!c.identity.empty())
+        return QString::fromStdString(c.identity);
+    if (!c.registers.empty())
+        return QStringLiteral("value %1").arg(c.registers.front());
+    return QStringLiteral("value %1").arg(c.bits.empty() ? 0 : int(c.bits.front()));
+}
+
+} // namespace
+
+FindSweep::FindSweep(TerminalEngine& engine, QObject* parent) : QObject(parent), engine_(engine) {
+    for (QTimer* t : {&timeout_, &silence_}) {
+        t->setSingleShot(true);
+        t->setTimerType(Qt::PreciseTimer);
+    }
+    connect(&timeout_, &QTimer::timeout, this, &FindSweep::onTimeout);
+    connect(&silence_, &QTimer::timeout, this, [this] {
+        if (inFlight_ && !bytes_.isEmpty())
+            judge(true);
+    });
+    // Queued and coalesced as the engine does: never inside a port call.
+    connect(&engine_.port(), &serial::CommPort::dataArrived, this, [this] {
+        if (dataPending_ || !running_)
+            return;
+        dataPending_ = true;
+        QMetaObject::invokeMethod(this, &FindSweep::onData, Qt::QueuedConnection);
+    });
+    connect(&engine_, &TerminalEngine::portOpenChanged, this, [this](bool open) {
+        if (!open && running_)
+            abandon();
+    });
+    connect(&engine_, &QObject::destroyed, this, [this] {
+        engineGone_ = true;
+        if (running_)
+            abandon();
+    });
+}
+
+FindSweep::~FindSweep() {
+    if (running_ && !engineGone_) {
+        engine_.restoreLineSettings();
+        engine_.holdSends(false);
+        engine_.releaseInput();
+        if (!wasManual_ && engine_.isOpen())
+            engine_.returnInput(0);
+    }
+}
+
+bool FindSweep::running() const {
+    return running_;
+}
+
+double FindSweep::plannedMs() const {
+    return plannedMs_;
+}
+
+int FindSweep::timeoutMs(const serial::LineSettings& line) const {
+    return req_.autoTimeout ? modbus::autoTimeoutMs(line, probe_, req_.allowanceMs)
+                            : std::max(req_.fixedTimeoutMs, 1);
+}
+
+double FindSweep::settingMs(const serial::LineSettings& line) const {
+    return req_.listen ? modbus::kChangeMs + req_.listenMs
+                       : modbus::sweepMs({timeoutMs(line)}, stations());
+}
+
+bool FindSweep::start(const FindRequest& request, QString* failure) {
+    const auto fail = [&](const QString& why) {
+        if (failure)
+            *failure = why;
+        return false;
+    };
+    if (running_)
+        return fail(QStringLiteral("A search is already running."));
+    if (engineGone_ || !engine_.isOpen())
+        return fail(QStringLiteral("Open the port first: the search runs on the open port."));
+    const int first = std::max(request.firstStation, 1);
+    const int last = std::min(request.lastStation, 247);
+    if (!request.listen && first > last)
+        return fail(QStringLiteral("The stations must be a range within 1 to 247."));
+    std::vector<serial::LineSettings> order = modbus::sweepOrder(request.bauds, request.framings);
+    if (order.empty())
+        return fail(QStringLiteral("Tick at least one baud rate and one framing."));
+    req_ = request;
+    req_.firstStation = first;
+    req_.lastStation = std::max(first, last);
+    req_.listenMs = std::max(req_.listenMs, 1);
+    probe_ = {first, functionOf(request.probe), request.address, 1, {}, {}};
+    order_ = std::move(order);
+    index_ = 0;
+    done_ = 0;
+    total_ = static_cast<int>(order_.size()) * (req_.listen ? 1 : stations());
+    plannedMs_ = 0;
+    for (const auto& line : order_)
+        plannedMs_ += settingMs(line);
+    plannedLeftMs_ = plannedMs_;
+    plannedDoneMs_ = 0;
+    startUs_ = nowUs();
+    running_ = true;
+    stopping_ = false;
+    // Only the sweep reads from here on; the terminal's own sends wait for the port's own
+    // settings, so that none goes out at a setting being tried.
+    wasManual_ = engine_.manualReceive();
+    engine_.manualRead();
+    engine_.borrowInput();
+    engine_.holdSends(true);
+    QMetaObject::invokeMethod(this, &FindSweep::enterSetting, Qt::QueuedConnection);
+    return true;
+}
+
+void FindSweep::stop() {
+    if (!running_ || stopping_)
+        return;
+    stopping_ = true;
+    // A probe on the line ends first (within its timeout), so that its reply is not left
+    // for the terminal; listening has nothing on the line and ends now.
+    if (!inFlight_)
+        finish(true);
+}
+
+void FindSweep::sweepNeighboursFirst(const serial::LineSettings& around) {
+    if (!running_ || index_ + 1 >= order_.size())
+        return;
+    const auto from = order_.begin() + static_cast<std::ptrdiff_t>(index_ + 1);
+    std::vector<serial::LineSettings> rest =
+        modbus::neighboursFirst(std::vector<serial::LineSettings>(from, order_.end()), around);
+    std::copy(rest.begin(), rest.end(), from);
+}
+
+void FindSweep::tell(FindAnswer::Kind kind, int station, const QString& text,
+                     std::int64_t responseUs) {
+    FindAnswer a;
+    a.kind = kind;
+    a.line = order_[index_];
+    a.station = station;
+    a.text = text;
+    a.responseUs = responseUs;
+    emit answer(a);
+}
+
+void FindSweep::tellProgress() {
+    FindProgress p;
+    p.done = done_;
+    p.total = total_;
+    p.line = order_[index_];
+    p.station = req_.listen ? 0 : station_;
+    p.msLeft = modbus::timeLeftMs(plannedLeftMs_, plannedDoneMs_,
+                                  static_cast<double>(nowUs() - startUs_) / 1000.0);
+    emit progress(p);
+}
+
+void FindSweep::enterSetting() {
+    if (!running_)
+        return;
+    if (stopping_) {
+        finish(true);
+        return;
+    }
+    const serial::LineSettings& line = order_[index_];
+    if (const auto refused = engine_.changeLineSettings(line)) {
+        // Skipped, and out of the plan: it costs nothing.
+        tell(FindAnswer::Kind::Refused, 0, QString::fromStdString(refused->description()));
+        plannedLeftMs_ -= settingMs(line);
+        total_ -= req_.listen ? 1 : stations();
+        nextSetting();
+        return;
+    }
+    garbledTold_ = false;
+    station_ = req_.firstStation;
+    try {
+        engine_.readBorrowed(); // what came at the setting before is not this one's
+    } catch (const Failure&) {
+        abandon();
+        return;
+    }
+    if (req_.listen) {
+        bytes_.clear();
+        tellProgress();
+        if (!running_)
+            return; // stopped by a receiver of the progress
+        listening_ = true;
+        timeout_.start(req_.listenMs);
+        return;
+    }
+    probe();
+}
+
+void FindSweep::probe() {
+    probe_.station = station_;
+    const QByteArray frame = [&] {
+        const auto f = modbus::buildRequest(probe_);
+        return QByteArray(reinterpret_cast<const char*>(f.data()),
+                          static_cast<qsizetype>(f.size()));
+    }();
+    tellProgress();
+    if (!running_)
+        return;
+    bytes_.clear();
+    firstByteUs_ = -1;
+    try {
+        engine_.readBorrowed(); // a late reply to the probe before
+        inFlight_ = true;
+        sentUs_ = nowUs();
+        engine_.writeBorrowed(frame);
+    } catch (const Failure&) {
+        abandon();
+        return;
+    }
+    timeout_.start(timeoutMs(order_[index_]));
+}
+
+void FindSweep::onData() {
+    dataPending_ = false;
+    if (!running_ || engineGone_ || !engine_.isOpen())
+        return;
+    QByteArray chunk;
+    try {
+        chunk = engine_.readBorrowed();
+    } catch (const Failure&) {
+        abandon();
+        return;
+    }
+    if (chunk.isEmpty() || (!inFlight_ && !listening_))
+        return;
+    if (bytes_.isEmpty())
+        firstByteUs_ = nowUs();
+    bytes_ += chunk;
+    if (inFlight_)
+        judge(false);
+}
+
+void FindSweep::onTimeout() {
+    if (listening_) {
+        listenEnded();
+        return;
+    }
+    if (!inFlight_)
+        return;
+    if (!bytes_.isEmpty()) {
+        judge(true); // something came, but no whole reply: judged as it is
+        return;
+    }
+    probeEnded(false);
+}
+
+void FindSweep::judge(bool silent) {
+    const modbus::ReplyCheck check = modbus::checkReply(probe_, byteSpan(bytes_), silent);
+    if (check.status == modbus::ReplyStatus::Incomplete) {
+        // Garbled bytes end with the line's silence: 3.5 characters, at least 2 ms as the
+        // timer counts whole milliseconds and bytes come in pieces.
+        const double gap = modbus::lineMs(order_[index_], 3.5);
+        silence_.start(std::max(2, static_cast<int>(std::ceil(gap)) + 1));
+        return;
+    }
+    timeout_.stop();
+    silence_.stop();
+    const bool answered =
+        check.status == modbus::ReplyStatus::Ok || check.status == modbus::ReplyStatus::Exception;
+    // A frame of some other shape is still a device at this setting; bytes in no frame
+    // are a device at another.
+    if (answered || modbus::heard(byteSpan(bytes_)) == modbus::Heard::Frame) {
+        tell(check.status == modbus::ReplyStatus::Exception ? FindAnswer::Kind::Exception
+                                                            : FindAnswer::Kind::Reply,
+             station_, answerText(check), firstByteUs_ - sentUs_);
+        probeEnded(true);
+        return;
+    }
+    if (!garbledTold_) {
+        garbledTold_ = true;
+        tell(FindAnswer::Kind::Garbled, 0,
+             QString::fromStdString(modbus::garbledHint(order_[index_])));
+    }
+    probeEnded(false);
+}
+
+void FindSweep::probeEnded(bool found) {
+    inFlight_ = false;
+    ++done_;
+    const double perProbe = timeoutMs(order_[index_]);
+    plannedDoneMs_ += perProbe;
+    plannedLeftMs_ -= perProbe;
+    if (stopping_ || (found && req_.stopAtFirst)) {
+        finish(stopping_);
+        return;
+    }
+    if (station_ < req_.lastStation) {
+        ++station_;
+        probe();
+        return;
+    }
+    plannedDoneMs_ += modbus::kChangeMs;
+    plannedLeftMs_ -= modbus::kChangeMs;
+    nextSetting();
+}
+
+void FindSweep::listenEnded() {
+    listening_ = false;
+    ++done_;
+    plannedDoneMs_ += settingMs(order_[index_]);
+    plannedLeftMs_ -= settingMs(order_[index_]);
+    const auto frames = modbus::framesIn(byteSpan(bytes_));
+    if (!frames.empty()) {
+        QStringList stations;
+        for (const modbus::FrameSpan& f : frames) {
+            const QString st = QString::number(std::uint8_t(bytes_[qsizetype(f.start)]));
+            if (!stations.contains(st))
+                stations << st;
+        }
+        tell(FindAnswer::Kind::Heard, 0,
+             QStringLiteral("%1 valid frame%2 pass (station%3 %4)")
+                 .arg(frames.size())
+                 .arg(frames.size() == 1 ? "" : "s", stations.size() == 1 ? "" : "s",
+                      stations.join(QStringLiteral(", "))));
+        if (req_.stopAtFirst) {
+            finish(false);
+            return;
+        }
+    } else if (!bytes_.isEmpty()) {
+        tell(FindAnswer::Kind::Garbled, 0,
+             QString::fromStdString(modbus::garbledHint(order_[index_])));
+    }
+    nextSetting();
+}
+
+void FindSweep::nextSetting() {
+    if (index_ + 1 >= order_.size()) {
+        finish(false);
+        return;
+    }
+    ++index_;
+    enterSetting();
+}
+
+void FindSweep::finish(bool stopped) {
+    timeout_.stop();
+    silence_.stop();
+    inFlight_ = listening_ = false;
+    running_ = false;
+    if (!engineGone_)
+        engine_.releaseInput();
+    if (!engineGone_ && engine_.isOpen()) {
+        if (const auto refused = engine_.restoreLineSettings())
+            tell(FindAnswer::Kind::Refused, 0,
+                 QStringLiteral("The port's own settings could not be restored: %1")
+                     .arg(QString::fromStdString(refused->description())));
+        engine_.holdSends(false);
+        if (!wasManual_)
+            engine_.returnInput(0);
+    }
+    emit finished(stopped);
+}
+
+// The port closed (or the engine went) under the sweep: nothing to restore.
+void FindSweep::abandon() {
+    timeout_.stop();
+    silence_.stop();
+    inFlight_ = listening_ = false;
+    running_ = false;
+    if (!engineGone_) {
+        engine_.holdSends(false);
+        engine_.releaseInput();
+    }
+    emit finished(true);
+}
+
+} // namespace varnok::engine

@@ -1,0 +1,117 @@
+#pragma once
+// Finding a device whose settings are unknown: probes every ticked setting and station on the
+// engine's open port, one transaction at a time and event-driven, then puts the port's own
+// settings back. Listening instead sends nothing and reports where valid frames pass.
+#include <QByteArray>
+#include <QObject>
+#include <QString>
+#include <QTimer>
+#include <cstdint>
+#include <vector>
+
+#include "logic/modbus/find_plan.h"
+#include "logic/modbus/poll_request.h"
+#include "logic/serial/settings_text.h"
+
+namespace varnok::engine {
+
+class TerminalEngine;
+
+enum class FindProbe {
+    ReadHolding,
+    ReadInput,
+    ReadCoils,
+    ReadDiscrete,
+    ReportServerId,
+    DeviceIdentification
+};
+
+struct FindRequest {
+    std::vector<int> bauds;                     // from modbus::kFindBauds
+    std::vector<serial::LineSettings> framings; // their baud ignored
+    int firstStation = 1, lastStation = 247;
+    FindProbe probe = FindProbe::ReadHolding;
+    std::uint16_t address = 0; // the register or coil the probe reads
+    bool autoTimeout = true;   // from the baud (modbus::autoTimeoutMs) ...
+    int allowanceMs = modbus::kDefaultAllowanceMs;
+    int fixedTimeoutMs = 100; // ... or this
+    bool stopAtFirst = true;
+    bool listen = false; // send nothing: listen listenMs at each setting
+    int listenMs = 3000;
+};
+
+// One row of the results.
+struct FindAnswer {
+    enum class Kind { Reply, Exception, Garbled, Heard, Refused };
+    Kind kind = Kind::Reply;
+    serial::LineSettings line; // the setting it came at (with its baud)
+    int station = 0;           // 0 for a garbled, heard or refused row
+    QString text;              // "value 1234", "exception 02 illegal data address",
+                               // the server ID or identification, the hint, the refusal
+    std::int64_t responseUs = -1;
+};
+
+struct FindProgress {
+    int done = 0, total = 0; // probes (or listening settings)
+    serial::LineSettings line;
+    int station = 0;
+    double msLeft = 0; // estimate, corrected as it goes
+};
+
+class FindSweep : public QObject {
+    Q_OBJECT
+  public:
+    explicit FindSweep(TerminalEngine& engine, QObject* parent = nullptr);
+    ~FindSweep() override;
+
+    // The port must be open; false (with `failure` set) when it is not or the request is
+    // empty. The planned time is known from here on.
+    bool start(const FindRequest& request, QString* failure = nullptr);
+    // Ends within one timeout; finished(true) follows.
+    void stop();
+    bool running() const;
+    double plannedMs() const;
+
+    // After a garbled row: the settings not yet tried, those next to it first.
+    void sweepNeighboursFirst(const serial::LineSettings& around);
+
+  signals:
+    void progress(const varnok::engine::FindProgress& progress);
+    void answer(const varnok::engine::FindAnswer& answer);
+    void finished(bool stopped); // the port's own settings are back in force
+
+  private:
+    void enterSetting();
+    void probe();
+    void onData();
+    void onTimeout();
+    void judge(bool silent);
+    void probeEnded(bool found);
+    void listenEnded();
+    void nextSetting();
+    void finish(bool stopped);
+    void abandon();
+    void tellProgress();
+    void tell(FindAnswer::Kind kind, int station, const QString& text,
+              std::int64_t responseUs = -1);
+    int timeoutMs(const serial::LineSettings& line) const;
+    double settingMs(const serial::LineSettings& line) const;
+    int stations() const { return req_.lastStation - req_.firstStation + 1; }
+
+    TerminalEngine& engine_;
+    bool engineGone_ = false;
+    FindRequest req_;
+    modbus::PollRequest probe_;
+    std::vector<serial::LineSettings> order_;
+    std::size_t index_ = 0;
+    int station_ = 0;
+    bool running_ = false, stopping_ = false, inFlight_ = false, listening_ = false;
+    bool wasManual_ = false, dataPending_ = false, garbledTold_ = false;
+    QByteArray bytes_;
+    std::int64_t sentUs_ = 0, firstByteUs_ = -1, startUs_ = 0;
+    double plannedMs_ = 0, plannedLeftMs_ = 0, plannedDoneMs_ = 0;
+    int done_ = 0, total_ = 0;
+    QTimer timeout_, silence_;
+};
+
+} // namespace varnok::engine

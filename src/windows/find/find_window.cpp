@@ -1,0 +1,473 @@
+#include "windows/find/find_window.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QScreen>
+#include <QSettings>
+#include <QSpinBox>
+#include <QTableWidget>
+#include <QVBoxLayout>
+#include <algorithm>
+
+#include "engine/terminal_engine.h"
+#include "windows/main_window/message_box.h"
+
+namespace varnok {
+
+namespace {
+
+using engine::FindAnswer;
+using engine::FindProbe;
+
+QSettings store() {
+    return QSettings(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("varnok-binary"),
+                     QStringLiteral("varnok-binary"));
+}
+const QString kGeometryKey = QStringLiteral("find/geometry");
+
+// In the order of FindProbe.
+constexpr const char* kProbes[] = {"03 read one holding register",
+                                   "04 read one input register",
+                                   "01 read one coil",
+                                   "02 read one discrete input",
+                                   "17 report server ID",
+                                   "43/14 read device identification"};
+constexpr int kProbeFunctions[] = {3, 4, 1, 2, 17, 43};
+
+QString q(const std::string& s) {
+    return QString::fromStdString(s);
+}
+
+QString durationText(double ms) {
+    if (ms < 1000)
+        return QStringLiteral("%1 ms").arg(qRound(ms));
+    const double s = ms / 1000;
+    if (s < 60)
+        return QStringLiteral("%1 s").arg(s, 0, 'f', 1);
+    const int whole = qRound(s);
+    return QStringLiteral("%1 min %2 s").arg(whole / 60).arg(whole % 60);
+}
+
+QSpinBox* spin(int low, int high, int value, const QString& suffix = {}) {
+    auto* s = new QSpinBox;
+    s->setRange(low, high);
+    s->setValue(value);
+    s->setSuffix(suffix);
+    return s;
+}
+
+QTableWidgetItem* cell(const QString& text) {
+    auto* item = new QTableWidgetItem(text);
+    item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable);
+    return item;
+}
+
+} // namespace
+
+FindWindow::FindWindow(engine::TerminalEngine& engine, QWidget* parent)
+    : QWidget(parent, Qt::Window), engine_(engine), sweep_(engine) {
+    setObjectName(QStringLiteral("Find"));
+    setWindowTitle(QStringLiteral("Find Device - Varnok_Binary"));
+    buildControls();
+    connect(&sweep_, &engine::FindSweep::progress, this, &FindWindow::onProgress);
+    connect(&sweep_, &engine::FindSweep::answer, this, &FindWindow::onAnswer);
+    connect(&sweep_, &engine::FindSweep::finished, this, &FindWindow::onFinished);
+    refreshPlan();
+    refreshButtons();
+}
+
+FindWindow::~FindWindow() = default;
+
+void FindWindow::buildControls() {
+    auto* top = new QVBoxLayout(this);
+    auto* what = new QHBoxLayout;
+    top->addLayout(what);
+
+    auto* baudGroup = new QGroupBox(QStringLiteral("Baud rates"));
+    auto* baudGrid = new QGridLayout(baudGroup);
+    for (int i = 0; i < kBaudCount; ++i) {
+        auto* box = new QCheckBox(QString::number(modbus::kFindBauds[i]));
+        baudBoxes[std::size_t(i)] = box;
+        baudGrid->addWidget(box, i % 4, i / 4);
+        connect(box, &QCheckBox::toggled, this, &FindWindow::refreshPlan);
+    }
+    what->addWidget(baudGroup);
+
+    auto* framingGroup = new QGroupBox(QStringLiteral("Framings"));
+    auto* framingGrid = new QGridLayout(framingGroup);
+    const auto all = modbus::framings(true);
+    const std::size_t eightBit = modbus::framings(false).size();
+    for (std::size_t i = 0; i < all.size(); ++i) {
+        auto* box = new QCheckBox(q(modbus::framingName(all[i])));
+        box->setChecked(true);
+        box->setVisible(i < eightBit);
+        framingBoxes.push_back(box);
+        framingGrid->addWidget(box, int(i % eightBit), int(i / eightBit));
+        connect(box, &QCheckBox::toggled, this, &FindWindow::refreshPlan);
+    }
+    sevenBitBox = new QCheckBox(QStringLiteral("7-bit framings"));
+    framingGrid->addWidget(sevenBitBox, int(eightBit), 0, 1, 2);
+    connect(sevenBitBox, &QCheckBox::toggled, this, [this, eightBit](bool on) {
+        for (std::size_t i = eightBit; i < framingBoxes.size(); ++i)
+            framingBoxes[i]->setVisible(on);
+        refreshPlan();
+    });
+    what->addWidget(framingGroup);
+
+    auto* probeGroup = new QGroupBox(QStringLiteral("Stations and probe"));
+    auto* probeGrid = new QGridLayout(probeGroup);
+    firstStationBox = spin(1, 247, 1);
+    lastStationBox = spin(1, 247, 247);
+    auto* stations = new QHBoxLayout;
+    stations->addWidget(firstStationBox);
+    stations->addWidget(new QLabel(QStringLiteral("to")));
+    stations->addWidget(lastStationBox);
+    stations->addStretch(1);
+    probeGrid->addWidget(new QLabel(QStringLiteral("Stations")), 0, 0);
+    probeGrid->addLayout(stations, 0, 1);
+    probeBox = new QComboBox;
+    for (const char* p : kProbes)
+        probeBox->addItem(QString::fromLatin1(p));
+    probeGrid->addWidget(new QLabel(QStringLiteral("Probe")), 1, 0);
+    probeGrid->addWidget(probeBox, 1, 1);
+    addressBox = spin(0, 65535, 0);
+    addressBox->setToolTip(QStringLiteral("The register, coil or input the probe reads, 0-based"));
+    probeGrid->addWidget(new QLabel(QStringLiteral("Address")), 2, 0);
+    probeGrid->addWidget(addressBox, 2, 1);
+    autoTimeoutButton = new QRadioButton(QStringLiteral("Timeout from the baud, plus"));
+    autoTimeoutButton->setChecked(true);
+    allowanceBox = spin(0, 1000, modbus::kDefaultAllowanceMs, QStringLiteral(" ms"));
+    allowanceBox->setToolTip(QStringLiteral("Allowance for the adapter's latency (a USB adapter "
+                                            "holds input for a few ms)"));
+    fixedTimeoutButton = new QRadioButton(QStringLiteral("Fixed timeout"));
+    fixedTimeoutBox = spin(1, 10000, 100, QStringLiteral(" ms"));
+    probeGrid->addWidget(autoTimeoutButton, 3, 0);
+    probeGrid->addWidget(allowanceBox, 3, 1);
+    probeGrid->addWidget(fixedTimeoutButton, 4, 0);
+    probeGrid->addWidget(fixedTimeoutBox, 4, 1);
+    what->addWidget(probeGroup, 1);
+    connect(probeBox, &QComboBox::currentIndexChanged, this, &FindWindow::refreshPlan);
+    for (QSpinBox* s : {firstStationBox, lastStationBox, addressBox, allowanceBox, fixedTimeoutBox})
+        connect(s, &QSpinBox::valueChanged, this, &FindWindow::refreshPlan);
+    connect(autoTimeoutButton, &QRadioButton::toggled, this, &FindWindow::refreshPlan);
+
+    auto* options = new QHBoxLayout;
+    stopAtFirstBox = new QCheckBox(QStringLiteral("Stop at the first device found"));
+    stopAtFirstBox->setChecked(true);
+    listenBox = new QCheckBox(QStringLiteral("Listen only (send nothing) at each setting for"));
+    listenBox->setToolTip(QStringLiteral("For a bus that already has a master on it: reports "
+                                         "the settings at which valid frames pass"));
+    listenSecondsBox = spin(1, 60, 3, QStringLiteral(" s"));
+    options->addWidget(stopAtFirstBox);
+    options->addSpacing(16);
+    options->addWidget(listenBox);
+    options->addWidget(listenSecondsBox);
+    options->addStretch(1);
+    top->addLayout(options);
+    connect(listenBox, &QCheckBox::toggled, this, &FindWindow::refreshPlan);
+    connect(listenSecondsBox, &QSpinBox::valueChanged, this, &FindWindow::refreshPlan);
+
+    timeoutLabel = new QLabel;
+    timeoutLabel->setObjectName(QStringLiteral("FindPlan"));
+    timeoutLabel->setWordWrap(true);
+    top->addWidget(timeoutLabel);
+
+    auto* run = new QHBoxLayout;
+    startButton = new QPushButton(QStringLiteral("Start"));
+    startButton->setObjectName(QStringLiteral("Cmd_FindStart"));
+    progressBar = new QProgressBar;
+    progressBar->setRange(0, 1);
+    progressBar->setValue(0);
+    run->addWidget(startButton);
+    run->addWidget(progressBar, 1);
+    top->addLayout(run);
+    progressLabel = new QLabel(QStringLiteral("Open the port, tick what to try, press Start."));
+    progressLabel->setObjectName(QStringLiteral("FindProgress"));
+    top->addWidget(progressLabel);
+    connect(startButton, &QPushButton::clicked, this, [this] {
+        if (sweep_.running())
+            sweep_.stop();
+        else
+            start();
+    });
+
+    results = new QTableWidget(0, 5);
+    results->setObjectName(QStringLiteral("FindResults"));
+    results->setHorizontalHeaderLabels({"Baud", "Framing", "Station", "What answered", "Response"});
+    results->verticalHeader()->setVisible(false);
+    results->setSelectionBehavior(QAbstractItemView::SelectRows);
+    results->setSelectionMode(QAbstractItemView::SingleSelection);
+    results->horizontalHeader()->setSectionResizeMode(ColAnswer, QHeaderView::Stretch);
+    top->addWidget(results, 1);
+    connect(results, &QTableWidget::itemSelectionChanged, this, &FindWindow::refreshButtons);
+    connect(results, &QTableWidget::cellDoubleClicked, this, [this] {
+        if (useButton->isEnabled())
+            useRow();
+    });
+
+    auto* rowButtons = new QHBoxLayout;
+    useButton = new QPushButton(QStringLiteral("Use"));
+    useButton->setObjectName(QStringLiteral("Cmd_FindUse"));
+    useButton->setToolTip(QStringLiteral("The row's baud and line control into the main window, "
+                                         "its station into the Modbus tool and the Poll window"));
+    neighboursButton = new QPushButton(QStringLiteral("Sweep its neighbours first"));
+    neighboursButton->setToolTip(QStringLiteral("Garbled bytes mean a device at another setting: "
+                                                "try the settings next to this one next"));
+    rowButtons->addWidget(useButton);
+    rowButtons->addWidget(neighboursButton);
+    rowButtons->addStretch(1);
+    top->addLayout(rowButtons);
+    connect(useButton, &QPushButton::clicked, this, &FindWindow::useRow);
+    connect(neighboursButton, &QPushButton::clicked, this, [this] {
+        const int row = results->currentRow();
+        if (row >= 0 && sweep_.running())
+            sweep_.sweepNeighboursFirst(answerAt(row).line);
+    });
+    resize(900, 640);
+}
+
+void FindWindow::showBeside(const QWidget* main) {
+    if (!placed_) {
+        placed_ = true;
+        const QByteArray saved = store().value(kGeometryKey).toByteArray();
+        if (saved.isEmpty() || !restoreGeometry(saved)) {
+            const QRect area = main->screen() ? main->screen()->availableGeometry() : QRect();
+            QPoint at = main->frameGeometry().topRight() + QPoint(8, 0);
+            if (area.isValid() && at.x() + width() > area.right())
+                at.setX(std::max(area.left(), area.right() - width()));
+            move(at);
+        }
+    }
+    show();
+    raise();
+    activateWindow();
+}
+
+void FindWindow::hideEvent(QHideEvent* event) {
+    // A sweep nobody watches would hold the port: closing the window ends it.
+    if (sweep_.running())
+        sweep_.stop();
+    store().setValue(kGeometryKey, saveGeometry());
+    QWidget::hideEvent(event);
+}
+
+void FindWindow::tickBaud(int baud) {
+    const auto* at = std::find(std::begin(modbus::kFindBauds), std::end(modbus::kFindBauds), baud);
+    if (at != std::end(modbus::kFindBauds))
+        baudBoxes[std::size_t(at - std::begin(modbus::kFindBauds))]->setChecked(true);
+}
+
+std::vector<int> FindWindow::tickedBauds() const {
+    std::vector<int> bauds;
+    for (int i = 0; i < kBaudCount; ++i)
+        if (baudBoxes[std::size_t(i)]->isChecked())
+            bauds.push_back(modbus::kFindBauds[i]);
+    return bauds;
+}
+
+std::vector<serial::LineSettings> FindWindow::tickedFramings() const {
+    const auto all = modbus::framings(true);
+    const std::size_t offered =
+        sevenBitBox->isChecked() ? all.size() : modbus::framings(false).size();
+    std::vector<serial::LineSettings> ticked;
+    for (std::size_t i = 0; i < offered; ++i)
+        if (framingBoxes[i]->isChecked())
+            ticked.push_back(all[i]);
+    return ticked;
+}
+
+engine::FindRequest FindWindow::request() const {
+    engine::FindRequest r;
+    r.bauds = tickedBauds();
+    r.framings = tickedFramings();
+    r.firstStation = firstStationBox->value();
+    r.lastStation = lastStationBox->value();
+    r.probe = FindProbe(probeBox->currentIndex());
+    r.address = std::uint16_t(addressBox->value());
+    r.autoTimeout = autoTimeoutButton->isChecked();
+    r.allowanceMs = allowanceBox->value();
+    r.fixedTimeoutMs = fixedTimeoutBox->value();
+    r.stopAtFirst = stopAtFirstBox->isChecked();
+    r.listen = listenBox->isChecked();
+    r.listenMs = listenSecondsBox->value() * 1000;
+    return r;
+}
+
+// The timeout each setting gets and what the whole sweep takes when nobody answers.
+void FindWindow::refreshPlan() {
+    const engine::FindRequest r = request();
+    addressBox->setEnabled(r.probe <= FindProbe::ReadDiscrete);
+    const auto order = modbus::sweepOrder(r.bauds, r.framings);
+    if (order.empty()) {
+        timeoutLabel->setText(QStringLiteral("Tick at least one baud rate and one framing."));
+        return;
+    }
+    const int stations = std::max(0, r.lastStation - r.firstStation + 1);
+    if (r.listen) {
+        timeoutLabel->setText(QStringLiteral("Listening at %1 settings takes %2.")
+                                  .arg(order.size())
+                                  .arg(durationText(double(order.size()) * r.listenMs)));
+        return;
+    }
+    modbus::PollRequest probe{1, kProbeFunctions[probeBox->currentIndex()], r.address, 1, {}, {}};
+    std::vector<int> timeouts;
+    QString timeoutText;
+    try {
+        for (const auto& line : order)
+            timeouts.push_back(r.autoTimeout ? modbus::autoTimeoutMs(line, probe, r.allowanceMs)
+                                             : r.fixedTimeoutMs);
+        const auto [low, high] = std::minmax_element(timeouts.begin(), timeouts.end());
+        timeoutText = *low == *high ? QStringLiteral("%1 ms").arg(*low)
+                                    : QStringLiteral("%1 to %2 ms").arg(*low).arg(*high);
+        if (r.autoTimeout)
+            timeoutText = QStringLiteral("automatic %1 (the probe and the longest reply on the "
+                                         "line, 3.5 characters, %2 ms allowance)")
+                              .arg(timeoutText)
+                              .arg(r.allowanceMs);
+        timeoutText = QStringLiteral("Reply timeout %1; %2 settings × %3 stations: about %4 "
+                                     "if nobody answers.")
+                          .arg(timeoutText)
+                          .arg(order.size())
+                          .arg(stations)
+                          .arg(durationText(modbus::sweepMs(timeouts, stations)));
+    } catch (const Failure&) {
+        // A probe whose reply length varies: the sweep works its timeout out itself.
+        timeoutText = QStringLiteral("Reply timeout from the baud and the longest reply; %1 "
+                                     "settings × %2 stations.")
+                          .arg(order.size())
+                          .arg(stations);
+    }
+    timeoutLabel->setText(timeoutText);
+}
+
+void FindWindow::refreshButtons() {
+    const int row = results->currentRow();
+    const bool running = sweep_.running();
+    const FindAnswer* a =
+        row >= 0 && row < int(answers_.size()) ? &answers_[std::size_t(row)] : nullptr;
+    useButton->setEnabled(!running && a &&
+                          (a->kind == FindAnswer::Kind::Reply ||
+                           a->kind == FindAnswer::Kind::Exception ||
+                           a->kind == FindAnswer::Kind::Heard));
+    neighboursButton->setEnabled(running && a && a->kind == FindAnswer::Kind::Garbled);
+    startButton->setText(running ? QStringLiteral("Stop") : QStringLiteral("Start"));
+    for (QWidget* w : std::initializer_list<QWidget*>{
+             baudBoxes[0]->parentWidget(), framingBoxes[0]->parentWidget(),
+             probeBox->parentWidget(), stopAtFirstBox, listenBox, listenSecondsBox})
+        w->setEnabled(!running);
+}
+
+bool FindWindow::start() {
+    if (sweep_.running())
+        return false;
+    if (!engine_.isOpen()) {
+        showMessage(this, QStringLiteral("The port is not open: open it with \"Open COM\" in the "
+                                         "main window, then start the search."));
+        return false;
+    }
+    const engine::FindRequest r = request();
+    if (r.bauds.empty() || r.framings.empty()) {
+        showMessage(this, QStringLiteral("Tick at least one baud rate and one framing."));
+        return false;
+    }
+    if (r.firstStation > r.lastStation) {
+        showMessage(this, QStringLiteral("The first station (%1) is above the last (%2).")
+                              .arg(r.firstStation)
+                              .arg(r.lastStation));
+        return false;
+    }
+    results->setRowCount(0);
+    answers_.clear();
+    found_ = 0;
+    QString failure;
+    if (!sweep_.start(r, &failure)) {
+        showMessage(this, failure);
+        return false;
+    }
+    progressBar->setRange(0, 1);
+    progressBar->setValue(0);
+    progressLabel->setText(
+        QStringLiteral("Starting: about %1").arg(durationText(sweep_.plannedMs())));
+    refreshButtons();
+    return true;
+}
+
+void FindWindow::onProgress(const engine::FindProgress& p) {
+    progressBar->setRange(0, std::max(p.total, 1));
+    progressBar->setValue(p.done);
+    const QString setting = q(modbus::settingName(p.line));
+    const QString at = p.station > 0 ? QStringLiteral("%1, station %2").arg(setting).arg(p.station)
+                                     : QStringLiteral("listening at %1").arg(setting);
+    progressLabel->setText(QStringLiteral("%1 (%2 of %3), about %4 left")
+                               .arg(at)
+                               .arg(p.done + 1)
+                               .arg(p.total)
+                               .arg(durationText(p.msLeft)));
+    refreshButtons();
+}
+
+void FindWindow::onAnswer(const engine::FindAnswer& a) {
+    answers_.push_back(a);
+    const int row = results->rowCount();
+    results->insertRow(row);
+    const QString framing = q(modbus::framingName(a.line));
+    results->setItem(row, ColBaud, cell(QString::number(a.line.baud)));
+    results->setItem(row, ColFraming, cell(framing));
+    results->setItem(row, ColStation, cell(a.station > 0 ? QString::number(a.station) : QString()));
+    results->setItem(row, ColAnswer, cell(a.text));
+    results->setItem(row, ColTime,
+                     cell(a.responseUs >= 0
+                              ? QStringLiteral("%1 ms").arg(double(a.responseUs) / 1000, 0, 'f', 1)
+                              : QString()));
+    QColor shade;
+    switch (a.kind) {
+    case FindAnswer::Kind::Reply:
+    case FindAnswer::Kind::Exception:
+    case FindAnswer::Kind::Heard:
+        ++found_;
+        shade = QColor(210, 245, 210);
+        break;
+    case FindAnswer::Kind::Garbled:
+        shade = QColor(255, 236, 190); // a hint: someone is there at another setting
+        break;
+    case FindAnswer::Kind::Refused:
+        shade = QColor(228, 228, 228);
+        break;
+    }
+    for (int c = 0; c <= ColTime; ++c)
+        results->item(row, c)->setBackground(shade);
+    // The first find is the one most wanted: chosen, so "Use" takes it.
+    if (found_ == 1 && a.kind != FindAnswer::Kind::Garbled && a.kind != FindAnswer::Kind::Refused)
+        results->selectRow(row);
+    else if (results->currentRow() < 0 && a.kind == FindAnswer::Kind::Garbled)
+        results->selectRow(row);
+    refreshButtons();
+}
+
+void FindWindow::onFinished(bool stopped) {
+    progressBar->setRange(0, 1);
+    progressBar->setValue(1);
+    const QString outcome = found_ == 0   ? QStringLiteral("no device answered")
+                            : found_ == 1 ? QStringLiteral("1 device found")
+                                          : QStringLiteral("%1 devices found").arg(found_);
+    progressLabel->setText((stopped ? QStringLiteral("Stopped: ") : QStringLiteral("Done: ")) +
+                           outcome + QStringLiteral("; the port's own settings are back."));
+    refreshButtons();
+}
+
+void FindWindow::useRow() {
+    const int row = results->currentRow();
+    if (row < 0 || row >= int(answers_.size()))
+        return;
+    emit use(answers_[std::size_t(row)].line, answers_[std::size_t(row)].station);
+}
+
+} // namespace varnok
