@@ -1,6 +1,7 @@
 #include "engine/modbus_master.h"
 
 #include <QDateTime>
+#include <QScopedValueRollback>
 #include <algorithm>
 
 #include "engine/byte_view.h"
@@ -17,12 +18,11 @@ ModbusMaster::ModbusMaster(TerminalEngine& engine, QObject* parent)
     connect(&timeout_, &QTimer::timeout, this, &ModbusMaster::onTimeout);
     connect(&silence_, &QTimer::timeout, this, &ModbusMaster::onSilence);
     connect(&idle_, &QTimer::timeout, this, &ModbusMaster::next);
-    // Queued and coalesced as the engine does: never inside a port call, one wake-up at a time.
+    // Read at once: a reply is awaited, and a queued call would cost the event loop another
+    // turn per transaction. A signal from inside the master's own read is that read's bytes.
     connect(&engine_.port(), &serial::CommPort::dataArrived, this, [this] {
-        if (dataPending_ || !borrowed_)
-            return;
-        dataPending_ = true;
-        QMetaObject::invokeMethod(this, &ModbusMaster::onData, Qt::QueuedConnection);
+        if (borrowed_ && !reading_)
+            onData();
     });
     connect(&engine_, &TerminalEngine::portOpenChanged, this, &ModbusMaster::onPortOpen);
     // A window holding the master may outlive the engine by a moment (deleted later).
@@ -204,7 +204,7 @@ void ModbusMaster::onTimeout() {
 }
 
 void ModbusMaster::onData() {
-    dataPending_ = false;
+    const QScopedValueRollback reading(reading_, true);
     if (engineGone_ || !borrowed_ || !engine_.isOpen())
         return;
     QByteArray chunk;

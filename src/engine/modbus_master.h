@@ -109,7 +109,7 @@ class ModbusMaster : public QObject {
     QByteArray reply_;
     std::int64_t sentUs_ = 0;
     std::int64_t firstByteUs_ = -1;
-    bool dataPending_ = false;
+    bool reading_ = false; // inside onData: the port's signals are that read's bytes
     QTimer timeout_, silence_, idle_;
 };
 

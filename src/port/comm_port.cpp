@@ -12,6 +12,7 @@
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <termios.h>
+#include <unistd.h>
 #endif
 
 namespace varnok::serial {
@@ -418,7 +419,20 @@ void CommPort::output(const QByteArray& bytes) {
     // that is not a lost device, and nothing half-written is left behind.
     if (!canQueue(bytes.size()))
         throw PortError(kErrOutputBlocked, "The output is blocked: " + blockedReason());
-    if (port_.write(bytes) != bytes.size())
+    qint64 done = 0;
+#ifndef _WIN32
+    // With nothing queued the bytes go straight to the device: through the port's queue each
+    // write would cost the event loop two more turns (its write notifier on, then off).
+    if (port_.bytesToWrite() == 0) {
+        const ssize_t n = ::write(static_cast<int>(port_.handle()), bytes.constData(),
+                                  static_cast<std::size_t>(bytes.size()));
+        done = n > 0 ? n : 0; // a failure shows again below, where the port reports it
+    }
+#endif
+    if (done == bytes.size())
+        return;
+    const QByteArray rest = done ? bytes.mid(done) : bytes;
+    if (port_.write(rest) != rest.size())
         throw PortError(kErrWriteFailed, "Write error: " + port_.errorString().toStdString());
     port_.flush(); // leave now, not when the event loop next runs
     if (lost_)
