@@ -37,6 +37,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <functional>
+#include <map>
 #include <poll.h>
 #include <sys/resource.h>
 #include <thread>
@@ -161,11 +162,11 @@ Limit limitRun(const Options& o) {
     return {static_cast<double>(got) / seconds, cpu / seconds};
 }
 
-// Voluntary context switches: of the calling thread, and summed over the process's threads.
-std::pair<long, long> wakeUps() {
+// Voluntary context switches: of the calling thread, and of each of the process's threads.
+std::pair<long, std::map<QString, long>> wakeUps() {
     rusage u{};
     ::getrusage(RUSAGE_THREAD, &u);
-    long all = 0;
+    std::map<QString, long> all;
     for (const QFileInfo& task :
          QDir(QStringLiteral("/proc/self/task")).entryInfoList(QDir::Dirs | QDir::NoDotAndDotDot)) {
         QFile f(task.filePath() + QStringLiteral("/status"));
@@ -173,9 +174,19 @@ std::pair<long, long> wakeUps() {
             continue;
         for (const QByteArray& line : f.readAll().split('\n'))
             if (line.startsWith("voluntary_ctxt_switches:"))
-                all += line.mid(24).trimmed().toLong();
+                all[task.fileName()] = line.mid(24).trimmed().toLong();
     }
     return {u.ru_nvcsw, all};
+}
+
+// Summed over the threads there at both counts: one that ended meanwhile took its count along.
+long wakeUpsBetween(const std::map<QString, long>& before, const std::map<QString, long>& after) {
+    long n = 0;
+    for (const auto& [tid, count] : after) {
+        const auto it = before.find(tid);
+        n += count - (it == before.end() ? 0 : it->second);
+    }
+    return n;
 }
 
 std::unique_ptr<Form1> openWindow(test::PtyPair& pty, bool binary, bool showData) {
@@ -341,7 +352,7 @@ Idle idleOver(int seconds) {
     const double wall = std::chrono::duration<double>(Clock::now() - t0).count();
     const auto [w1, all1] = wakeUps();
     return {100.0 * (test::processCpuSeconds() - cpu0) / wall, static_cast<double>(w1 - w0) / wall,
-            static_cast<double>(all1 - all0) / wall};
+            static_cast<double>(wakeUpsBetween(all0, all1)) / wall};
 }
 
 // The window with the port closed (its own timers only), then open in auto receive.
@@ -523,7 +534,7 @@ int main(int argc, char** argv) {
         std::printf("ASCII, ShowData on: %.0f bytes/s with the monitor%s, %.0f%% of %.0f without\n",
                     asciiShownRate[1], o.capturePath.isEmpty() ? "" : " and capture", 100 * share,
                     asciiShownRate[0]);
-        ok = ok && share >= 0.5;
+        ok = ok && share >= 0.7;
     }
 
     if (o.idleSeconds > 0) {
