@@ -59,8 +59,11 @@ std::string addressText(std::uint16_t a) {
 
 std::string hexBytes(Pdu bytes) {
     std::string s;
-    for (std::uint8_t b : bytes)
-        s += (s.empty() ? "" : " ") + hexByte(b);
+    for (std::uint8_t b : bytes) {
+        if (!s.empty())
+            s += ' ';
+        s += hexByte(b);
+    }
     return s;
 }
 
@@ -83,8 +86,11 @@ std::string registersText(Pdu data, bool indexed) {
     for (std::size_t i = 0; i < count && i < kShownRegisters; ++i) {
         if (i)
             s += ", ";
-        if (indexed)
-            s += "[" + num(i) + "] ";
+        if (indexed) {
+            s += '[';
+            s += num(i);
+            s += "] ";
+        }
         s += valueText(word(data, 2 * i));
     }
     if (count > kShownRegisters)

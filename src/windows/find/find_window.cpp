@@ -189,7 +189,8 @@ void FindWindow::buildControls() {
     run->addWidget(startButton);
     run->addWidget(progressBar, 1);
     top->addLayout(run);
-    progressLabel = new QLabel(QStringLiteral("Open the port, tick what to try, press Start."));
+    progressLabel = new QLabel(
+        QStringLiteral("Tick what to try and press Start; the search runs on the open port."));
     progressLabel->setObjectName(QStringLiteral("FindProgress"));
     top->addWidget(progressLabel);
     connect(startButton, &QPushButton::clicked, this, [this] {
