@@ -68,31 +68,29 @@ modbus_t* newContext(int fd, const std::string& devicePath, int slaveId) {
 
 using Bytes = std::vector<std::uint8_t>;
 
-bool crcOk(const Bytes& f) {
-    if (f.size() < 4)
-        return false;
+// The station's own CRC-16, bit by bit: a peer independent of the terminal's tables.
+std::uint16_t crcOf(const Bytes& f, std::size_t n) {
     std::uint16_t crc = 0xFFFF;
-    for (std::size_t i = 0; i + 2 < f.size(); ++i) {
+    for (std::size_t i = 0; i < n; ++i) {
         crc ^= f[i];
         for (int b = 0; b < 8; ++b)
             crc = (crc & 1) ? static_cast<std::uint16_t>((crc >> 1) ^ 0xA001)
                             : static_cast<std::uint16_t>(crc >> 1);
     }
+    return crc;
+}
+
+bool crcOk(const Bytes& f) {
+    if (f.size() < 4)
+        return false;
+    const std::uint16_t crc = crcOf(f, f.size() - 2);
     return f[f.size() - 2] == (crc & 0xFF) && f[f.size() - 1] == (crc >> 8);
 }
 
 void addCrc(Bytes& f) {
-    f.push_back(0);
-    f.push_back(0);
-    std::uint16_t crc = 0xFFFF;
-    for (std::size_t i = 0; i + 2 < f.size(); ++i) {
-        crc ^= f[i];
-        for (int b = 0; b < 8; ++b)
-            crc = (crc & 1) ? static_cast<std::uint16_t>((crc >> 1) ^ 0xA001)
-                            : static_cast<std::uint16_t>(crc >> 1);
-    }
-    f[f.size() - 2] = static_cast<std::uint8_t>(crc & 0xFF);
-    f[f.size() - 1] = static_cast<std::uint8_t>(crc >> 8);
+    const std::uint16_t crc = crcOf(f, f.size());
+    f.push_back(static_cast<std::uint8_t>(crc & 0xFF));
+    f.push_back(static_cast<std::uint8_t>(crc >> 8));
 }
 
 // How long the request at the front is: 0 while its first bytes do not tell yet, -1 for a

@@ -1,4 +1,5 @@
 #include "windows/find/find_window.h"
+#include "windows/placement.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -32,6 +33,7 @@ QSettings store() {
                      QStringLiteral("varnok-binary"));
 }
 const QString kGeometryKey = QStringLiteral("find/geometry");
+constexpr int kLeastWidthBeside = 600; // narrower than this it covers the terminal instead
 
 // In the order of FindProbe.
 constexpr const char* kProbes[] = {"03 read one holding register",
@@ -239,13 +241,8 @@ void FindWindow::showBeside(const QWidget* main) {
     if (!placed_) {
         placed_ = true;
         const QByteArray saved = store().value(kGeometryKey).toByteArray();
-        if (saved.isEmpty() || !restoreGeometry(saved)) {
-            const QRect area = main->screen() ? main->screen()->availableGeometry() : QRect();
-            QPoint at = main->frameGeometry().topRight() + QPoint(8, 0);
-            if (area.isValid() && at.x() + width() > area.right())
-                at.setX(std::max(area.left(), area.right() - width()));
-            move(at);
-        }
+        if (saved.isEmpty() || !restoreGeometry(saved))
+            placeBeside(*this, main, size(), kLeastWidthBeside);
     }
     show();
     raise();

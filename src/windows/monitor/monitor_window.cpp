@@ -32,6 +32,7 @@
 #include "logic/monitor/frame_text.h"
 #include "windows/fixed_font.h"
 #include "windows/main_window/message_box.h"
+#include "windows/placement.h"
 
 namespace varnok {
 
@@ -240,28 +241,8 @@ void MonitorWindow::showBeside(const QWidget* main) {
         placed_ = true;
         const QByteArray saved =
             settingsStore().value(QStringLiteral("monitor/geometry")).toByteArray();
-        if (saved.isEmpty() || !restoreGeometry(saved)) {
-            const QScreen* screen = main ? main->screen() : this->screen();
-            const QRect avail = screen->availableGeometry();
-            const QRect beside = main ? main->frameGeometry() : QRect(avail.topLeft(), QSize());
-            // The window manager's frame, as the main window has it, must fit as well.
-            const QSize frame = main ? main->frameGeometry().size() - main->size() : QSize();
-            const int right = avail.right() - beside.right() - frame.width();
-            const int left = beside.left() - avail.left() - frame.width();
-            QSize size = kDefaultSize.boundedTo(avail.size() - frame);
-            // No room beside: at the screen's right edge, over the terminal.
-            int x = avail.right() + 1 - size.width() - frame.width();
-            if (std::max(right, left) >= std::min(size.width(), kLeastWidthBeside)) {
-                size.setWidth(std::min(size.width(), std::max(right, left)));
-                x = right >= left ? beside.right() + 1
-                                  : beside.left() - size.width() - frame.width();
-            }
-            const int y = std::clamp(
-                beside.top(), avail.top(),
-                std::max(avail.top(), avail.bottom() + 1 - size.height() - frame.height()));
-            resize(size);
-            move(x, y);
-        }
+        if (saved.isEmpty() || !restoreGeometry(saved))
+            placeBeside(*this, main, kDefaultSize, kLeastWidthBeside);
     }
     show();
     raise();

@@ -1,4 +1,5 @@
 #include "windows/poll/poll_window.h"
+#include "windows/placement.h"
 
 #include <QBoxLayout>
 #include <QChart>
@@ -35,6 +36,7 @@ namespace varnok {
 namespace {
 
 constexpr int kRefreshMs = 200;
+constexpr int kLeastWidthBeside = 600; // narrower than this it covers the terminal instead
 constexpr qsizetype kMaxPoints = 9000; // 30 minutes at one point per refresh
 constexpr int kSpansMin[] = {1, 5, 30};
 
@@ -123,8 +125,8 @@ void PollWindow::buildControls() {
     auto* readsLayout = new QHBoxLayout(readsBox);
     readsTable = new QTableWidget(0, 7);
     readsTable->setObjectName(QStringLiteral("ReadsTable"));
-    readsTable->setHorizontalHeaderLabels({"Station", "Function", "Address", "Count", "Period ms",
-                                           "Timeout ms", "Retries"});
+    readsTable->setHorizontalHeaderLabels(
+        {"Station", "Function", "Address", "Count", "Period ms", "Timeout ms", "Retries"});
     readsTable->setToolTip(QStringLiteral("Function 1 coils, 2 discrete inputs, 3 holding "
                                           "registers, 4 input registers; period 0 polls back to "
                                           "back; retries 0-3"));
@@ -266,13 +268,8 @@ void PollWindow::showBeside(const QWidget* main) {
     if (!placed_) {
         placed_ = true;
         const QByteArray saved = store().value(QStringLiteral("poll/geometry")).toByteArray();
-        if (saved.isEmpty() || !restoreGeometry(saved)) {
-            const QRect area = main->screen() ? main->screen()->availableGeometry() : QRect();
-            QPoint at = main->frameGeometry().topRight() + QPoint(8, 0);
-            if (area.isValid() && at.x() + width() > area.right())
-                at.setX(std::max(area.left(), area.right() - width()));
-            move(at);
-        }
+        if (saved.isEmpty() || !restoreGeometry(saved))
+            placeBeside(*this, main, size(), kLeastWidthBeside);
     }
     show();
     raise();
@@ -293,9 +290,8 @@ void PollWindow::fail(const QString& text) {
 void PollWindow::addRead(const engine::PollRead& r) {
     const int row = readsTable->rowCount();
     readsTable->insertRow(row);
-    const int values[] = {r.request.station, r.request.function, r.request.address,
-                          r.request.count,   r.periodMs,         r.timeoutMs,
-                          r.retries};
+    const int values[] = {r.request.station, r.request.function, r.request.address, r.request.count,
+                          r.periodMs,        r.timeoutMs,        r.retries};
     for (int c = 0; c < 7; ++c)
         readsTable->setItem(row, c, cell(QString::number(values[c]), true));
 }
@@ -368,7 +364,8 @@ PollWindow::RowDef& PollWindow::defOf(int row) {
 
 const PollWindow::RowDef* PollWindow::findDef(int row) const {
     const RowRef& r = rows_[std::size_t(row)];
-    const auto it = defs_.find(key(master_.reads()[std::size_t(r.read)].request.function, r.address));
+    const auto it =
+        defs_.find(key(master_.reads()[std::size_t(r.read)].request.function, r.address));
     return it == defs_.end() ? nullptr : &*it;
 }
 
@@ -420,10 +417,11 @@ void PollWindow::rebuildRows() {
         const RowDef* d = findDef(row);
         table->setItem(row, ColAddress, cell(addressText(function, r.address)));
         table->setItem(row, ColName, cell(d ? d->name : QString(), true));
-        table->setItem(row, ColFormat,
-                       cell(bits ? QStringLiteral("bit")
-                                 : fromStd(modbus::formatName(d ? d->format : modbus::ValueFormat{})),
-                            !bits));
+        table->setItem(
+            row, ColFormat,
+            cell(bits ? QStringLiteral("bit")
+                      : fromStd(modbus::formatName(d ? d->format : modbus::ValueFormat{})),
+                 !bits));
         table->setItem(row, ColValue, cell({}, writable));
         table->setItem(row, ColRaw, cell({}));
         table->setItem(row, ColChanged, cell({}));
@@ -571,12 +569,11 @@ void PollWindow::refresh() {
 void PollWindow::onDone(const engine::PollResult& r) {
     if (r.read == -1) {
         const auto& q = r.request;
-        writeStatus->setText(QStringLiteral("%1 write FC%2 at %3: %4")
-                                 .arg(clockText(r.wallMs))
-                                 .arg(q.function, 2, 10, QLatin1Char('0'))
-                                 .arg(addressText(q.function == 5 || q.function == 15 ? 1 : 3,
-                                                  q.address),
-                                      r.text));
+        writeStatus->setText(
+            QStringLiteral("%1 write FC%2 at %3: %4")
+                .arg(clockText(r.wallMs))
+                .arg(q.function, 2, 10, QLatin1Char('0'))
+                .arg(addressText(q.function == 5 || q.function == 15 ? 1 : 3, q.address), r.text));
         return;
     }
     if (r.read < 0 || r.read >= int(values_.size()))
@@ -599,15 +596,15 @@ void PollWindow::onItemChanged(QTableWidgetItem* item) {
         return;
     if (item->column() == ColName) {
         defOf(row).name = item->text();
-        if (auto* s = series_.value(key(master_.reads()[std::size_t(rows_[std::size_t(row)].read)]
-                                            .request.function,
-                                        rows_[std::size_t(row)].address)))
+        if (auto* s = series_.value(
+                key(master_.reads()[std::size_t(rows_[std::size_t(row)].read)].request.function,
+                    rows_[std::size_t(row)].address)))
             s->setName(rowLabel(row));
     } else if (item->column() == ColFormat) {
         const auto f = modbus::parseFormatName(item->text().toStdString());
         if (f)
-            QMetaObject::invokeMethod(this, [this, row, f] { setRowFormat(row, *f); },
-                                      Qt::QueuedConnection);
+            QMetaObject::invokeMethod(
+                this, [this, row, f] { setRowFormat(row, *f); }, Qt::QueuedConnection);
     } else if (item->column() == ColPlot) {
         defOf(row).plot = item->checkState() == Qt::Checked;
         updateChart();
@@ -635,8 +632,8 @@ void PollWindow::writeRow(int row, const QString& text) {
             q.function = always16Box->isChecked() ? 15 : 5;
         } else {
             const RowDef* d = findDef(row);
-            q.registers = modbus::parseValue(d ? d->format : modbus::ValueFormat{},
-                                             text.toStdString());
+            q.registers =
+                modbus::parseValue(d ? d->format : modbus::ValueFormat{}, text.toStdString());
             q.count = int(q.registers.size());
             q.function = q.registers.size() == 1 && !always16Box->isChecked() ? 6 : 16;
         }
@@ -784,15 +781,15 @@ bool PollWindow::saveDefinitions(const QString& path) {
                                 {"plot", it->plot}});
     }
     QFile f(path);
-    const QByteArray text =
-        QJsonDocument(QJsonObject{{"reads", reads},
-                                  {"rows", rows},
-                                  {"one_based", oneBasedBox->isChecked()},
-                                  {"always_16", always16Box->isChecked()}})
-            .toJson();
+    const QByteArray text = QJsonDocument(QJsonObject{{"reads", reads},
+                                                      {"rows", rows},
+                                                      {"one_based", oneBasedBox->isChecked()},
+                                                      {"always_16", always16Box->isChecked()}})
+                                .toJson();
     if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate) || f.write(text) != text.size() ||
         !f.flush()) {
-        fail(QStringLiteral("The definitions cannot be saved to %1: %2").arg(path, f.errorString()));
+        fail(
+            QStringLiteral("The definitions cannot be saved to %1: %2").arg(path, f.errorString()));
         return false;
     }
     return true;
