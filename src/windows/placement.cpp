@@ -15,10 +15,12 @@ void placeBeside(QWidget& window, const QWidget* main, QSize preferred, int leas
     const QSize frame = main ? main->frameGeometry().size() - main->size() : QSize();
     const int right = avail.right() - beside.right() - frame.width();
     const int left = beside.left() - avail.left() - frame.width();
-    QSize size = preferred.boundedTo(avail.size() - frame);
+    // Never narrower than its layout allows: that would only push it past the screen.
+    const QSize least = window.minimumSizeHint().expandedTo(window.minimumSize());
+    QSize size = preferred.expandedTo(least).boundedTo(avail.size() - frame);
     // No room beside: at the screen's right edge, over the terminal.
     int x = avail.right() + 1 - size.width() - frame.width();
-    if (std::max(right, left) >= std::min(size.width(), leastWidth)) {
+    if (std::max(right, left) >= std::max(std::min(size.width(), leastWidth), least.width())) {
         size.setWidth(std::min(size.width(), std::max(right, left)));
         x = right >= left ? beside.right() + 1 : beside.left() - size.width() - frame.width();
     }
