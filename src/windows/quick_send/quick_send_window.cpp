@@ -418,7 +418,10 @@ QWidget* QuickSendWindow::buildRules() {
     connect(addRule, &QPushButton::clicked, this, [this] {
         if (book_.entries.empty())
             return;
-        book_.rules.push_back({{quicksend::PatternKind::Text, u"?"}, book_.entries.front().name});
+        engine::AnswerRule rule;
+        rule.pattern.text = u"?";
+        rule.entry = book_.entries.front().name;
+        book_.rules.push_back(std::move(rule));
         commit();
         showBook();
     });
