@@ -80,15 +80,17 @@ int main(int argc, char** argv) {
         lastTick = now;
     });
     tick.start(100);
-    std::printf("poll_window start rss_kib=%ld\n", rssKiB());
+    // Lines as bench_poll prints them ("poll varnok requests_per_s=..."), for a script to compare.
+    const long startKiB = rssKiB();
+    std::printf("poll_window varnok minute=0 rss_kib=%ld\n", startKiB);
     std::fflush(stdout);
     int minute = 0;
     QTimer report;
     QObject::connect(&report, &QTimer::timeout, &app, [&] {
         ++minute;
         worst = std::max(worst, worstMinute);
-        std::printf("poll_window minute=%d rss_kib=%ld max_timer_delay_ms=%lld polls_per_s=%.0f "
-                    "failed=%ld chart_points=%lld\n",
+        std::printf("poll_window varnok minute=%d rss_kib=%ld max_timer_delay_ms=%lld "
+                    "requests_per_s=%.0f failed=%ld chart_points=%lld\n",
                     minute, rssKiB(), worstMinute, double(polls - lastPolls) / 60, failed,
                     qint64(w.chartPoints(pi)));
         std::fflush(stdout);
@@ -99,8 +101,10 @@ int main(int argc, char** argv) {
     QTimer::singleShot(int(minutes * 60000), &app, &QCoreApplication::quit);
     QApplication::exec();
     worst = std::max(worst, worstMinute);
-    std::printf("poll_window end rss_kib=%ld max_timer_delay_ms=%lld polls=%ld failed=%ld\n",
-                rssKiB(), worst, polls, failed);
+    const double seconds = double(clock.elapsed()) / 1000;
+    std::printf("poll_window varnok seconds=%.0f requests_per_s=%.0f max_timer_delay_ms=%lld "
+                "rss_start_kib=%ld rss_end_kib=%ld failed=%ld\n",
+                seconds, double(polls) / seconds, worst, startKiB, rssKiB(), failed);
     w.master().stop();
     e.close();
     sim.terminate();
