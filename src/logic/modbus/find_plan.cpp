@@ -69,11 +69,6 @@ std::vector<LineSettings> framings(bool sevenBit) {
     return f;
 }
 
-std::string framingName(const LineSettings& line) {
-    return std::to_string(line.dataBits) + serial::parityLetter(line.parity) +
-           serial::stopBitsText(line.stopBits);
-}
-
 std::string settingName(const LineSettings& line) {
     return std::to_string(line.baud) + " " + framingName(line);
 }

@@ -23,7 +23,7 @@ inline constexpr double kChangeMs = 1.0;
 // of each is left at 0.
 std::vector<serial::LineSettings> framings(bool sevenBit);
 // "8E1", "7N2", ...; with the baud in front: "9600 8E1".
-std::string framingName(const serial::LineSettings& line);
+using serial::framingName;
 std::string settingName(const serial::LineSettings& line);
 
 // Every ticked baud with every ticked framing, the most likely first: 19200 8E1 (the

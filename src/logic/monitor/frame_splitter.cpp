@@ -41,8 +41,7 @@ std::string frameGapText(const serial::LineSettings& line, std::int64_t userGapU
         return "RX frame ends after a set gap of " + msText(userGapUs) + " ms";
     std::string text =
         "RX frame ends after 3.5 characters of silence: " + msText(characterGapUs(line)) +
-        " ms at " + std::to_string(line.baud) + ' ' + std::to_string(line.dataBits) +
-        serial::parityLetter(line.parity) + serial::stopBitsText(line.stopBits);
+        " ms at " + std::to_string(line.baud) + ' ' + serial::framingName(line);
     if (line.baud > kFixedGapAboveBaud)
         text += " (at least 1.75 ms above 19200 baud)";
     return text;

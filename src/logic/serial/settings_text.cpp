@@ -98,6 +98,19 @@ const char* stopBitsText(StopBits stop) {
     return kTexts[static_cast<std::size_t>(stop)];
 }
 
+std::string lineControlText(const LineSettings& line) {
+    return std::string(1, kParities[static_cast<std::size_t>(line.parity)]) + ',' +
+           std::to_string(line.dataBits) + ',' + stopBitsText(line.stopBits);
+}
+
+std::string settingsText(const LineSettings& line) {
+    return std::to_string(line.baud) + ',' + lineControlText(line);
+}
+
+std::string framingName(const LineSettings& line) {
+    return std::to_string(line.dataBits) + parityLetter(line.parity) + stopBitsText(line.stopBits);
+}
+
 double bitsPerCharacter(const LineSettings& line) {
     static constexpr double kStop[] = {1, 1.5, 2};
     return 1 + line.dataBits + (line.parity == Parity::None ? 0 : 1) +

@@ -1,6 +1,7 @@
 #pragma once
 // The port's settings text: baud, parity, data bits and stop bits ("115200,n,8,1").
 #include <cstdint>
+#include <string>
 #include <string_view>
 
 #include "logic/failure.h"
@@ -23,6 +24,11 @@ char parityLetter(Parity parity);
 const char* parityName(Parity parity);
 // The stop bits as written in a settings text: "1", "1.5" or "2".
 const char* stopBitsText(StopBits stop);
+// The line control as it is typed ("e,7,2", what parseLineControl reads), the whole settings
+// text with the baud in front ("115200,e,7,2"), and the framing's short name ("7E2").
+std::string lineControlText(const LineSettings& line);
+std::string settingsText(const LineSettings& line);
+std::string framingName(const LineSettings& line);
 // Bits on the line per character: start bit, data bits, parity bit if any, stop bits.
 double bitsPerCharacter(const LineSettings& line);
 

@@ -23,13 +23,13 @@
 
 #include "logic/serial/port_map.h"
 #include "version.h"
+#include "windows/find/find_window.h"
 #include "windows/fixed_font.h"
 #include "windows/main_window/message_box.h"
 #include "windows/main_window/port_bindings.h"
-#include "windows/find/find_window.h"
 #include "windows/monitor/monitor_window.h"
-#include "windows/poll/poll_window.h"
 #include "windows/netsetting/setnet_form.h"
+#include "windows/poll/poll_window.h"
 #include "windows/quick_send/quick_send_window.h"
 
 namespace varnok {
@@ -246,10 +246,7 @@ void Form1::useFound(const serial::LineSettings& line, int station) {
         Combo2->setCurrentIndex(baud);
     else
         Combo2->setEditText(QString::number(line.baud));
-    Text1->setText(QStringLiteral("%1,%2,%3")
-                       .arg(QChar(serial::parityLetter(line.parity)).toLower())
-                       .arg(line.dataBits)
-                       .arg(QString::fromLatin1(serial::stopBitsText(line.stopBits))));
+    Text1->setText(QString::fromStdString(serial::lineControlText(line)));
     if (reopen)
         Command1_Click();
     if (station <= 0)
