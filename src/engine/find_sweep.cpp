@@ -39,7 +39,34 @@ QString answerText(const modbus::ReplyCheck& c) {
     return QStringLiteral("value %1").arg(c.bits.empty() ? 0 : int(c.bits.front()));
 }
 
+int stationsOf(const FindRequest& r) {
+    return std::max(0, std::min(r.lastStation, 247) - std::max(r.firstStation, 1) + 1);
+}
+
+double settingMsOf(const FindRequest& r, const serial::LineSettings& line) {
+    return r.listen ? modbus::kChangeMs + std::max(r.listenMs, 1)
+                    : modbus::sweepMs({findTimeoutMs(r, line)}, stationsOf(r));
+}
+
 } // namespace
+
+modbus::PollRequest findProbe(const FindRequest& request) {
+    return {
+        std::max(request.firstStation, 1), functionOf(request.probe), request.address, 1, {}, {}};
+}
+
+int findTimeoutMs(const FindRequest& request, const serial::LineSettings& line) {
+    return request.autoTimeout
+               ? modbus::autoTimeoutMs(line, findProbe(request), request.allowanceMs)
+               : std::max(request.fixedTimeoutMs, 1);
+}
+
+double findPlannedMs(const FindRequest& request) {
+    double ms = 0;
+    for (const auto& line : modbus::sweepOrder(request.bauds, request.framings))
+        ms += settingMsOf(request, line);
+    return ms;
+}
 
 FindSweep::FindSweep(TerminalEngine& engine, QObject* parent) : QObject(parent), engine_(engine) {
     for (QTimer* t : {&timeout_, &silence_}) {
@@ -87,14 +114,8 @@ double FindSweep::plannedMs() const {
     return plannedMs_;
 }
 
-int FindSweep::timeoutMs(const serial::LineSettings& line) const {
-    return req_.autoTimeout ? modbus::autoTimeoutMs(line, probe_, req_.allowanceMs)
-                            : std::max(req_.fixedTimeoutMs, 1);
-}
-
 double FindSweep::settingMs(const serial::LineSettings& line) const {
-    return req_.listen ? modbus::kChangeMs + req_.listenMs
-                       : modbus::sweepMs({timeoutMs(line)}, stations());
+    return settingMsOf(req_, line);
 }
 
 bool FindSweep::start(const FindRequest& request, QString* failure) {
@@ -118,7 +139,7 @@ bool FindSweep::start(const FindRequest& request, QString* failure) {
     req_.firstStation = first;
     req_.lastStation = std::max(first, last);
     req_.listenMs = std::max(req_.listenMs, 1);
-    probe_ = {first, functionOf(request.probe), request.address, 1, {}, {}};
+    probe_ = findProbe(req_);
     order_ = std::move(order);
     index_ = 0;
     done_ = 0;

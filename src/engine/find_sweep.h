@@ -58,6 +58,14 @@ struct FindProgress {
     double msLeft = 0; // estimate, corrected as it goes
 };
 
+// What a request sends and how long it waits, as the sweep runs it and as the window shows it
+// before starting: the probe (to the first station), the reply timeout at a setting, and the
+// time the whole sweep takes when nobody answers. The probe's building may throw
+// modbus::RequestFailure.
+modbus::PollRequest findProbe(const FindRequest& request);
+int findTimeoutMs(const FindRequest& request, const serial::LineSettings& line);
+double findPlannedMs(const FindRequest& request);
+
 class FindSweep : public QObject {
     Q_OBJECT
   public:
@@ -94,7 +102,7 @@ class FindSweep : public QObject {
     void tellProgress();
     void tell(FindAnswer::Kind kind, int station, const QString& text,
               std::int64_t responseUs = -1);
-    int timeoutMs(const serial::LineSettings& line) const;
+    int timeoutMs(const serial::LineSettings& line) const { return findTimeoutMs(req_, line); }
     double settingMs(const serial::LineSettings& line) const;
     int stations() const { return req_.lastStation - req_.firstStation + 1; }
 

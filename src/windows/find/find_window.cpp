@@ -42,7 +42,6 @@ constexpr const char* kProbes[] = {"03 read one holding register",
                                    "02 read one discrete input",
                                    "17 report server ID",
                                    "43/14 read device identification"};
-constexpr int kProbeFunctions[] = {3, 4, 1, 2, 17, 43};
 
 QString q(const std::string& s) {
     return QString::fromStdString(s);
@@ -312,16 +311,14 @@ void FindWindow::refreshPlan() {
     if (r.listen) {
         timeoutLabel->setText(QStringLiteral("Listening at %1 settings takes %2.")
                                   .arg(order.size())
-                                  .arg(durationText(double(order.size()) * r.listenMs)));
+                                  .arg(durationText(engine::findPlannedMs(r))));
         return;
     }
-    modbus::PollRequest probe{1, kProbeFunctions[probeBox->currentIndex()], r.address, 1, {}, {}};
     std::vector<int> timeouts;
     QString timeoutText;
     try {
         for (const auto& line : order)
-            timeouts.push_back(r.autoTimeout ? modbus::autoTimeoutMs(line, probe, r.allowanceMs)
-                                             : r.fixedTimeoutMs);
+            timeouts.push_back(engine::findTimeoutMs(r, line));
         const auto [low, high] = std::minmax_element(timeouts.begin(), timeouts.end());
         timeoutText = *low == *high ? QStringLiteral("%1 ms").arg(*low)
                                     : QStringLiteral("%1 to %2 ms").arg(*low).arg(*high);
@@ -335,7 +332,7 @@ void FindWindow::refreshPlan() {
                           .arg(timeoutText)
                           .arg(order.size())
                           .arg(stations)
-                          .arg(durationText(modbus::sweepMs(timeouts, stations)));
+                          .arg(durationText(engine::findPlannedMs(r)));
     } catch (const Failure&) {
         // A probe whose reply length varies: the sweep works its timeout out itself.
         timeoutText = QStringLiteral("Reply timeout from the baud and the longest reply; %1 "
