@@ -241,11 +241,7 @@ void FindSweep::enterSetting() {
 
 void FindSweep::probe() {
     probe_.station = station_;
-    const QByteArray frame = [&] {
-        const auto f = modbus::buildRequest(probe_);
-        return QByteArray(reinterpret_cast<const char*>(f.data()),
-                          static_cast<qsizetype>(f.size()));
-    }();
+    const QByteArray frame = toByteArray(modbus::buildRequest(probe_));
     tellProgress();
     if (!running_)
         return;

@@ -7,6 +7,11 @@
 
 namespace varnok {
 
+QSettings userSettings() {
+    return QSettings(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("varnok-binary"),
+                     QStringLiteral("varnok-binary"));
+}
+
 void placeBeside(QWidget& window, const QWidget* main, QSize preferred, int leastWidth) {
     const QScreen* screen = main ? main->screen() : window.screen();
     const QRect avail = screen->availableGeometry();
@@ -29,6 +34,24 @@ void placeBeside(QWidget& window, const QWidget* main, QSize preferred, int leas
                    std::max(avail.top(), avail.bottom() + 1 - size.height() - frame.height()));
     window.resize(size);
     window.move(x, y);
+}
+
+void showPlaced(QWidget& window, bool& placed, const QString& key, const QWidget* main,
+                QSize preferred, int leastWidth) {
+    if (!placed) {
+        placed = true;
+        const QByteArray saved = userSettings().value(key).toByteArray();
+        if (saved.isEmpty() || !window.restoreGeometry(saved))
+            placeBeside(window, main, preferred, leastWidth);
+    }
+    window.show();
+    window.raise();
+    window.activateWindow();
+}
+
+void rememberPlace(const QWidget& window, bool placed, const QString& key) {
+    if (placed)
+        userSettings().setValue(key, window.saveGeometry());
 }
 
 } // namespace varnok

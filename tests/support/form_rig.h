@@ -2,7 +2,6 @@
 // The main window for wiring tests: shown offscreen, its messages answered and kept, Com1
 // bound to a fresh pseudo-terminal pair (or a simulator's device) and, on request, opened.
 #include <QGuiApplication>
-#include <QSettings>
 #include <QStyleHints>
 #include <QTest>
 #include <memory>
@@ -11,6 +10,7 @@
 #include "support/pty_pair.h"
 #include "support/test_support.h"
 #include "windows/main_window/form1.h"
+#include "windows/placement.h"
 
 namespace varnok::test {
 
@@ -22,9 +22,7 @@ struct FormRig {
     explicit FormRig(std::unique_ptr<serial::CommPort> port = nullptr, QString path = {}) {
         serial::bindPort(1, (path.isEmpty() ? pty.slavePath() : path).toStdString());
         // Each rig starts with nothing remembered from an earlier one.
-        QSettings(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("varnok-binary"),
-                  QStringLiteral("varnok-binary"))
-            .clear();
+        userSettings().clear();
         // Clicks follow each other faster than a user's; none is a double-click here.
         QGuiApplication::styleHints()->setMouseDoubleClickInterval(0);
         f = std::make_unique<Form1>(std::move(port));

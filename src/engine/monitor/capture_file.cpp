@@ -11,14 +11,14 @@ CaptureFile::CaptureFile(QObject* parent) : QObject(parent) {
 
 CaptureFile::~CaptureFile() {
     blockSignals(true);
-    if (file_.isOpen()) {
+    if (open_) {
         finish();
         file_.close();
     }
 }
 
 QString CaptureFile::start(const QString& path, bool replace) {
-    if (file_.isOpen())
+    if (open_)
         stop();
     file_.setFileName(path);
     // Unbuffered, with the buffer kept here: QFile's own buffer loses the system's reason for
@@ -27,6 +27,8 @@ QString CaptureFile::start(const QString& path, bool replace) {
                                      (replace ? QIODevice::Truncate : QIODevice::Append);
     if (!file_.open(mode))
         return QStringLiteral("Cannot capture to %1: %2").arg(path, file_.errorString());
+    path_ = path;
+    open_ = true;
     buffer_.clear();
     buffer_.reserve(kBufferBytes);
     queue_.clear();
@@ -39,7 +41,7 @@ QString CaptureFile::start(const QString& path, bool replace) {
 }
 
 void CaptureFile::write(const char* data, qint64 size) {
-    if (!file_.isOpen() || size <= 0)
+    if (!open_ || size <= 0)
         return;
     buffer_.append(data, size);
     if (buffer_.size() >= kBufferBytes)
@@ -88,7 +90,7 @@ void CaptureFile::writeOut() {
             QMetaObject::invokeMethod(
                 this,
                 [this, generation = generation_] {
-                    if (generation == generation_ && file_.isOpen())
+                    if (generation == generation_ && open_)
                         fail(error_);
                 },
                 Qt::QueuedConnection);
@@ -111,7 +113,7 @@ bool CaptureFile::finish() {
 }
 
 bool CaptureFile::stop() {
-    if (!file_.isOpen())
+    if (!open_)
         return true;
     flushTimer_.stop();
     if (!finish()) {
@@ -119,13 +121,14 @@ bool CaptureFile::stop() {
         return false;
     }
     file_.close();
+    open_ = false;
     return true;
 }
 
 void CaptureFile::flush() {
     hand();
     // Writes into a removed file succeed and reach nobody: better to say so now.
-    if (!QFileInfo::exists(file_.fileName()))
+    if (!QFileInfo::exists(path_))
         fail(QStringLiteral("the file was removed or renamed"));
 }
 
@@ -133,9 +136,9 @@ void CaptureFile::fail(const QString& reason) {
     flushTimer_.stop();
     buffer_.clear();
     finish(); // the writer ends; what it had queued is dropped or written
-    const QString path = file_.fileName();
     file_.close();
-    emit failed(QStringLiteral("Capture stopped: cannot write %1: %2").arg(path, reason));
+    open_ = false;
+    emit failed(QStringLiteral("Capture stopped: cannot write %1: %2").arg(path_, reason));
 }
 
 } // namespace varnok

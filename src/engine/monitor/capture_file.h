@@ -33,7 +33,7 @@ class CaptureFile : public QObject {
     void write(const char* data, qint64 size);
     // Flushes and closes; false when the last flush failed, which failed() has told.
     bool stop();
-    bool active() const { return file_.isOpen(); }
+    bool active() const { return open_; }
 
   signals:
     // The capture has ended on its own; the text says why.
@@ -46,7 +46,9 @@ class CaptureFile : public QObject {
     void writeOut(); // the writer thread
     void fail(const QString& reason);
 
-    QFile file_; // the writer's alone while it runs
+    QFile file_;   // the writer's alone while it runs: this thread asks open_ and path_
+    QString path_;
+    bool open_ = false;
     QByteArray buffer_;
     QTimer flushTimer_;
     std::thread writer_;

@@ -12,7 +12,6 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
-#include <QSettings>
 #include <QSpinBox>
 #include <QTableWidget>
 #include <QVBoxLayout>
@@ -28,10 +27,6 @@ namespace {
 using engine::FindAnswer;
 using engine::FindProbe;
 
-QSettings store() {
-    return QSettings(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("varnok-binary"),
-                     QStringLiteral("varnok-binary"));
-}
 const QString kGeometryKey = QStringLiteral("find/geometry");
 constexpr int kLeastWidthBeside = 600; // narrower than this it covers the terminal instead
 
@@ -237,22 +232,14 @@ void FindWindow::buildControls() {
 }
 
 void FindWindow::showBeside(const QWidget* main) {
-    if (!placed_) {
-        placed_ = true;
-        const QByteArray saved = store().value(kGeometryKey).toByteArray();
-        if (saved.isEmpty() || !restoreGeometry(saved))
-            placeBeside(*this, main, size(), kLeastWidthBeside);
-    }
-    show();
-    raise();
-    activateWindow();
+    showPlaced(*this, placed_, kGeometryKey, main, size(), kLeastWidthBeside);
 }
 
 void FindWindow::hideEvent(QHideEvent* event) {
     // A sweep nobody watches would hold the port: closing the window ends it.
     if (sweep_.running())
         sweep_.stop();
-    store().setValue(kGeometryKey, saveGeometry());
+    rememberPlace(*this, placed_, kGeometryKey);
     QWidget::hideEvent(event);
 }
 

@@ -1,22 +1,12 @@
 #include "windows/main_window/port_bindings.h"
 
-#include <QSettings>
-
 #include "logic/serial/port_map.h"
+#include "windows/placement.h"
 
 namespace varnok {
 
-namespace {
-
-QSettings store() {
-    return QSettings(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("varnok-binary"),
-                     QStringLiteral("varnok-binary"));
-}
-
-} // namespace
-
 void restorePortBindings() {
-    QSettings s = store();
+    QSettings s = userSettings();
     s.beginGroup(QStringLiteral("ports"));
     for (const QString& key : s.childKeys()) {
         const auto b =
@@ -27,7 +17,7 @@ void restorePortBindings() {
 }
 
 void rememberPortBindings() {
-    QSettings s = store();
+    QSettings s = userSettings();
     s.beginGroup(QStringLiteral("ports"));
     // A binding from the command line holds for its run only: what was remembered under that
     // number stays as it was.

@@ -20,7 +20,6 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QScrollBar>
-#include <QSettings>
 #include <QSpinBox>
 #include <QTableView>
 #include <QTimer>
@@ -43,12 +42,6 @@ constexpr int kLeastWidthBeside = 640; // narrower than this it covers the termi
 
 const QString kTextFilter = QStringLiteral("Text log (*.log *.txt *.csv)");
 const QString kRawFilter = QStringLiteral("Raw received bytes (*.bin *.raw *.dat)");
-
-// The program's own settings file, per user (the port bindings are kept there too).
-QSettings settingsStore() {
-    return QSettings(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("varnok-binary"),
-                     QStringLiteral("varnok-binary"));
-}
 
 // Errors in red, what we sent on a tint: the frame store itself knows nothing of colours.
 class FrameColours : public QIdentityProxyModel {
@@ -237,22 +230,12 @@ monitor::TrafficCounts MonitorWindow::counts() const {
 // ---------------------------------------------------------------- placement
 
 void MonitorWindow::showBeside(const QWidget* main) {
-    if (!placed_) {
-        placed_ = true;
-        const QByteArray saved =
-            settingsStore().value(QStringLiteral("monitor/geometry")).toByteArray();
-        if (saved.isEmpty() || !restoreGeometry(saved))
-            placeBeside(*this, main, kDefaultSize, kLeastWidthBeside);
-    }
-    show();
-    raise();
-    activateWindow();
+    showPlaced(*this, placed_, QStringLiteral("monitor/geometry"), main, kDefaultSize,
+               kLeastWidthBeside);
 }
 
 void MonitorWindow::hideEvent(QHideEvent* event) {
-    // Where the user left it, for the next run.
-    if (placed_)
-        settingsStore().setValue(QStringLiteral("monitor/geometry"), saveGeometry());
+    rememberPlace(*this, placed_, QStringLiteral("monitor/geometry"));
     QWidget::hideEvent(event);
 }
 
@@ -281,7 +264,7 @@ void MonitorWindow::onCaptureClicked() {
         stopCapture();
         return;
     }
-    QSettings settings = settingsStore();
+    QSettings settings = userSettings();
     const auto offered =
         settings.value(QStringLiteral("monitor/captureForm")).toString() == QLatin1String("raw")
             ? CaptureForm::Raw

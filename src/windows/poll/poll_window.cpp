@@ -19,7 +19,6 @@
 #include <QLineSeries>
 #include <QPushButton>
 #include <QScreen>
-#include <QSettings>
 #include <QSplitter>
 #include <QStyledItemDelegate>
 #include <QTableWidget>
@@ -39,11 +38,6 @@ constexpr int kRefreshMs = 200;
 constexpr int kLeastWidthBeside = 600; // narrower than this it covers the terminal instead
 constexpr qsizetype kMaxPoints = 9000; // 30 minutes at one point per refresh
 constexpr int kSpansMin[] = {1, 5, 30};
-
-QSettings store() {
-    return QSettings(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("varnok-binary"),
-                     QStringLiteral("varnok-binary"));
-}
 
 QString clockText(qint64 wallMs) {
     return QDateTime::fromMSecsSinceEpoch(wallMs).toString(QStringLiteral("HH:mm:ss.zzz"));
@@ -265,19 +259,11 @@ void PollWindow::buildControls() {
 }
 
 void PollWindow::showBeside(const QWidget* main) {
-    if (!placed_) {
-        placed_ = true;
-        const QByteArray saved = store().value(QStringLiteral("poll/geometry")).toByteArray();
-        if (saved.isEmpty() || !restoreGeometry(saved))
-            placeBeside(*this, main, size(), kLeastWidthBeside);
-    }
-    show();
-    raise();
-    activateWindow();
+    showPlaced(*this, placed_, QStringLiteral("poll/geometry"), main, size(), kLeastWidthBeside);
 }
 
 void PollWindow::hideEvent(QHideEvent* event) {
-    store().setValue(QStringLiteral("poll/geometry"), saveGeometry());
+    rememberPlace(*this, placed_, QStringLiteral("poll/geometry"));
     QWidget::hideEvent(event);
 }
 

@@ -16,7 +16,6 @@
 #include <QListWidget>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QSettings>
 #include <QSpinBox>
 #include <QTabWidget>
 #include <QTableWidget>
@@ -26,6 +25,7 @@
 #include "logic/quicksend/escapes.h"
 #include "windows/fixed_font.h"
 #include "windows/main_window/message_box.h"
+#include "windows/placement.h"
 
 namespace varnok {
 
@@ -35,10 +35,6 @@ using engine::QuickSender;
 using quicksend::Entry;
 
 // The same file as the port bindings.
-QSettings store() {
-    return QSettings(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("varnok-binary"),
-                     QStringLiteral("varnok-binary"));
-}
 const QString kBookKey = QStringLiteral("quicksend/book");
 const QString kGeometryKey = QStringLiteral("quicksend/geometry");
 
@@ -154,7 +150,7 @@ QuickSendWindow::QuickSendWindow(engine::TerminalEngine* engine, QWidget* parent
     followPort();
 
     // The remembered book; a damaged one is dropped with a word rather than half taken.
-    QSettings s = store();
+    QSettings s = userSettings();
     const QByteArray saved = s.value(kBookKey).toByteArray();
     if (!saved.isEmpty()) {
         const QString why = engine::bookFromJson(saved, &book_);
@@ -684,7 +680,7 @@ void QuickSendWindow::rulesEdited() {
     if (!onlySwitches)
         commit();
     else
-        store().setValue(kBookKey, engine::bookToJson(book_));
+        userSettings().setValue(kBookKey, engine::bookToJson(book_));
 }
 
 void QuickSendWindow::commit() {
@@ -694,7 +690,7 @@ void QuickSendWindow::commit() {
         return;
     }
     bookFault_->clear();
-    store().setValue(kBookKey, engine::bookToJson(book_));
+    userSettings().setValue(kBookKey, engine::bookToJson(book_));
 }
 
 void QuickSendWindow::rebuildButtons() {
@@ -788,7 +784,7 @@ bool QuickSendWindow::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void QuickSendWindow::closeEvent(QCloseEvent* event) {
-    store().setValue(kGeometryKey, saveGeometry());
+    userSettings().setValue(kGeometryKey, saveGeometry());
     QWidget::closeEvent(event);
 }
 
