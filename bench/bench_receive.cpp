@@ -297,8 +297,8 @@ ThroughputResult throughput(const Options& o, bool binary, bool showData, bool w
     feed.thread.join();
     second.stop();
     tick.stop();
-    // The display is brought up to date once a frame: the last pass's text and labels.
-    test::serveUntil([] { return false; }, 3 * engine::TerminalEngine::kDisplayFrameMs);
+    // The display is brought up to date once a frame, the counters once in a few frames.
+    test::serveUntil([] { return false; }, 2 * engine::TerminalEngine::kCounterFrameMs);
 
     r.sent = sent;
     r.read = f->engine().port().totalBytesRead() - read0;

@@ -69,8 +69,8 @@ TerminalEngine::TerminalEngine(std::unique_ptr<serial::CommPort> port, QObject* 
             readLines();
     });
     displayFrame_.setSingleShot(true);
-    connect(&displayFrame_, &QTimer::timeout, this, &TerminalEngine::tellDisplay);
-    lastTold_.start();
+    connect(&displayFrame_, &QTimer::timeout, this, [this] { tellDisplay(false); });
+    clock_.start();
     autoStart_.setSingleShot(true);
     connect(&autoStart_, &QTimer::timeout, this, &TerminalEngine::startAutoReceive);
 
@@ -317,14 +317,23 @@ void TerminalEngine::appendDisplay(const QString& chunk) {
 
 void TerminalEngine::tellDisplayLater() {
     // Once a frame under a flood; at the next turn of the event loop when input is sparse.
-    if (!displayFrame_.isActive())
-        displayFrame_.start(static_cast<int>(
-            std::clamp<qint64>(kDisplayFrameMs - lastTold_.elapsed(), 0, kDisplayFrameMs)));
+    const bool text = clearUntold_ || display_.size() > toldLength_;
+    const qint64 now = clock_.elapsed();
+    const qint64 due = std::max(
+        now, text ? toldMs_ + kDisplayFrameMs : countersToldMs_ + kCounterFrameMs);
+    // Text does not wait for a later frame that only the counters asked for.
+    if (displayFrame_.isActive() && frameDueMs_ <= due)
+        return;
+    frameDueMs_ = due;
+    displayFrame_.start(static_cast<int>(std::min<qint64>(due - now, kCounterFrameMs)));
 }
 
-void TerminalEngine::tellDisplay() {
+void TerminalEngine::tellDisplay(bool countersNow) {
     displayFrame_.stop();
-    lastTold_.restart();
+    const qint64 now = clock_.elapsed();
+    if (now - toldMs_ > 2 * kDisplayFrameMs)
+        busySinceMs_ = now; // a quiet frame came between
+    toldMs_ = now;
     if (clearUntold_) {
         clearUntold_ = false;
         if (!windowEmpty_)
@@ -339,7 +348,13 @@ void TerminalEngine::tellDisplay() {
         emit displayAppended(chunk);
     }
     if (countersUntold_) {
+        const bool flood = now - busySinceMs_ >= kCounterFrameMs;
+        if (!countersNow && flood && now - countersToldMs_ < kCounterFrameMs) {
+            tellDisplayLater(); // when due, or after the flood's last frame
+            return;
+        }
         countersUntold_ = false;
+        countersToldMs_ = now;
         emit receiveCountersChanged(recvLength_, recvTotal_);
     }
 }

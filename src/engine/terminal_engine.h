@@ -50,8 +50,12 @@ class TerminalEngine : public QObject {
     static constexpr std::int32_t kShowLimit = 1024;         // auto receive display, normal
     static constexpr std::int32_t kShowLimitShrunk = 2048;   // after "Enlarge" was undone
     static constexpr std::int32_t kShowLimitEnlarged = 8192; // while enlarged
-    // Auto receive tells the display at most once a frame of about this length.
+    // Auto receive tells the display at most once a frame of about this length. Once input
+    // has kept every frame busy for kCounterFrameMs, the receive counters are told at most that
+    // often: nobody reads a number that changes sixty times a second, and each change repaints
+    // the frame around it. They are told with the text again as soon as a frame is quiet.
     static constexpr int kDisplayFrameMs = 16;
+    static constexpr int kCounterFrameMs = 100;
 
     // Takes a port (tests hand in one whose modem lines they play); else makes a real one.
     explicit TerminalEngine(std::unique_ptr<serial::CommPort> port = nullptr,
@@ -205,7 +209,8 @@ class TerminalEngine : public QObject {
     void appendManual(const QString& chunk, std::int64_t dropFront);
     void setReceiveCounters(std::int32_t length, std::int32_t total);
     void tellDisplayLater();
-    void tellDisplay();
+    // What the window has not been told; the counters only when `countersNow` or due.
+    void tellDisplay(bool countersNow = true);
     void setSendCounters(std::int32_t shown, std::int32_t total);
     void showLines(bool known, serial::ModemLines lines);
     void report(const QString& text);
@@ -242,7 +247,11 @@ class TerminalEngine : public QObject {
     bool windowEmpty_ = true; // nothing told since the last clear: another clear would only repaint
     bool countersUntold_ = false;
     QTimer displayFrame_;
-    QElapsedTimer lastTold_;
+    QElapsedTimer clock_;      // the times below are ms on it
+    qint64 toldMs_ = -1000;    // the last telling
+    qint64 busySinceMs_ = 0;   // the first of the frames told one after another since
+    qint64 countersToldMs_ = -1000;
+    qint64 frameDueMs_ = 0; // when displayFrame_ ends, while it runs
     std::optional<serial::ModemLines> shownLines_;
 
     bool sendAscii_ = true;

@@ -438,6 +438,30 @@ class TstEngine : public QObject {
         QVERIFY2(worstGap < 500, qPrintable(QString::number(worstGap)));
     }
 
+    void floodPacesTheCounters() {
+        // Text is told once a frame all along; the counters once in several frames while the
+        // flood lasts, and whole after its last frame.
+        EngineRig r;
+        QVERIFY(r.open());
+        int texts = 0, counters = 0;
+        std::int32_t total = -1;
+        using E = engine::TerminalEngine;
+        QObject::connect(&r.e, &E::displayAppended, &r.e, [&] { ++texts; });
+        QObject::connect(&r.e, &E::receiveCountersChanged, &r.e,
+                         [&](std::int32_t, std::int32_t t) { ++counters, total = t; });
+        const int fd = r.pty.masterFd();
+        std::thread writer([fd] { // 64 bytes every 4 ms: a small write to a read line
+            const char line[64] = {'x'};
+            for (int i = 0; i < 250; ++i, std::this_thread::sleep_for(std::chrono::milliseconds(4)))
+                QVERIFY(::write(fd, line, sizeof line) == sizeof line);
+        });
+        QTRY_COMPARE_WITH_TIMEOUT(r.received.size(), 250 * 64, 5000);
+        writer.join();
+        QTRY_COMPARE(total, 250 * 64);
+        QVERIFY2(counters < texts && counters <= 20,
+                 qPrintable(QStringLiteral("%1 texts, %2 counters").arg(texts).arg(counters)));
+    }
+
     void modemLinesAndLink() {
         auto owned = std::make_unique<test::FakeLinesPort>();
         test::FakeLinesPort* port = owned.get();

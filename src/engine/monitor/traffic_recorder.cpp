@@ -124,14 +124,15 @@ void TrafficRecorder::take(std::vector<monitor::SessionFrame> frames) {
     if (frames.empty())
         return;
     const bool text = captureForm_ == CaptureForm::Text && capture_->active();
+    packed_.clear();
     for (const monitor::SessionFrame& f : frames) {
-        if (text) {
-            std::string line = monitor::frameLine(f.frame, f.gapUs, f.decoded);
-            line += '\n';
-            capture_->write(line.data(), static_cast<qint64>(line.size()));
-        }
+        // The capture's writer makes the lines: here the frames are only copied.
+        if (text)
+            monitor::packFrame(packed_, f.frame, f.gapUs, f.decoded);
         model_->queue(f);
     }
+    if (!packed_.empty())
+        capture_->write(packed_.data(), static_cast<qint64>(packed_.size()));
     statsDirty_ = statsDirty_ || session_.decoding();
     if (!batchTimer_.isActive())
         batchTimer_.start();
@@ -146,16 +147,15 @@ void TrafficRecorder::commit() {
 }
 
 QString TrafficRecorder::startCapture(const QString& path, CaptureForm form, bool replace) {
-    const QString error = capture_->start(path, replace);
+    const bool text = form == CaptureForm::Text;
+    const std::string header =
+        text ? monitor::captureHeader(QDateTime::currentMSecsSinceEpoch()) + '\n' : std::string();
+    const QString error =
+        capture_->start(path, replace, header, text ? &monitor::unpackFrameLines : nullptr);
     if (!error.isEmpty())
         return error;
     captureForm_ = form;
     capturePath_ = path;
-    if (form == CaptureForm::Text) {
-        const std::string header =
-            monitor::captureHeader(QDateTime::currentMSecsSinceEpoch()) + '\n';
-        capture_->write(header.data(), static_cast<qint64>(header.size()));
-    }
     emit captureChanged(true);
     return {};
 }

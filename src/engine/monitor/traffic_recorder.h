@@ -9,6 +9,7 @@
 #include <QTimer>
 #include <cstdint>
 #include <optional>
+#include <string>
 
 #include "engine/terminal_engine.h"
 #include "logic/monitor/frame_text.h"
@@ -69,6 +70,7 @@ class TrafficRecorder : public QObject {
     CaptureFile* capture_;
     CaptureForm captureForm_ = CaptureForm::Text;
     QString capturePath_;
+    std::string packed_; // the frames of one chunk for the capture, its memory kept
     QTimer deadlineTimer_; // runs only while a frame is open or a request waits
     std::optional<std::int64_t> armedForUs_;
     QTimer batchTimer_; // runs only while frames wait for the table
