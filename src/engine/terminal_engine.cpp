@@ -468,25 +468,25 @@ void TerminalEngine::receivePass() {
     try {
         if (port_->inBufferCount() != 0) {
             port_->setInputLen(0);
-            const QString chunk = displayChunk(read());
-            const std::int64_t length = display_.size() + chunk.size();
+            const QByteArray bytes = read();
+            const std::int64_t length = display_.size() + codec::displayLength(bytes.size(), binary_);
             codec::AutoPass r;
             try {
                 r = codec::autoReceivePass(length, totalBase_, showData_, showLimit_);
             } catch (const Overflow&) {
                 // The chunk was read: it stays on display; only the total could not be kept.
-                appendDisplay(chunk);
+                appendDisplay(displayChunk(bytes));
                 setReceiveCounters(static_cast<std::int32_t>(length), recvTotal_);
                 throw;
             }
             if (r.clearDisplay) {
-                // Emptied in this same pass: the chunk need not be shown at all.
+                // Emptied in this same pass: the chunk need not be shown, nor even made.
                 display_.clear();
                 toldLength_ = 0;
                 clearUntold_ = true;
                 totalBase_ = r.base;
             } else {
-                appendDisplay(chunk);
+                appendDisplay(displayChunk(bytes));
             }
             setReceiveCounters(r.recvLength, r.total);
         }

@@ -22,12 +22,13 @@ std::int32_t toInt32(std::int64_t v) {
 
 std::string hexDisplay(const std::uint8_t* data, std::size_t size) {
     static constexpr char kDigits[] = "0123456789ABCDEF";
-    std::string out;
-    out.reserve(size * 3);
-    for (std::size_t i = 0; i < size; ++i) {
-        out.push_back(kDigits[data[i] >> 4]);
-        out.push_back(kDigits[data[i] & 0x0F]);
-        out.push_back(' ');
+    // Written straight into place: a binary flood goes through here byte by byte.
+    std::string out(static_cast<std::size_t>(displayLength(static_cast<std::int64_t>(size), true)),
+                    ' ');
+    char* at = out.data();
+    for (std::size_t i = 0; i < size; ++i, at += 3) {
+        at[0] = kDigits[data[i] >> 4];
+        at[1] = kDigits[data[i] & 0x0F];
     }
     return out;
 }

@@ -8,6 +8,10 @@ namespace varnok::codec {
 
 // Each byte as two upper-case hex digits and one blank: 01 0A FF -> "01 0A FF ".
 std::string hexDisplay(const std::uint8_t* data, std::size_t size);
+// The characters `size` bytes take on the receive display: one each as text, three in hex.
+constexpr std::int64_t displayLength(std::int64_t size, bool hex) {
+    return hex ? 3 * size : size;
+}
 
 struct AutoPass {
     std::int32_t recvLength = 0; // Recv_Length after the pass
