@@ -49,18 +49,10 @@ TerminalEngine::TerminalEngine(std::unique_ptr<serial::CommPort> port, QObject* 
     // runs inside a port call, and at most one wake-up waits at a time: under a flood the
     // port signals far more often than passes run, and a growing queue would starve timers.
     connect(port_.get(), &serial::CommPort::dataArrived, this, [this] {
-        if (loop_ != AutoLoop::Waiting)
-            return;
-        loop_ = AutoLoop::Queued;
-        QMetaObject::invokeMethod(
-            this,
-            [this] {
-                if (loop_ != AutoLoop::Queued)
-                    return; // stopped meanwhile
-                loop_ = AutoLoop::Waiting;
-                receivePass();
-            },
-            Qt::QueuedConnection);
+        if (loop_ == AutoLoop::Passing)
+            arrivedInPass_ = true; // most often what the pass pulls in and reads itself
+        else if (loop_ == AutoLoop::Waiting)
+            queuePass();
     });
     connect(port_.get(), &serial::CommPort::deviceLost, this, &TerminalEngine::onDeviceLost,
             Qt::QueuedConnection);
@@ -443,6 +435,26 @@ void TerminalEngine::startAutoReceive() {
 
 void TerminalEngine::scheduleAutoReceive(int delayMs) {
     autoStart_.start(delayMs);
+}
+
+void TerminalEngine::queuePass() {
+    loop_ = AutoLoop::Queued;
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            if (loop_ != AutoLoop::Queued)
+                return; // stopped meanwhile
+            loop_ = AutoLoop::Passing;
+            arrivedInPass_ = false;
+            receivePass();
+            if (loop_ != AutoLoop::Passing)
+                return; // stopped, or started anew, by the pass
+            loop_ = AutoLoop::Waiting;
+            // Another pass only for what this one left: bytes it did not take, or a loss.
+            if (arrivedInPass_ && port_->hasArrived())
+                queuePass();
+        },
+        Qt::QueuedConnection);
 }
 
 void TerminalEngine::stopAutoLoop() {

@@ -203,6 +203,7 @@ class TerminalEngine : public QObject {
     void fail(const char* form, const Failure& e);
     void receivePass();
     void readLines();
+    void queuePass();
     void stopAutoLoop();
     QString displayChunk(const QByteArray& bytes) const;
     void appendDisplay(const QString& chunk);
@@ -238,7 +239,9 @@ class TerminalEngine : public QObject {
     std::int32_t recvTotal_ = 0;
     QString display_;
     // Auto receive: off, waiting for input, or a pass queued because input arrived.
-    enum class AutoLoop { Off, Waiting, Queued } loop_ = AutoLoop::Off;
+    // Waiting for input; a pass queued; a pass running (a wake-up then only leaves a note).
+    enum class AutoLoop { Off, Waiting, Queued, Passing } loop_ = AutoLoop::Off;
+    bool arrivedInPass_ = false;
     QTimer autoStart_;
     // What the window has not been told yet: display_ past toldLength_, a clear, counters.
     qsizetype toldLength_ = 0;

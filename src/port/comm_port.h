@@ -123,6 +123,9 @@ class CommPort : public QObject {
 
     // Bytes handed to the program by input() since this object was made (a diagnostic).
     qint64 totalBytesRead() const { return totalBytesRead_; }
+    // Bytes taken in but not read yet, or a vanished device not told yet; the driver is not
+    // asked.
+    bool hasArrived() const { return port_.bytesAvailable() > 0 || lost_.has_value(); }
 
     // The device the present CommPort opens ("" when no device is mapped).
     QString devicePath() const;
