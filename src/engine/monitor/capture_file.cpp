@@ -17,8 +17,7 @@ CaptureFile::~CaptureFile() {
     }
 }
 
-QString CaptureFile::start(const QString& path, bool replace, std::string_view head,
-                          Transform transform) {
+QString CaptureFile::start(const QString& path, bool replace) {
     if (open_)
         stop();
     file_.setFileName(path);
@@ -28,14 +27,7 @@ QString CaptureFile::start(const QString& path, bool replace, std::string_view h
                                      (replace ? QIODevice::Truncate : QIODevice::Append);
     if (!file_.open(mode))
         return QStringLiteral("Cannot capture to %1: %2").arg(path, file_.errorString());
-    if (!head.empty() &&
-        file_.write(head.data(), static_cast<qint64>(head.size())) != qint64(head.size())) {
-        const QString why = file_.errorString();
-        file_.close();
-        return QStringLiteral("Cannot capture to %1: %2").arg(path, why);
-    }
     path_ = path;
-    transform_ = transform;
     open_ = true;
     buffer_.clear();
     buffer_.reserve(kBufferBytes);
@@ -69,27 +61,20 @@ void CaptureFile::hand() {
 }
 
 void CaptureFile::writeOut() {
-    std::string made; // what the transform makes of a block, its memory kept for the next
     std::unique_lock lock(mutex_);
     for (;;) {
         work_.wait(lock, [this] { return !queue_.empty() || ending_; });
         if (queue_.empty())
             return; // ending, all written
-        QByteArray block = std::move(queue_.front());
+        const QByteArray block = std::move(queue_.front());
         queue_.pop_front();
         room_.notify_one();
         lock.unlock();
-        std::string_view out(block.constData(), static_cast<std::size_t>(block.size()));
-        if (transform_) {
-            made.clear();
-            transform_(out, made);
-            out = made;
-        }
         // A full disk takes part of a write without a reason; the next write gives it.
-        std::size_t done = 0;
+        qsizetype done = 0;
         QString reason;
-        while (done < out.size()) {
-            const qint64 n = file_.write(out.data() + done, static_cast<qint64>(out.size() - done));
+        while (done < block.size()) {
+            const qint64 n = file_.write(block.constData() + done, block.size() - done);
             if (n <= 0) {
                 reason = file_.errorString();
                 break;

@@ -12,8 +12,6 @@
 #include <cstdint>
 #include <deque>
 #include <mutex>
-#include <string>
-#include <string_view>
 #include <thread>
 
 namespace varnok {
@@ -30,14 +28,8 @@ class CaptureFile : public QObject {
     // Flushes and closes: the program is ending, nobody is left to tell.
     ~CaptureFile() override;
 
-    // Turns a block as written into what goes to the file, on the writer thread.
-    using Transform = void (*)(std::string_view block, std::string& out);
-
-    // Opens `path`, emptied first when `replace`, else appended to, and writes `head` there as
-    // it is; what write() is given later goes through `transform` when one is set. The reason
-    // on failure.
-    QString start(const QString& path, bool replace, std::string_view head = {},
-                  Transform transform = nullptr);
+    // Opens `path`, emptied first when `replace`, else appended to. The reason on failure.
+    QString start(const QString& path, bool replace);
     void write(const char* data, qint64 size);
     // Flushes and closes; false when the last flush failed, which failed() has told.
     bool stop();
@@ -57,7 +49,6 @@ class CaptureFile : public QObject {
     QFile file_;   // the writer's alone while it runs: this thread asks open_ and path_
     QString path_;
     bool open_ = false;
-    Transform transform_ = nullptr;
     QByteArray buffer_;
     QTimer flushTimer_;
     std::thread writer_;

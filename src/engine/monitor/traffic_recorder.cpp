@@ -124,15 +124,18 @@ void TrafficRecorder::take(std::vector<monitor::SessionFrame> frames) {
     if (frames.empty())
         return;
     const bool text = captureForm_ == CaptureForm::Text && capture_->active();
-    packed_.clear();
+    lines_.clear();
     for (const monitor::SessionFrame& f : frames) {
-        // The capture's writer makes the lines: here the frames are only copied.
-        if (text)
-            monitor::packFrame(packed_, f.frame, f.gapUs, f.decoded);
+        // Made here rather than by the capture's writer: measured on two cores, the receive
+        // side then reads in larger chunks and the whole goes faster.
+        if (text) {
+            monitor::appendFrameLine(lines_, f.frame, f.gapUs, f.decoded);
+            lines_ += '\n';
+        }
         model_->queue(f);
     }
-    if (!packed_.empty())
-        capture_->write(packed_.data(), static_cast<qint64>(packed_.size()));
+    if (!lines_.empty())
+        capture_->write(lines_.data(), static_cast<qint64>(lines_.size()));
     statsDirty_ = statsDirty_ || session_.decoding();
     if (!batchTimer_.isActive())
         batchTimer_.start();
@@ -147,15 +150,16 @@ void TrafficRecorder::commit() {
 }
 
 QString TrafficRecorder::startCapture(const QString& path, CaptureForm form, bool replace) {
-    const bool text = form == CaptureForm::Text;
-    const std::string header =
-        text ? monitor::captureHeader(QDateTime::currentMSecsSinceEpoch()) + '\n' : std::string();
-    const QString error =
-        capture_->start(path, replace, header, text ? &monitor::unpackFrameLines : nullptr);
+    const QString error = capture_->start(path, replace);
     if (!error.isEmpty())
         return error;
     captureForm_ = form;
     capturePath_ = path;
+    if (form == CaptureForm::Text) {
+        const std::string header =
+            monitor::captureHeader(QDateTime::currentMSecsSinceEpoch()) + '\n';
+        capture_->write(header.data(), static_cast<qint64>(header.size()));
+    }
     emit captureChanged(true);
     return {};
 }

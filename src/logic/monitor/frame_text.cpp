@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <cstring>
 #include <ctime>
 
 namespace varnok::monitor {
@@ -52,23 +51,20 @@ std::string dottedText(std::span<const std::uint8_t> bytes) {
     return s;
 }
 
-namespace {
-
-// frameLine's text appended to `line`.
-void appendFrameLine(std::string& line, std::int64_t wallMs, std::int64_t gapUs, Direction direction,
-                     std::span<const std::uint8_t> bytes, std::string_view decoded) {
+void appendFrameLine(std::string& line, const Frame& frame, std::int64_t gapUs,
+                     std::string_view decoded) {
     // Built in place: under a flood this runs for every frame of a text-log capture.
     static constexpr char kDigits[] = "0123456789ABCDEF";
-    const std::size_t n = bytes.size();
+    const std::size_t n = frame.bytes.size();
     line.reserve(line.size() + 48 + n * 4 + decoded.size());
-    line += wallTimeText(wallMs);
+    line += wallTimeText(frame.wallMs);
     line += '\t';
     if (gapUs >= 0) {
         char buf[32];
         const int len = std::snprintf(buf, sizeof buf, "%.3f", static_cast<double>(gapUs) / 1000.0);
         line.append(buf, static_cast<std::size_t>(std::max(len, 0)));
     }
-    line += direction == Direction::Tx ? "\tTX\t" : "\tRX\t";
+    line += frame.direction == Direction::Tx ? "\tTX\t" : "\tRX\t";
     line += std::to_string(n);
     line += '\t';
     // Hex and text written straight into their place: per character appends cost most here.
@@ -78,54 +74,20 @@ void appendFrameLine(std::string& line, std::int64_t wallMs, std::int64_t gapUs,
     for (std::size_t i = 0; i < n; ++i) {
         if (i)
             *out++ = ' ';
-        *out++ = kDigits[bytes[i] >> 4];
-        *out++ = kDigits[bytes[i] & 0x0F];
+        *out++ = kDigits[frame.bytes[i] >> 4];
+        *out++ = kDigits[frame.bytes[i] & 0x0F];
     }
     *out++ = '\t';
-    for (std::uint8_t b : bytes)
+    for (std::uint8_t b : frame.bytes)
         *out++ = printable(b) ? static_cast<char>(b) : '.';
     line += '\t';
     line += decoded;
 }
 
-// The fixed part of a packed frame; its bytes and decoded text follow it.
-struct PackedHead {
-    std::int64_t wallMs;
-    std::int64_t gapUs;
-    std::uint32_t length;
-    std::uint32_t decodedLength;
-    Direction direction;
-};
-
-} // namespace
-
 std::string frameLine(const Frame& frame, std::int64_t gapUs, std::string_view decoded) {
     std::string line;
-    appendFrameLine(line, frame.wallMs, gapUs, frame.direction, frame.bytes, decoded);
+    appendFrameLine(line, frame, gapUs, decoded);
     return line;
-}
-
-void packFrame(std::string& out, const Frame& frame, std::int64_t gapUs, std::string_view decoded) {
-    const PackedHead head{frame.wallMs, gapUs, static_cast<std::uint32_t>(frame.bytes.size()),
-                          static_cast<std::uint32_t>(decoded.size()), frame.direction};
-    out.append(reinterpret_cast<const char*>(&head), sizeof head);
-    out.append(reinterpret_cast<const char*>(frame.bytes.data()), frame.bytes.size());
-    out.append(decoded);
-}
-
-void unpackFrameLines(std::string_view packed, std::string& out) {
-    PackedHead head{};
-    while (packed.size() >= sizeof head) {
-        std::memcpy(&head, packed.data(), sizeof head);
-        packed.remove_prefix(sizeof head);
-        if (packed.size() < std::size_t{head.length} + head.decodedLength)
-            return; // cut short: nothing packs that
-        const auto* bytes = reinterpret_cast<const std::uint8_t*>(packed.data());
-        appendFrameLine(out, head.wallMs, head.gapUs, head.direction, {bytes, head.length},
-                        packed.substr(head.length, head.decodedLength));
-        out += '\n';
-        packed.remove_prefix(std::size_t{head.length} + head.decodedLength);
-    }
 }
 
 CaptureForm captureFormFor(std::string_view path, CaptureForm chosen, bool leftAsOffered) {

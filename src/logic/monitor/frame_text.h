@@ -20,12 +20,9 @@ std::string dottedText(std::span<const std::uint8_t> bytes);
 // below 0: there was none), TX/RX, length, hex bytes, text, decoded.
 std::string frameLine(const Frame& frame, std::int64_t gapUs, std::string_view decoded);
 
-// A frame packed as it is, for a thread that makes its line later (the capture's writer: the
-// receive side only copies bytes). Appended to `out`.
-void packFrame(std::string& out, const Frame& frame, std::int64_t gapUs, std::string_view decoded);
-// The lines of the frames packed one after another in `packed`, each ending in a newline,
-// appended to `out`.
-void unpackFrameLines(std::string_view packed, std::string& out);
+// frameLine's text appended to `out`, whose memory a capture keeps from frame to frame.
+void appendFrameLine(std::string& out, const Frame& frame, std::int64_t gapUs,
+                     std::string_view decoded);
 
 enum class CaptureForm {
     Text, // a header line, then one line per frame as the table shows it

@@ -312,19 +312,6 @@ class TestMonitor : public QObject {
         QCOMPARE(str(frameLine(frame, 1500, "st 1")),
                  "00:13:20.123\t1.500\tRX\t3\t01 41 7E\t.A~\tst 1");
         QCOMPARE(str(frameLine(frame, -1, "")), "00:13:20.123\t\tRX\t3\t01 41 7E\t.A~\t");
-        // The capture's writer makes the same lines from frames packed one after another; a
-        // packing cut short gives the whole frames before it.
-        const Frame tx{0, 0, 1700000000999, Direction::Tx, {}};
-        std::string packed, lines;
-        packFrame(packed, frame, 1500, "st 1");
-        packFrame(packed, tx, 20, "");
-        packFrame(packed, frame, -1, "\xC2\xB7 x");
-        unpackFrameLines(std::string_view(packed).substr(0, packed.size() - 1), lines);
-        QCOMPARE(str(lines), "00:13:20.123\t1.500\tRX\t3\t01 41 7E\t.A~\tst 1\n"
-                             "00:13:20.999\t0.020\tTX\t0\t\t\t\n");
-        lines.clear();
-        unpackFrameLines(packed, lines);
-        QVERIFY(lines.ends_with("\t.A~\t\xC2\xB7 x\n"));
         QCOMPARE(
             str(captureHeader(1700000000123)),
             "# capture 2023-11-15 00:13:20 UTC+0200\ttime\tgap ms\tdir\tlen\thex\ttext\tdecoded");
