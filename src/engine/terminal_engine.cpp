@@ -311,8 +311,8 @@ void TerminalEngine::tellDisplayLater() {
     // Once a frame under a flood; at the next turn of the event loop when input is sparse.
     const bool text = clearUntold_ || display_.size() > toldLength_;
     const qint64 now = clock_.elapsed();
-    const qint64 due = std::max(
-        now, text ? toldMs_ + kDisplayFrameMs : countersToldMs_ + kCounterFrameMs);
+    const qint64 due =
+        std::max(now, text ? toldMs_ + kDisplayFrameMs : countersToldMs_ + kCounterFrameMs);
     // Text does not wait for a later frame that only the counters asked for.
     if (displayFrame_.isActive() && frameDueMs_ <= due)
         return;
@@ -481,7 +481,8 @@ void TerminalEngine::receivePass() {
         if (port_->inBufferCount() != 0) {
             port_->setInputLen(0);
             const QByteArray bytes = read();
-            const std::int64_t length = display_.size() + codec::displayLength(bytes.size(), binary_);
+            const std::int64_t length =
+                display_.size() + codec::displayLength(bytes.size(), binary_);
             codec::AutoPass r;
             try {
                 r = codec::autoReceivePass(length, totalBase_, showData_, showLimit_);

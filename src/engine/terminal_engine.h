@@ -238,8 +238,8 @@ class TerminalEngine : public QObject {
     std::int32_t recvLength_ = 0;
     std::int32_t recvTotal_ = 0;
     QString display_;
-    // Auto receive: off, waiting for input, or a pass queued because input arrived.
-    // Waiting for input; a pass queued; a pass running (a wake-up then only leaves a note).
+    // Auto receive: off, waiting for input, a pass queued because input arrived, or a pass
+    // running (input arriving then only leaves a note).
     enum class AutoLoop { Off, Waiting, Queued, Passing } loop_ = AutoLoop::Off;
     bool arrivedInPass_ = false;
     QTimer autoStart_;
@@ -250,9 +250,9 @@ class TerminalEngine : public QObject {
     bool windowEmpty_ = true; // nothing told since the last clear: another clear would only repaint
     bool countersUntold_ = false;
     QTimer displayFrame_;
-    QElapsedTimer clock_;      // the times below are ms on it
-    qint64 toldMs_ = -1000;    // the last telling
-    qint64 busySinceMs_ = 0;   // the first of the frames told one after another since
+    QElapsedTimer clock_;    // the times below are ms on it
+    qint64 toldMs_ = -1000;  // the last telling
+    qint64 busySinceMs_ = 0; // the first of the frames told one after another since
     qint64 countersToldMs_ = -1000;
     qint64 frameDueMs_ = 0; // when displayFrame_ ends, while it runs
     std::optional<serial::ModemLines> shownLines_;

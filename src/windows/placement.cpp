@@ -1,16 +1,13 @@
 #include "windows/placement.h"
 
+#include "windows/user_settings.h"
+
 #include <QRect>
 #include <QScreen>
 #include <QWidget>
 #include <algorithm>
 
 namespace varnok {
-
-QSettings userSettings() {
-    return QSettings(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("varnok-binary"),
-                     QStringLiteral("varnok-binary"));
-}
 
 void placeBeside(QWidget& window, const QWidget* main, QSize preferred, int leastWidth) {
     const QScreen* screen = main ? main->screen() : window.screen();

@@ -1,16 +1,12 @@
 #pragma once
 // Where a window of the terminal opens: where the user left it in an earlier run, else beside
 // the main window, within the screen's available area.
-#include <QSettings>
 #include <QSize>
 #include <QString>
 
 class QWidget;
 
 namespace varnok {
-
-// The per-user store of what the program remembers between runs (ports, places, entries).
-QSettings userSettings();
 
 // At most `preferred` in size, on the side of `main` with more room when at least
 // `leastWidth` (and the layout's least width) fits there, narrowed to that room; else at the

@@ -10,7 +10,7 @@
 #include "support/pty_pair.h"
 #include "support/test_support.h"
 #include "windows/main_window/form1.h"
-#include "windows/placement.h"
+#include "windows/user_settings.h"
 
 namespace varnok::test {
 

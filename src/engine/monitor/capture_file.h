@@ -41,12 +41,12 @@ class CaptureFile : public QObject {
 
   private:
     void flush();
-    void hand();    // the buffer to the writer
-    bool finish();  // the writer empties its queue and ends; false when a write failed
+    void hand();     // the buffer to the writer
+    bool finish();   // the writer empties its queue and ends; false when a write failed
     void writeOut(); // the writer thread
     void fail(const QString& reason);
 
-    QFile file_;   // the writer's alone while it runs: this thread asks open_ and path_
+    QFile file_; // the writer's alone while it runs: this thread asks open_ and path_
     QString path_;
     bool open_ = false;
     QByteArray buffer_;
@@ -57,8 +57,8 @@ class CaptureFile : public QObject {
     std::condition_variable room_; // a block taken, or the writer failed
     std::deque<QByteArray> queue_;
     bool ending_ = false;
-    QString error_;                 // the first failed write's reason
-    std::uint64_t generation_ = 0;  // which capture a failure the writer posts belongs to
+    QString error_;                // the first failed write's reason
+    std::uint64_t generation_ = 0; // which capture a failure the writer posts belongs to
 };
 
 } // namespace varnok

@@ -70,7 +70,7 @@ class TrafficRecorder : public QObject {
     CaptureFile* capture_;
     CaptureForm captureForm_ = CaptureForm::Text;
     QString capturePath_;
-    std::string lines_; // the capture's lines of one chunk, their memory kept
+    std::string lines_;    // the capture's lines of one chunk, their memory kept
     QTimer deadlineTimer_; // runs only while a frame is open or a request waits
     std::optional<std::int64_t> armedForUs_;
     QTimer batchTimer_; // runs only while frames wait for the table

@@ -1,7 +1,7 @@
 #include "windows/main_window/port_bindings.h"
 
 #include "logic/serial/port_map.h"
-#include "windows/placement.h"
+#include "windows/user_settings.h"
 
 namespace varnok {
 

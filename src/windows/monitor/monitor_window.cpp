@@ -32,6 +32,7 @@
 #include "windows/fixed_font.h"
 #include "windows/main_window/message_box.h"
 #include "windows/placement.h"
+#include "windows/user_settings.h"
 
 namespace varnok {
 

@@ -25,7 +25,7 @@
 #include "logic/quicksend/escapes.h"
 #include "windows/fixed_font.h"
 #include "windows/main_window/message_box.h"
-#include "windows/placement.h"
+#include "windows/user_settings.h"
 
 namespace varnok {
 
