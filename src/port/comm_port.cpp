@@ -1,7 +1,10 @@
 #include "port/comm_port.h"
 
 #include <QFileInfo>
+#include <cerrno>
+#include <cstring>
 #include <limits>
+#include <utility>
 
 #include "logic/serial/port_map.h"
 #include "port/line_waiter.h"
@@ -70,7 +73,8 @@ LineSettings framingOf(int fd, std::int32_t baud) {
 } // namespace
 
 CommPort::CommPort(QObject* parent) : QObject(parent) {
-    connect(&port_, &QSerialPort::readyRead, this, &CommPort::dataArrived);
+    // Only where QSerialPort reads (not on Unix, see startReading): what it took is taken over.
+    connect(&port_, &QSerialPort::readyRead, this, &CommPort::onReadable);
     connect(&port_, &QSerialPort::errorOccurred, this, &CommPort::onError);
     connect(&linesPoll_, &QTimer::timeout, this, &CommPort::tellLines);
 }
@@ -170,6 +174,12 @@ QMetaObject::Connection CommPort::onOutputLeft(QObject* context, std::function<v
 
 void CommPort::closeDevice() {
     stopLinesWatch(); // before the descriptor goes: the waiting thread uses it
+    if (reader_) {
+        reader_->setEnabled(false);
+        reader_->deleteLater(); // this may be its own wake-up
+        reader_ = nullptr;
+    }
+    in_.clear();
     port_.close();
     port_.clearError();
 }
@@ -243,6 +253,86 @@ void CommPort::setPortOpen(bool open) {
 #endif
     applyDtr(dtrEnable_);
     startLinesWatch();
+    startReading();
+}
+
+void CommPort::startReading() {
+#ifndef _WIN32
+    // QSerialPort's reader stays off: it only turns on again when the port is read through or
+    // its buffer size set, which nothing does while open.
+    for (QSocketNotifier* n : port_.findChildren<QSocketNotifier*>())
+        if (n->type() == QSocketNotifier::Read)
+            n->setEnabled(false);
+    reader_ = new QSocketNotifier(port_.handle(), QSocketNotifier::Read, this);
+    connect(reader_, &QSocketNotifier::activated, this, &CommPort::onReadable);
+#endif
+}
+
+// Takes what the device holds, up to the input buffer size; true when bytes came.
+bool CommPort::readDevice() {
+    if (!port_.isOpen())
+        return false;
+    const qsizetype before = in_.size();
+#ifdef _WIN32
+    port_.waitForReadyRead(0);
+#endif
+    // What QSerialPort holds came before what the device still has.
+    if (port_.bytesAvailable() > 0)
+        in_ += port_.read(std::max<qint64>(inBufferSize_ - in_.size(), 0));
+#ifndef _WIN32
+    // Read until the device has nothing more: a pseudo-terminal gives 4095 bytes of a 4 KiB
+    // write, then the last one; a second wake-up for it would cost more than the read.
+    const int fd = static_cast<int>(port_.handle());
+    while (in_.size() < inBufferSize_) {
+        const qsizetype at = in_.size();
+        in_.resize(inBufferSize_);
+        const ssize_t n = ::read(fd, in_.data() + at, static_cast<std::size_t>(inBufferSize_ - at));
+        const int error = errno;
+        in_.resize(at + std::max<qsizetype>(n, 0));
+        if (n > 0)
+            continue;
+        // An empty read is only "nothing yet" (the port reads without waiting); a failure
+        // other than that is a device gone when the descriptor says it hung up.
+        if (n < 0 && error != EAGAIN && error != EINTR && hungUp())
+            markLost(std::strerror(error));
+        break;
+    }
+#endif
+    if (in_.size() == before)
+        return false;
+    quietErrors_ = 0;
+    return true;
+}
+
+bool CommPort::hungUp() {
+#ifndef _WIN32
+    pollfd p{static_cast<int>(port_.handle()), POLLIN, 0};
+    return ::poll(&p, 1, 0) < 0 || (p.revents & (POLLHUP | POLLERR | POLLNVAL));
+#else
+    return false;
+#endif
+}
+
+void CommPort::onReadable() {
+    if (!port_.isOpen() || lost_)
+        return;
+    if (!readDevice()) {
+        if (lost_)
+            return; // told by the read
+        // Woken for bytes a pass had already taken; only a storm of that is a device gone.
+        if (!hungUp() && ++quietErrors_ < kQuietWakeUpLimit)
+            return;
+        markLost("it hung up");
+        return;
+    }
+    rearm();
+    emit dataArrived();
+}
+
+void CommPort::rearm() {
+    // A full buffer waits for its reader; the device holds what comes meanwhile.
+    if (reader_)
+        reader_->setEnabled(in_.size() < inBufferSize_);
 }
 
 // What the driver refuses of `line`, each setter's answer checked; nothing when all is taken.
@@ -350,18 +440,8 @@ void CommPort::requireOpen() {
 void CommPort::pull() {
     // Bytes the kernel holds reach the buffer even when the event loop has not run, as after
     // a blocking pause; the buffer stays bounded by the input buffer size.
-#ifndef _WIN32
-    int pending = 0;
-    while (port_.isOpen() && port_.bytesAvailable() < inBufferSize_ &&
-           ::ioctl(static_cast<int>(port_.handle()), FIONREAD, &pending) == 0 && pending > 0) {
-        const qint64 before = port_.bytesAvailable();
-        port_.waitForReadyRead(0);
-        if (port_.bytesAvailable() == before)
-            break;
-    }
-#else
-    port_.waitForReadyRead(0);
-#endif
+    readDevice();
+    rearm();
     if (port_.error() == QSerialPort::TimeoutError)
         port_.clearError();
 }
@@ -371,8 +451,7 @@ int CommPort::inBufferCount() {
     pull();
     if (lost_)
         requireOpen();
-    const qint64 n = port_.bytesAvailable();
-    return static_cast<int>(std::min<qint64>(n, std::numeric_limits<int>::max()));
+    return static_cast<int>(in_.size());
 }
 
 void CommPort::setInBufferCount(int value) {
@@ -380,8 +459,9 @@ void CommPort::setInBufferCount(int value) {
     if (value != 0)
         throw PortError(kErrInvalidValue, "Invalid property value: only 0 can be written");
     pull();
-    port_.readAll();
+    in_.clear();
     port_.clear(QSerialPort::Input);
+    rearm();
 }
 
 QByteArray CommPort::inputBytes() {
@@ -389,10 +469,15 @@ QByteArray CommPort::inputBytes() {
     pull();
     if (lost_)
         requireOpen();
-    const QByteArray bytes = inputLen_ > 0 ? port_.read(inputLen_) : port_.readAll();
+    QByteArray bytes;
+    if (inputLen_ > 0 && in_.size() > inputLen_) {
+        bytes = in_.left(inputLen_);
+        in_.remove(0, inputLen_);
+    } else {
+        bytes = std::exchange(in_, QByteArray());
+    }
+    rearm();
     totalBytesRead_ += bytes.size();
-    if (!bytes.isEmpty())
-        quietErrors_ = 0;
     return bytes;
 }
 
@@ -475,26 +560,24 @@ void CommPort::onError(QSerialPort::SerialPortError error) {
     if (!port_.isOpen() || lost_)
         return;
 #ifndef _WIN32
-    // A read that found nothing (a pass took the bytes between the poll and the notifier) is
-    // reported as a read or resource error too; only a hung-up descriptor means the device is
-    // gone. Qt stops watching the port after such an error: setting the buffer size re-arms it.
-    // A storm of them with no byte read in between is a device gone all the same.
     // A write the system cannot take now (EAGAIN: the far end is not reading) is reported as a
-    // write or resource error too; that is back-pressure, and the queue drains later.
-    pollfd p{static_cast<int>(port_.handle()), POLLIN, 0};
-    if (::poll(&p, 1, 0) >= 0 && !(p.revents & (POLLHUP | POLLERR | POLLNVAL))) {
+    // write or resource error; that is back-pressure, and the queue drains later. Only a
+    // hung-up descriptor means the device is gone, or a storm of errors with no byte between.
+    if (!hungUp()) {
         const bool backPressure = error != QSerialPort::ReadError && port_.bytesToWrite() > 0;
-        if (backPressure || ++quietErrors_ < 1000) {
+        if (backPressure || ++quietErrors_ < kQuietWakeUpLimit) {
             port_.clearError();
-            port_.setReadBufferSize(inBufferSize_);
             return;
         }
     }
 #endif
+    markLost(port_.errorString().toStdString());
+}
+
+void CommPort::markLost(const std::string& why) {
     // The device is gone: close now, before the notifier storms, and report it once.
     lost_.emplace(kErrDeviceLost, "The device " + port_.portName().toStdString() +
-                                      " is no longer available (" +
-                                      port_.errorString().toStdString() + ")");
+                                      " is no longer available (" + why + ")");
     closeDevice();
     emit deviceLost();
     emit dataArrived();

@@ -5,6 +5,7 @@
 #include <QByteArray>
 #include <QObject>
 #include <QSerialPort>
+#include <QSocketNotifier>
 #include <QString>
 #include <QTimer>
 #include <QVariant>
@@ -62,6 +63,9 @@ class CommPort : public QObject {
     ~CommPort() override;
 
     static constexpr int kLinesPollMs = 100;
+    // Wake-ups (or errors) in a row that bring no byte, on a descriptor that has not hung up,
+    // before the device counts as gone all the same.
+    static constexpr int kQuietWakeUpLimit = 1000;
 
     // Settings applied at the next opening.
     void setCommPort(int number);
@@ -125,7 +129,7 @@ class CommPort : public QObject {
     qint64 totalBytesRead() const { return totalBytesRead_; }
     // Bytes taken in but not read yet, or a vanished device not told yet; the driver is not
     // asked.
-    bool hasArrived() const { return port_.bytesAvailable() > 0 || lost_.has_value(); }
+    bool hasArrived() const { return !in_.isEmpty() || lost_.has_value(); }
 
     // The device the present CommPort opens ("" when no device is mapped).
     QString devicePath() const;
@@ -162,6 +166,12 @@ class CommPort : public QObject {
   private:
     void requireOpen();
     void pull();
+    void startReading();
+    void onReadable();
+    bool readDevice();
+    void rearm();
+    bool hungUp();
+    void markLost(const std::string& why);
     void onError(QSerialPort::SerialPortError error);
     void startLinesWatch();
     void stopLinesWatch();
@@ -170,6 +180,11 @@ class CommPort : public QObject {
     std::optional<std::string> applyLine(const LineSettings& line);
 
     QSerialPort port_;
+    // Input is read from the descriptor here, not by QSerialPort: everything waiting is taken
+    // at each wake-up (QSerialPort takes one chunk, and its notifier then wakes the loop again
+    // for nothing and reports that empty read as an error).
+    QSocketNotifier* reader_ = nullptr;
+    QByteArray in_; // read from the device, not taken yet; at most inBufferSize_ bytes
     int commPort_ = 1;
     LineSettings lineSettings_{9600};
     LineSettings inForce_{9600};
@@ -184,7 +199,7 @@ class CommPort : public QObject {
     QTimer linesPoll_;
     std::optional<PortError> lost_; // a vanished device, not yet reported
     qint64 totalBytesRead_ = 0;
-    int quietErrors_ = 0; // read errors of a port that has not hung up, since the last byte
+    int quietErrors_ = 0; // wake-ups that read nothing on a port not hung up, since the last byte
 };
 
 } // namespace varnok::serial
