@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 
 namespace varnok::monitor {
@@ -26,22 +27,37 @@ bool printable(std::uint8_t b) {
     return b >= 0x20 && b < 0x7F;
 }
 
-} // namespace
+// The digits of 0 <= v < 10^width, zero-padded, at `out`; past the last one is returned.
+char* putDigits(char* out, std::int64_t v, int width) {
+    for (int i = width - 1; i >= 0; --i, v /= 10)
+        out[i] = static_cast<char>('0' + v % 10);
+    return out + width;
+}
 
-std::string wallTimeText(std::int64_t wallMs) {
+// "HH:MM:SS.mmm" at `out` (12 characters).
+void putWallTime(char* out, std::int64_t wallMs) {
     // A capture under a flood asks for this thousands of times a second: the local time of
     // the second is worked out once per second only.
     thread_local std::int64_t cachedSecond = -1;
-    thread_local std::tm cached{};
+    thread_local char cached[9];
     const std::int64_t second = (wallMs - msPart(wallMs)) / 1000;
     if (second != cachedSecond) {
-        cached = localTm(wallMs);
+        const std::tm tm = localTm(wallMs);
+        char buf[32];
+        std::snprintf(buf, sizeof buf, "%02d:%02d:%02d.", tm.tm_hour, tm.tm_min, tm.tm_sec);
+        std::memcpy(cached, buf, 9);
         cachedSecond = second;
     }
-    char buf[32];
-    std::snprintf(buf, sizeof buf, "%02d:%02d:%02d.%03d", cached.tm_hour, cached.tm_min,
-                  cached.tm_sec, msPart(wallMs));
-    return buf;
+    std::memcpy(out, cached, 9);
+    putDigits(out + 9, msPart(wallMs), 3);
+}
+
+} // namespace
+
+std::string wallTimeText(std::int64_t wallMs) {
+    std::string s(12, ' ');
+    putWallTime(s.data(), wallMs);
+    return s;
 }
 
 std::string dottedText(std::span<const std::uint8_t> bytes) {
@@ -53,34 +69,45 @@ std::string dottedText(std::span<const std::uint8_t> bytes) {
 
 void appendFrameLine(std::string& line, const Frame& frame, std::int64_t gapUs,
                      std::string_view decoded) {
-    // Built in place: under a flood this runs for every frame of a text-log capture.
+    // Built in place, without printf: under a flood this runs for every frame of a text-log
+    // capture, and formatting cost more than writing the file.
     static constexpr char kDigits[] = "0123456789ABCDEF";
     const std::size_t n = frame.bytes.size();
-    line.reserve(line.size() + 48 + n * 4 + decoded.size());
-    line += wallTimeText(frame.wallMs);
-    line += '\t';
-    if (gapUs >= 0) {
-        char buf[32];
-        const int len = std::snprintf(buf, sizeof buf, "%.3f", static_cast<double>(gapUs) / 1000.0);
-        line.append(buf, static_cast<std::size_t>(std::max(len, 0)));
-    }
-    line += frame.direction == Direction::Tx ? "\tTX\t" : "\tRX\t";
-    line += std::to_string(n);
-    line += '\t';
-    // Hex and text written straight into their place: per character appends cost most here.
     const std::size_t at = line.size();
-    line.resize(at + (n ? 3 * n - 1 : 0) + 1 + n);
-    char* out = line.data() + at;
-    for (std::size_t i = 0; i < n; ++i) {
-        if (i)
-            *out++ = ' ';
-        *out++ = kDigits[frame.bytes[i] >> 4];
-        *out++ = kDigits[frame.bytes[i] & 0x0F];
-    }
+    // Room for the time, the gap (up to 20 characters), direction, length, tabs, hex, text.
+    line.resize(at + 64 + 4 * n);
+    char* const begin = line.data() + at;
+    char* out = begin;
+    putWallTime(out, frame.wallMs);
+    out += 12;
     *out++ = '\t';
-    for (std::uint8_t b : frame.bytes)
-        *out++ = printable(b) ? static_cast<char>(b) : '.';
-    line += '\t';
+    if (gapUs >= 0) { // milliseconds with three decimals, as "%.3f" gives them
+        const std::string ms = std::to_string(gapUs / 1000);
+        out = std::copy(ms.begin(), ms.end(), out);
+        *out++ = '.';
+        out = putDigits(out, gapUs % 1000, 3);
+    }
+    out = std::copy_n(frame.direction == Direction::Tx ? "\tTX\t" : "\tRX\t", 4, out);
+    const std::string count = std::to_string(n);
+    out = std::copy(count.begin(), count.end(), out);
+    *out++ = '\t';
+    // Through a local pointer: the compiler cannot tell the bytes from the text written.
+    const std::uint8_t* const bytes = frame.bytes.data();
+    for (std::size_t i = 0; i < n; ++i) {
+        out[0] = kDigits[bytes[i] >> 4];
+        out[1] = kDigits[bytes[i] & 0x0F];
+        out[2] = ' ';
+        out += 3;
+    }
+    if (n)
+        out[-1] = '\t';
+    else
+        *out++ = '\t';
+    for (std::size_t i = 0; i < n; ++i)
+        out[i] = printable(bytes[i]) ? static_cast<char>(bytes[i]) : '.';
+    out += n;
+    *out++ = '\t';
+    line.resize(at + static_cast<std::size_t>(out - begin));
     line += decoded;
 }
 

@@ -312,6 +312,14 @@ class TestMonitor : public QObject {
         QCOMPARE(str(frameLine(frame, 1500, "st 1")),
                  "00:13:20.123\t1.500\tRX\t3\t01 41 7E\t.A~\tst 1");
         QCOMPARE(str(frameLine(frame, -1, "")), "00:13:20.123\t\tRX\t3\t01 41 7E\t.A~\t");
+        // The gap's digits are made by hand now: the same text as "%.3f" of milliseconds.
+        for (const std::int64_t gapUs : {0LL, 7LL, 999LL, 1000LL, 123456789LL}) {
+            char expected[32];
+            std::snprintf(expected, sizeof expected, "%.3f", static_cast<double>(gapUs) / 1000.0);
+            QCOMPARE(str(frameLine(frame, gapUs, "")).section('\t', 1, 1), QString(expected));
+        }
+        const Frame empty{0, 0, 1700000000007, Direction::Tx, {}};
+        QCOMPARE(str(frameLine(empty, -1, "x")), "00:13:20.007\t\tTX\t0\t\t\tx");
         QCOMPARE(
             str(captureHeader(1700000000123)),
             "# capture 2023-11-15 00:13:20 UTC+0200\ttime\tgap ms\tdir\tlen\thex\ttext\tdecoded");
