@@ -45,14 +45,14 @@ TerminalEngine::TerminalEngine(std::unique_ptr<serial::CommPort> port, QObject* 
     port_->setInputMode(serial::InputMode::Text);
     port_->setSThreshold(0);
 
-    // Arriving data and a vanished device wake the receive side; queued so that a pass never
-    // runs inside a port call, and at most one wake-up waits at a time: under a flood the
-    // port signals far more often than passes run, and a growing queue would starve timers.
+    // Arriving data and a vanished device wake the receive side. The port tells them from
+    // the event loop, never inside a port call, so the pass runs at once: queued, each read
+    // would cost the loop another turn.
     connect(port_.get(), &serial::CommPort::dataArrived, this, [this] {
         if (loop_ == AutoLoop::Passing)
-            arrivedInPass_ = true; // most often what the pass pulls in and reads itself
+            arrivedInPass_ = true; // told in a nested loop (a message) while a pass runs
         else if (loop_ == AutoLoop::Waiting)
-            queuePass();
+            runPass();
     });
     connect(port_.get(), &serial::CommPort::deviceLost, this, &TerminalEngine::onDeviceLost,
             Qt::QueuedConnection);
@@ -437,24 +437,25 @@ void TerminalEngine::scheduleAutoReceive(int delayMs) {
     autoStart_.start(delayMs);
 }
 
-void TerminalEngine::queuePass() {
-    loop_ = AutoLoop::Queued;
-    QMetaObject::invokeMethod(
-        this,
-        [this] {
-            if (loop_ != AutoLoop::Queued)
-                return; // stopped meanwhile
-            loop_ = AutoLoop::Passing;
-            arrivedInPass_ = false;
-            receivePass();
-            if (loop_ != AutoLoop::Passing)
-                return; // stopped, or started anew, by the pass
-            loop_ = AutoLoop::Waiting;
-            // Another pass only for what this one left: bytes it did not take, or a loss.
-            if (arrivedInPass_ && port_->hasArrived())
-                queuePass();
-        },
-        Qt::QueuedConnection);
+void TerminalEngine::runPass() {
+    loop_ = AutoLoop::Passing;
+    arrivedInPass_ = false;
+    receivePass();
+    if (loop_ != AutoLoop::Passing)
+        return; // stopped, or started anew, by the pass
+    loop_ = AutoLoop::Waiting;
+    // Another pass only for what this one left: bytes it did not take, or a loss; queued, so
+    // that timers get their turn under a flood.
+    if (arrivedInPass_ && port_->hasArrived()) {
+        loop_ = AutoLoop::Queued;
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                if (loop_ == AutoLoop::Queued) // not stopped meanwhile
+                    runPass();
+            },
+            Qt::QueuedConnection);
+    }
 }
 
 void TerminalEngine::stopAutoLoop() {

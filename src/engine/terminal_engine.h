@@ -203,7 +203,7 @@ class TerminalEngine : public QObject {
     void fail(const char* form, const Failure& e);
     void receivePass();
     void readLines();
-    void queuePass();
+    void runPass();
     void stopAutoLoop();
     QString displayChunk(const QByteArray& bytes) const;
     void appendDisplay(const QString& chunk);
@@ -238,8 +238,8 @@ class TerminalEngine : public QObject {
     std::int32_t recvLength_ = 0;
     std::int32_t recvTotal_ = 0;
     QString display_;
-    // Auto receive: off, waiting for input, a pass queued because input arrived, or a pass
-    // running (input arriving then only leaves a note).
+    // Auto receive: off, waiting for input, a pass queued for what the last one left, or a
+    // pass running (input told then, in a nested loop, only leaves a note).
     enum class AutoLoop { Off, Waiting, Queued, Passing } loop_ = AutoLoop::Off;
     bool arrivedInPass_ = false;
     QTimer autoStart_;

@@ -273,9 +273,6 @@ bool CommPort::readDevice() {
     if (!port_.isOpen())
         return false;
     const qsizetype before = in_.size();
-#ifdef _WIN32
-    port_.waitForReadyRead(0);
-#endif
     // What QSerialPort holds came before what the device still has.
     if (port_.bytesAvailable() > 0)
         in_ += port_.read(std::max<qint64>(inBufferSize_ - in_.size(), 0));
@@ -440,6 +437,9 @@ void CommPort::requireOpen() {
 void CommPort::pull() {
     // Bytes the kernel holds reach the buffer even when the event loop has not run, as after
     // a blocking pause; the buffer stays bounded by the input buffer size.
+#ifdef _WIN32
+    port_.waitForReadyRead(0);
+#endif
     readDevice();
     rearm();
     if (port_.error() == QSerialPort::TimeoutError)
@@ -580,7 +580,8 @@ void CommPort::markLost(const std::string& why) {
                                       " is no longer available (" + why + ")");
     closeDevice();
     emit deviceLost();
-    emit dataArrived();
+    // Told from the event loop, like every arrival: this may be inside a port call.
+    QMetaObject::invokeMethod(this, &CommPort::dataArrived, Qt::QueuedConnection);
 }
 
 } // namespace varnok::serial
