@@ -295,7 +295,7 @@ bool CommPort::readDevice() {
         break;
     }
 #endif
-    if (in_.size() == before)
+    if (lost_ || in_.size() == before)
         return false;
     quietErrors_ = 0;
     return true;
