@@ -3,7 +3,6 @@
 #include <QFileInfo>
 #include <cerrno>
 #include <cstring>
-#include <limits>
 #include <utility>
 
 #include "logic/serial/port_map.h"
@@ -439,11 +438,11 @@ void CommPort::pull() {
     // a blocking pause; the buffer stays bounded by the input buffer size.
 #ifdef _WIN32
     port_.waitForReadyRead(0);
+    if (port_.error() == QSerialPort::TimeoutError)
+        port_.clearError();
 #endif
     readDevice();
     rearm();
-    if (port_.error() == QSerialPort::TimeoutError)
-        port_.clearError();
 }
 
 int CommPort::inBufferCount() {

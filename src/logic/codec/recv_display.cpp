@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <limits>
 
+#include "logic/codec/hex_digit.h"
 #include "logic/failure.h"
 
 namespace varnok::codec {
@@ -21,15 +22,10 @@ std::int32_t toInt32(std::int64_t v) {
 } // namespace
 
 std::string hexDisplay(const std::uint8_t* data, std::size_t size) {
-    static constexpr char kDigits[] = "0123456789ABCDEF";
     // Written straight into place: a binary flood goes through here byte by byte.
     std::string out(static_cast<std::size_t>(displayLength(static_cast<std::int64_t>(size), true)),
                     ' ');
-    char* at = out.data();
-    for (std::size_t i = 0; i < size; ++i, at += 3) {
-        at[0] = kDigits[data[i] >> 4];
-        at[1] = kDigits[data[i] & 0x0F];
-    }
+    putHexBytes(out.data(), data, size);
     return out;
 }
 

@@ -1,6 +1,7 @@
 #include "logic/monitor/frame_text.h"
 
 #include "logic/codec/case_fold.h"
+#include "logic/codec/hex_digit.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -71,7 +72,6 @@ void appendFrameLine(std::string& line, const Frame& frame, std::int64_t gapUs,
                      std::string_view decoded) {
     // Built in place, without printf: under a flood this runs for every frame of a text-log
     // capture, and formatting cost more than writing the file.
-    static constexpr char kDigits[] = "0123456789ABCDEF";
     const std::size_t n = frame.bytes.size();
     const std::size_t at = line.size();
     // Room for the time, the gap (up to 20 characters), direction, length, tabs, hex, text.
@@ -93,13 +93,8 @@ void appendFrameLine(std::string& line, const Frame& frame, std::int64_t gapUs,
     *out++ = '\t';
     // Through a local pointer: the compiler cannot tell the bytes from the text written.
     const std::uint8_t* const bytes = frame.bytes.data();
-    for (std::size_t i = 0; i < n; ++i) {
-        out[0] = kDigits[bytes[i] >> 4];
-        out[1] = kDigits[bytes[i] & 0x0F];
-        out[2] = ' ';
-        out += 3;
-    }
-    if (n)
+    out = codec::putHexBytes(out, bytes, n);
+    if (n) // the last blank becomes the tab
         out[-1] = '\t';
     else
         *out++ = '\t';

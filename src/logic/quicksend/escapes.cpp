@@ -61,15 +61,10 @@ Parsed parseEscapes(std::u16string_view text) {
 }
 
 std::string hexText(const std::vector<std::uint8_t>& bytes) {
-    static constexpr char kDigits[] = "0123456789ABCDEF";
-    std::string s;
-    s.reserve(bytes.size() * 3);
-    for (std::uint8_t b : bytes) {
-        if (!s.empty())
-            s += ' ';
-        s += kDigits[b >> 4];
-        s += kDigits[b & 15];
-    }
+    std::string s(bytes.size() * 3, ' ');
+    codec::putHexBytes(s.data(), bytes.data(), bytes.size());
+    if (!s.empty())
+        s.pop_back(); // no blank after the last
     return s;
 }
 

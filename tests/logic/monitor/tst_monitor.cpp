@@ -312,7 +312,7 @@ class TestMonitor : public QObject {
         QCOMPARE(str(frameLine(frame, 1500, "st 1")),
                  "00:13:20.123\t1.500\tRX\t3\t01 41 7E\t.A~\tst 1");
         QCOMPARE(str(frameLine(frame, -1, "")), "00:13:20.123\t\tRX\t3\t01 41 7E\t.A~\t");
-        // The gap's digits are made by hand now: the same text as "%.3f" of milliseconds.
+        // The gap is written without printf: the same text as "%.3f" of milliseconds.
         for (const std::int64_t gapUs : {0LL, 7LL, 999LL, 1000LL, 123456789LL}) {
             char expected[32];
             std::snprintf(expected, sizeof expected, "%.3f", static_cast<double>(gapUs) / 1000.0);
