@@ -69,6 +69,9 @@ void MonitorSession::setTimeoutUs(std::int64_t us) {
 
 void MonitorSession::setDecoding(bool on) {
     decoding_ = on;
+    // Its end would go unseen: the request leaves the count, which stays whole.
+    if (waitingSinceUs_)
+        --counts_.requests;
     waitingSinceUs_.reset();
 }
 
@@ -96,6 +99,7 @@ std::vector<SessionFrame> MonitorSession::endLine() {
     std::vector<SessionFrame> done;
     if (std::optional<Frame> f = splitter_.flush(std::numeric_limits<std::int64_t>::max() / 2))
         done.push_back(finish(std::move(*f)));
+    modbusSeen_ = false; // the next opening may reach another device
     return done;
 }
 
@@ -118,6 +122,15 @@ SessionFrame MonitorSession::finish(Frame frame) {
         d.crcOk = true;
         if (!frame.piece)
             d = decodeRtu(frame.bytes, tx);
+        // A line that has carried no Modbus yet (a text console) is shown as it is: every
+        // frame of it would be a CRC error.
+        if (!modbusSeen_ &&
+            (frame.piece || d.tooShort || !d.crcOk || d.kind == FrameKind::Unknown)) {
+            done.decoded = SessionFrame::kBeforeModbusText;
+            done.frame = std::move(frame);
+            return done;
+        }
+        modbusSeen_ = true;
         const std::optional<std::int64_t> responseUs = count(frame, d);
         done.decoded = frame.piece ? std::string(SessionFrame::kPieceText) : summary(d);
         if (responseUs)
@@ -132,21 +145,31 @@ std::optional<std::int64_t> MonitorSession::count(const Frame& frame, const Deco
     // Too short to be a frame at all: it neither asks, answers nor fails a check.
     if (d.tooShort)
         return std::nullopt;
-    // Nothing in a frame with a wrong CRC can be trusted, not even whether it answers.
-    if (!d.crcOk) {
-        ++counts_.crcErrors;
-        return std::nullopt;
-    }
-    if (frame.direction == Direction::Tx) {
+    const bool tx = frame.direction == Direction::Tx;
+    if (tx) {
         if (waitingSinceUs_)
             ++counts_.timeouts; // the next request went out before a reply came
+        waitingSinceUs_.reset();
         ++counts_.requests;
+    } else {
+        expireRequest(frame.firstUs);
+    }
+    // Nothing in a frame with a wrong CRC can be trusted, not even whether it answers: a
+    // request no device takes, or a reply that ends its request without answering it.
+    if (!d.crcOk) {
+        if (tx || waitingSinceUs_)
+            ++counts_.crcErrors;
+        else
+            ++counts_.unpaired;
+        waitingSinceUs_.reset();
+        return std::nullopt;
+    }
+    if (tx) {
         waitingSinceUs_ = frame.lastUs;
         return std::nullopt;
     }
     if (d.kind == FrameKind::Exception)
         ++counts_.exceptions;
-    expireRequest(frame.firstUs);
     if (!waitingSinceUs_) {
         ++counts_.unpaired;
         return std::nullopt;
@@ -167,6 +190,7 @@ void MonitorSession::expireRequest(std::int64_t nowUs) {
 
 TrafficCounts MonitorSession::counts() const {
     TrafficCounts c = counts_;
+    c.waiting = waitingSinceUs_ ? 1 : 0;
     if (times_.count() == 0)
         return c;
     c.minUs = times_.minUs();

@@ -18,12 +18,15 @@
 namespace varnok::monitor {
 
 struct TrafficCounts {
-    std::uint64_t requests = 0;   // TX frames with a good CRC
+    // Every request ends in one of reply, CRC error and timeout:
+    // requests = replies + crcErrors + timeouts + waiting.
+    std::uint64_t requests = 0;   // TX frames
     std::uint64_t replies = 0;    // RX frames with a good CRC paired with a request
-    std::uint64_t unpaired = 0;   // such RX frames with no request waiting
+    std::uint64_t unpaired = 0;   // RX frames with no request waiting
     std::uint64_t timeouts = 0;   // requests never answered in time
-    std::uint64_t crcErrors = 0;  // frames of either direction; they count for nothing else
+    std::uint64_t crcErrors = 0;  // requests with a bad CRC, or whose reply had one
     std::uint64_t exceptions = 0; // exception replies, paired or not
+    std::uint64_t waiting = 0;    // 1 while a request waits for its reply
     // Response times in µs, valid when replies > 0. Minimum, mean and maximum cover every
     // reply since the reset, the 99th percentile the last kPercentileWindow of them.
     std::int64_t minUs = 0;
@@ -61,6 +64,8 @@ std::string countsText(const TrafficCounts& c);
 // One frame as the session finished it.
 struct SessionFrame {
     static constexpr std::string_view kPieceText = "piece of a longer transmission: not decoded";
+    static constexpr std::string_view kBeforeModbusText =
+        "not decoded: no valid Modbus frame on the line yet";
 
     Frame frame;
     std::int64_t gapUs = -1; // from the previous frame's last byte; -1 for the first frame
@@ -81,7 +86,8 @@ class MonitorSession {
     void setLine(const serial::LineSettings& line);
     void setUserGapUs(std::int64_t us); // 0 or less: 3.5 characters at the line's settings
     void setTimeoutUs(std::int64_t us);
-    // Off: frames are neither decoded nor counted, and no request waits.
+    // Off: frames are neither decoded nor counted, and no request waits (one waiting leaves
+    // the count of requests).
     void setDecoding(bool on);
     const serial::LineSettings& line() const { return line_; }
     std::int64_t userGapUs() const { return userGapUs_; }
@@ -96,7 +102,8 @@ class MonitorSession {
     // What the silence up to nowUs ends: the open RX frame after the gap, and a request past
     // its timeout (never while a frame that may answer it is still arriving).
     std::vector<SessionFrame> advance(std::int64_t nowUs);
-    // The line is gone (the port closed): the open frame ends now.
+    // The line is gone (the port closed): the open frame ends now. Until a valid Modbus frame
+    // passes again, frames that are not Modbus are shown plainly and not counted.
     std::vector<SessionFrame> endLine();
     // When advance() has something to do next; none while nothing is open or waiting.
     std::optional<std::int64_t> nextDeadlineUs() const;
@@ -114,6 +121,7 @@ class MonitorSession {
     std::int64_t userGapUs_ = 0;
     std::int64_t timeoutUs_ = kDefaultTimeoutUs;
     bool decoding_ = true;
+    bool modbusSeen_ = false; // a valid Modbus frame has passed since the line opened
     FrameSplitter splitter_;
     std::optional<std::int64_t> lastEndUs_;      // last byte of the previous frame
     std::optional<std::int64_t> waitingSinceUs_; // last byte of the unanswered request

@@ -199,8 +199,9 @@ class TestMonitor : public QObject {
     }
 
     // A session at 115200 8N1 (gap 1750 µs, timeout 1 s): "µs tx|rx hex" fed as chunks (REQ
-    // and REP a register read and its reply), "µs tick" the time passing, "reset"; then the
-    // counts and the finished frames' gaps.
+    // and REP a register read and its reply), "µs tick" the time passing, "reset", "end" (the
+    // port closes); then the counts and the finished frames' gaps, "!" after a flagged one and
+    // "~" after one shown plainly as no Modbus frame has passed yet.
     void session_data() {
         QTest::addColumn<QStringList>("events");
         QTest::addColumn<QString>("counts"); // as countsText gives them
@@ -220,14 +221,29 @@ class TestMonitor : public QObject {
         row("next request first", "0 tx REQ, 10 tx REQ, 30 rx REP, 3000 tick",
             "2 1 0 1 0 0 20 20 20 20", "-1 10 20");
         row("exception", "0 tx REQ, 500 rx 018302C0F1, 3000 tick", "1 1 0 0 0 1 500 500 500 500",
-            "-1 500");
-        row("bad CRC counts as that only (was: also exception and reply)",
-            "0 tx REQ, 500 rx 0083029121, 3000 tick, 1100000 tick", "1 0 0 1 1 0 0 0 0 0",
-            "-1 500");
-        row("FF FF counts for nothing (was: request, CRC error, timeout)",
-            "0 tx FFFF, 2000000 tick", "0 0 0 0 0 0 0 0 0 0", "-1");
+            "-1 500!");
+        row("a reply with a bad CRC ends its request as a CRC error: no timeout follows",
+            "0 tx REQ, 500 rx 0083029121, 3000 tick, 1100000 tick", "1 0 0 0 1 0 0 0 0 0",
+            "-1 500!");
+        row("a request with a bad CRC ends at once as a CRC error: no timeout follows",
+            "0 tx REQ, 10 rx REP, 3000 tick, 4000 tx 010300000001840B, 3000000 tick",
+            "2 1 0 0 1 0 10 10 10 10", "-1 10 3990!");
+        row("a bad CRC with no request waiting is unpaired: it ends no request",
+            "0 tx REQ, 10 rx REP, 3000 tick, 5000 rx 0103021234B534, 9000 tick",
+            "1 1 1 0 0 0 10 10 10 10", "-1 10 4990!");
+        row("FF FF counts for nothing", "0 tx FFFF, 2000000 tick", "0 0 0 0 0 0 0 0 0 0", "-1~");
         row("reset", "0 tx REQ, 10 rx REP, 3000 tick, 4000 tx REQ, reset, 5000 rx REP, 8000 tick",
             "0 0 1 0 0 0 0 0 0 0", "-1 10 3990 1000");
+        row("text before any Modbus frame is shown plainly: neither flagged nor counted",
+            "0 rx 48656C6C6F0D0A, 5000 tick, 6000 tx 41540D0A, 9000 tick", "0 0 0 0 0 0 0 0 0 0",
+            "-1~ 6000~");
+        row("a valid frame starts decoding: text after it is flagged and counted",
+            "0 rx 48656C6C6F0D0A, 5000 tick, 6000 tx REQ, 7000 rx REP, 10000 tick, "
+            "20000 rx 48656C6C6F0D0A, 25000 tick",
+            "1 1 1 0 0 0 1000 1000 1000 1000", "-1~ 6000 1000 13000!");
+        row("a line opened again waits for Modbus again",
+            "0 tx REQ, 1000 rx REP, 5000 tick, end, 9000 rx 48656C6C6F0D0A, 14000 tick",
+            "1 1 0 0 0 0 1000 1000 1000 1000", "-1 1000 8000~");
     }
 
     void session() {
@@ -239,7 +255,8 @@ class TestMonitor : public QObject {
         QStringList got;
         const auto keep = [&got](const std::vector<SessionFrame>& frames) {
             for (const SessionFrame& f : frames)
-                got << QString::number(f.gapUs);
+                got << QString::number(f.gapUs) + (f.flagged ? "!" : "") +
+                           (f.decoded == SessionFrame::kBeforeModbusText ? "~" : "");
         };
         for (QString e : events) {
             e.replace("REQ", "010300000001840A").replace("REP", "0103021234B533");
@@ -247,6 +264,8 @@ class TestMonitor : public QObject {
             const qint64 t = f[0].toLongLong();
             if (f[0] == "reset")
                 s.resetStats();
+            else if (f[0] == "end")
+                keep(s.endLine());
             else if (f[1] == "tick")
                 keep(s.advance(t));
             else
@@ -255,6 +274,39 @@ class TestMonitor : public QObject {
         }
         QCOMPARE(countsLine(s.counts()), counts);
         QCOMPARE(got.join(' '), gaps);
+    }
+
+    // Every request ends in one of reply, CRC error and timeout, whatever the line carries:
+    // requests = replies + CRC errors + timeouts + the one still waiting, after every event of
+    // random traffic (good and corrupt frames of both directions, exceptions, text, silence).
+    void countsAddUp() {
+        const QByteArray frames[] = {QByteArray::fromHex("010300000001840A"),
+                                     QByteArray::fromHex("010300000001840B"),
+                                     QByteArray::fromHex("0103021234B533"),
+                                     QByteArray::fromHex("0103021234B534"),
+                                     QByteArray::fromHex("018302C0F1"),
+                                     QByteArray::fromHex("0103"),
+                                     QByteArray("Hello\r\n")};
+        MonitorSession s;
+        s.setLine({115200, Parity::None, 8, StopBits::One});
+        std::uint32_t seed = 29;
+        const auto next = [&seed](std::uint32_t n) {
+            seed = seed * 1103515245u + 12345u;
+            return (seed >> 16) % n;
+        };
+        std::int64_t t = 0;
+        for (int i = 0; i < 20000; ++i) {
+            t += std::int64_t{1} << next(21); // 1 µs to 1 s
+            const std::uint32_t pick = next(9);
+            if (pick >= 7)
+                s.advance(t);
+            else
+                s.feed(t, 0, next(3) ? Direction::Rx : Direction::Tx, span(frames[pick]));
+            const TrafficCounts c = s.counts();
+            QVERIFY2(c.requests == c.replies + c.crcErrors + c.timeouts + c.waiting,
+                     qPrintable(QString::number(i) + ": " + countsLine(c)));
+        }
+        QVERIFY(s.counts().crcErrors > 100 && s.counts().timeouts > 100);
     }
 
     // Minimum, mean and maximum cover every reply, the percentile only the last 100,000.

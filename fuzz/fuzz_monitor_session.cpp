@@ -1,0 +1,59 @@
+// The monitor's session over any traffic: every request ends in one of reply, CRC error and
+// timeout, so the counts always add up, and a frame shown plainly is never flagged.
+// Input: events, each an opcode byte (bits 0-2 what, bits 3-7 the time that passes first as a
+// power of two in µs), then for a frame a length byte and its bytes; a frame whose opcode has
+// bit 2 set gets its CRC put right, so that valid frames are frequent.
+#include <cstdint>
+#include <vector>
+
+#include "fuzz_check.h"
+#include "logic/modbus/crc16.h"
+#include "logic/monitor/monitor_session.h"
+
+using namespace varnok;
+using namespace varnok::monitor;
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    fuzz::Input in(data, size);
+    MonitorSession s;
+    s.setLine({9600, serial::Parity::None, 8, serial::StopBits::One});
+    s.setTimeoutUs(100000);
+    std::int64_t t = 0;
+    bool decoding = true;
+    while (in.size() > 0) {
+        const auto op = in.take<std::uint8_t>();
+        t += std::int64_t{1} << (op >> 3);
+        std::vector<SessionFrame> frames;
+        switch (op & 3) {
+        case 0:
+        case 1: {
+            const std::string b = in.takeBytes(in.take<std::uint8_t>());
+            std::vector<std::uint8_t> bytes(b.begin(), b.end());
+            if ((op & 4) && bytes.size() >= 4) {
+                const modbus::CrcRegisters crc =
+                    modbus::Calc_CRC16(bytes.data(), static_cast<int>(bytes.size() - 2));
+                bytes[bytes.size() - 2] = crc.hi;
+                bytes[bytes.size() - 1] = crc.lo;
+            }
+            frames = s.feed(t, 0, op & 1 ? Direction::Rx : Direction::Tx, bytes);
+            break;
+        }
+        case 2:
+            frames = s.advance(t);
+            break;
+        default:
+            if (op & 4)
+                frames = s.endLine();
+            else if (op & 0x80)
+                s.resetStats();
+            else
+                s.setDecoding(decoding = !decoding);
+        }
+        for (const SessionFrame& f : frames)
+            FUZZ_CHECK(!(f.flagged && f.decoded == SessionFrame::kBeforeModbusText));
+        const TrafficCounts c = s.counts();
+        FUZZ_CHECK(c.waiting <= 1);
+        FUZZ_CHECK(c.requests == c.replies + c.crcErrors + c.timeouts + c.waiting);
+    }
+    return 0;
+}
