@@ -79,6 +79,9 @@ class FindSweep : public QObject {
     void stop();
     bool running() const;
     double plannedMs() const;
+    // Probes (or listening settings) finished so far of all planned, as last started.
+    int done() const { return done_; }
+    int total() const { return total_; }
 
     // After a garbled row: the settings not yet tried, those next to it first.
     void sweepNeighboursFirst(const serial::LineSettings& around);

@@ -18,6 +18,7 @@
 #include <algorithm>
 
 #include "engine/terminal_engine.h"
+#include "windows/elided_label.h"
 #include "windows/main_window/message_box.h"
 
 namespace varnok {
@@ -132,6 +133,9 @@ void FindWindow::buildControls() {
     probeBox = new QComboBox;
     for (const char* p : kProbes)
         probeBox->addItem(QString::fromLatin1(p));
+    // Its longest item would hold the window wider than a small screen; the list shows it whole.
+    probeBox->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+    probeBox->setMinimumContentsLength(18);
     probeGrid->addWidget(new QLabel(QStringLiteral("Probe")), 1, 0);
     probeGrid->addWidget(probeBox, 1, 1);
     addressBox = spin(0, 65535, 0);
@@ -145,10 +149,17 @@ void FindWindow::buildControls() {
                                             "holds input for a few ms)"));
     fixedTimeoutButton = new QRadioButton(QStringLiteral("Fixed timeout"));
     fixedTimeoutBox = spin(1, 10000, 100, QStringLiteral(" ms"));
-    probeGrid->addWidget(autoTimeoutButton, 3, 0);
-    probeGrid->addWidget(allowanceBox, 3, 1);
-    probeGrid->addWidget(fixedTimeoutButton, 4, 0);
-    probeGrid->addWidget(fixedTimeoutBox, 4, 1);
+    // Each choice with its box on a row of its own: in the columns above, the long choice
+    // would widen the probe's column and hold the window wider than a small screen.
+    for (const auto& [button, box] :
+         {std::pair<QRadioButton*, QSpinBox*>{autoTimeoutButton, allowanceBox},
+          {fixedTimeoutButton, fixedTimeoutBox}}) {
+        auto* choice = new QHBoxLayout;
+        choice->addWidget(button);
+        choice->addWidget(box);
+        choice->addStretch(1);
+        probeGrid->addLayout(choice, probeGrid->rowCount(), 0, 1, 2);
+    }
     what->addWidget(probeGroup, 1);
     connect(probeBox, &QComboBox::currentIndexChanged, this, &FindWindow::refreshPlan);
     for (QSpinBox* s : {firstStationBox, lastStationBox, addressBox, allowanceBox, fixedTimeoutBox})
@@ -185,7 +196,9 @@ void FindWindow::buildControls() {
     run->addWidget(startButton);
     run->addWidget(progressBar, 1);
     top->addLayout(run);
-    progressLabel = new QLabel(
+    // Cut short rather than widen the window past the screen.
+    progressLabel = new ElidedLabel;
+    progressLabel->setText(
         QStringLiteral("Tick what to try and press Start; the search runs on the open port."));
     progressLabel->setObjectName(QStringLiteral("FindProgress"));
     top->addWidget(progressLabel);
@@ -376,6 +389,7 @@ bool FindWindow::start() {
     }
     progressBar->setRange(0, 1);
     progressBar->setValue(0);
+    progressBar->resetFormat();
     progressLabel->setText(
         QStringLiteral("Starting: about %1").arg(durationText(sweep_.plannedMs())));
     refreshButtons();
@@ -435,13 +449,27 @@ void FindWindow::onAnswer(const engine::FindAnswer& a) {
 }
 
 void FindWindow::onFinished(bool stopped) {
-    progressBar->setRange(0, 1);
-    progressBar->setValue(1);
     const QString outcome = found_ == 0   ? QStringLiteral("no device answered")
                             : found_ == 1 ? QStringLiteral("1 device found")
                                           : QStringLiteral("%1 devices found").arg(found_);
-    progressLabel->setText((stopped ? QStringLiteral("Stopped: ") : QStringLiteral("Done: ")) +
-                           outcome + QStringLiteral("; the port's own settings are back."));
+    const QString back = QStringLiteral("; the port's own settings are back.");
+    if (!stopped) {
+        progressBar->setRange(0, 1);
+        progressBar->setValue(1);
+        progressLabel->setText(QStringLiteral("Done: ") + outcome + back);
+        refreshButtons();
+        return;
+    }
+    // The bar stays where the sweep stopped, so that it shows how far it got.
+    progressBar->setRange(0, std::max(sweep_.total(), 1));
+    progressBar->setValue(sweep_.done());
+    progressBar->setFormat(QStringLiteral("%p% stopped"));
+    progressLabel->setText(
+        QStringLiteral("Stopped after %1 of %2 %3: ")
+            .arg(sweep_.done())
+            .arg(sweep_.total())
+            .arg(request().listen ? QStringLiteral("settings") : QStringLiteral("probes")) +
+        outcome + back);
     refreshButtons();
 }
 

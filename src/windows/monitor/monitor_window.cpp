@@ -29,6 +29,7 @@
 
 #include "engine/monitor/frame_table_model.h"
 #include "logic/monitor/frame_text.h"
+#include "windows/elided_label.h"
 #include "windows/fixed_font.h"
 #include "windows/main_window/message_box.h"
 #include "windows/placement.h"
@@ -70,10 +71,11 @@ MonitorWindow::MonitorWindow(TrafficRecorder* recorder, QWidget* parent)
     : QWidget(parent, Qt::Window), recorder_(recorder) {
     setObjectName(QStringLiteral("Monitor"));
     setWindowTitle(QStringLiteral("Monitor"));
-    ruleLabel = new QLabel(this);
-    statsLabel = new QLabel(this);
+    // Status texts cut short rather than widen the window past the screen.
+    ruleLabel = new ElidedLabel(this);
+    statsLabel = new ElidedLabel(this);
     statsLabel->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    captureLabel = new QLabel(this);
+    captureLabel = new ElidedLabel(this, Qt::ElideMiddle); // the file's name stays in sight
     resetButton = new QPushButton(QStringLiteral("Reset"), this);
     resetButton->setToolTip(QStringLiteral("Start the statistics over"));
     auto* layout = new QVBoxLayout(this);

@@ -5,7 +5,10 @@
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QProgressBar>
 #include <QPushButton>
+#include <QRadioButton>
+#include <QScreen>
 #include <QSpinBox>
 #include <QTableWidget>
 #include <QTest>
@@ -60,6 +63,53 @@ class TstFindWindow : public QObject {
         QVERIFY(f.txtString->text().startsWith("11 "));
         QCOMPARE(f.pollWindow()->readsTable->item(0, PollWindow::RdStation)->text(), "17");
         QCOMPARE(r.messages.texts.size(), 1);
+    }
+
+    // "Stop" leaves the bar where the sweep stopped and says so; it does not fill the bar.
+    void stopKeepsProgress() {
+        test::DevsimProcess sim;
+        QVERIFY(sim.start({"--static", "--baud", "19200"}));
+        test::FormRig r(nullptr, sim.path());
+        r.f->Timer3->stop(); // its start-up auto receive would take the sweep's input
+        QVERIFY(r.open());
+        test::click(r.f->Cmd_Find);
+        FindWindow* w = r.f->findWindow();
+        w->fixedTimeoutButton->setChecked(true);
+        w->fixedTimeoutBox->setValue(5); // nobody answers at 115200
+        click(w->startButton);
+        QTRY_VERIFY(w->progressBar->value() >= 3);
+        click(w->startButton);
+        QTRY_COMPARE(w->startButton->text(), "Start");
+        QVERIFY2(w->progressBar->value() >= 3 && w->progressBar->value() < 40,
+                 qPrintable(QString::number(w->progressBar->value())));
+        QCOMPARE(w->progressBar->maximum(), 247 * 4);
+        QVERIFY(w->progressBar->text().endsWith("stopped"));
+        QVERIFY(w->progressLabel->text().startsWith("Stopped after "));
+    }
+
+    // The longest progress and plan texts leave the window's width as it was and the window
+    // within the screen's available area: they are cut short instead.
+    void longestStatusKeepsWidth() {
+        test::FormRig r;
+        test::click(r.f->Cmd_Find);
+        FindWindow* w = r.f->findWindow();
+        QVERIFY(QTest::qWaitForWindowExposed(w));
+        const QRect avail = w->screen()->availableGeometry();
+        const int width = w->width();
+        w->sevenBitBox->setChecked(true);
+        for (QCheckBox* b : w->baudBoxes)
+            b->setChecked(true);
+        engine::FindProgress p;
+        p.total = 12 * 7 * 247;
+        p.done = p.total - 1;
+        p.line = {115200, serial::Parity::Odd, 7, serial::StopBits::Two};
+        p.station = 247;
+        p.msLeft = 1e12;
+        emit w->sweep().progress(p);
+        QTest::qWait(50); // the layout settles
+        QVERIFY2(w->progressLabel->text().size() > 60, qPrintable(w->progressLabel->text()));
+        QCOMPARE(w->width(), width);
+        QVERIFY(avail.contains(w->frameGeometry()));
     }
 };
 

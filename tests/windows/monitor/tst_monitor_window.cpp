@@ -14,6 +14,7 @@
 #include <QSpinBox>
 #include <QTableView>
 #include <QTemporaryDir>
+#include <limits>
 
 #include "engine/monitor/capture_file.h"
 #include "engine/monitor/frame_table_model.h"
@@ -294,6 +295,32 @@ class TstMonitorWindow : public QObject {
         later.Cmd_Monitor_Click();
         QCOMPARE(later.monitor()->geometry(), QRect(40, 50, 700, 300));
         later.monitor()->close();
+    }
+
+    // The longest statistics and capture texts leave the window's width as it was and the
+    // window within the screen's available area: they are cut short instead.
+    void longestStatusKeepsWidth() {
+        test::FormRig main;
+        test::click(main.f->Cmd_Monitor);
+        MonitorWindow* m = main.f->monitor();
+        QVERIFY(QTest::qWaitForWindowExposed(m));
+        const QRect avail = m->screen()->availableGeometry();
+        const int width = m->width();
+        monitor::TrafficCounts most;
+        for (std::uint64_t* n : {&most.requests, &most.replies, &most.unpaired, &most.timeouts,
+                                 &most.crcErrors, &most.exceptions})
+            *n = ~std::uint64_t{0};
+        most.minUs = most.p99Us = most.maxUs = std::numeric_limits<std::int64_t>::max();
+        most.meanUs = 9.2e18;
+        const QString stats = QString::fromStdString(monitor::countsText(most));
+        m->statsLabel->setText(stats);
+        QTemporaryDir dir;
+        QVERIFY(m->startCapture(dir.filePath(QString(200, u'c') + ".log"), Form::Text, true));
+        QTest::qWait(50); // the layout settles
+        QCOMPARE(m->width(), width);
+        QVERIFY(avail.contains(m->frameGeometry()));
+        QCOMPARE(m->statsLabel->text(), stats);
+        m->stopCapture();
     }
 };
 
