@@ -75,7 +75,7 @@ class TstFindWindow : public QObject {
         test::click(r.f->Cmd_Find);
         FindWindow* w = r.f->findWindow();
         w->fixedTimeoutButton->setChecked(true);
-        w->fixedTimeoutBox->setValue(5); // nobody answers at 115200
+        w->fixedTimeoutBox->setValue(5); // at 115200 the station only garbles: nothing is found
         click(w->startButton);
         QTRY_VERIFY(w->progressBar->value() >= 3);
         click(w->startButton);
