@@ -2,6 +2,8 @@
 // libmodbus's own float getters are the oracle for float32.
 #include "logic/modbus/crc16.h"
 #include "logic/modbus/poll_request.h"
+#include "logic/modbus/poll_rows.h"
+#include "logic/modbus/register_map.h"
 #include "logic/modbus/value_format.h"
 
 #include <QRegularExpression>
@@ -166,6 +168,141 @@ class TestPollValues : public QObject {
         QVERIFY(!parseFormatName("uint16 CDAB") && !parseFormatName("float32 ACBD"));
     }
 
+    void numbers_data() {
+        QTest::addColumn<QString>("format");
+        QTest::addColumn<Regs>("regs");
+        QTest::addColumn<QString>("number"); // "none": no point on the chart
+        const auto row = [](const char* name, const char* f, Regs r, const char* n) {
+            QTest::newRow(name) << QString(f) << r << QString(n);
+        };
+        row("int16 negative", "int16", {0xFFFF}, "-1");
+        row("bin16 is its register", "bin16", {0x0101}, "257");
+        row("float32 CDAB", "float32 CDAB", {0x0FDB, 0x4049}, "3.14159274");
+        row("int64 from its words", "int64", {0xFFFF, 0xFFFF, 0xFFFF, 0xFFFE}, "-2");
+        row("a value short of registers charts nothing: not 0 read from its text", "float32",
+            {0x4049}, "none");
+        row("ascii charts nothing", "ascii AB", {0x4869}, "none");
+        row("NaN charts nothing", "float32", {0x7FC0, 0x0000}, "none");
+    }
+    // The chart's numbers come from the registers, not from the text shown.
+    void numbers() {
+        QFETCH(QString, format);
+        QFETCH(Regs, regs);
+        QFETCH(QString, number);
+        const auto v = numericValue(fmt(format), {regs.data(), std::size_t(regs.size())});
+        QCOMPARE(v ? QString::number(*v, 'g', 9) : QString("none"), number);
+    }
+
+    void maps_data() {
+        QTest::addColumn<QByteArray>("csv");
+        QTest::addColumn<QString>("result"); // "station function address name" per entry, or why
+        const auto row = [](const char* name, const QByteArray& csv, const char* result) {
+            QTest::newRow(name) << csv << QString(result);
+        };
+        row("a header, a table prefix and an empty format", "address,name,format\n40001,flow,\n",
+            "0 3 0 flow");
+        row("a station column keys the entry to that station", "40001,flow,float32,2\n3,x,,\n",
+            "2 3 0 flow|0 0 3 x");
+        row("a binary file is refused: not text",
+            QByteArray("\x7f"
+                       "ELF\x02\x01\x00\x00",
+                       8),
+            "line 1: byte 0x02: this is not a text file.");
+        row("a map without a format column is refused with its line", "40001,flow\n",
+            "line 1: no format column (address, name, format; the format may be left empty).");
+        row("a map of a header only is refused: no entries", "address,name,format\n",
+            "it holds no entries (address, name, format).");
+        row("an entry inside an earlier float32 is refused naming both lines",
+            "40001,flow,float32\n40002,temp,uint16\n",
+            "line 2: \"40002\" overlaps line 1 (a value of several registers, or the same "
+            "address).");
+        row("an address named twice is refused naming both lines", "40001,a,\n\n40001,b,\n",
+            "line 3: \"40001\" overlaps line 1*");
+        row("an entry of another station does not overlap", "40001,a,float32,1\n40002,b,,2\n",
+            "1 3 0 a|2 3 1 b");
+    }
+    void maps() {
+        QFETCH(QByteArray, csv);
+        QFETCH(QString, result);
+        QStringList got;
+        try {
+            for (const MapEntry& e : parseRegisterMap(csv.toStdString()))
+                got << QString("%1 %2 %3 %4")
+                           .arg(e.station)
+                           .arg(e.function)
+                           .arg(e.address)
+                           .arg(QString::fromStdString(e.name));
+        } catch (const MapFailure& e) {
+            got << QString::fromStdString(e.description());
+        }
+        QVERIFY2(matches(result, got.join('|').toStdString()), qPrintable(got.join('|')));
+    }
+
+    void rowLabels_data() {
+        QTest::addColumn<QString>("key"); // station function address
+        QTest::addColumn<bool>("oneBased");
+        QTest::addColumn<QString>("label");
+        QTest::newRow("a label names station, table and address")
+            << "1 3 0" << true << "st1 HR 40001 flow";
+        QTest::newRow("0-based") << "2 3 0" << false << "st2 HR 0 flow";
+        QTest::newRow("coils") << "1 1 9" << true << "st1 CO 00010 flow";
+        QTest::newRow("input registers") << "247 4 65535" << true << "st247 IR 365536 flow";
+    }
+    void rowLabels() {
+        QFETCH(QString, key);
+        QFETCH(bool, oneBased);
+        QFETCH(QString, label);
+        const QStringList k = key.split(' ');
+        QCOMPARE(rowLabel({k[0].toInt(), k[1].toInt(), k[2].toInt()}, "flow", oneBased),
+                 label.toStdString());
+    }
+
+    void changes() {
+        ChangeClock c;
+        c.note({1, 3, 0}, 7, 100);
+        c.note({2, 3, 0}, 8, 150);
+        c.note({1, 3, 1}, 9, 100);
+        c.note({1, 3, 0}, 7, 200); // the same value read again keeps its time
+        QCOMPARE(c.changedAt({1, 3, 0}), 100);
+        c.note({1, 3, 1}, 10, 300);
+        QCOMPARE(c.changedAt({1, 3, 0}, 2), 300); // a float32 changes with either register
+        QCOMPARE(c.changedAt({2, 3, 0}), 150);    // another station's register is its own
+        QCOMPARE(c.changedAt({1, 3, 5}), 0);
+    }
+
+    void trace() {
+        Trace t;
+        t.add(1000, 1);
+        t.add(1100, 2); // within 200 ms of the last sample: not kept
+        t.add(1300, 3);
+        t.addGap(1500);
+        t.addGap(1700);
+        t.add(1800, 4);
+        const auto runs = t.runs(0);
+        QCOMPARE(runs.size(), std::size_t(2)); // a failed poll breaks the line
+        QCOMPARE(runs[0].size(), std::size_t(2));
+        QCOMPARE(runs[1].front().second, 4.0);
+        QCOMPARE(t.runs(1200).front().front().first, 1300);
+    }
+
+    void scales_data() {
+        QTest::addColumn<double>("lo");
+        QTest::addColumn<double>("hi");
+        QTest::addColumn<QString>("axis"); // lo hi ticks
+        QTest::newRow("ticks are round numbers") << 105.4 << 497.3 << "100 500 4";
+        QTest::newRow("small values") << 0.013 << 0.0871 << "0 0.1 5";
+        QTest::newRow("negative") << -3.2 << 7.9 << "-5 10 3";
+        QTest::newRow("a flat line sits inside its range") << 5.0 << 5.0 << "4 6 4";
+        QTest::newRow("pi alone") << 3.14159274 << 3.14159274 << "2 4.5 5";
+    }
+    void scales() {
+        QFETCH(double, lo);
+        QFETCH(double, hi);
+        QFETCH(QString, axis);
+        const Scale s = roundScale(lo, hi);
+        QCOMPARE(QString("%1 %2 %3").arg(s.lo).arg(s.hi).arg(s.ticks), axis);
+    }
+
     void requests_data() {
         QTest::addColumn<QString>("req");
         QTest::addColumn<QByteArray>("frame"); // empty: refused with this message
@@ -193,6 +330,8 @@ class TestPollValues : public QObject {
         no("address past 65535", "1 3 65535 2",
            "Address 65535 with 2 registers runs past 65535. "
            "Nothing was sent.");
+        no("a start past 65535 is named itself, not its range", "1 3 70000 24",
+           "Address 70000 is outside 0 to 65535. Nothing was sent.");
         no("station 0", "0 3 0 1", "The station must be from 1 to 247; 0 is not.*");
         no("station 248", "248 3 0 1", "*248 is not*");
         no("function 07", "1 7 0 1", "Function 7 is not one of*");
