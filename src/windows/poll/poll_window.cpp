@@ -21,6 +21,7 @@
 #include <QSplitter>
 #include <QStyledItemDelegate>
 #include <QTableWidget>
+#include <QToolTip>
 #include <QValueAxis>
 #include <cmath>
 
@@ -109,6 +110,13 @@ class StatusLabel : public QLabel {
     QSize minimumSizeHint() const override { return {1, QLabel::minimumSizeHint().height()}; }
 
   protected:
+    bool event(QEvent* e) override {
+        if (e->type() == QEvent::ToolTip) {
+            QToolTip::showText(static_cast<QHelpEvent*>(e)->globalPos(), text(), this);
+            return true;
+        }
+        return QLabel::event(e);
+    }
     void paintEvent(QPaintEvent*) override {
         QPainter p(this);
         const QRect r = contentsRect();

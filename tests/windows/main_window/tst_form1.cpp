@@ -404,7 +404,6 @@ class TstForm1 : public QObject {
         f.pollWindow()->close();
         f.pollWindow()->master().start();
         QCOMPARE(f.Cmd_Poll->text(), QStringLiteral("Poll (running)"));
-        QCOMPARE(f.Cmd_Poll->objectName(), QStringLiteral("Cmd_Poll"));
         f.pollWindow()->master().stop();
         QCOMPARE(f.Cmd_Poll->text(), QStringLiteral("Poll"));
     }
