@@ -270,15 +270,19 @@ void PollWindow::buildControls() {
     table->horizontalHeader()->setSectionResizeMode(ColName, QHeaderView::Stretch);
     table->setItemDelegateForColumn(ColFormat, new FormatDelegate(table));
     table->setFont(fixedFont(9));
-    // The value column holds the widest value of any format whole.
+    // Columns as wide as their widest content, the value column for a 64-bit value or bin16;
+    // the name takes the rest.
     const QFontMetrics fm(table->font());
-    int valueWidth = 0;
-    for (const char* widest :
-         {"-9223372036854775808", "0001 0010 0011 0100", "-1.7976931348623157e+308"})
-        valueWidth = std::max(valueWidth, fm.horizontalAdvance(QLatin1String(widest)));
-    table->setColumnWidth(ColValue, valueWidth + 16);
-    for (const int c : {ColStation, ColFunction})
-        table->setColumnWidth(c, fm.horizontalAdvance(QStringLiteral("Function")) + 16);
+    const std::pair<int, const char*> widest[] = {{ColStation, "Station"},
+                                                  {ColFunction, "Function"},
+                                                  {ColAddress, "465536"},
+                                                  {ColFormat, "float32 ABCD"},
+                                                  {ColValue, "-9223372036854775808"},
+                                                  {ColRaw, "0000 0000 0000 0000"},
+                                                  {ColChanged, "00:00:00.000"},
+                                                  {ColPlot, "Plot"}};
+    for (const auto& [column, text] : widest)
+        table->setColumnWidth(column, fm.horizontalAdvance(QLatin1String(text)) + 16);
     connect(table, &QTableWidget::cellDoubleClicked, this, [this](int row, int column) {
         if (column == ColValue && row < int(rows_.size()) &&
             !(table->item(row, column)->flags() & Qt::ItemIsEditable))
@@ -340,7 +344,7 @@ void PollWindow::buildControls() {
     writeStatus->setObjectName(QStringLiteral("WriteStatus"));
     top->addWidget(readStatus);
     top->addWidget(writeStatus);
-    resize(860, 720);
+    resize(960, 720);
 }
 
 void PollWindow::showBeside(const QWidget* main) {
@@ -767,7 +771,9 @@ void PollWindow::updateChart() {
     }
     timeAxis_->setRange(QDateTime::fromMSecsSinceEpoch(from), QDateTime::fromMSecsSinceEpoch(now));
     if (std::isfinite(lo)) {
-        const modbus::Scale scale = modbus::roundScale(lo, hi);
+        // About one label per 40 pixels of plot: crowded labels would show as "...".
+        const int steps = std::clamp(int(chart_->plotArea().height()) / 40, 1, 5);
+        const modbus::Scale scale = modbus::roundScale(lo, hi, steps);
         valueAxis_->setRange(scale.lo, scale.hi);
         valueAxis_->setTickCount(scale.ticks + 1);
     }
