@@ -138,6 +138,13 @@ class TstPollWindow : public QObject {
         QVERIFY(w.importMap(dir.filePath("map.csv")));
         QCOMPARE(text(w, w.rowOf({2, 3, 1}), W::ColName), QString("level"));
         QCOMPARE(w.writeStatus->text(), QString("map.csv: 1 of 1 entries fall in the reads."));
+        // An entry that would lie hidden under station 1's float32 is refused, not counted.
+        test::MessageCatcher catcher;
+        writeFile(dir.filePath("map.csv"), "40002,temp,,1\n");
+        QVERIFY(!w.importMap(dir.filePath("map.csv")));
+        QCOMPARE(catcher.texts, QStringList{"map.csv is not a register map: line 1: st1 HR 1 temp "
+                                            "lies inside the float32 ABCD value of st1 HR 0 flow. "
+                                            "Nothing was imported."});
     }
 
     // "Changed" keeps its time through a format, the numbering, Apply and Load: the value
