@@ -60,9 +60,9 @@ int main(int argc, char** argv) {
     w.addRead({{1, 3, 50, 4, {}, {}}, 0, 1000, 0});
     if (!w.applyReads())
         return 1;
-    const int pi = w.rowOf(3, 52);
+    const int pi = w.rowOf({1, 3, 52});
     w.setRowFormat(pi, {modbus::ValueType::Float32, modbus::WordOrder::ABCD});
-    for (const int row : {w.rowOf(3, 50), w.rowOf(3, 51), pi})
+    for (const int row : {w.rowOf({1, 3, 50}), w.rowOf({1, 3, 51}), pi})
         w.table->item(row, PollWindow::ColPlot)->setCheckState(Qt::Checked);
     long polls = 0, failed = 0;
     QObject::connect(&w.master(), &engine::ModbusMaster::done, &w,

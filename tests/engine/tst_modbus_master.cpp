@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "engine/modbus_master.h"
+#include "engine/poll_setup.h"
 #include "engine/terminal_engine.h"
 #include "logic/serial/port_map.h"
 #include "support/devsim_process.h"
@@ -149,6 +150,58 @@ class TstModbusMaster : public QObject {
         rig.e->close();
         QCOMPARE(polling.size(), 2);
         QVERIFY(!rig.m->polling());
+    }
+
+    // Definitions are judged by the rule Apply uses; a field of the wrong type refuses the file.
+    void definitions_data() {
+        QTest::addColumn<QByteArray>("json");
+        QTest::addColumn<QString>("result"); // the rows as "station function address name", or why
+        const QByteArray read = R"({"station":1,"function":3,"address":0,"count":2,"period_ms":0,)"
+                                R"("timeout_ms":100,"retries":0})";
+        const auto file = [&](const QByteArray& reads, const QByteArray& rest) {
+            return "{\"reads\":[" + reads + "]" + rest + "}";
+        };
+        const QByteArray row = R"({"station":2,"function":3,"address":0,"name":"flow",)"
+                               R"("format":"float32","plot":true})";
+        QTest::newRow("a row keeps its station")
+            << file(read, ",\"rows\":[" + row + "]") << "2 3 0 flow";
+        QTest::newRow("always_16 as text is refused: a field of the wrong type")
+            << file(read, R"(,"always_16":"yes")")
+            << "\"always_16\" is of another type, not true or false";
+        QTest::newRow("a name as a number is refused")
+            << file(read, ",\"rows\":[" + QByteArray(row).replace("\"flow\"", "7") + "]")
+            << "row 1: \"name\" is of another type, not a text";
+        QTest::newRow("a row without its station is refused")
+            << file(read, ",\"rows\":[" + QByteArray(row).replace("\"station\":2,", "") + "]")
+            << "row 1: \"station\" is missing, not a whole number";
+        QTest::newRow("retries past 3 are refused as Apply refuses them: one rule")
+            << file(QByteArray(read).replace("\"retries\":0", "\"retries\":5"), {})
+            << "read 1: the retries \"5\" must be a whole number from 0 to 3";
+        QTest::newRow("a timeout of 0 ms is refused as Apply refuses it")
+            << file(QByteArray(read).replace("100", "0"), {})
+            << "read 1: the timeout \"0\" must be a whole number from 1 to 3600000";
+        QTest::newRow("a count past the limit reads as one sentence")
+            << file(QByteArray(read).replace("\"count\":2", "\"count\":126"), {})
+            << "read 1: the count must be from 1 to 125 registers; 126 is past the protocol's "
+               "limit";
+    }
+    void definitions() {
+        QFETCH(QByteArray, json);
+        QFETCH(QString, result);
+        QStringList got;
+        try {
+            const engine::PollSetup setup = engine::parseDefinitions(json);
+            for (const auto& [k, d] : setup.rows)
+                got << QString::number(k.station) + ' ' + QString::number(k.function) + ' ' +
+                           QString::number(k.address) + ' ' + d.name;
+            // What is saved loads back the same.
+            const engine::PollSetup again =
+                engine::parseDefinitions(engine::definitionsJson(setup));
+            QVERIFY(again.rows == setup.rows && again.reads.size() == setup.reads.size());
+        } catch (const Failure& e) {
+            got << QString::fromStdString(e.description());
+        }
+        QCOMPARE(got.join('|'), result);
     }
 };
 

@@ -183,17 +183,17 @@ bool pollWindow(const QString& device) {
     p->addRead({{1, 3, 50, 4, {}, {}}, 100, 500, 1});
     if (!p->applyReads())
         return fail("the read was refused");
-    const int pi = p->rowOf(3, 52);
+    const int pi = p->rowOf({1, 3, 52});
     p->setRowFormat(pi, {varnok::modbus::ValueType::Float32, varnok::modbus::WordOrder::ABCD});
     const char* names[] = {"counter", "sine", "pi"};
     for (int i = 0; i < 3; ++i)
-        p->table->item(p->rowOf(3, 50 + i), varnok::PollWindow::ColName)
+        p->table->item(p->rowOf({1, 3, 50 + i}), varnok::PollWindow::ColName)
             ->setText(QLatin1String(names[i]));
-    for (const int row : {p->rowOf(3, 50), p->rowOf(3, 51)})
+    for (const int row : {p->rowOf({1, 3, 50}), p->rowOf({1, 3, 51})})
         p->table->item(row, varnok::PollWindow::ColPlot)->setCheckState(Qt::Checked);
     QTest::mouseClick(p->pollButton, Qt::LeftButton);
     QTest::qWait(12000);
-    const bool ok = p->chartPoints(p->rowOf(3, 51)) > 10 ? save(*p, "poll.png")
+    const bool ok = p->chartPoints(p->rowOf({1, 3, 51})) > 10 ? save(*p, "poll.png")
                                                          : fail("the chart got no points");
     QTest::mouseClick(p->pollButton, Qt::LeftButton);
     QTest::mouseClick(f.Command7, Qt::LeftButton);

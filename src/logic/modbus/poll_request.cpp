@@ -159,14 +159,32 @@ bool identifies(int function) {
     return function == kReportServerId || function == kDeviceIdentification;
 }
 
-std::vector<std::uint8_t> buildRequest(const PollRequest& r) {
+std::string requestProblem(const PollRequest& r) {
     if (r.station < 1 || r.station > 247)
-        throw RequestFailure("The station must be from 1 to 247; " + number(r.station) +
-                             " is not. Nothing was sent.");
+        return "The station must be from 1 to 247; " + number(r.station) + " is not.";
     if (!isReadFunction(r.function) && r.function != 5 && r.function != 6 && r.function != 15 &&
         r.function != 16 && !identifies(r.function))
-        throw RequestFailure("Function " + number(r.function) +
-                             " is not one of 01-06, 15, 16, 17, 43. Nothing was sent.");
+        return "Function " + number(r.function) + " is not one of 01-06, 15, 16, 17, 43.";
+    if (identifies(r.function))
+        return {};
+    const int count = valueCount(r);
+    const int limit = maxCount(r.function);
+    const char* what =
+        readsBits(r.function) || r.function == 5 || r.function == 15 ? " bits" : " registers";
+    if (count < 1 || count > limit)
+        return "The count must be from 1 to " + number(limit) + what + "; " + number(count) +
+               " is past the protocol's limit.";
+    if (r.address < 0 || r.address > 65535)
+        return "Address " + number(r.address) + " is outside 0 to 65535.";
+    if (r.address + count - 1 > 65535)
+        return "Address " + number(r.address) + " with " + number(count) + what +
+               " runs past 65535.";
+    return {};
+}
+
+std::vector<std::uint8_t> buildRequest(const PollRequest& r) {
+    if (const std::string problem = requestProblem(r); !problem.empty())
+        throw RequestFailure(problem + " Nothing was sent.");
     if (identifies(r.function)) {
         std::vector<std::uint8_t> f{static_cast<std::uint8_t>(r.station),
                                     static_cast<std::uint8_t>(r.function)};
@@ -178,15 +196,6 @@ std::vector<std::uint8_t> buildRequest(const PollRequest& r) {
         return f;
     }
     const int count = valueCount(r);
-    const int limit = maxCount(r.function);
-    const char* what =
-        readsBits(r.function) || r.function == 5 || r.function == 15 ? " bits" : " registers";
-    if (count < 1 || count > limit)
-        throw RequestFailure("The count must be from 1 to " + number(limit) + what + "; " +
-                             number(count) + " is past the protocol's limit. Nothing was sent.");
-    if (r.address < 0 || r.address + count - 1 > 65535)
-        throw RequestFailure("Address " + number(r.address) + " with " + number(count) + what +
-                             " runs past 65535. Nothing was sent.");
 
     std::vector<std::uint8_t> f{static_cast<std::uint8_t>(r.station),
                                 static_cast<std::uint8_t>(r.function)};

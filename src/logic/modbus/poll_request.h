@@ -38,9 +38,14 @@ bool readsBits(int function); // 01, 02
 // 17 and 43/14: replies whose length only their own bytes tell.
 bool identifies(int function);
 
+// Why the request cannot be sent, one sentence naming the field; "" when it can. The start
+// address is checked before the range it runs to.
+std::string requestProblem(const PollRequest& request);
+
 // The frame with its CRC. Throws RequestFailure for a station outside 1-247, a function
-// not listed above, a count outside its limit or an address range past 65535. 17 and 43
-// take only the station (43 asks for the basic objects from object 0).
+// not listed above, a count outside its limit or an address or address range past 65535,
+// with requestProblem's sentence and "Nothing was sent.". 17 and 43 take only the station
+// (43 asks for the basic objects from object 0).
 std::vector<std::uint8_t> buildRequest(const PollRequest& request);
 
 // The length of a full normal reply to this request; for 17 and 43 the longest it may be.

@@ -1,6 +1,8 @@
 #include "logic/modbus/register_map.h"
 
+#include <algorithm>
 #include <charconv>
+#include <cstdio>
 
 namespace varnok::modbus {
 
@@ -64,9 +66,29 @@ bool parseAddress(const std::string& text, MapEntry& e) {
     return true;
 }
 
+// Whether `later` names a register of `earlier`'s value (or the same one): same station and
+// table, where 0 stands for any.
+bool overlaps(const MapEntry& earlier, const MapEntry& later) {
+    const auto same = [](int a, int b) { return a == 0 || b == 0 || a == b; };
+    const int span = earlier.format ? registerCount(earlier.format->type) : 1;
+    return same(earlier.station, later.station) && same(earlier.function, later.function) &&
+           later.address >= earlier.address && later.address < earlier.address + span;
+}
+
 } // namespace
 
 std::vector<MapEntry> parseRegisterMap(std::string_view csv) {
+    // Text has no NUL bytes; other control bytes than tab and line ends say the same.
+    for (std::size_t i = 0; i < csv.size(); ++i) {
+        const auto c = static_cast<unsigned char>(csv[i]);
+        if (c < 0x20 && c != '\t' && c != '\r' && c != '\n') {
+            const auto line = std::count(csv.begin(), csv.begin() + std::ptrdiff_t(i), '\n') + 1;
+            char what[80];
+            std::snprintf(what, sizeof what, "line %d: byte 0x%02X: this is not a text file.",
+                          int(line), c);
+            throw MapFailure(what);
+        }
+    }
     std::vector<MapEntry> entries;
     int lineNo = 0;
     while (!csv.empty()) {
@@ -87,11 +109,13 @@ std::vector<MapEntry> parseRegisterMap(std::string_view csv) {
                              "\" is not an address (0 to 65535, or 00001, 10001, 30001, 40001 "
                              "and up).");
         }
-        if (f.size() > 3)
-            throw MapFailure(where + "more than three fields (address, name, format).");
-        if (f.size() > 1)
-            e.name = f[1];
-        if (f.size() > 2 && !f[2].empty()) {
+        if (f.size() < 3)
+            throw MapFailure(where + "no format column (address, name, format; the format may "
+                                     "be left empty).");
+        if (f.size() > 4)
+            throw MapFailure(where + "more than four fields (address, name, format, station).");
+        e.name = f[1];
+        if (!f[2].empty()) {
             e.format = parseFormatName(f[2]);
             if (!e.format)
                 throw MapFailure(where + "unknown format \"" + f[2].substr(0, 40) +
@@ -99,8 +123,23 @@ std::vector<MapEntry> parseRegisterMap(std::string_view csv) {
                                  "int64, uint64, double with ABCD, CDAB, BADC or DCBA; ascii "
                                  "AB or BA).");
         }
+        if (f.size() > 3 && !f[3].empty()) {
+            const auto [end, ec] =
+                std::from_chars(f[3].data(), f[3].data() + f[3].size(), e.station);
+            if (ec != std::errc() || end != f[3].data() + f[3].size() || e.station < 1 ||
+                e.station > 247)
+                throw MapFailure(where + "\"" + f[3].substr(0, 40) +
+                                 "\" is not a station (1 to 247).");
+        }
+        for (const MapEntry& earlier : entries)
+            if (overlaps(earlier, e) || overlaps(e, earlier))
+                throw MapFailure(where + "\"" + f[0].substr(0, 40) + "\" overlaps line " +
+                                 std::to_string(earlier.line) +
+                                 " (a value of several registers, or the same address).");
         entries.push_back(std::move(e));
     }
+    if (entries.empty())
+        throw MapFailure("it holds no entries (address, name, format).");
     return entries;
 }
 

@@ -237,6 +237,40 @@ const std::vector<ValueFormat>& allFormats() {
     return formats;
 }
 
+std::optional<double> numericValue(const ValueFormat& format,
+                                   std::span<const std::uint16_t> registers) {
+    const int n = registerCount(format.type);
+    if (registers.size() < static_cast<std::size_t>(n))
+        return std::nullopt;
+    const std::uint64_t bits = bitsOf(registers, n, format.order);
+    double v = 0;
+    switch (format.type) {
+    case ValueType::Int16:
+        v = static_cast<std::int16_t>(bits);
+        break;
+    case ValueType::Int32:
+        v = static_cast<std::int32_t>(bits);
+        break;
+    case ValueType::Int64:
+        v = static_cast<double>(static_cast<std::int64_t>(bits));
+        break;
+    case ValueType::Float32:
+        v = std::bit_cast<float>(static_cast<std::uint32_t>(bits));
+        break;
+    case ValueType::Float64:
+        v = std::bit_cast<double>(bits);
+        break;
+    case ValueType::AsciiHiFirst:
+    case ValueType::AsciiLoFirst:
+        return std::nullopt;
+    default: // the unsigned ones, hex and binary
+        v = static_cast<double>(bits);
+    }
+    if (!std::isfinite(v))
+        return std::nullopt;
+    return v;
+}
+
 std::string formatValue(const ValueFormat& format, std::span<const std::uint16_t> registers) {
     const int n = registerCount(format.type);
     if (registers.size() < static_cast<std::size_t>(n))

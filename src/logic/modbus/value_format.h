@@ -59,6 +59,11 @@ const std::vector<ValueFormat>& allFormats();
 // infinities print as "NaN", "inf" and "-inf".
 std::string formatValue(const ValueFormat& format, std::span<const std::uint16_t> registers);
 
+// The value as a number for a chart: none for ASCII, too few registers, NaN and the
+// infinities. 64-bit integers lose digits past 2^53, as a chart does anyway.
+std::optional<double> numericValue(const ValueFormat& format,
+                                   std::span<const std::uint16_t> registers);
+
 // The registers that hold `text` in this format. Throws ValueFailure naming the text and the
 // format's range when the text is not such a value or does not fit.
 std::vector<std::uint16_t> parseValue(const ValueFormat& format, std::string_view text);

@@ -197,6 +197,13 @@ void Form1::Cmd_Poll_Click() {
     if (!poll_) {
         poll_ = new PollWindow(*engine_);
         connect(this, &QObject::destroyed, poll_.data(), &QObject::deleteLater);
+        // Polling goes on with the window closed, so the button tells it.
+        connect(&poll_->master(), &engine::ModbusMaster::pollingChanged, this, [this](bool on) {
+            Cmd_Poll->setText(on ? QStringLiteral("Poll (running)") : QStringLiteral("Poll"));
+            Cmd_Poll->setToolTip(on ? QStringLiteral("Polling runs; \"Stop polling\" in the Poll "
+                                                     "window stops it.")
+                                    : QString());
+        });
     }
     poll_->showBeside(this);
 }

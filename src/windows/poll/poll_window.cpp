@@ -12,16 +12,16 @@
 #include <QFileInfo>
 #include <QGroupBox>
 #include <QHeaderView>
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
+#include <QKeyEvent>
 #include <QLabel>
+#include <QLegendMarker>
 #include <QLineSeries>
+#include <QPainter>
 #include <QPushButton>
-#include <QScreen>
 #include <QSplitter>
 #include <QStyledItemDelegate>
 #include <QTableWidget>
+#include <QToolTip>
 #include <QValueAxis>
 #include <cmath>
 
@@ -36,8 +36,8 @@ namespace {
 
 constexpr int kRefreshMs = 200;
 constexpr int kLeastWidthBeside = 600; // narrower than this it covers the terminal instead
-constexpr qsizetype kMaxPoints = 9000; // 30 minutes at one point per refresh
 constexpr int kSpansMin[] = {1, 5, 30};
+constexpr std::size_t kMaxRuns = 64; // series per plotted row; older gaps close beyond this
 
 QString clockText(qint64 wallMs) {
     return QDateTime::fromMSecsSinceEpoch(wallMs).toString(QStringLiteral("HH:mm:ss.zzz"));
@@ -67,6 +67,12 @@ class FormatDelegate : public QStyledItemDelegate {
         auto* box = new QComboBox(parent);
         for (const auto& f : modbus::allFormats())
             box->addItem(fromStd(modbus::formatName(f)));
+        // A choice in the open list is taken at once, as Enter takes the shown one.
+        auto* self = const_cast<FormatDelegate*>(this);
+        connect(box, &QComboBox::activated, self, [self, box] {
+            emit self->commitData(box);
+            emit self->closeEditor(box, NoHint);
+        });
         return box;
     }
     void setEditorData(QWidget* editor, const QModelIndex& index) const override {
@@ -77,7 +83,64 @@ class FormatDelegate : public QStyledItemDelegate {
                       const QModelIndex& index) const override {
         model->setData(index, static_cast<QComboBox*>(editor)->currentText());
     }
+
+  protected:
+    // Enter and Tab take the format and leave the cell; Tab opens no value editor, which
+    // would be one Enter away from a write.
+    bool eventFilter(QObject* object, QEvent* event) override {
+        auto* box = qobject_cast<QComboBox*>(object);
+        if (box && event->type() == QEvent::KeyPress) {
+            const int key = static_cast<QKeyEvent*>(event)->key();
+            if (key == Qt::Key_Return || key == Qt::Key_Enter || key == Qt::Key_Tab ||
+                key == Qt::Key_Backtab) {
+                emit commitData(box);
+                emit closeEditor(box, NoHint);
+                return true;
+            }
+        }
+        return QStyledItemDelegate::eventFilter(object, event);
+    }
 };
+
+// Status lines that end in "..." where the window is too narrow for them, instead of
+// widening it; the whole text stays in text() and the tooltip.
+class StatusLabel : public QLabel {
+  public:
+    QSize sizeHint() const override { return {1, QLabel::sizeHint().height()}; }
+    QSize minimumSizeHint() const override { return {1, QLabel::minimumSizeHint().height()}; }
+
+  protected:
+    bool event(QEvent* e) override {
+        if (e->type() == QEvent::ToolTip) {
+            QToolTip::showText(static_cast<QHelpEvent*>(e)->globalPos(), text(), this);
+            return true;
+        }
+        return QLabel::event(e);
+    }
+    void paintEvent(QPaintEvent*) override {
+        QPainter p(this);
+        const QRect r = contentsRect();
+        const QFontMetrics fm = fontMetrics();
+        int y = r.top();
+        for (const QString& line : text().split(u'\n')) {
+            p.drawText(QRect(r.left(), y, r.width(), fm.height()), Qt::AlignLeft | Qt::AlignVCenter,
+                       fm.elidedText(line, Qt::ElideRight, r.width()));
+            y += fm.lineSpacing();
+        }
+    }
+};
+
+// The time with its offset from UTC, as a log read elsewhere needs it.
+QString isoTime(const QDateTime& t) {
+    return t.toOffsetFromUtc(t.offsetFromUtc()).toString(Qt::ISODateWithMs);
+}
+
+QString readOnlyHint(int function) {
+    return function == 2 ? QStringLiteral("Discrete inputs are read-only: Modbus has no function "
+                                          "that writes them.")
+                         : QStringLiteral("Input registers are read-only: Modbus has no function "
+                                          "that writes them.");
+}
 
 QTableWidgetItem* cell(const QString& text, bool editable = false) {
     auto* item = new QTableWidgetItem(text);
@@ -156,8 +219,14 @@ void PollWindow::buildControls() {
     connect(pollButton, &QPushButton::clicked, this, &PollWindow::togglePolling);
 
     auto* options = new QHBoxLayout;
-    oneBasedBox = new QCheckBox(QStringLiteral("Addresses 1-based (00001, 10001, 30001, 40001)"));
-    always16Box = new QCheckBox(QStringLiteral("Always write with 16 (coils with 15)"));
+    // Short captions keep the window narrow enough for a small screen; tooltips tell more.
+    oneBasedBox = new QCheckBox(QStringLiteral("1-based (40001)"));
+    oneBasedBox->setToolTip(
+        QStringLiteral("Addresses 1-based with the table's prefix: 00001 coils, 10001 discrete "
+                       "inputs, 30001 input registers, 40001 holding registers"));
+    always16Box = new QCheckBox(QStringLiteral("Always write with 16"));
+    always16Box->setToolTip(QStringLiteral("Registers written with 16 and coils with 15, even "
+                                           "a single one"));
     logButton = new QPushButton(QStringLiteral("Log CSV..."));
     saveButton = new QPushButton(QStringLiteral("Save..."));
     loadButton = new QPushButton(QStringLiteral("Load..."));
@@ -192,15 +261,33 @@ void PollWindow::buildControls() {
 
     // The register table and the chart share the rest.
     auto* split = new QSplitter(Qt::Vertical);
-    table = new QTableWidget(0, 7);
+    table = new QTableWidget(0, 9);
     table->setObjectName(QStringLiteral("PollTable"));
     table->setHorizontalHeaderLabels(
-        {"Address", "Name", "Format", "Value", "Raw", "Changed", "Plot"});
+        {"Station", "Function", "Address", "Name", "Format", "Value", "Raw", "Changed", "Plot"});
     table->verticalHeader()->setVisible(false);
     table->horizontalHeader()->setStretchLastSection(false);
     table->horizontalHeader()->setSectionResizeMode(ColName, QHeaderView::Stretch);
     table->setItemDelegateForColumn(ColFormat, new FormatDelegate(table));
     table->setFont(fixedFont(9));
+    // Columns as wide as their widest content, the value column for a 64-bit value or bin16;
+    // the name takes the rest.
+    const QFontMetrics fm(table->font());
+    const std::pair<int, const char*> widest[] = {{ColStation, "Station"},
+                                                  {ColFunction, "Function"},
+                                                  {ColAddress, "465536"},
+                                                  {ColFormat, "float32 ABCD"},
+                                                  {ColValue, "-9223372036854775808"},
+                                                  {ColRaw, "0000 0000 0000 0000"},
+                                                  {ColChanged, "00:00:00.000"},
+                                                  {ColPlot, "Plot"}};
+    for (const auto& [column, text] : widest)
+        table->setColumnWidth(column, fm.horizontalAdvance(QLatin1String(text)) + 16);
+    connect(table, &QTableWidget::cellDoubleClicked, this, [this](int row, int column) {
+        if (column == ColValue && row < int(rows_.size()) &&
+            !(table->item(row, column)->flags() & Qt::ItemIsEditable))
+            writeStatus->setText(readOnlyHint(rows_[std::size_t(row)].key.function));
+    });
     table->setEditTriggers(QAbstractItemView::DoubleClicked | QAbstractItemView::EditKeyPressed |
                            QAbstractItemView::AnyKeyPressed);
     connect(table, &QTableWidget::itemChanged, this, &PollWindow::onItemChanged);
@@ -213,6 +300,7 @@ void PollWindow::buildControls() {
     timeAxis_ = new QDateTimeAxis;
     timeAxis_->setFormat(QStringLiteral("HH:mm:ss"));
     valueAxis_ = new QValueAxis;
+    valueAxis_->setLabelFormat(QStringLiteral("%g"));
     chart_->addAxis(timeAxis_, Qt::AlignBottom);
     chart_->addAxis(valueAxis_, Qt::AlignLeft);
     chart_->legend()->setAlignment(Qt::AlignRight);
@@ -236,26 +324,27 @@ void PollWindow::buildControls() {
     split->setStretchFactor(0, 3);
     split->setStretchFactor(1, 2);
     top->addWidget(split, 1);
+    // Pause holds the view; the rows go on being sampled and show on Resume.
     connect(pauseButton, &QPushButton::clicked, this, [this] {
         paused_ = !paused_;
         pauseButton->setText(paused_ ? QStringLiteral("Resume") : QStringLiteral("Pause"));
+        updateChart();
     });
     connect(spanBox, &QComboBox::currentIndexChanged, this, &PollWindow::updateChart);
     connect(savePngButton, &QPushButton::clicked, this, [this] {
         const QString path = QFileDialog::getSaveFileName(this, QStringLiteral("Save chart"), {},
                                                           QStringLiteral("PNG image (*.png)"));
-        if (!path.isEmpty() && !chartView->grab().save(path, "PNG"))
-            fail(QStringLiteral("The chart could not be saved as %1.").arg(path));
+        if (!path.isEmpty())
+            saveChart(path);
     });
 
-    readStatus = new QLabel;
+    readStatus = new StatusLabel;
     readStatus->setObjectName(QStringLiteral("ReadStatus"));
-    readStatus->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    writeStatus = new QLabel;
+    writeStatus = new StatusLabel;
     writeStatus->setObjectName(QStringLiteral("WriteStatus"));
     top->addWidget(readStatus);
     top->addWidget(writeStatus);
-    resize(860, 720);
+    resize(960, 720);
 }
 
 void PollWindow::showBeside(const QWidget* main) {
@@ -271,6 +360,16 @@ void PollWindow::fail(const QString& text) {
     showMessage(this, text);
 }
 
+bool PollWindow::saveChart(const QString& chosen) {
+    QString path = chosen;
+    if (QFileInfo(path).suffix().compare(QLatin1String("png"), Qt::CaseInsensitive) != 0)
+        path += QStringLiteral(".png");
+    if (chartView->grab().save(path, "PNG"))
+        return true;
+    fail(QStringLiteral("The chart could not be saved as %1.").arg(path));
+    return false;
+}
+
 // ---------------------------------------------------------------- reads
 
 void PollWindow::addRead(const engine::PollRead& r) {
@@ -283,39 +382,29 @@ void PollWindow::addRead(const engine::PollRead& r) {
 }
 
 bool PollWindow::applyReads() {
-    static const char* const kNames[] = {"station", "function", "address", "count",
-                                         "period",  "timeout",  "retries"};
     std::vector<engine::PollRead> reads;
-    for (int row = 0; row < readsTable->rowCount(); ++row) {
-        int v[7];
-        for (int c = 0; c < 7; ++c) {
-            bool ok = false;
-            const QString text = readsTable->item(row, c)->text().trimmed();
-            v[c] = text.toInt(&ok);
-            if (!ok || v[c] < 0 || (c == RdRetries && v[c] > engine::ModbusMaster::kMaxRetries) ||
-                (c >= RdPeriod && v[c] > 3600000)) {
-                fail(QStringLiteral("Read %1: the %2 \"%3\" is not a whole number%4. Nothing "
-                                    "was sent.")
-                         .arg(row + 1)
-                         .arg(kNames[c], text.left(40),
-                              c == RdRetries ? QStringLiteral(" from 0 to 3") : QString()));
-                return false;
-            }
-        }
-        reads.push_back({{v[RdStation], v[RdFunction], v[RdAddress], v[RdCount], {}, {}},
-                         v[RdPeriod],
-                         std::max(v[RdTimeout], 1),
-                         v[RdRetries]});
-    }
     try {
+        for (int row = 0; row < readsTable->rowCount(); ++row) {
+            QStringList fields;
+            for (int c = 0; c < engine::kReadFields; ++c)
+                fields << readsTable->item(row, c)->text();
+            reads.push_back(engine::parseRead(row, fields));
+        }
         master_.setReads(reads);
     } catch (const Failure& e) {
-        fail(fromStd(e.description()));
+        fail(fromStd(e.description()) + QStringLiteral(" Nothing was sent."));
+        showReads(master_.reads()); // the table shows what is polled
         return false;
     }
     values_.assign(reads.size(), {});
     rebuildRows();
     return true;
+}
+
+void PollWindow::showReads(const std::vector<engine::PollRead>& reads) {
+    readsTable->setRowCount(0);
+    for (const auto& r : reads)
+        addRead(r);
 }
 
 void PollWindow::useStation(int station) {
@@ -343,41 +432,25 @@ QString PollWindow::addressText(int function, int address) const {
                                     : QString::number(address);
 }
 
-PollWindow::RowDef& PollWindow::defOf(int row) {
-    const RowRef& r = rows_[std::size_t(row)];
-    return defs_[key(master_.reads()[std::size_t(r.read)].request.function, r.address)];
-}
-
-const PollWindow::RowDef* PollWindow::findDef(int row) const {
-    const RowRef& r = rows_[std::size_t(row)];
-    const auto it =
-        defs_.find(key(master_.reads()[std::size_t(r.read)].request.function, r.address));
-    return it == defs_.end() ? nullptr : &*it;
+engine::RowDef PollWindow::defOf(int row) const {
+    const auto it = defs_.find(rows_[std::size_t(row)].key);
+    return it == defs_.end() ? engine::RowDef{} : it->second;
 }
 
 int PollWindow::spanOf(int row) const {
-    const RowRef& r = rows_[std::size_t(row)];
-    if (readsBits(master_.reads()[std::size_t(r.read)].request.function))
-        return 1;
-    const RowDef* d = findDef(row);
-    return d ? modbus::registerCount(d->format.type) : 1;
+    return engine::rowSpan(defs_, rows_[std::size_t(row)].key);
 }
 
-int PollWindow::rowOf(int function, int address) const {
+int PollWindow::rowOf(const modbus::RowKey& key) const {
     for (std::size_t i = 0; i < rows_.size(); ++i)
-        if (rows_[i].address == address &&
-            master_.reads()[std::size_t(rows_[i].read)].request.function == function &&
-            !table->isRowHidden(int(i)))
+        if (rows_[i].key == key && !table->isRowHidden(int(i)))
             return int(i);
     return -1;
 }
 
 QString PollWindow::rowLabel(int row) const {
-    const RowDef* d = findDef(row);
-    if (d && !d->name.isEmpty())
-        return d->name;
-    const RowRef& r = rows_[std::size_t(row)];
-    return addressText(master_.reads()[std::size_t(r.read)].request.function, r.address);
+    return fromStd(modbus::rowLabel(rows_[std::size_t(row)].key, defOf(row).name.toStdString(),
+                                    oneBasedBox->isChecked()));
 }
 
 // One row per register or coil; a value of several registers shows once, on its first.
@@ -387,33 +460,39 @@ void PollWindow::rebuildRows() {
     for (std::size_t i = 0; i < master_.reads().size(); ++i) {
         const auto& q = master_.reads()[i].request;
         for (int k = 0; k < q.count; ++k)
-            rows_.push_back({int(i), q.address + k});
+            rows_.push_back({int(i), {q.station, q.function, q.address + k}});
     }
     table->setRowCount(int(rows_.size()));
     int hideUntil = -1;
     int lastRead = -1;
     for (int row = 0; row < int(rows_.size()); ++row) {
         const RowRef& r = rows_[std::size_t(row)];
-        const int function = master_.reads()[std::size_t(r.read)].request.function;
+        const int function = r.key.function;
         const bool bits = readsBits(function);
         const bool writable = function == 1 || function == 3;
         if (r.read != lastRead)
             hideUntil = -1;
         lastRead = r.read;
-        const RowDef* d = findDef(row);
-        table->setItem(row, ColAddress, cell(addressText(function, r.address)));
-        table->setItem(row, ColName, cell(d ? d->name : QString(), true));
+        const engine::RowDef d = defOf(row);
+        table->setItem(row, ColStation, cell(QString::number(r.key.station)));
+        table->setItem(row, ColFunction,
+                       cell(QStringLiteral("%1 %2")
+                                .arg(function, 2, 10, QLatin1Char('0'))
+                                .arg(fromStd(modbus::tableTag(function)))));
+        table->setItem(row, ColAddress, cell(addressText(function, r.key.address)));
+        table->setItem(row, ColName, cell(d.name, true));
         table->setItem(
             row, ColFormat,
-            cell(bits ? QStringLiteral("bit")
-                      : fromStd(modbus::formatName(d ? d->format : modbus::ValueFormat{})),
-                 !bits));
-        table->setItem(row, ColValue, cell({}, writable));
+            cell(bits ? QStringLiteral("bit") : fromStd(modbus::formatName(d.format)), !bits));
+        auto* value = cell({}, writable);
+        if (!writable)
+            value->setToolTip(readOnlyHint(function));
+        table->setItem(row, ColValue, value);
         table->setItem(row, ColRaw, cell({}));
         table->setItem(row, ColChanged, cell({}));
         auto* plot = cell({});
         plot->setFlags(plot->flags() | Qt::ItemIsUserCheckable);
-        plot->setCheckState(d && d->plot ? Qt::Checked : Qt::Unchecked);
+        plot->setCheckState(d.plot ? Qt::Checked : Qt::Unchecked);
         table->setItem(row, ColPlot, plot);
         table->setRowHidden(row, row <= hideUntil);
         if (row > hideUntil)
@@ -422,52 +501,31 @@ void PollWindow::rebuildRows() {
     updating_ = false;
     for (std::size_t i = 0; i < values_.size(); ++i)
         values_[i].dirty = true;
-    // Series of rows no longer plotted or shown leave the chart.
-    for (auto it = series_.begin(); it != series_.end();) {
-        const RowDef* d = nullptr;
-        const auto found = defs_.find(it.key());
-        if (found != defs_.end())
-            d = &*found;
-        const int row = rowOf(int(it.key() >> 16), int(it.key() & 0xFFFF));
-        if (!d || !d->plot || row < 0) {
-            chart_->removeSeries(*it);
-            delete *it;
-            it = series_.erase(it);
-        } else {
-            (*it)->setName(rowLabel(row));
-            ++it;
-        }
-    }
+    updateChart();
     refresh();
 }
 
 void PollWindow::setRowFormat(int row, const modbus::ValueFormat& format) {
-    defOf(row).format = format;
+    defs_[rows_[std::size_t(row)].key].format = format;
     rebuildRows();
 }
 
-QString PollWindow::valueText(int row, QString* raw, double* number) const {
+QString PollWindow::valueText(int row, QString* raw) const {
     const RowRef& r = rows_[std::size_t(row)];
     const ReadValues& v = values_[std::size_t(r.read)];
     const auto& q = master_.reads()[std::size_t(r.read)].request;
-    const int offset = r.address - q.address;
-    if (number)
-        *number = NAN;
+    const int offset = r.key.address - q.address;
     if (!v.any)
         return {};
     if (readsBits(q.function)) {
-        const bool bit = v.bits[std::size_t(offset)];
+        const QString bit = v.bits[std::size_t(offset)] ? QStringLiteral("1") : QStringLiteral("0");
         if (raw)
-            *raw = bit ? QStringLiteral("1") : QStringLiteral("0");
-        if (number)
-            *number = bit;
-        return bit ? QStringLiteral("1") : QStringLiteral("0");
+            *raw = bit;
+        return bit;
     }
     const int n = spanOf(row);
     if (offset + n > q.count)
         return QStringLiteral("(needs %1 registers)").arg(n);
-    const RowDef* d = findDef(row);
-    const modbus::ValueFormat f = d ? d->format : modbus::ValueFormat{};
     const std::span<const std::uint16_t> regs(v.registers.data() + offset, std::size_t(n));
     if (raw) {
         QStringList hex;
@@ -475,15 +533,7 @@ QString PollWindow::valueText(int row, QString* raw, double* number) const {
             hex << QStringLiteral("%1").arg(x, 4, 16, QLatin1Char('0')).toUpper();
         *raw = hex.join(u' ');
     }
-    const std::string text = modbus::formatValue(f, regs);
-    if (number) {
-        if (f.type == modbus::ValueType::Hex16 || f.type == modbus::ValueType::Bin16)
-            *number = regs[0];
-        else if (f.type != modbus::ValueType::AsciiHiFirst &&
-                 f.type != modbus::ValueType::AsciiLoFirst)
-            *number = std::strtod(text.c_str(), nullptr);
-    }
-    return fromStd(text);
+    return fromStd(modbus::formatValue(defOf(row).format, regs));
 }
 
 void PollWindow::showRead(int read) {
@@ -495,23 +545,21 @@ void PollWindow::showRead(int read) {
         s.stale ? QStringLiteral("Stale: the last poll failed; these values are from %1")
                       .arg(v.goodWallMs ? clockText(v.goodWallMs) : QStringLiteral("no reply yet"))
                 : QString();
-    const QString now = clockText(QDateTime::currentMSecsSinceEpoch());
     updating_ = true;
     for (int row = 0; row < int(rows_.size()); ++row) {
         if (rows_[std::size_t(row)].read != read || table->isRowHidden(row))
             continue;
         QString raw;
         const QString text = valueText(row, &raw);
-        QTableWidgetItem* value = table->item(row, ColValue);
-        if (value->text() != text) {
-            if (!value->text().isEmpty() || !text.isEmpty())
-                table->item(row, ColChanged)->setText(now);
-            value->setText(text);
-            table->item(row, ColRaw)->setText(raw);
-        }
+        // A row's time moves only when one of its registers or its coil reads otherwise.
+        const qint64 changed = changes_.changedAt(rows_[std::size_t(row)].key, spanOf(row));
+        table->item(row, ColValue)->setText(text);
+        table->item(row, ColRaw)->setText(raw);
+        table->item(row, ColChanged)->setText(v.any && changed ? clockText(changed) : QString());
         for (const int c : {ColValue, ColRaw, ColChanged}) {
             table->item(row, c)->setForeground(ink);
-            table->item(row, c)->setToolTip(staleTip);
+            if (c != ColValue || table->item(row, c)->flags() & Qt::ItemIsEditable)
+                table->item(row, c)->setToolTip(staleTip);
         }
     }
     updating_ = false;
@@ -570,8 +618,37 @@ void PollWindow::onDone(const engine::PollResult& r) {
         v.bits = r.reply.bits;
         v.any = true;
         v.goodWallMs = r.wallMs;
+        const auto& q = r.request;
+        for (std::size_t k = 0; k < v.registers.size(); ++k)
+            changes_.note({q.station, q.function, q.address + int(k)}, v.registers[k], r.wallMs);
+        for (std::size_t k = 0; k < v.bits.size(); ++k)
+            changes_.note({q.station, q.function, q.address + int(k)}, v.bits[k], r.wallMs);
     }
+    sample(r);
     v.dirty = true;
+}
+
+// Every plotted row of the read gets a sample, or a gap when the poll failed.
+void PollWindow::sample(const engine::PollResult& r) {
+    const auto& q = r.request;
+    const auto from = defs_.lower_bound({q.station, q.function, q.address});
+    const auto to = defs_.lower_bound({q.station, q.function, q.address + q.count});
+    for (auto it = from; it != to; ++it) {
+        if (!it->second.plot)
+            continue;
+        modbus::Trace& trace = traces_[it->first];
+        const int offset = it->first.address - q.address;
+        std::optional<double> number;
+        if (r.ok && readsBits(q.function))
+            number = r.reply.bits[std::size_t(offset)] ? 1 : 0;
+        else if (r.ok && offset + engine::rowSpan(defs_, it->first) <= q.count)
+            number = modbus::numericValue(
+                it->second.format, std::span(r.reply.registers).subspan(std::size_t(offset)));
+        if (number)
+            trace.add(r.wallMs, *number);
+        else if (!r.ok)
+            trace.addGap(r.wallMs);
+    }
 }
 
 void PollWindow::onItemChanged(QTableWidgetItem* item) {
@@ -580,19 +657,19 @@ void PollWindow::onItemChanged(QTableWidgetItem* item) {
     const int row = item->row();
     if (row < 0 || row >= int(rows_.size()))
         return;
+    const modbus::RowKey key = rows_[std::size_t(row)].key;
     if (item->column() == ColName) {
-        defOf(row).name = item->text();
-        if (auto* s = series_.value(
-                key(master_.reads()[std::size_t(rows_[std::size_t(row)].read)].request.function,
-                    rows_[std::size_t(row)].address)))
-            s->setName(rowLabel(row));
+        defs_[key].name = item->text();
+        const auto it = series_.find(key);
+        if (it != series_.end() && !it->second.empty())
+            it->second.front()->setName(rowLabel(row));
     } else if (item->column() == ColFormat) {
         const auto f = modbus::parseFormatName(item->text().toStdString());
         if (f)
             QMetaObject::invokeMethod(
                 this, [this, row, f] { setRowFormat(row, *f); }, Qt::QueuedConnection);
     } else if (item->column() == ColPlot) {
-        defOf(row).plot = item->checkState() == Qt::Checked;
+        defs_[key].plot = item->checkState() == Qt::Checked;
         updateChart();
     } else if (item->column() == ColValue) {
         const QString typed = item->text();
@@ -607,7 +684,7 @@ void PollWindow::onItemChanged(QTableWidgetItem* item) {
 void PollWindow::writeRow(int row, const QString& text) {
     const RowRef& r = rows_[std::size_t(row)];
     const engine::PollRead& read = master_.reads()[std::size_t(r.read)];
-    modbus::PollRequest q{read.request.station, 0, r.address, 1, {}, {}};
+    modbus::PollRequest q{read.request.station, 0, r.key.address, 1, {}, {}};
     try {
         if (read.request.function == 1) {
             const QString t = text.trimmed().toLower();
@@ -617,9 +694,7 @@ void PollWindow::writeRow(int row, const QString& text) {
             q.bits = {t == "1" || t == "on"};
             q.function = always16Box->isChecked() ? 15 : 5;
         } else {
-            const RowDef* d = findDef(row);
-            q.registers =
-                modbus::parseValue(d ? d->format : modbus::ValueFormat{}, text.toStdString());
+            q.registers = modbus::parseValue(defOf(row).format, text.toStdString());
             q.count = int(q.registers.size());
             q.function = q.registers.size() == 1 && !always16Box->isChecked() ? 6 : 16;
         }
@@ -627,68 +702,90 @@ void PollWindow::writeRow(int row, const QString& text) {
         writeStatus->setText(
             QStringLiteral("Writing %1 to %2...").arg(text.left(40), rowLabel(row)));
     } catch (const Failure& e) {
-        fail(fromStd(e.description()) + QStringLiteral(" Nothing was sent."));
+        QString why = fromStd(e.description());
+        if (!why.endsWith(QLatin1String("Nothing was sent.")))
+            why += QStringLiteral(" Nothing was sent.");
+        fail(why);
     }
 }
 
 // ---------------------------------------------------------------- chart
 
 void PollWindow::updateChart() {
-    const qint64 now = QDateTime::currentMSecsSinceEpoch();
-    const qint64 spanMs = qint64(kSpansMin[std::max(0, spanBox->currentIndex())]) * 60000;
-    for (int row = 0; row < int(rows_.size()); ++row) {
-        if (table->isRowHidden(row))
-            continue;
-        const RowDef* d = findDef(row);
-        const RowRef& r = rows_[std::size_t(row)];
-        const quint32 k = key(master_.reads()[std::size_t(r.read)].request.function, r.address);
-        QLineSeries* s = series_.value(k);
-        if (!d || !d->plot) {
-            if (s) {
-                chart_->removeSeries(s);
-                delete s;
-                series_.remove(k);
-            }
+    // Rows no longer plotted or shown leave the chart.
+    for (auto it = series_.begin(); it != series_.end();) {
+        const auto d = defs_.find(it->first);
+        if (d != defs_.end() && d->second.plot && rowOf(it->first) >= 0) {
+            ++it;
             continue;
         }
-        if (!s) {
-            s = new QLineSeries;
-            s->setName(rowLabel(row));
-            chart_->addSeries(s);
-            s->attachAxis(timeAxis_);
-            s->attachAxis(valueAxis_);
-            series_.insert(k, s);
+        for (QLineSeries* s : it->second) {
+            chart_->removeSeries(s);
+            delete s;
         }
-        double number = NAN;
-        valueText(row, nullptr, &number);
-        if (!paused_ && std::isfinite(number) && !master_.status(r.read).stale)
-            s->append(double(now), number);
-        // Bounded: the longest span at one point per refresh.
-        if (s->count() > kMaxPoints)
-            s->removePoints(0, int(s->count() - kMaxPoints));
+        it = series_.erase(it);
     }
     if (paused_)
         return;
-    timeAxis_->setRange(QDateTime::fromMSecsSinceEpoch(now - spanMs),
-                        QDateTime::fromMSecsSinceEpoch(now));
+    const qint64 now = QDateTime::currentMSecsSinceEpoch();
+    const qint64 from = now - qint64(kSpansMin[std::max(0, spanBox->currentIndex())]) * 60000;
     double lo = INFINITY, hi = -INFINITY;
-    for (const QLineSeries* s : std::as_const(series_))
-        for (const QPointF& p : s->points())
-            if (p.x() >= double(now - spanMs)) {
-                lo = std::min(lo, p.y());
-                hi = std::max(hi, p.y());
+    for (const auto& [key, d] : defs_) {
+        const int row = d.plot ? rowOf(key) : -1;
+        if (row < 0)
+            continue;
+        auto runs = traces_[key].runs(from);
+        // Past kMaxRuns the oldest runs are drawn as one.
+        if (runs.size() > kMaxRuns) {
+            const std::size_t merged = runs.size() - kMaxRuns + 1;
+            for (std::size_t i = 1; i < merged; ++i)
+                runs[0].insert(runs[0].end(), runs[i].begin(), runs[i].end());
+            runs.erase(runs.begin() + 1, runs.begin() + std::ptrdiff_t(merged));
+        }
+        std::vector<QLineSeries*>& series = series_[key];
+        while (series.size() < std::max<std::size_t>(runs.size(), 1)) {
+            auto* s = new QLineSeries;
+            chart_->addSeries(s);
+            s->attachAxis(timeAxis_);
+            s->attachAxis(valueAxis_);
+            if (series.empty()) {
+                s->setName(rowLabel(row));
+            } else {
+                // One colour and one legend entry for all runs of a row.
+                s->setPen(series.front()->pen());
+                for (QLegendMarker* m : chart_->legend()->markers(s))
+                    m->setVisible(false);
             }
+            series.push_back(s);
+        }
+        for (std::size_t i = 0; i < series.size(); ++i) {
+            QList<QPointF> points;
+            if (i < runs.size())
+                for (const auto& [ms, value] : runs[i]) {
+                    points.append(QPointF(double(ms), value));
+                    lo = std::min(lo, value);
+                    hi = std::max(hi, value);
+                }
+            series[i]->replace(points);
+        }
+    }
+    timeAxis_->setRange(QDateTime::fromMSecsSinceEpoch(from), QDateTime::fromMSecsSinceEpoch(now));
     if (std::isfinite(lo)) {
-        const double pad = hi > lo ? (hi - lo) * 0.05 : std::max(1.0, std::abs(hi) * 0.05);
-        valueAxis_->setRange(lo - pad, hi + pad);
+        // About one label per 40 pixels of plot: crowded labels would show as "...".
+        const int steps = std::clamp(int(chart_->plotArea().height()) / 40, 1, 5);
+        const modbus::Scale scale = modbus::roundScale(lo, hi, steps);
+        valueAxis_->setRange(scale.lo, scale.hi);
+        valueAxis_->setTickCount(scale.ticks + 1);
     }
 }
 
 qsizetype PollWindow::chartPoints(int row) const {
-    const RowRef& r = rows_[std::size_t(row)];
-    const QLineSeries* s =
-        series_.value(key(master_.reads()[std::size_t(r.read)].request.function, r.address));
-    return s ? s->count() : 0;
+    const auto it = series_.find(rows_[std::size_t(row)].key);
+    qsizetype n = 0;
+    if (it != series_.end())
+        for (const QLineSeries* s : it->second)
+            n += s->count();
+    return n;
 }
 
 // ---------------------------------------------------------------- CSV log
@@ -732,7 +829,7 @@ void PollWindow::stopLog() {
 void PollWindow::onCycle() {
     if (!log_.isOpen())
         return;
-    QStringList fields{QDateTime::currentDateTime().toString(Qt::ISODateWithMs)};
+    QStringList fields{isoTime(QDateTime::currentDateTime())};
     for (int row = 0; row < int(rows_.size()); ++row)
         if (!table->isRowHidden(row))
             fields << (master_.status(rows_[std::size_t(row)].read).stale
@@ -748,30 +845,10 @@ void PollWindow::onCycle() {
 // ---------------------------------------------------------------- definitions
 
 bool PollWindow::saveDefinitions(const QString& path) {
-    QJsonArray reads, rows;
-    for (int row = 0; row < readsTable->rowCount(); ++row) {
-        QJsonObject o;
-        static const char* const kKeys[] = {"station",   "function",   "address", "count",
-                                            "period_ms", "timeout_ms", "retries"};
-        for (int c = 0; c < 7; ++c)
-            o[kKeys[c]] = readsTable->item(row, c)->text().trimmed().toInt();
-        reads.append(o);
-    }
-    for (auto it = defs_.begin(); it != defs_.end(); ++it) {
-        if (it->name.isEmpty() && it->format == modbus::ValueFormat{} && !it->plot)
-            continue;
-        rows.append(QJsonObject{{"function", int(it.key() >> 16)},
-                                {"address", int(it.key() & 0xFFFF)},
-                                {"name", it->name},
-                                {"format", fromStd(modbus::formatName(it->format))},
-                                {"plot", it->plot}});
-    }
+    engine::PollSetup setup{master_.reads(), defs_, oneBasedBox->isChecked(),
+                            always16Box->isChecked()};
     QFile f(path);
-    const QByteArray text = QJsonDocument(QJsonObject{{"reads", reads},
-                                                      {"rows", rows},
-                                                      {"one_based", oneBasedBox->isChecked()},
-                                                      {"always_16", always16Box->isChecked()}})
-                                .toJson();
+    const QByteArray text = engine::definitionsJson(setup);
     if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate) || f.write(text) != text.size() ||
         !f.flush()) {
         fail(
@@ -787,65 +864,23 @@ bool PollWindow::loadDefinitions(const QString& path) {
         fail(QStringLiteral("%1 cannot be read: %2").arg(path, f.errorString()));
         return false;
     }
-    const QByteArray text = f.readAll();
-    QJsonParseError error{};
-    const QJsonDocument doc = QJsonDocument::fromJson(text, &error);
-    const auto bad = [&](const QString& why) {
-        fail(QStringLiteral("%1 is not a definitions file: %2. Nothing was changed.")
-                 .arg(QFileInfo(path).fileName(), why));
-        return false;
-    };
-    if (doc.isNull())
-        return bad(QStringLiteral("line %1: %2")
-                       .arg(text.left(error.offset).count('\n') + 1)
-                       .arg(error.errorString()));
-    if (!doc.isObject() || !doc.object().value("reads").isArray())
-        return bad(QStringLiteral("it has no list of \"reads\""));
-    static const char* const kKeys[] = {"station",   "function",   "address", "count",
-                                        "period_ms", "timeout_ms", "retries"};
-    std::vector<engine::PollRead> reads;
-    const QJsonArray readList = doc.object().value("reads").toArray();
-    for (qsizetype i = 0; i < readList.size(); ++i) {
-        int v[7];
-        for (int c = 0; c < 7; ++c) {
-            const QJsonValue x = readList[i].toObject().value(kKeys[c]);
-            if (!x.isDouble() || x.toDouble() != std::floor(x.toDouble()))
-                return bad(QStringLiteral("read %1: \"%2\" is missing or not a whole number")
-                               .arg(i + 1)
-                               .arg(kKeys[c]));
-            v[c] = x.toInt();
-        }
-        reads.push_back({{v[0], v[1], v[2], v[3], {}, {}}, v[4], v[5], v[6]});
-    }
-    QHash<quint32, RowDef> defs;
-    const QJsonArray rowList = doc.object().value("rows").toArray();
-    for (qsizetype i = 0; i < rowList.size(); ++i) {
-        const QJsonObject o = rowList[i].toObject();
-        const auto format = modbus::parseFormatName(o.value("format").toString().toStdString());
-        const int function = o.value("function").toInt(-1), address = o.value("address").toInt(-1);
-        if (function < 1 || function > 4 || address < 0 || address > 65535)
-            return bad(QStringLiteral("row %1: \"function\" (1-4) or \"address\" (0-65535) is "
-                                      "missing or out of range")
-                           .arg(i + 1));
-        if (!format)
-            return bad(QStringLiteral("row %1: unknown format \"%2\"")
-                           .arg(i + 1)
-                           .arg(o.value("format").toString().left(40)));
-        defs.insert(key(function, address),
-                    {o.value("name").toString(), *format, o.value("plot").toBool()});
-    }
+    engine::PollSetup setup;
     try {
-        master_.setReads(reads);
+        setup = engine::parseDefinitions(f.readAll());
+        master_.setReads(setup.reads);
     } catch (const Failure& e) {
-        return bad(fromStd(e.description()));
+        fail(QStringLiteral("%1 is not a definitions file: %2. Nothing was changed.")
+                 .arg(QFileInfo(path).fileName(), fromStd(e.description())));
+        return false;
     }
-    readsTable->setRowCount(0);
-    for (const auto& r : reads)
-        addRead(r);
-    defs_ = defs;
-    oneBasedBox->setChecked(doc.object().value("one_based").toBool());
-    always16Box->setChecked(doc.object().value("always_16").toBool());
-    values_.assign(reads.size(), {});
+    showReads(setup.reads);
+    defs_ = setup.rows;
+    {
+        const QSignalBlocker quiet(oneBasedBox); // one rebuild below
+        oneBasedBox->setChecked(setup.oneBased);
+    }
+    always16Box->setChecked(setup.always16);
+    values_.assign(setup.reads.size(), {});
     rebuildRows();
     return true;
 }
@@ -856,34 +891,22 @@ bool PollWindow::importMap(const QString& path) {
         fail(QStringLiteral("%1 cannot be read: %2").arg(path, f.errorString()));
         return false;
     }
-    std::vector<modbus::MapEntry> entries;
+    int applied = 0;
+    std::size_t entries = 0;
     try {
-        entries = modbus::parseRegisterMap(f.readAll().toStdString());
+        const auto map = modbus::parseRegisterMap(f.readAll().toStdString());
+        entries = map.size();
+        applied = engine::applyMap(map, master_.reads(), defs_);
     } catch (const Failure& e) {
         fail(QStringLiteral("%1 is not a register map: %2 Nothing was imported.")
                  .arg(QFileInfo(path).fileName(), fromStd(e.description())));
         return false;
     }
-    // An address without a table prefix names the register in every read that holds it.
-    int applied = 0;
-    for (const modbus::MapEntry& e : entries) {
-        for (const engine::PollRead& r : master_.reads()) {
-            const auto& q = r.request;
-            if ((e.function && e.function != q.function) || e.address < q.address ||
-                e.address >= q.address + q.count)
-                continue;
-            RowDef& d = defs_[key(q.function, e.address)];
-            d.name = QString::fromStdString(e.name);
-            if (e.format && !readsBits(q.function))
-                d.format = *e.format;
-            ++applied;
-        }
-    }
     rebuildRows();
     writeStatus->setText(QStringLiteral("%1: %2 of %3 entries fall in the reads.")
                              .arg(QFileInfo(path).fileName())
                              .arg(applied)
-                             .arg(entries.size()));
+                             .arg(entries));
     return true;
 }
 

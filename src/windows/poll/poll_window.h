@@ -5,13 +5,14 @@
 // and formats imported from a CSV register map. It may stay open while the port opens and
 // closes; it polls only while the port is open.
 #include <QFile>
-#include <QHash>
-#include <QPointer>
 #include <QTimer>
 #include <QWidget>
+#include <map>
 #include <vector>
 
 #include "engine/modbus_master.h"
+#include "engine/poll_setup.h"
+#include "logic/modbus/poll_rows.h"
 #include "logic/modbus/value_format.h"
 
 class QCheckBox;
@@ -35,7 +36,17 @@ class TerminalEngine;
 class PollWindow : public QWidget {
     Q_OBJECT
   public:
-    enum Column { ColAddress, ColName, ColFormat, ColValue, ColRaw, ColChanged, ColPlot };
+    enum Column {
+        ColStation,
+        ColFunction,
+        ColAddress,
+        ColName,
+        ColFormat,
+        ColValue,
+        ColRaw,
+        ColChanged,
+        ColPlot
+    };
     enum ReadColumn { RdStation, RdFunction, RdAddress, RdCount, RdPeriod, RdTimeout, RdRetries };
 
     explicit PollWindow(engine::TerminalEngine& engine, QWidget* parent = nullptr);
@@ -44,7 +55,8 @@ class PollWindow : public QWidget {
     // The first time where the user left it in an earlier run, else beside `main`.
     void showBeside(const QWidget* main);
 
-    // The reads table to the master and the register table; false after one message.
+    // The reads table to the master and the register table; false after one message, with the
+    // reads table showing again what is polled.
     bool applyReads();
     void addRead(const engine::PollRead& read);
     // Every read to this station, applied at once.
@@ -53,13 +65,15 @@ class PollWindow : public QWidget {
     bool saveDefinitions(const QString& path);
     bool loadDefinitions(const QString& path);
     bool importMap(const QString& path);
+    // The chart as PNG; ".png" is added to a name without it.
+    bool saveChart(const QString& path);
     bool startLog(const QString& path);
     void stopLog();
     bool logging() const { return log_.isOpen(); }
 
     engine::ModbusMaster& master() { return master_; }
-    // The register table's row of a read's address (-1 when not shown).
-    int rowOf(int function, int address) const;
+    // The register table's row of a station's register or coil (-1 when not shown).
+    int rowOf(const modbus::RowKey& key) const;
     void setRowFormat(int row, const modbus::ValueFormat& format);
     qsizetype chartPoints(int row) const;
 
@@ -71,7 +85,7 @@ class PollWindow : public QWidget {
     QCheckBox* oneBasedBox;  // addresses as 40001 ... instead of 0-based
     QCheckBox* always16Box;  // registers written with 16 (coils with 15) even when one
     QTableWidget* table;
-    QLabel* readStatus; // one line per read
+    QLabel* readStatus; // one line per read; lines too long for the window end in "..."
     QLabel* writeStatus;
     QComboBox* spanBox; // the chart's time span
     QPushButton* pauseButton;
@@ -86,23 +100,17 @@ class PollWindow : public QWidget {
     void hideEvent(QHideEvent* event) override;
 
   private:
-    struct RowDef {
-        QString name;
-        modbus::ValueFormat format;
-        bool plot = false;
-    };
     struct RowRef {
         int read = 0;
-        int address = 0;
+        modbus::RowKey key;
     };
     struct ReadValues {
         std::vector<std::uint16_t> registers;
         std::vector<bool> bits;
-        bool any = false;     // a good reply came
-        bool dirty = false;   // not yet shown
+        bool any = false;   // a good reply came
+        bool dirty = false; // not yet shown
         qint64 goodWallMs = 0;
     };
-    static quint32 key(int function, int address) { return quint32(function) << 16 | quint32(address); }
 
     void buildControls();
     void rebuildRows();
@@ -113,21 +121,23 @@ class PollWindow : public QWidget {
     void onCycle();
     void onItemChanged(QTableWidgetItem* item);
     void writeRow(int row, const QString& text);
+    void showReads(const std::vector<engine::PollRead>& reads);
+    void sample(const engine::PollResult& r);
     void togglePolling();
     void chooseLog();
-    QString valueText(int row, QString* raw = nullptr, double* number = nullptr) const;
+    QString valueText(int row, QString* raw = nullptr) const;
     int spanOf(int row) const; // registers the row's value takes
     QString addressText(int function, int address) const;
     QString rowLabel(int row) const;
-    RowDef& defOf(int row);
-    const RowDef* findDef(int row) const;
+    engine::RowDef defOf(int row) const;
     void fail(const QString& text);
 
     engine::TerminalEngine& engine_;
     engine::ModbusMaster master_;
-    QHash<quint32, RowDef> defs_;
+    engine::RowDefs defs_;
     std::vector<RowRef> rows_;
     std::vector<ReadValues> values_;
+    modbus::ChangeClock changes_;
     QTimer refresh_;
     bool updating_ = false;
     bool placed_ = false;
@@ -135,7 +145,10 @@ class PollWindow : public QWidget {
     QChart* chart_ = nullptr;
     QDateTimeAxis* timeAxis_ = nullptr;
     QValueAxis* valueAxis_ = nullptr;
-    QHash<quint32, QLineSeries*> series_;
+    // A plotted row's samples go on while the chart is paused; its line is one series per
+    // unbroken run.
+    std::map<modbus::RowKey, modbus::Trace> traces_;
+    std::map<modbus::RowKey, std::vector<QLineSeries*>> series_;
     bool paused_ = false;
 
     QFile log_;

@@ -2,6 +2,8 @@
 // libmodbus's own float getters are the oracle for float32.
 #include "logic/modbus/crc16.h"
 #include "logic/modbus/poll_request.h"
+#include "logic/modbus/poll_rows.h"
+#include "logic/modbus/register_map.h"
 #include "logic/modbus/value_format.h"
 
 #include <QRegularExpression>
@@ -166,6 +168,80 @@ class TestPollValues : public QObject {
         QVERIFY(!parseFormatName("uint16 CDAB") && !parseFormatName("float32 ACBD"));
     }
 
+    void numbers_data() {
+        QTest::addColumn<QString>("format");
+        QTest::addColumn<Regs>("regs");
+        QTest::addColumn<QString>("number"); // "none": no point on the chart
+        const auto row = [](const char* name, const char* f, Regs r, const char* n) {
+            QTest::newRow(name) << QString(f) << r << QString(n);
+        };
+        row("bin16 is its register", "bin16", {0x0101}, "257");
+        row("float32 CDAB", "float32 CDAB", {0x0FDB, 0x4049}, "3.14159274");
+        row("a value short of registers charts nothing: not 0 read from its text", "float32",
+            {0x4049}, "none");
+    }
+    // The chart's numbers come from the registers, not from the text shown.
+    void numbers() {
+        QFETCH(QString, format);
+        QFETCH(Regs, regs);
+        QFETCH(QString, number);
+        const auto v = numericValue(fmt(format), {regs.data(), std::size_t(regs.size())});
+        QCOMPARE(v ? QString::number(*v, 'g', 9) : QString("none"), number);
+    }
+
+    void maps_data() {
+        QTest::addColumn<QByteArray>("csv");
+        QTest::addColumn<QString>("result"); // "station function address name" per entry, or why
+        const auto row = [](const char* name, const QByteArray& csv, const char* result) {
+            QTest::newRow(name) << csv << QString(result);
+        };
+        row("a station column keys the entry to that station", "40001,flow,float32,2\n3,x,,\n",
+            "2 3 0 flow|0 0 3 x");
+        row("a binary file is refused: not text", QByteArray("\x7f\x45LF\x02\x00", 6),
+            "line 1: byte 0x02: this is not a text file.");
+        row("a map without a format column is refused with its line", "40001,flow\n",
+            "line 1: no format column (address, name, format; the format may be left empty).");
+        row("a map of a header only is refused: no entries", "address,name,format\n",
+            "it holds no entries (address, name, format).");
+        row("an entry inside an earlier float32 is refused naming both lines",
+            "40001,flow,float32\n40002,temp,uint16\n",
+            "line 2: \"40002\" overlaps line 1 (a value of several registers, or the same "
+            "address).");
+        row("an address named twice is refused naming both lines", "40001,a,\n\n40001,b,\n",
+            "line 3: \"40001\" overlaps line 1*");
+        row("an entry of another station does not overlap", "40001,a,float32,1\n40002,b,,2\n",
+            "1 3 0 a|2 3 1 b");
+    }
+    void maps() {
+        QFETCH(QByteArray, csv);
+        QFETCH(QString, result);
+        QStringList got;
+        try {
+            for (const MapEntry& e : parseRegisterMap(csv.toStdString()))
+                got << QString::number(e.station) + ' ' + QString::number(e.function) + ' ' +
+                           QString::number(e.address) + ' ' + QString::fromStdString(e.name);
+        } catch (const MapFailure& e) {
+            got << QString::fromStdString(e.description());
+        }
+        QVERIFY2(matches(result, got.join('|').toStdString()), qPrintable(got.join('|')));
+    }
+
+    void scales_data() {
+        QTest::addColumn<double>("lo");
+        QTest::addColumn<double>("hi");
+        QTest::addColumn<QString>("axis"); // lo hi ticks
+        QTest::newRow("ticks are round numbers") << 105.4 << 497.3 << "100 500 4";
+        QTest::newRow("small values") << 0.013 << 0.0871 << "0 0.1 5";
+        QTest::newRow("a flat line sits inside its range") << 5.0 << 5.0 << "4 6 4";
+    }
+    void scales() {
+        QFETCH(double, lo);
+        QFETCH(double, hi);
+        QFETCH(QString, axis);
+        const Scale s = roundScale(lo, hi);
+        QCOMPARE(QString("%1 %2 %3").arg(s.lo).arg(s.hi).arg(s.ticks), axis);
+    }
+
     void requests_data() {
         QTest::addColumn<QString>("req");
         QTest::addColumn<QByteArray>("frame"); // empty: refused with this message
@@ -193,6 +269,8 @@ class TestPollValues : public QObject {
         no("address past 65535", "1 3 65535 2",
            "Address 65535 with 2 registers runs past 65535. "
            "Nothing was sent.");
+        no("a start past 65535 is named itself, not its range", "1 3 70000 24",
+           "Address 70000 is outside 0 to 65535. Nothing was sent.");
         no("station 0", "0 3 0 1", "The station must be from 1 to 247; 0 is not.*");
         no("station 248", "248 3 0 1", "*248 is not*");
         no("function 07", "1 7 0 1", "Function 7 is not one of*");

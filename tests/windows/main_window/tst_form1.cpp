@@ -23,6 +23,7 @@
 #include "support/fake_lines_port.h"
 #include "support/form_rig.h"
 #include "version.h"
+#include "windows/poll/poll_window.h"
 
 using namespace varnok;
 using test::click;
@@ -392,6 +393,19 @@ class TstForm1 : public QObject {
         QCOMPARE(f.txtExplanation->toPlainText(), explanation(3));
         f.cboFunction->setEditText(QStringLiteral("typed"));
         QCOMPARE(f.txtExplanation->toPlainText(), explanation(3));
+    }
+
+    // Polling goes on with the Poll window closed, and the "Poll" button tells it.
+    void pollButtonTellsPollingRuns() {
+        FormRig r;
+        Form1& f = *r.f;
+        click(f.Cmd_Poll);
+        QVERIFY(f.pollWindow());
+        f.pollWindow()->close();
+        f.pollWindow()->master().start();
+        QCOMPARE(f.Cmd_Poll->text(), QStringLiteral("Poll (running)"));
+        f.pollWindow()->master().stop();
+        QCOMPARE(f.Cmd_Poll->text(), QStringLiteral("Poll"));
     }
 };
 

@@ -1,12 +1,18 @@
 // The Poll window's wiring against the simulator: a read fills rows in their formats, an edit
 // writes and reads back, a ticked row gets chart points, the CSV log has its lines, and bad
 // input gets its message with nothing on the wire.
+#include <QApplication>
+#include <QChart>
+#include <QChartView>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QLabel>
 #include <QPushButton>
+#include <QScreen>
 #include <QTableWidget>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QValueAxis>
 
 #include "engine/terminal_engine.h"
 #include "logic/serial/port_map.h"
@@ -16,6 +22,24 @@
 
 using namespace varnok;
 using W = PollWindow;
+
+namespace {
+
+QString text(const W& w, int row, int column) {
+    return row < 0 ? "(no row)" : w.table->item(row, column)->text();
+}
+// A poll of the window's first read as the master reports it, all its registers at `value`.
+void report(W& w, bool ok, int value, qint64 wallMs = QDateTime::currentMSecsSinceEpoch()) {
+    engine::PollResult r{0, w.master().reads()[0].request, ok, false, {}, {}, 0, 0, wallMs};
+    r.reply.registers.assign(std::size_t(r.request.count), std::uint16_t(value));
+    emit w.master().done(r);
+}
+void writeFile(const QString& path, const QByteArray& bytes) {
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size());
+}
+
+} // namespace
 
 class TstPollWindow : public QObject {
     Q_OBJECT
@@ -32,8 +56,8 @@ class TstPollWindow : public QObject {
         w.addRead({{1, 3, 0, 4, {}, {}}, 0, 500, 0});
         w.addRead({{1, 3, 52, 2, {}, {}}, 0, 500, 0});
         QVERIFY(w.applyReads());
-        w.setRowFormat(w.rowOf(3, 52), {modbus::ValueType::Float32, modbus::WordOrder::ABCD});
-        const int pi = w.rowOf(3, 52);
+        w.setRowFormat(w.rowOf({1, 3, 52}), {modbus::ValueType::Float32, modbus::WordOrder::ABCD});
+        const int pi = w.rowOf({1, 3, 52});
         QVERIFY(w.table->isRowHidden(pi + 1));
         QTemporaryDir dir;
         QVERIFY(w.startLog(dir.filePath("log.csv")));
@@ -45,15 +69,17 @@ class TstPollWindow : public QObject {
 
         w.table->item(1, W::ColValue)->setText("77");
         QTRY_COMPARE(w.table->item(1, W::ColValue)->text(), QString("77"));
-        QVERIFY2(w.writeStatus->text().endsWith("FC06 at 1: ok"), qPrintable(w.writeStatus->text()));
+        QVERIFY2(w.writeStatus->text().endsWith("FC06 at 1: ok"),
+                 qPrintable(w.writeStatus->text()));
         w.table->item(pi, W::ColPlot)->setCheckState(Qt::Checked);
         QTRY_VERIFY(w.chartPoints(pi) >= 2);
         w.stopLog();
         QFile log(dir.filePath("log.csv"));
         QVERIFY(log.open(QIODevice::ReadOnly));
         const QStringList lines = QString(log.readAll()).trimmed().split('\n');
-        QCOMPARE(lines.first(), QString("time,0,1,2,3,52"));
-        QVERIFY2(QRegularExpression(R"(^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}[^,]*,)"
+        QCOMPARE(lines.first(), QString("time,st1 HR 0,st1 HR 1,st1 HR 2,st1 HR 3,st1 HR 52"));
+        // Times carry their offset from UTC.
+        QVERIFY2(QRegularExpression(R"(^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}([+-]\d\d:\d\d|Z),)"
                                     R"(4660,77,0,0,3\.14159274$)")
                      .match(lines.last())
                      .hasMatch(),
@@ -63,7 +89,7 @@ class TstPollWindow : public QObject {
         QVERIFY(w.saveDefinitions(dir.filePath("defs.json")));
         w.setRowFormat(pi, {});
         QVERIFY(w.loadDefinitions(dir.filePath("defs.json")));
-        QVERIFY(w.table->isRowHidden(w.rowOf(3, 52) + 1));
+        QVERIFY(w.table->isRowHidden(w.rowOf({1, 3, 52}) + 1));
         QFile map(dir.filePath("map.csv"));
         QVERIFY(map.open(QIODevice::WriteOnly));
         map.write("address,name,format\n40001,flow,uint16\n40002,temp,flaot\n");
@@ -83,6 +109,149 @@ class TstPollWindow : public QObject {
                               "Read 1: The count must be from 1 to 125 registers; 126 is past "
                               "the protocol's limit. Nothing was sent."}));
         serial::clearPortBindings();
+    }
+
+    // Station 2's register 0 is a row of its own: name, format and tick stay with station 1's,
+    // in the table, the CSV header and a map with a station column.
+    void rowsKeyedByStation() {
+        engine::TerminalEngine e;
+        W w(e);
+        w.readsTable->setRowCount(0);
+        w.addRead({{1, 3, 0, 2, {}, {}}, 0, 100, 0});
+        w.addRead({{2, 3, 0, 2, {}, {}}, 0, 100, 0});
+        QVERIFY(w.applyReads());
+        QVERIFY(w.rowOf({1, 3, 0}) >= 0 && w.rowOf({2, 3, 0}) >= 0);
+        w.table->item(w.rowOf({1, 3, 0}), W::ColName)->setText("flow");
+        w.setRowFormat(w.rowOf({1, 3, 0}), {modbus::ValueType::Float32});
+        w.table->item(w.rowOf({1, 3, 0}), W::ColPlot)->setCheckState(Qt::Checked);
+        const int s2 = w.rowOf({2, 3, 0});
+        QCOMPARE(text(w, s2, W::ColName) + text(w, s2, W::ColFormat), QString("uint16"));
+        QCOMPARE(w.table->item(s2, W::ColPlot)->checkState(), Qt::Unchecked);
+        QVERIFY(w.rowOf({2, 3, 1}) >= 0);
+        QTemporaryDir dir;
+        QVERIFY(w.startLog(dir.filePath("log.csv")));
+        w.stopLog();
+        QFile log(dir.filePath("log.csv"));
+        QVERIFY(log.open(QIODevice::ReadOnly));
+        QCOMPARE(log.readLine(), QByteArray("time,st1 HR 0 flow,st2 HR 0,st2 HR 1\n"));
+        writeFile(dir.filePath("map.csv"), "address,name,format,station\n40002,level,,2\n");
+        QVERIFY(w.importMap(dir.filePath("map.csv")));
+        QCOMPARE(text(w, w.rowOf({2, 3, 1}), W::ColName), QString("level"));
+        QCOMPARE(w.writeStatus->text(), QString("map.csv: 1 of 1 entries fall in the reads."));
+        // An entry that would lie hidden under station 1's float32 is refused, not counted.
+        test::MessageCatcher catcher;
+        writeFile(dir.filePath("map.csv"), "40002,temp,,1\n");
+        QVERIFY(!w.importMap(dir.filePath("map.csv")));
+        QCOMPARE(catcher.texts, QStringList{"map.csv is not a register map: line 1: st1 HR 1 temp "
+                                            "lies inside the float32 ABCD value of st1 HR 0 flow. "
+                                            "Nothing was imported."});
+    }
+
+    // "Changed" keeps its time through a format, the numbering, Apply and Load: the value
+    // read stays the same.
+    void changedMovesOnlyWithTheValue() {
+        engine::TerminalEngine e;
+        W w(e);
+        report(w, true, 0x1234);
+        QTRY_VERIFY(!text(w, 0, W::ColChanged).isEmpty());
+        const QString first = text(w, 0, W::ColChanged);
+        QTest::qWait(20);
+        w.setRowFormat(0, {modbus::ValueType::Hex16});
+        w.oneBasedBox->setChecked(true);
+        QTemporaryDir dir;
+        QVERIFY(w.applyReads() && w.saveDefinitions(dir.filePath("d.json")) &&
+                w.loadDefinitions(dir.filePath("d.json")));
+        report(w, true, 0x1234);
+        QTRY_COMPARE(text(w, 0, W::ColValue), QString("0x1234"));
+        QCOMPARE(text(w, 0, W::ColChanged), first);
+        report(w, true, 0x1235);
+        QTRY_VERIFY(text(w, 0, W::ColChanged) != first);
+    }
+
+    // A failed poll breaks the line, Pause holds the view while samples go on, and the value
+    // axis ends on round numbers.
+    void chartBreaksPausesAndRounds() {
+        engine::TerminalEngine e;
+        W w(e);
+        w.show();
+        w.table->item(0, W::ColPlot)->setCheckState(Qt::Checked);
+        const qint64 t0 = QDateTime::currentMSecsSinceEpoch() - 20000;
+        const auto poll = [&](int second, bool ok, int value) {
+            report(w, ok, value, t0 + second * 1000);
+        };
+        poll(0, true, 105);
+        poll(1, true, 200);
+        poll(2, false, 0);
+        poll(3, true, 497);
+        QTRY_COMPARE(w.chartView->chart()->series().size(), 2);
+        const auto* axis = qobject_cast<QValueAxis*>(w.chartView->chart()->axes(Qt::Vertical)[0]);
+        const QString ends = QString("%1 %2").arg(axis->min()).arg(axis->max());
+        QVERIFY2(ends == "0 500" || ends == "100 500", qPrintable(ends));
+        const qsizetype before = w.chartPoints(0);
+        w.pauseButton->click();
+        poll(4, true, 300);
+        poll(5, true, 310);
+        QTest::qWait(300);
+        QCOMPARE(w.chartPoints(0), before);
+        w.pauseButton->click();
+        QCOMPARE(w.chartPoints(0), before + 2);
+    }
+
+    // Status texts end in "..." instead of widening the window past the screen.
+    void statusKeepsTheWindowWidth() {
+        engine::TerminalEngine e;
+        W w(e);
+        w.showBeside(nullptr);
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        const int width = w.width();
+        w.writeStatus->setText(
+            "10:42:07.123 write FC16 at 465536: exception 04 server device failure " +
+            QString("long name ").repeated(40));
+        QTest::qWait(100);
+        QCOMPARE(w.width(), width);
+        QVERIFY(w.minimumSizeHint().width() <= w.screen()->availableGeometry().width());
+    }
+
+    // Enter takes the format, Tab opens no value editor; input registers tell why they cannot
+    // be written; a refused Apply shows what is polled; "Save PNG" names its file .png.
+    void editing() {
+        engine::TerminalEngine e;
+        W w(e);
+        w.show();
+        w.addRead({{1, 4, 0, 1, {}, {}}, 0, 100, 0});
+        QVERIFY(w.applyReads());
+        const QModelIndex format = w.table->model()->index(0, W::ColFormat);
+        w.table->setCurrentIndex(format); // as a double-click on the cell leaves it
+        w.table->edit(format);
+        auto* box = qobject_cast<QComboBox*>(w.table->indexWidget(format));
+        QVERIFY(box);
+        box->setCurrentIndex(box->findText("int16"));
+        QTest::keyClick(box, Qt::Key_Return);
+        QTRY_COMPARE(text(w, 0, W::ColFormat), QString("int16"));
+        QVERIFY(!w.table->indexWidget(format));
+        w.table->edit(format);
+        QVERIFY(w.table->indexWidget(format));
+        QTest::keyClick(w.table->indexWidget(format), Qt::Key_Tab);
+        QTest::qWait(50);
+        QVERIFY(!w.table->indexWidget(format.siblingAtColumn(W::ColValue)));
+        const int input = w.rowOf({1, 4, 0});
+        QVERIFY(input >= 0 && w.table->item(input, W::ColValue)->toolTip().contains("read-only"));
+
+        test::MessageCatcher catcher;
+        w.readsTable->item(0, W::RdPeriod)->setText("-5");
+        QVERIFY(!w.applyReads());
+        QCOMPARE(w.readsTable->item(0, W::RdPeriod)->text(), QString("1000"));
+        QTemporaryDir dir;
+        writeFile(dir.filePath("bad.json"), R"({"reads":[],"always_16":"yes"})");
+        QVERIFY(!w.loadDefinitions(dir.filePath("bad.json")));
+        QCOMPARE(catcher.texts,
+                 (QStringList{"Read 1: the period \"-5\" must be a whole number from 0 to "
+                              "3600000. Nothing was sent.",
+                              "bad.json is not a definitions file: \"always_16\" is of another "
+                              "type, not true or false. Nothing was changed."}));
+        QCOMPARE(w.readsTable->rowCount(), 2);
+        QVERIFY(w.saveChart(dir.filePath("chart")));
+        QVERIFY(QFile::exists(dir.filePath("chart.png")));
     }
 };
 

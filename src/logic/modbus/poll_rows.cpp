@@ -1,0 +1,109 @@
+#include "logic/modbus/poll_rows.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "logic/modbus/register_map.h"
+
+namespace varnok::modbus {
+
+std::string tableTag(int function) {
+    switch (function) {
+    case 1:
+        return "CO";
+    case 2:
+        return "DI";
+    case 4:
+        return "IR";
+    default:
+        return "HR";
+    }
+}
+
+std::string rowLabel(const RowKey& key, const std::string& name, bool oneBased) {
+    std::string label =
+        "st" + std::to_string(key.station) + " " + tableTag(key.function) + " " +
+        (oneBased ? conventionalAddress(key.function, key.address) : std::to_string(key.address));
+    if (!name.empty())
+        label += " " + name;
+    return label;
+}
+
+void ChangeClock::note(const RowKey& key, std::uint16_t value, std::int64_t wallMs) {
+    const auto [it, fresh] = seen_.try_emplace(key, Seen{value, wallMs});
+    if (!fresh && it->second.value != value)
+        it->second = {value, wallMs};
+}
+
+std::int64_t ChangeClock::changedAt(const RowKey& key, int count) const {
+    std::int64_t latest = 0;
+    for (int k = 0; k < count; ++k) {
+        const auto it = seen_.find({key.station, key.function, key.address + k});
+        if (it != seen_.end())
+            latest = std::max(latest, it->second.changedMs);
+    }
+    return latest;
+}
+
+void Trace::add(std::int64_t wallMs, double value) {
+    if (!samples_.empty() && samples_.back().value && wallMs - samples_.back().wallMs < kMinGapMs)
+        return;
+    samples_.push_back({wallMs, value});
+    if (samples_.size() > kMaxSamples)
+        samples_.pop_front();
+}
+
+void Trace::addGap(std::int64_t wallMs) {
+    // One gap ends a run; more failures in a row add nothing.
+    if (!samples_.empty() && !samples_.back().value)
+        return;
+    samples_.push_back({wallMs, std::nullopt});
+    if (samples_.size() > kMaxSamples)
+        samples_.pop_front();
+}
+
+std::vector<std::vector<std::pair<std::int64_t, double>>> Trace::runs(std::int64_t fromMs) const {
+    std::vector<std::vector<std::pair<std::int64_t, double>>> out;
+    bool open = false;
+    for (const Sample& s : samples_) {
+        if (!s.value) {
+            open = false;
+            continue;
+        }
+        if (s.wallMs < fromMs)
+            continue;
+        if (!open)
+            out.emplace_back();
+        open = true;
+        out.back().emplace_back(s.wallMs, *s.value);
+    }
+    return out;
+}
+
+Scale roundScale(double lo, double hi, int ticks) {
+    ticks = std::max(ticks, 1);
+    if (!std::isfinite(lo) || !std::isfinite(hi) || lo > hi)
+        return {};
+    if (hi == lo) {
+        // A flat line sits in the middle of a range around it.
+        const double pad = std::max(1.0, std::abs(hi) * 0.1);
+        lo -= pad;
+        hi += pad;
+    }
+    const double raw = (hi - lo) / ticks;
+    const double power = std::pow(10.0, std::floor(std::log10(raw)));
+    double step = 10 * power;
+    for (const double m : {1.0, 2.0, 5.0})
+        if (m * power >= raw * (1 - 1e-9)) {
+            step = m * power;
+            break;
+        }
+    // Round ends; more steps when the range straddles step boundaries.
+    Scale s;
+    s.lo = std::floor(lo / step + 1e-9) * step;
+    s.hi = std::ceil(hi / step - 1e-9) * step;
+    s.ticks = std::max(1, int(std::lround((s.hi - s.lo) / step)));
+    return s;
+}
+
+} // namespace varnok::modbus
