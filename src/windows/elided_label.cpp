@@ -8,6 +8,17 @@
 
 namespace varnok {
 
+namespace {
+
+int widestLine(const QFontMetrics& fm, const QString& text) {
+    int widest = 0;
+    for (const QStringView line : QStringView(text).split(u'\n'))
+        widest = std::max(widest, fm.horizontalAdvance(line.toString()));
+    return widest;
+}
+
+} // namespace
+
 ElidedLabel::ElidedLabel(QWidget* parent, Qt::TextElideMode mode) : QLabel(parent), mode_(mode) {
     setTextFormat(Qt::PlainText);
     setWordWrap(false);
@@ -16,14 +27,14 @@ ElidedLabel::ElidedLabel(QWidget* parent, Qt::TextElideMode mode) : QLabel(paren
 QSize ElidedLabel::minimumSizeHint() const {
     // Height as the label has it; width for a few characters and the margins around them.
     const QSize whole = QLabel::minimumSizeHint();
-    const int margins = whole.width() - fontMetrics().horizontalAdvance(text());
+    const int margins = whole.width() - widestLine(fontMetrics(), text());
     return {std::max(margins, 0) + fontMetrics().horizontalAdvance(QStringLiteral("MMM…")),
             whole.height()};
 }
 
 bool ElidedLabel::elided() const {
     const int room = contentsRect().width() - 2 * margin();
-    return fontMetrics().horizontalAdvance(text()) > std::max(room, 0);
+    return widestLine(fontMetrics(), text()) > std::max(room, 0);
 }
 
 bool ElidedLabel::event(QEvent* event) {
@@ -42,9 +53,12 @@ void ElidedLabel::paintEvent(QPaintEvent* event) {
     }
     QPainter painter(this);
     const QRect room = contentsRect().adjusted(margin(), margin(), -margin(), -margin());
-    const QString shown = fontMetrics().elidedText(text(), mode_, room.width());
-    style()->drawItemText(&painter, room, int(alignment()), palette(), isEnabled(), shown,
-                          foregroundRole());
+    // Each line is cut on its own: a status of several lines keeps its line breaks.
+    QStringList shown;
+    for (const QStringView line : QStringView(text()).split(u'\n'))
+        shown << fontMetrics().elidedText(line.toString(), mode_, room.width());
+    style()->drawItemText(&painter, room, int(alignment()), palette(), isEnabled(),
+                          shown.join(u'\n'), foregroundRole());
 }
 
 } // namespace varnok

@@ -21,12 +21,12 @@
 #include <QSplitter>
 #include <QStyledItemDelegate>
 #include <QTableWidget>
-#include <QToolTip>
 #include <QValueAxis>
 #include <cmath>
 
 #include "engine/terminal_engine.h"
 #include "logic/modbus/register_map.h"
+#include "windows/elided_label.h"
 #include "windows/fixed_font.h"
 #include "windows/main_window/message_box.h"
 
@@ -99,34 +99,6 @@ class FormatDelegate : public QStyledItemDelegate {
             }
         }
         return QStyledItemDelegate::eventFilter(object, event);
-    }
-};
-
-// Status lines that end in "..." where the window is too narrow for them, instead of
-// widening it; the whole text stays in text() and the tooltip.
-class StatusLabel : public QLabel {
-  public:
-    QSize sizeHint() const override { return {1, QLabel::sizeHint().height()}; }
-    QSize minimumSizeHint() const override { return {1, QLabel::minimumSizeHint().height()}; }
-
-  protected:
-    bool event(QEvent* e) override {
-        if (e->type() == QEvent::ToolTip) {
-            QToolTip::showText(static_cast<QHelpEvent*>(e)->globalPos(), text(), this);
-            return true;
-        }
-        return QLabel::event(e);
-    }
-    void paintEvent(QPaintEvent*) override {
-        QPainter p(this);
-        const QRect r = contentsRect();
-        const QFontMetrics fm = fontMetrics();
-        int y = r.top();
-        for (const QString& line : text().split(u'\n')) {
-            p.drawText(QRect(r.left(), y, r.width(), fm.height()), Qt::AlignLeft | Qt::AlignVCenter,
-                       fm.elidedText(line, Qt::ElideRight, r.width()));
-            y += fm.lineSpacing();
-        }
     }
 };
 
@@ -338,9 +310,9 @@ void PollWindow::buildControls() {
             saveChart(path);
     });
 
-    readStatus = new StatusLabel;
+    readStatus = new ElidedLabel;
     readStatus->setObjectName(QStringLiteral("ReadStatus"));
-    writeStatus = new StatusLabel;
+    writeStatus = new ElidedLabel;
     writeStatus->setObjectName(QStringLiteral("WriteStatus"));
     top->addWidget(readStatus);
     top->addWidget(writeStatus);
