@@ -425,6 +425,8 @@ QWidget* QuickSendWindow::buildEntries() {
                 : QStringLiteral("Sends once"));
     };
     scroll->setWidget(sendButtons);
+    scroll->viewport()->setAutoFillBackground(false); // the page's own colour behind the buttons
+    sendButtons->setAutoFillBackground(false);
     auto* layout = new QVBoxLayout(page);
     layout->addLayout(top, 3);
     layout->addWidget(scroll, 1);
