@@ -320,13 +320,15 @@ bool QuickSendWindow::importFrom(const QString& path) {
     if (book_.entries.empty() && book_.sequences.empty() && book_.rules.empty()) {
         book_ = std::move(book);
     } else {
+        const auto entries = [](std::size_t n) {
+            return n == 1 ? QStringLiteral("1 entry") : QStringLiteral("%1 entries").arg(n);
+        };
         const int choice = ask(this,
-                               QStringLiteral("Replace the %1 entries here with the %2 of %3, or "
-                                              "add those to these? Added names that are taken "
-                                              "get a number.")
-                                   .arg(book_.entries.size())
-                                   .arg(book.entries.size())
-                                   .arg(QFileInfo(path).fileName()),
+                               QStringLiteral("Replace the %1 here with the %2 of %3, or add "
+                                              "those to these? Added names that are taken get "
+                                              "a number.")
+                                   .arg(entries(book_.entries.size()), entries(book.entries.size()),
+                                        QFileInfo(path).fileName()),
                                {QStringLiteral("Replace"), QStringLiteral("Add")});
         if (choice < 0)
             return false;

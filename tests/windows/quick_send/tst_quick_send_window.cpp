@@ -81,7 +81,8 @@ class TstQuickSendWindow : public QObject {
         QVERIFY(w->sender().book() == before);
         r.messages.answers << "Add";
         QVERIFY(w->importFrom(good)); // asked to replace or add; a taken name gets a number
-        QVERIFY(r.messages.texts.last().startsWith("Replace the 1 entries here with the 1 of"));
+        QVERIFY(r.messages.texts.last().startsWith(
+            "Replace the 1 entry here with the 1 entry of book.json, or"));
         QCOMPARE(w->sender().book().rules[1].entry, u"Entry 1 (2)");
         QCOMPARE(r.messages.texts.size(), 3);
         QCOMPARE(r.messages.titles, QStringList(4, "Varnok_Binary"));
