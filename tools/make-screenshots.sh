@@ -44,5 +44,6 @@ live_dev=$device
 start_sim find --mode modbus --static --baud 9600 --framing 8N1 --station 17
 find_dev=$device
 
-QT_QPA_PLATFORM=offscreen "$shots" "$out" --modbus "$modbus_dev" --n500 "$n500_dev" \
+# Its own settings: the user's remembered windows and Quick Send book stay out of the pictures.
+XDG_CONFIG_HOME="$work/config" QT_QPA_PLATFORM=offscreen "$shots" "$out" --modbus "$modbus_dev" --n500 "$n500_dev" \
     --poll "$live_dev" --find "$find_dev"

@@ -1,5 +1,6 @@
 #include "engine/quick_send.h"
 
+#include <QFile>
 #include <QSocketNotifier>
 #include <algorithm>
 
@@ -16,6 +17,7 @@ using quicksend::Pace;
 
 QuickSender::QuickSender(TerminalEngine* engine, QObject* parent)
     : QObject(parent), engine_(engine) {
+    clock_.start();
     sequenceTimer_.setSingleShot(true);
     sequenceTimer_.setTimerType(Qt::PreciseTimer);
     connect(&sequenceTimer_, &QTimer::timeout, this, &QuickSender::sequenceNext);
@@ -46,8 +48,8 @@ QuickSender::QuickSender(TerminalEngine* engine, QObject* parent)
         }
         emit breakChanged(false);
     });
-    connect(engine, &TerminalEngine::received, this,
-            [this](const QByteArray& bytes, TrafficTime) { onReceived(bytes); });
+    // Every byte as it arrives, in manual receive too, where it still waits for the read.
+    connect(engine, &TerminalEngine::arrived, this, &QuickSender::onReceived);
     connect(engine, &TerminalEngine::portOpenChanged, this, [this](bool open) {
         if (open)
             return;
@@ -92,21 +94,21 @@ void QuickSender::wakeAt(std::int64_t dueUs) {
             static_cast<int>(std::max<std::int64_t>(0, (dueUs - nowUs() + 999) / 1000)));
 }
 
-bool QuickSender::setBook(const QuickSendBook& book, QString* why) {
-    const QString bad = checkBook(book);
-    if (!bad.isEmpty()) {
-        if (why)
-            *why = bad;
-        return false;
-    }
+void QuickSender::setBook(const QuickSendBook& book) {
     stopAll();
     book_ = book;
+    // The matcher holds the patterns that compile; a rule under repair never fires.
     std::vector<quicksend::Pattern> patterns;
-    for (const AnswerRule& r : book_.rules)
-        patterns.push_back(r.pattern);
-    matcher_.setPatterns(patterns); // checked by checkBook
+    ruleOf_.clear();
+    quicksend::Matcher one;
+    for (std::size_t i = 0; i < book_.rules.size(); ++i)
+        if (one.setPatterns({book_.rules[i].pattern}).empty()) {
+            patterns.push_back(book_.rules[i].pattern);
+            ruleOf_.push_back(i);
+        }
+    matcher_.setPatterns(patterns);
     fired_.assign(book_.rules.size(), 0);
-    return true;
+    limits_.assign(book_.rules.size(), quicksend::RateLimit(book_.answersPerSecond));
 }
 
 void QuickSender::stopAll() {
@@ -123,21 +125,25 @@ int QuickSender::entryForKey(int key) const {
     return -1;
 }
 
-QString QuickSender::trySend(int index) {
-    const quicksend::Entry& e = book_.entries.at(static_cast<std::size_t>(index));
-    QString why;
+QString QuickSender::trySend(int index, std::u16string_view name) {
+    if (index < 0 || index >= static_cast<int>(book_.entries.size()))
+        return QStringLiteral("there is no entry \"%1\"")
+            .arg(QString::fromStdU16String(std::u16string(name)));
+    const quicksend::Entry& e = book_.entries[static_cast<std::size_t>(index)];
+    const QString entry = QString::fromStdU16String(e.name);
     const quicksend::EntryBytes b = quicksend::entryBytes(e);
-    if (!b.ok()) {
-        why = QString::fromStdString(b.error);
-    } else {
-        try {
-            engine_->sendBytes(toByteArray(b.bytes));
-            return {};
-        } catch (const Failure& f) {
-            why = QString::fromStdString(f.description());
-        }
+    // What does not parse sends nothing at all: never a part, never an older form.
+    if (!b.ok() || b.bytes.empty())
+        return QStringLiteral("\"%1\" is not in use until mended: %2")
+            .arg(entry,
+                 b.ok() ? QStringLiteral("it sends no bytes") : QString::fromStdString(b.error));
+    try {
+        engine_->sendBytes(toByteArray(b.bytes));
+        return {};
+    } catch (const Failure& f) {
+        return QStringLiteral("\"%1\" was not sent: %2")
+            .arg(entry, QString::fromStdString(f.description()));
     }
-    return QStringLiteral("\"%1\" was not sent: %2").arg(QString::fromStdU16String(e.name), why);
 }
 
 bool QuickSender::sendEntry(int index) {
@@ -219,7 +225,7 @@ void QuickSender::sequenceNext() {
     emit sequenceStep(sequence_, step_);
     const int s = sequence_;
     sequenceTimer_.stop();
-    const QString why = trySend(book_.entryIndex(st.entry));
+    const QString why = trySend(book_.entryIndex(st.entry), st.entry);
     if (!why.isEmpty()) {
         const QString name = QString::fromStdU16String(seq.name);
         stopSequence();
@@ -235,8 +241,10 @@ void QuickSender::sequenceNext() {
 // ---------------------------------------------------------------- auto-answer
 
 void QuickSender::setRuleEnabled(int index, bool on) {
-    if (index >= 0 && index < static_cast<int>(book_.rules.size()))
-        book_.rules[static_cast<std::size_t>(index)].enabled = on;
+    if (index < 0 || index >= static_cast<int>(book_.rules.size()))
+        return;
+    book_.rules[static_cast<std::size_t>(index)].enabled = on;
+    limits_[static_cast<std::size_t>(index)].reset(); // switched on again: a fresh second
 }
 
 void QuickSender::setRulesEnabled(bool on) {
@@ -260,10 +268,22 @@ void QuickSender::onReceived(const QByteArray& bytes) {
     const std::vector<std::size_t> hits = matcher_.feed(byteSpan(bytes));
     if (!rulesOn_)
         return;
-    for (std::size_t rule : hits) {
-        const AnswerRule& r = book_.rules[rule];
+    for (std::size_t hit : hits) {
+        const std::size_t rule = ruleOf_[hit];
+        AnswerRule& r = book_.rules[rule];
         if (!r.enabled)
             continue;
+        if (!limits_[rule].allow(clock_.elapsed())) {
+            // Off before the message, so that what arrives while it is open finds it off.
+            r.enabled = false;
+            emit ruleSwitchedOff(static_cast<int>(rule));
+            emit failed(QStringLiteral("The auto-answer rule %1 (\"%2\") fired more than %3 "
+                                       "times in a second and is now off.")
+                            .arg(rule + 1)
+                            .arg(QString::fromStdU16String(r.pattern.text))
+                            .arg(book_.answersPerSecond));
+            continue;
+        }
         emit ruleFired(static_cast<int>(rule), ++fired_[rule]);
         if (r.delayMs <= 0) {
             answer(static_cast<int>(rule), generation_);
@@ -283,7 +303,7 @@ void QuickSender::answer(int rule, int generation) {
     const AnswerRule& r = book_.rules[static_cast<std::size_t>(rule)];
     const int entry = book_.entryIndex(r.entry);
     // One failure switches all rules off: a flood of patterns would bring a flood of messages.
-    const QString why = trySend(entry);
+    const QString why = trySend(entry, r.entry);
     if (!why.isEmpty()) {
         setRulesEnabled(false);
         emit failed(QStringLiteral("Auto-answer is off (rule %1): ").arg(rule + 1) + why);
@@ -305,6 +325,26 @@ void QuickSender::startFile(const QByteArray& bytes, Pace pace, int delayMs) {
     file_->clock.start();
     progress(true);
     pumpFile();
+}
+
+void QuickSender::sendFile(const QString& path, bool hexList, Pace pace, int delayMs) {
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly)) {
+        emit failed(QStringLiteral("The file %1 cannot be read: %2").arg(path, f.errorString()));
+        return;
+    }
+    QByteArray bytes = f.readAll();
+    if (hexList) {
+        const quicksend::EntryBytes b = quicksend::hexLines(
+            std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size())));
+        if (!b.ok()) {
+            emit failed(QStringLiteral("The file %1 is not a hex list: %2")
+                            .arg(path, QString::fromStdString(b.error)));
+            return;
+        }
+        bytes = toByteArray(b.bytes);
+    }
+    startFile(bytes, pace, delayMs);
 }
 
 void QuickSender::stopFile() {
@@ -348,9 +388,6 @@ void QuickSender::pumpFile() {
     const auto blocked = [&](qint64 n) {
         return port.queuedOutput() >= limit || !port.canQueue(n);
     };
-    const std::int64_t now = nowUs();
-    // A wake-up from the millisecond timer may come a little early.
-    const std::int64_t slack = tick_ ? 0 : file_->schedule.delayUs() / 2;
     qint64 written = 0;
     while (file_->pos < file_->bytes.size()) {
         const qint64 n = static_cast<qint64>(quicksend::unitLength(
@@ -360,17 +397,22 @@ void QuickSender::pumpFile() {
             wakeAt(0);
             break;
         }
+        const std::int64_t now = paced ? nowUs() : 0;
         if (file_->held && paced) {
             // Held time is not caught up in a burst: the schedule starts again from now.
             file_->schedule.restart(now, file_->unit);
         }
         file_->held = false;
-        if (paced && file_->schedule.dueUs(file_->unit) > now + slack) {
+        // Never before its time, not even by a timer's rounding: the gap is the promise.
+        if (paced && file_->schedule.dueUs(file_->unit) > now) {
             wakeAt(file_->schedule.dueUs(file_->unit));
             break;
         }
         if (!writeUnit(n))
             return;
+        // Timed once the unit is handed on: a pause inside the write does not shorten the gap.
+        if (paced)
+            file_->schedule.left(file_->unit - 1, nowUs());
         written += n;
         if (!paced && written >= kFileQueued) {
             // Back to the event loop between blocks, so that the rest of the program runs.

@@ -34,8 +34,10 @@ class QuickSender : public QObject {
     ~QuickSender() override;
 
     // A new book stops repeats, the sequence and pending answers and restarts the counts.
-    // False (with the reason in *why) when checkBook refuses it; the old book stays.
-    bool setBook(const QuickSendBook& book, QString* why = nullptr);
+    // Every book is taken as it is: an entry that does not parse, a step or rule that names
+    // no entry and a pattern that does not compile are not in use until mended, and each
+    // use of them sends nothing and is told once.
+    void setBook(const QuickSendBook& book);
     const QuickSendBook& book() const { return book_; }
 
     // ---- entries ----
@@ -52,6 +54,8 @@ class QuickSender : public QObject {
     int runningSequence() const { return sequence_; }
 
     // ---- auto-answer ----
+    // A rule fires at most book().answersPerSecond times in any second; one more and it
+    // switches itself off (ruleSwitchedOff, and one `failed` naming it).
     void setRuleEnabled(int index, bool on);
     void setRulesEnabled(bool on); // the switch over all rules
     bool rulesEnabled() const { return rulesOn_; }
@@ -61,6 +65,9 @@ class QuickSender : public QObject {
     // Sends `bytes` in units of `pace` with `delayMs` after each (0 or FullSpeed: as fast as
     // the output takes them). A held output holds the file; nothing is lost or counted twice.
     void startFile(const QByteArray& bytes, quicksend::Pace pace, int delayMs);
+    // The same for the file at `path`, read as it is or as hex lists; a file that cannot be
+    // read or is no hex list is told through `failed` and nothing is sent.
+    void sendFile(const QString& path, bool hexList, quicksend::Pace pace, int delayMs);
     void stopFile();
     bool sendingFile() const { return file_.has_value(); }
 
@@ -74,6 +81,7 @@ class QuickSender : public QObject {
     void repeatingChanged(int entry, bool on);
     void sequenceStep(int sequence, int step); // step -1: the sequence ended
     void ruleFired(int rule, int count);
+    void ruleSwitchedOff(int rule); // it fired past the limit
     void rulesEnabledChanged(bool on);
     void fileProgress(qint64 sent, qint64 total, double bytesPerSecond, qint64 msLeft);
     void fileFinished(bool complete);
@@ -90,7 +98,8 @@ class QuickSender : public QObject {
         QElapsedTimer clock;
         qint64 lastProgressMs = -kProgressMs;
     };
-    QString trySend(int index); // "" when sent, else why not, naming the entry
+    // "" when sent, else why not, naming the entry (`name` when there is no such entry).
+    QString trySend(int index, std::u16string_view name = {});
     void repeatTick(int index);
     void onReceived(const QByteArray& bytes);
     void answer(int rule, int generation);
@@ -111,7 +120,10 @@ class QuickSender : public QObject {
     QTimer sequenceTimer_;
 
     quicksend::Matcher matcher_;
+    std::vector<std::size_t> ruleOf_; // the rule of each pattern the matcher holds
     std::vector<int> fired_;
+    std::vector<quicksend::RateLimit> limits_;
+    QElapsedTimer clock_;
     bool rulesOn_ = true;
 
     std::optional<FileRun> file_;

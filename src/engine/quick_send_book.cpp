@@ -1,10 +1,14 @@
 #include "engine/quick_send_book.h"
 
+#include <QDateTime>
+#include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QSaveFile>
 #include <algorithm>
 #include <array>
+#include <iterator>
 #include <set>
 
 namespace varnok::engine {
@@ -77,6 +81,101 @@ int QuickSendBook::entryIndex(std::u16string_view name) const {
     return -1;
 }
 
+QString QuickSendBook::rename(std::size_t index, const std::u16string& name) {
+    std::u16string& now = entries.at(index).name;
+    if (name == now)
+        return {};
+    if (name.empty())
+        return QStringLiteral("An entry needs a name.");
+    if (entryIndex(name) >= 0)
+        return QStringLiteral("Another entry is named \"%1\".").arg(q(name));
+    for (Sequence& s : sequences)
+        for (SequenceStep& st : s.steps)
+            if (st.entry == now)
+                st.entry = name;
+    for (AnswerRule& r : rules)
+        if (r.entry == now)
+            r.entry = name;
+    now = name;
+    return {};
+}
+
+void QuickSendBook::setKey(std::size_t index, int key) {
+    if (key > 0)
+        for (Entry& other : entries)
+            if (other.key == key)
+                other.key = 0;
+    entries.at(index).key = key;
+}
+
+QStringList QuickSendBook::usersOf(std::size_t index) const {
+    const std::u16string& name = entries.at(index).name;
+    QStringList users;
+    for (const Sequence& s : sequences)
+        for (std::size_t k = 0; k < s.steps.size(); ++k)
+            if (s.steps[k].entry == name)
+                users << QStringLiteral("sequence \"%1\" step %2").arg(q(s.name)).arg(k + 1);
+    for (std::size_t i = 0; i < rules.size(); ++i)
+        if (rules[i].entry == name)
+            users << QStringLiteral("rule %1 (\"%2\")").arg(i + 1).arg(q(rules[i].pattern.text));
+    return users;
+}
+
+void QuickSendBook::remove(std::size_t index) {
+    const std::u16string name = entries.at(index).name;
+    entries.erase(entries.begin() + static_cast<std::ptrdiff_t>(index));
+    for (Sequence& seq : sequences)
+        std::erase_if(seq.steps, [&](const SequenceStep& st) { return st.entry == name; });
+    std::erase_if(rules, [&](const AnswerRule& r) { return r.entry == name; });
+}
+
+void QuickSendBook::add(QuickSendBook other) {
+    std::set<std::u16string> taken, keys;
+    std::set<int> bound;
+    for (const Entry& e : entries) {
+        taken.insert(e.name);
+        bound.insert(e.key);
+    }
+    for (const Entry& e : other.entries)
+        keys.insert(e.name); // the added book's own names stay free for its own entries
+    for (std::size_t i = 0; i < other.entries.size(); ++i) {
+        Entry& e = other.entries[i];
+        if (e.key > 0 && bound.count(e.key))
+            e.key = 0;
+        if (!taken.count(e.name)) {
+            taken.insert(e.name);
+            continue;
+        }
+        std::u16string fresh;
+        for (int n = 2;; ++n) {
+            fresh = e.name + u" (" + QString::number(n).toStdU16String() + u")";
+            if (!taken.count(fresh) && !keys.count(fresh))
+                break;
+        }
+        other.rename(i, fresh);
+        taken.insert(fresh);
+    }
+    std::move(other.entries.begin(), other.entries.end(), std::back_inserter(entries));
+    std::move(other.sequences.begin(), other.sequences.end(), std::back_inserter(sequences));
+    std::move(other.rules.begin(), other.rules.end(), std::back_inserter(rules));
+}
+
+QString entryFault(const QuickSendBook& book, std::size_t index) {
+    const Entry& e = book.entries.at(index);
+    const EntryBytes b = entryBytes(e);
+    const QString where = named("entry", index, e.name);
+    if (!b.ok())
+        return where + QString::fromStdString(b.error);
+    return b.bytes.empty() ? where + QStringLiteral("it sends no bytes") : QString();
+}
+
+QString firstFault(const QuickSendBook& book) {
+    QString fault = checkBook(book);
+    for (std::size_t i = 0; fault.isEmpty() && i < book.entries.size(); ++i)
+        fault = entryFault(book, i);
+    return fault;
+}
+
 QString checkBook(const QuickSendBook& book) {
     std::set<std::u16string> names;
     for (std::size_t i = 0; i < book.entries.size(); ++i) {
@@ -87,10 +186,8 @@ QString checkBook(const QuickSendBook& book) {
         if (!names.insert(e.name).second)
             return where + QStringLiteral("another entry has this name");
         const EntryBytes b = entryBytes(e);
-        if (!b.ok())
+        if (b.tooBig)
             return where + QString::fromStdString(b.error);
-        if (b.bytes.empty())
-            return where + QStringLiteral("it sends no bytes");
     }
     for (std::size_t i = 0; i < book.sequences.size(); ++i) {
         const Sequence& s = book.sequences[i];
@@ -146,8 +243,10 @@ QByteArray bookToJson(const QuickSendBook& book) {
                                  {"entry", q(r.entry)},
                                  {"delayMs", r.delayMs},
                                  {"enabled", r.enabled}});
-    return QJsonDocument(
-               QJsonObject{{"entries", entries}, {"sequences", sequences}, {"rules", rules}})
+    return QJsonDocument(QJsonObject{{"entries", entries},
+                                     {"sequences", sequences},
+                                     {"rules", rules},
+                                     {"answersPerSecond", book.answersPerSecond}})
         .toJson();
 }
 
@@ -169,6 +268,11 @@ QString bookFromJson(const QByteArray& json, QuickSendBook* out) {
         return fault;
 
     QuickSendBook book;
+    Reader head{top, {}};
+    book.answersPerSecond =
+        head.number("answersPerSecond", 1, 1'000'000, quicksend::RateLimit::kDefaultPerSecond);
+    if (!head.fault.isEmpty())
+        return head.fault;
     for (qsizetype i = 0; i < entries.size(); ++i) {
         Reader r{entries[i].toObject(), {}};
         Entry e;
@@ -235,6 +339,42 @@ QString bookFromJson(const QByteArray& json, QuickSendBook* out) {
         return bad;
     *out = std::move(book);
     return {};
+}
+
+QString bookFromFile(const QString& path, QuickSendBook* out) {
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly))
+        return f.errorString();
+    // Looked at before it is read: a file this big is no book, and reading it would freeze.
+    if (f.size() > kMaxBookFileBytes)
+        return QStringLiteral("the file has %1 bytes; a Quick Send file holds at most 16 MiB "
+                              "(bigger data goes through \"Send file\")")
+            .arg(f.size());
+    return bookFromJson(f.readAll(), out);
+}
+
+QString bookToFile(const QString& path, const QuickSendBook& book) {
+    QSaveFile f(path);
+    if (!f.open(QIODevice::WriteOnly) || f.write(bookToJson(book)) < 0 || !f.commit())
+        return f.errorString();
+    return {};
+}
+
+QString loadBook(const QString& path, QuickSendBook* out) {
+    *out = {};
+    if (!QFile::exists(path))
+        return {};
+    const QString why = bookFromFile(path, out);
+    if (why.isEmpty())
+        return {};
+    // Set aside, not deleted: the user may want it back; the next start begins clean.
+    const QString aside =
+        path + QDateTime::currentDateTime().toString(QStringLiteral(".'unread'-yyyyMMdd-hhmmss"));
+    const bool moved = QFile::rename(path, aside);
+    return QStringLiteral("The remembered Quick Send entries were not read: %1. %2 Quick Send "
+                          "starts empty.")
+        .arg(why, moved ? QStringLiteral("The file is kept as %1.").arg(aside)
+                        : QStringLiteral("The file %1 could not be set aside.").arg(path));
 }
 
 } // namespace varnok::engine

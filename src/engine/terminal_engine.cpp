@@ -53,6 +53,8 @@ TerminalEngine::TerminalEngine(std::unique_ptr<serial::CommPort> port, QObject* 
             arrivedInPass_ = true; // told in a nested loop (a message) while a pass runs
         else if (loop_ == AutoLoop::Waiting)
             runPass();
+        else
+            tellWaiting(); // it waits for a manual read or a borrower
     });
     connect(port_.get(), &serial::CommPort::deviceLost, this, &TerminalEngine::onDeviceLost,
             Qt::QueuedConnection);
@@ -129,6 +131,7 @@ bool TerminalEngine::tryOpen(const OpenRequest& request, QString* failure) {
         if (!port_->portOpen())
             return false;
         port_->setInBufferCount(0); // what arrived before the open is not ours
+        toldWaiting_ = 0;
     } catch (const Failure& e) {
         *failure = QString::fromStdString(e.description());
         return false;
@@ -289,9 +292,25 @@ void TerminalEngine::pollLink() {
 
 QByteArray TerminalEngine::read() {
     const QByteArray bytes = port_->inputBytes();
-    if (!bytes.isEmpty())
-        emit received(bytes, TrafficTime::now());
+    if (bytes.isEmpty())
+        return bytes;
+    emit received(bytes, TrafficTime::now());
+    // The front of what was read may have been told while it waited.
+    const qsizetype told = std::min(toldWaiting_, bytes.size());
+    toldWaiting_ -= told;
+    if (told < bytes.size())
+        emit arrived(told == 0 ? bytes : bytes.mid(told));
     return bytes;
+}
+
+void TerminalEngine::tellWaiting() {
+    const QByteArray& waiting = port_->waitingInput();
+    toldWaiting_ = std::min(toldWaiting_, waiting.size()); // cleared or closed meanwhile
+    if (waiting.size() > toldWaiting_) {
+        const QByteArray fresh = waiting.mid(toldWaiting_);
+        toldWaiting_ = waiting.size();
+        emit arrived(fresh);
+    }
 }
 
 QString TerminalEngine::displayChunk(const QByteArray& bytes) const {
@@ -528,6 +547,7 @@ void TerminalEngine::clearInput() {
         if (port_->inBufferCount() > 0)
             read();
         port_->setInBufferCount(0);
+        toldWaiting_ = 0;
     } catch (const Failure& e) {
         // Only a device that vanished fails here, and this may be the first to learn of it:
         // swallowing the failure would leave the terminal open on a dead port.

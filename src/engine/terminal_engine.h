@@ -189,10 +189,14 @@ class TerminalEngine : public QObject {
     // Every byte that leaves or arrives, one signal per write or read.
     void sent(const QByteArray& bytes, varnok::engine::TrafficTime time);
     void received(const QByteArray& bytes, varnok::engine::TrafficTime time);
+    // Every byte once, as it reaches the program, in every receive mode: with `received` when
+    // it is read at once, else while it waits for the manual read (which still takes it).
+    void arrived(const QByteArray& bytes);
 
   private:
     void write(const QByteArray& bytes);
     QByteArray read();
+    void tellWaiting(); // what waits unread, to `arrived`
     bool tryOpen(const OpenRequest& request, QString* failure);
     void enterClosed(bool lost = true);
     void watchForReopen();
@@ -247,6 +251,7 @@ class TerminalEngine : public QObject {
     qsizetype toldLength_ = 0;
     bool clearUntold_ = false;
     int inputLent_ = 0;
+    qsizetype toldWaiting_ = 0; // the front of the port's waiting input told to `arrived`
     bool windowEmpty_ = true; // nothing told since the last clear: another clear would only repaint
     bool countersUntold_ = false;
     QTimer displayFrame_;

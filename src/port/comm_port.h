@@ -130,6 +130,8 @@ class CommPort : public QObject {
     // Bytes taken in but not read yet, or a vanished device not told yet; the driver is not
     // asked.
     bool hasArrived() const { return !in_.isEmpty() || lost_.has_value(); }
+    // The input taken in and not read yet, oldest first, left where it is.
+    const QByteArray& waitingInput() const { return in_; }
 
     // The device the present CommPort opens ("" when no device is mapped).
     QString devicePath() const;

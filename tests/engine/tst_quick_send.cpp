@@ -1,8 +1,12 @@
 // Quick Send in the engine layer over a pseudo-terminal pair: entries, a sequence and answers
 // on the wire and in the counters, a paced file, a far end that stops reading, failures told
 // once.
+#include <QDir>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QTest>
+#include <QThread>
+#include <limits>
 
 #include "engine/quick_send.h"
 #include "support/engine_rig.h"
@@ -35,7 +39,7 @@ struct Rig : test::EngineRig {
         QObject::connect(&e, &TerminalEngine::sendCountersChanged, &q,
                          [this](std::int32_t, std::int32_t t) { total = t; });
         QVERIFY(open());
-        QVERIFY(q.setBook(book()));
+        q.setBook(book());
     }
 };
 
@@ -58,7 +62,8 @@ class TstQuickSend : public QObject {
             << "" << QByteArrayList{"..PI", "NG\r.."} << QByteArray("OK\r\n") << 1;
         QTest::addRow("delayed answer to an expression, one per match")
             << "" << QByteArrayList{"T=1", "2;T=3;"} << QByteArray("x\0x\0", 4) << 2;
-        QTest::addRow("manual receive: answered once the bytes are read")
+        QTest::addRow(
+            "manual receive: rules answer as the bytes arrive, the manual read keeps them")
             << "manual" << QByteArrayList{"PING\r"} << QByteArray("OK\r\n") << 1;
         QTest::addRow("rules off: no answer")
             << "off" << QByteArrayList{"PING\r"} << QByteArray() << 0;
@@ -81,11 +86,12 @@ class TstQuickSend : public QObject {
             r.pty.write(a);
             QTRY_VERIFY(r.received.endsWith(a) || action == "manual");
         }
-        if (action == "manual") {
-            QCOMPARE(r.pty.readFor(100), QByteArray());
-            r.e.manualRead();
-        }
         QCOMPARE(r.pty.readExactly(wire.size(), 3000), wire);
+        if (action == "manual") { // answered before the read, which still shows what came
+            QCOMPARE(r.received, QByteArray());
+            r.e.manualRead();
+            QCOMPARE(r.e.displayText(), "PING\r");
+        }
         QCOMPARE(r.pty.readFor(100), QByteArray());
         QCOMPARE(r.sent, wire);
         QCOMPARE(r.total, wire.size());
@@ -99,7 +105,7 @@ class TstQuickSend : public QObject {
         Rig r;
         QuickSendBook b = book();
         b.entries[2].periodMs = 20;
-        QVERIFY(r.q.setBook(b));
+        r.q.setBook(b);
         r.q.setRepeating(2, true);
         QTRY_VERIFY(r.sent.size() >= 4);
         r.e.close();
@@ -115,11 +121,119 @@ class TstQuickSend : public QObject {
         QVERIFY2(r.failures[1].contains("has no serial line"), qPrintable(r.failures[1]));
         QVERIFY2(r.failures[2].contains("has no modem lines"), qPrintable(r.failures[2]));
         QVERIFY(!r.q.inBreak());
-        QString why; // a book that names a missing entry is refused whole
-        b.rules[0].entry = u"nothing";
-        QVERIFY(!r.q.setBook(b, &why));
-        QCOMPARE(why, "rule 1 (\"PING\\r\"): it names no entry (\"nothing\")");
-        QCOMPARE(r.q.book().entries.size(), std::size_t(3));
+        b.rules[0].entry = u"nothing"; // a file naming a missing entry is refused whole
+        QCOMPARE(checkBook(b), "rule 1 (\"PING\\r\"): it names no entry (\"nothing\")");
+    }
+
+    void unmended_data() {
+        QTest::addColumn<QString>("use");
+        for (const char* use : {"button or key", "repeat", "sequence", "rule"})
+            QTest::addRow("%s: an entry that does not parse sends nothing and says so once", use)
+                << use;
+    }
+    void unmended() {
+        QFETCH(QString, use);
+        Rig r;
+        QuickSendBook b = book();
+        b.entries[1].data = u"OK\\q"; // "ok" half typed: an unknown escape
+        b.entries[1].periodMs = use == "repeat" ? 20 : 0;
+        r.q.setBook(b);
+        if (use == "button or key")
+            QVERIFY(!r.q.sendEntry(1));
+        if (use == "repeat")
+            r.q.setRepeating(1, true);
+        if (use == "sequence")
+            r.q.runSequence(0);
+        if (use == "rule")
+            r.pty.write("PING\rPING\r");
+        QTRY_COMPARE(r.failures.size(), 1);
+        QCOMPARE(r.pty.readFor(200), QByteArray());
+        QCOMPARE(r.failures.size(), 1);
+        QVERIFY2(r.failures[0].contains("\"ok\" is not in use until mended: character 3: unknown"),
+                 qPrintable(r.failures[0]));
+    }
+
+    void echoFlood() {
+        Rig r;
+        QuickSendBook b = book();
+        b.rules = {{{quicksend::PatternKind::Text, u"P"}, u"ok"}};
+        r.q.setBook(b);
+        QSignalSpy off(&r.q, &QuickSender::ruleSwitchedOff);
+        r.pty.write(QByteArray(200, 'P')); // an echo of its own answers, as fast as they come
+        QCOMPARE(r.pty.readExactly(50 * 4, 3000).size(), 50 * 4);
+        QCOMPARE(r.pty.readFor(200), QByteArray());
+        QCOMPARE(r.q.firedCount(0), 50); // at most 50 a second, then off with one word
+        QCOMPARE(off.size(), 1);
+        QVERIFY(!r.q.book().rules[0].enabled);
+        QCOMPARE(r.failures, QStringList{"The auto-answer rule 1 (\"P\") fired more than 50 times "
+                                         "in a second and is now off."});
+    }
+
+    void bookRules_data() {
+        QTest::addColumn<QString>("action");
+        QTest::addColumn<QString>("after"); // entries, then the steps' and rules' entries
+        QTest::addRow("rename goes through steps and rules") << "rename x y"
+                                                             << "poll ok y[F1] | ok y | ok y";
+        QTest::addRow("rename to a taken name is refused and changes nothing")
+            << "rename x ok"
+            << "poll ok x[F1] | ok x | ok x";
+        QTest::addRow("remove takes the steps and rules that send it") << "remove"
+                                                                       << "poll x[F1] | x | x";
+        QTest::addRow("add gives a taken name a number through its steps; the key stays")
+            << "add"
+            << "poll ok x[F1] poll (2) ok (2) x (2) | ok x ok (2) x (2) | ok x ok (2) x (2)";
+        QTest::addRow("a key is one entry's") << "key"
+                                              << "poll[F1] ok x | ok x | ok x";
+    }
+    void bookRules() {
+        QFETCH(QString, action);
+        QuickSendBook b = book();
+        b.entries[2].key = 1;
+        if (action.startsWith("rename"))
+            QCOMPARE(b.rename(2, action.split(' ')[2].toStdU16String()).isEmpty(),
+                     !action.endsWith("ok"));
+        if (action == "remove") {
+            QCOMPARE(b.usersOf(1),
+                     (QStringList{"sequence \"two\" step 1", "rule 1 (\"PING\\r\")"}));
+            b.remove(1);
+        }
+        if (action == "add")
+            b.add(b);
+        if (action == "key")
+            b.setKey(0, 1);
+        QStringList names, steps, rules;
+        for (const Entry& e : b.entries)
+            names << QString::fromStdU16String(e.name) + (e.key ? QString("[F%1]").arg(e.key) : "");
+        for (const Sequence& s : b.sequences)
+            for (const SequenceStep& st : s.steps)
+                steps << QString::fromStdU16String(st.entry);
+        for (const AnswerRule& a : b.rules)
+            rules << QString::fromStdU16String(a.entry);
+        QTEST(names.join(' ') + " | " + steps.join(' ') + " | " + rules.join(' '), "after");
+    }
+
+    void bookFiles() {
+        QTemporaryDir dir;
+        QuickSendBook b;
+        const QString big = dir.filePath("big.json"), bad = dir.filePath("quicksend.json");
+        QFile f(big); // past 16 MiB: refused before it is read
+        QVERIFY(f.open(QIODevice::WriteOnly) && f.resize(kMaxBookFileBytes + 1));
+        f.close();
+        QVERIFY(bookFromFile(big, &b).startsWith("the file has 16777217 bytes; a Quick Send file "
+                                                 "holds at most 16 MiB"));
+        QByteArray json = QByteArray(R"({"entries":[{"name":"big","data":)") + '"' +
+                          QByteArray(65537, 'a') + "\"}]}";
+        QCOMPARE(bookFromJson(json, &b), "entry 1 (\"big\"): the data is longer than 65536 bytes "
+                                         "(bigger data goes through \"Send file\")");
+        QVERIFY(f.open(QIODevice::WriteOnly) && f.write(json) > 0 && f.rename(bad));
+        f.close(); // a remembered book that cannot be read is set aside; the start is empty
+        b = book();
+        QVERIFY(loadBook(bad, &b).contains("The file is kept as " + bad + ".unread-"));
+        QVERIFY(b.entries.empty() && !QFile::exists(bad));
+        QCOMPARE(QDir(dir.path()).entryList(QDir::Files).size(), 1);
+        QCOMPARE(bookToFile(bad, book()), QString());
+        QCOMPARE(loadBook(bad, &b), QString());
+        QVERIFY(b == book());
     }
 
     void file_data() {
@@ -127,16 +241,21 @@ class TstQuickSend : public QObject {
         QTest::addColumn<int>("delayMs");
         QTest::addColumn<int>("size");
         QTest::addColumn<bool>("stallFarEnd");
-        QTest::addRow("1 ms after each character") << int(Pace::PerCharacter) << 1 << 200 << false;
-        QTest::addRow("after each line end") << int(Pace::PerLine) << 5 << 300 << false;
+        QTest::addColumn<int>("stallLoopMs"); // the program busy elsewhere for this long
+        QTest::addRow("1 ms after each character")
+            << int(Pace::PerCharacter) << 1 << 200 << false << 0;
+        QTest::addRow("after each line end") << int(Pace::PerLine) << 5 << 300 << false << 0;
         QTest::addRow("full speed, far end stops reading: held, nothing lost or counted twice")
-            << int(Pace::FullSpeed) << 0 << 600'000 << true;
+            << int(Pace::FullSpeed) << 0 << 600'000 << true << 0;
+        QTest::addRow("1 ms per character past a busy spell: no gap shorter than the delay")
+            << int(Pace::PerCharacter) << 1 << 100 << false << 30;
     }
     void file() {
         QFETCH(int, pace);
         QFETCH(int, delayMs);
         QFETCH(int, size);
         QFETCH(bool, stallFarEnd);
+        QFETCH(int, stallLoopMs);
         Rig r;
         QByteArray bytes;
         for (int i = 0; i < size; ++i)
@@ -144,7 +263,15 @@ class TstQuickSend : public QObject {
         QSignalSpy done(&r.q, &QuickSender::fileFinished);
         QSignalSpy progress(&r.q, &QuickSender::fileProgress);
         int writes = 0;
-        connect(&r.e, &TerminalEngine::sent, this, [&writes] { ++writes; });
+        qint64 lastNs = 0, leastGapNs = std::numeric_limits<qint64>::max();
+        connect(&r.e, &TerminalEngine::sent, this, [&](const QByteArray&, TrafficTime t) {
+            ++writes;
+            if (lastNs > 0)
+                leastGapNs = std::min(leastGapNs, t.monotonicNs - lastNs);
+            lastNs = t.monotonicNs;
+        });
+        if (stallLoopMs > 0)
+            QTimer::singleShot(20, this, [stallLoopMs] { QThread::msleep(stallLoopMs); });
         r.q.startFile(bytes, Pace(pace), delayMs);
         QByteArray got;
         if (stallFarEnd) {
@@ -162,6 +289,8 @@ class TstQuickSend : public QObject {
         QCOMPARE(progress.last()[0].toLongLong(), qint64(size));
         if (!stallFarEnd) // one write per unit: a character or a line
             QCOMPARE(writes, pace == int(Pace::PerLine) ? size / 50 : size);
+        if (delayMs > 0)
+            QVERIFY2(leastGapNs >= delayMs * 1'000'000, qPrintable(QString::number(leastGapNs)));
     }
 };
 

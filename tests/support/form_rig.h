@@ -1,6 +1,8 @@
 #pragma once
 // The main window for wiring tests: shown offscreen, its messages answered and kept, Com1
 // bound to a fresh pseudo-terminal pair (or a simulator's device) and, on request, opened.
+#include <QFile>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QStyleHints>
 #include <QTest>
@@ -23,6 +25,7 @@ struct FormRig {
         serial::bindPort(1, (path.isEmpty() ? pty.slavePath() : path).toStdString());
         // Each rig starts with nothing remembered from an earlier one.
         userSettings().clear();
+        QFile::remove(QFileInfo(userSettings().fileName()).absolutePath() + "/quicksend.json");
         // Clicks follow each other faster than a user's; none is a double-click here.
         QGuiApplication::styleHints()->setMouseDoubleClickInterval(0);
         f = std::make_unique<Form1>(std::move(port));

@@ -23,10 +23,17 @@ void MessageCatcher::look() {
     texts << box->text();
     titles << box->windowTitle();
     buttonCounts << static_cast<int>(box->buttons().size());
-    if (QAbstractButton* ok = box->button(QMessageBox::Ok))
+    if (QAbstractButton* ok = box->button(QMessageBox::Ok)) {
         ok->click();
-    else
-        box->reject();
+        return;
+    }
+    const QString answer = answers.isEmpty() ? QString() : answers.takeFirst();
+    for (QAbstractButton* b : box->buttons())
+        if (!answer.isEmpty() && b->text() == answer) {
+            b->click();
+            return;
+        }
+    box->reject();
 }
 
 bool MessageCatcher::okOnly() const {

@@ -16,6 +16,7 @@ class MessageCatcher : public QObject {
     QStringList texts;
     QStringList titles;
     QList<int> buttonCounts; // buttons each box offered
+    QStringList answers;     // pressed in turn in boxes without OK (else they are cancelled)
     bool okOnly() const;
 
   private:

@@ -38,6 +38,11 @@ ByteRange coveredRange(std::size_t size, int skipFirst, int skipLast) {
 
 EntryBytes entryBytes(const Entry& entry) {
     EntryBytes out;
+    const std::string tooBig = "the data is longer than " + std::to_string(kMaxEntryBytes) +
+                               " bytes (bigger data goes through \"Send file\")";
+    // No byte takes more than four characters ("\xHH", "FF "): longer text is not read.
+    if (entry.data.size() > 4 * kMaxEntryBytes + 4)
+        return {{}, tooBig, 0, true};
     if (entry.form == DataForm::Hex) {
         codec::HexList list = codec::parseHexList(entry.data);
         if (list.error != codec::HexListError::None)
@@ -49,6 +54,9 @@ EntryBytes entryBytes(const Entry& entry) {
             return {{}, p.error};
         out.bytes = std::move(p.bytes);
     }
+    if (out.bytes.size() > kMaxEntryBytes)
+        return {{}, tooBig, 0, true};
+    const std::size_t data = out.bytes.size();
     if (entry.checksum != Checksum::None) {
         const ByteRange r = coveredRange(out.bytes.size(), entry.skipFirst, entry.skipLast);
         if (!r.error.empty())
@@ -73,7 +81,23 @@ EntryBytes entryBytes(const Entry& entry) {
         out.bytes.insert(out.bytes.end(), {'\n', '\r'});
         break;
     }
+    out.tail = out.bytes.size() - data;
     return out;
+}
+
+std::string bytesPreview(const EntryBytes& b, std::size_t head) {
+    const std::size_t n = b.bytes.size();
+    std::string text;
+    if (n <= head + b.tail) {
+        text = hexText(b.bytes);
+    } else {
+        text = hexText({b.bytes.begin(), b.bytes.begin() + static_cast<std::ptrdiff_t>(head)}) +
+               " \u2026";
+        if (b.tail > 0)
+            text +=
+                " " + hexText({b.bytes.end() - static_cast<std::ptrdiff_t>(b.tail), b.bytes.end()});
+    }
+    return text + "  (" + std::to_string(n) + (n == 1 ? " byte)" : " bytes)");
 }
 
 EntryBytes hexLines(std::string_view text) {

@@ -35,14 +35,24 @@ struct ByteRange {
 };
 ByteRange coveredRange(std::size_t size, int skipFirst, int skipLast);
 
+// The most data one entry holds; bigger data goes through the file sender.
+inline constexpr std::size_t kMaxEntryBytes = 64 * 1024;
+
 struct EntryBytes {
     std::vector<std::uint8_t> bytes; // data, checksum, end of string (empty on error)
     std::string error;
+    std::size_t tail = 0; // the checksum and end of string at the back of `bytes`
+    bool tooBig = false;  // the error is the size: no stored send holds it
     bool ok() const { return error.empty(); }
 };
 
-// The bytes an entry sends: the data, then its checksum, then the end of string.
+// The bytes an entry sends: the data, then its checksum, then the end of string. Data past
+// kMaxEntryBytes is refused before it is read through.
 EntryBytes entryBytes(const Entry& entry);
+
+// What the user reads beside an entry: the bytes as hex, cut after the first `head` bytes
+// ("…") but always with the checksum and end of string, and the count ("1 byte", "5 bytes").
+std::string bytesPreview(const EntryBytes& bytes, std::size_t head);
 
 // Hex lists of the main window's binary mode, one per line, for a file read as hex.
 EntryBytes hexLines(std::string_view text);

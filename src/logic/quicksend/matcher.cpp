@@ -112,4 +112,13 @@ std::vector<std::size_t> Matcher::feed(std::span<const std::uint8_t> bytes) {
     return hits;
 }
 
+bool RateLimit::allow(std::int64_t nowMs) {
+    while (!times_.empty() && times_.front() <= nowMs - 1000)
+        times_.pop_front();
+    if (static_cast<int>(times_.size()) >= limit_)
+        return false;
+    times_.push_back(nowMs);
+    return true;
+}
+
 } // namespace varnok::quicksend

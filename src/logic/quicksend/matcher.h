@@ -3,6 +3,7 @@
 // matches, and only a bounded look-back of the stream is kept.
 #include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <optional>
 #include <regex>
 #include <span>
@@ -42,6 +43,22 @@ class Matcher {
     std::size_t window_ = 0;
     std::string kept_;       // the last bytes of the stream, at most window_
     std::uint64_t base_ = 0; // stream position of kept_[0]
+};
+
+// At most `perSecond` firings within any one second: an answer that its device echoes back
+// would otherwise fire without end.
+class RateLimit {
+  public:
+    static constexpr int kDefaultPerSecond = 50;
+    explicit RateLimit(int perSecond = kDefaultPerSecond) : limit_(perSecond) {}
+    // A firing at `nowMs`: true when it is within the limit (and counted), false when it
+    // would be one too many in the second that ends now.
+    bool allow(std::int64_t nowMs);
+    void reset() { times_.clear(); }
+
+  private:
+    int limit_;
+    std::deque<std::int64_t> times_; // the firings of the last second
 };
 
 } // namespace varnok::quicksend

@@ -215,9 +215,7 @@ void Form1::Cmd_QuickSend_Click() {
         quickSend_->setAttribute(Qt::WA_DeleteOnClose);
         connect(this, &QObject::destroyed, quickSend_.data(), &QObject::deleteLater);
     }
-    quickSend_->show();
-    quickSend_->raise();
-    quickSend_->activateWindow();
+    quickSend_->showBeside(this);
 }
 
 QuickSendWindow* Form1::quickSend() const {

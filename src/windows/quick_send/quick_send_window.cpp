@@ -2,41 +2,124 @@
 
 #include <QApplication>
 #include <QCheckBox>
-#include <QCloseEvent>
 #include <QComboBox>
 #include <QFile>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QFormLayout>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QHideEvent>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScrollArea>
 #include <QSpinBox>
 #include <QTabWidget>
 #include <QTableWidget>
 #include <QVBoxLayout>
+#include <functional>
+#include <map>
 #include <utility>
 
 #include "logic/quicksend/escapes.h"
 #include "windows/fixed_font.h"
 #include "windows/main_window/message_box.h"
+#include "windows/placement.h"
 #include "windows/user_settings.h"
 
 namespace varnok {
+
+// The send buttons, six to a row, made only for the rows in sight: ten thousand buttons in a
+// grid layout took half a minute to show, and painting one walked all its siblings.
+class ButtonField : public QWidget {
+  public:
+    static constexpr int kColumns = 6;
+    static constexpr int kGap = 4;
+    static constexpr int kSpareRows = 4; // made beyond the edges, for a smooth scroll
+    using QWidget::QWidget;
+    std::function<void(QPushButton*, int)> dress; // text and state of the button of entry i
+    std::function<void(int)> press;
+
+    void setCount(int count) {
+        count_ = count;
+        for (auto it = made_.lower_bound(count); it != made_.end(); it = made_.erase(it))
+            delete it->second;
+        setMinimumHeight(rows() * (rowHeight() + kGap));
+        for (auto& [i, b] : made_)
+            dress(b, i);
+        placeVisible();
+    }
+
+  protected:
+    QSize sizeHint() const override {
+        return {kColumns * 96, std::min(rows(), 3) * (rowHeight() + kGap)};
+    }
+    void resizeEvent(QResizeEvent* event) override {
+        QWidget::resizeEvent(event);
+        placeVisible();
+    }
+    void moveEvent(QMoveEvent* event) override { // scrolled
+        QWidget::moveEvent(event);
+        placeVisible();
+    }
+
+  private:
+    int rows() const { return (count_ + kColumns - 1) / kColumns; }
+    int rowHeight() const {
+        static const int h = QPushButton(QStringLiteral("X")).sizeHint().height();
+        return h;
+    }
+    void placeVisible() {
+        const int h = rowHeight() + kGap;
+        const int w = std::max(1, (width() - (kColumns - 1) * kGap) / kColumns);
+        const int seen = parentWidget() ? parentWidget()->height() : height();
+        const int first = std::max(0, -y() / h - kSpareRows);
+        const int last = std::min(rows() - 1, (-y() + seen) / h + kSpareRows);
+        for (auto it = made_.begin(); it != made_.end();) { // out of sight: gone
+            const int row = it->first / kColumns;
+            if (row >= first && row <= last) {
+                ++it;
+                continue;
+            }
+            delete it->second;
+            it = made_.erase(it);
+        }
+        for (int i = first * kColumns; i < std::min(count_, (last + 1) * kColumns); ++i) {
+            QPushButton*& b = made_[i];
+            if (!b) {
+                b = new QPushButton(this);
+                b->setObjectName(QStringLiteral("Send_%1").arg(i));
+                connect(b, &QPushButton::clicked, this, [this, i] { press(i); });
+                dress(b, i);
+                b->show();
+            }
+            b->setGeometry((i % kColumns) * (w + kGap), (i / kColumns) * h, w, h - kGap);
+        }
+    }
+
+    int count_ = 0;
+    std::map<int, QPushButton*> made_;
+};
 
 namespace {
 
 using engine::QuickSender;
 using quicksend::Entry;
 
-// The same file as the port bindings.
-const QString kBookKey = QStringLiteral("quicksend/book");
+// Where earlier versions kept the book, in the per-user settings; read once, then removed.
+const QString kOldBookKey = QStringLiteral("quicksend/book");
 const QString kGeometryKey = QStringLiteral("quicksend/geometry");
+constexpr QSize kDefaultSize{760, 520};
+constexpr int kLeastWidthBeside = 560;
+constexpr int kPreviewBytes = 32; // shown before the preview is cut
+constexpr int kButtonChars = 24;  // of an entry's name on its button
+constexpr int kSaveDelayMs = 500; // edits are written to the book file at most this often
 
 QString q(const std::u16string& s) {
     return QString::fromStdU16String(s);
@@ -65,6 +148,23 @@ QTableWidgetItem* cell(const QString& text, bool editable = true) {
     if (!editable)
         item->setFlags(item->flags() & ~Qt::ItemIsEditable);
     return item;
+}
+
+// The book's own file, beside the per-user settings (which stay small and quick to read).
+QString bookPath() {
+    return QFileInfo(userSettings().fileName()).absolutePath() + QStringLiteral("/quicksend.json");
+}
+
+// A question with the program's title: the index of the choice pressed, -1 for Cancel.
+int ask(QWidget* parent, const QString& text, const QStringList& choices) {
+    QMessageBox box(QMessageBox::Question, QString::fromLatin1(kAppTitle), text,
+                    QMessageBox::Cancel, parent);
+    box.setObjectName(QStringLiteral("VarnokQuestion"));
+    QList<QAbstractButton*> buttons;
+    for (const QString& c : choices)
+        buttons << box.addButton(c, QMessageBox::AcceptRole);
+    box.exec();
+    return static_cast<int>(buttons.indexOf(box.clickedButton()));
 }
 
 QString uniqueName(const engine::QuickSendBook& book, const QString& stem) {
@@ -99,17 +199,22 @@ QuickSendWindow::QuickSendWindow(engine::TerminalEngine* engine, QWidget* parent
     tabs->addTab(buildFileAndLines(), QStringLiteral("File and lines"));
     exportButton = button("Export...", this);
     importButton = button("Import...", this);
-    bookFault_ = new QLabel(this);
-    bookFault_->setStyleSheet(QStringLiteral("color: #b00000"));
-    bookFault_->setWordWrap(true);
+    bookFault = new QLabel(this);
+    bookFault->setObjectName(QStringLiteral("BookFault"));
+    bookFault->setStyleSheet(QStringLiteral("color: #b00000"));
+    bookFault->setWordWrap(true);
+    // A long fault wraps within the window's width instead of widening it.
+    bookFault->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     auto* bottom = new QHBoxLayout;
-    bottom->addWidget(bookFault_, 1);
+    bottom->addWidget(bookFault, 1);
     bottom->addWidget(importButton);
     bottom->addWidget(exportButton);
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(tabs, 1);
     layout->addLayout(bottom);
-    resize(760, 520);
+    resize(kDefaultSize);
+    saveTimer_.setSingleShot(true);
+    connect(&saveTimer_, &QTimer::timeout, this, &QuickSendWindow::saveBook);
 
     connect(exportButton, &QPushButton::clicked, this, [this] {
         const QString path = QFileDialog::getSaveFileName(this, QStringLiteral("Export Quick Send"),
@@ -136,6 +241,13 @@ QuickSendWindow::QuickSendWindow(engine::TerminalEngine* engine, QWidget* parent
             item->setText(QString::number(count));
     });
     connect(&sender_, &QuickSender::rulesEnabledChanged, rulesOnBox, &QCheckBox::setChecked);
+    connect(&sender_, &QuickSender::ruleSwitchedOff, this, [this](int rule) {
+        book_.rules[std::size_t(rule)].enabled = false; // and stays off when the book is saved
+        const QSignalBlocker quiet(rulesTable);
+        if (QTableWidgetItem* item = rulesTable->item(rule, 0))
+            item->setCheckState(Qt::Unchecked);
+        saveTimer_.start(kSaveDelayMs);
+    });
     connect(&sender_, &QuickSender::sequenceStep, this, [this](int sequence, int step) {
         runButton->setEnabled(step < 0);
         stopButton->setEnabled(step >= 0);
@@ -149,16 +261,23 @@ QuickSendWindow::QuickSendWindow(engine::TerminalEngine* engine, QWidget* parent
                 &QuickSendWindow::followPort);
     followPort();
 
-    // The remembered book; a damaged one is dropped with a word rather than half taken.
+    // The remembered book. One kept in the settings by an earlier version moves to its own
+    // file first; a book that cannot be read is set aside with one message, after the window
+    // is up, and Quick Send starts empty.
+    const QString path = bookPath();
     QSettings s = userSettings();
-    const QByteArray saved = s.value(kBookKey).toByteArray();
-    if (!saved.isEmpty()) {
-        const QString why = engine::bookFromJson(saved, &book_);
-        if (!why.isEmpty())
-            bookFault_->setText(QStringLiteral("The remembered entries were not read: ") + why);
+    if (s.contains(kOldBookKey)) {
+        if (!QFileInfo::exists(path)) {
+            QFile f(path);
+            if (f.open(QIODevice::WriteOnly))
+                f.write(s.value(kOldBookKey).toByteArray());
+        }
+        s.remove(kOldBookKey);
     }
-    restoreGeometry(s.value(kGeometryKey).toByteArray());
-    sender_.setBook(book_);
+    const QString why = engine::loadBook(path, &book_);
+    if (!why.isEmpty())
+        QTimer::singleShot(0, this, [this, why] { showFailure(why); });
+    commit(); // and what is not in use until mended is said beneath
     showBook();
     // F1-F12 anywhere in the terminal's windows while this one is open.
     qApp->installEventFilter(this);
@@ -166,6 +285,19 @@ QuickSendWindow::QuickSendWindow(engine::TerminalEngine* engine, QWidget* parent
 
 QuickSendWindow::~QuickSendWindow() {
     qApp->removeEventFilter(this);
+    if (saveTimer_.isActive())
+        saveBook();
+}
+
+void QuickSendWindow::showBeside(const QWidget* main) {
+    showPlaced(*this, placed_, kGeometryKey, main, kDefaultSize, kLeastWidthBeside);
+}
+
+void QuickSendWindow::saveBook() {
+    saveTimer_.stop();
+    const QString why = engine::bookToFile(bookPath(), book_);
+    if (!why.isEmpty())
+        bookFault->setText(QStringLiteral("The entries were not saved: ") + why);
 }
 
 bool QuickSendWindow::exportTo(const QString& path) {
@@ -179,18 +311,32 @@ bool QuickSendWindow::exportTo(const QString& path) {
 }
 
 bool QuickSendWindow::importFrom(const QString& path) {
-    QFile f(path);
-    if (!f.open(QIODevice::ReadOnly)) {
-        showFailure(QStringLiteral("%1 was not imported: %2").arg(path, f.errorString()));
-        return false;
-    }
     engine::QuickSendBook book;
-    const QString why = engine::bookFromJson(f.readAll(), &book);
+    const QString why = engine::bookFromFile(path, &book);
     if (!why.isEmpty()) {
         showFailure(QStringLiteral("%1 was not imported: %2").arg(path, why));
         return false;
     }
-    book_ = std::move(book);
+    if (book_.entries.empty() && book_.sequences.empty() && book_.rules.empty()) {
+        book_ = std::move(book);
+    } else {
+        const auto entries = [](std::size_t n) {
+            return n == 1 ? QStringLiteral("1 entry") : QStringLiteral("%1 entries").arg(n);
+        };
+        const int choice = ask(this,
+                               QStringLiteral("Replace the %1 here with the %2 of %3, or add "
+                                              "those to these? Added names that are taken get "
+                                              "a number.")
+                                   .arg(entries(book_.entries.size()), entries(book.entries.size()),
+                                        QFileInfo(path).fileName()),
+                               {QStringLiteral("Replace"), QStringLiteral("Add")});
+        if (choice < 0)
+            return false;
+        if (choice == 0)
+            book_ = std::move(book);
+        else
+            book_.add(std::move(book));
+    }
     commit();
     showBook();
     return true;
@@ -228,9 +374,12 @@ QWidget* QuickSendWindow::buildEntries() {
     keyBox->addItem(QStringLiteral("none"));
     for (int k = 1; k <= 12; ++k)
         keyBox->addItem(QStringLiteral("F%1").arg(k));
+    dataEdit->setMaxLength(int(4 * quicksend::kMaxEntryBytes + 4)); // the longest data read
     bytesLabel = new QLabel(page);
+    bytesLabel->setObjectName(QStringLiteral("BytesPreview"));
     bytesLabel->setFont(fixedFont(font().pointSize()));
     bytesLabel->setWordWrap(true);
+    bytesLabel->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     bytesLabel->setTextInteractionFlags(Qt::TextSelectableByMouse);
 
     auto* range = new QHBoxLayout;
@@ -258,12 +407,31 @@ QWidget* QuickSendWindow::buildEntries() {
     auto* top = new QHBoxLayout;
     top->addLayout(left, 1);
     top->addLayout(form, 2);
-    sendButtons = new QWidget(page);
-    buttonGrid_ = new QGridLayout(sendButtons);
-    buttonGrid_->setContentsMargins(0, 0, 0, 0);
+    // The buttons scroll: a thousand entries must not make the window taller than the screen.
+    auto* scroll = new QScrollArea(page);
+    scroll->setObjectName(QStringLiteral("SendButtonsArea"));
+    scroll->setWidgetResizable(true);
+    scroll->setFrameShape(QFrame::NoFrame);
+    scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    sendButtons = buttonField_ = new ButtonField(scroll);
+    buttonField_->press = [this](int i) { pressEntry(i); };
+    buttonField_->dress = [this](QPushButton* b, int i) {
+        const Entry& e = sender_.book().entries[std::size_t(i)];
+        b->setText(elideMiddle(q(e.name), kButtonChars) +
+                   (e.key ? QStringLiteral(" (F%1)").arg(e.key) : QString()));
+        b->setCheckable(e.periodMs > 0); // pressed in while it repeats
+        b->setChecked(sender_.repeating(i));
+        b->setToolTip(
+            e.periodMs > 0
+                ? QStringLiteral("Repeats every %1 ms until pressed again").arg(e.periodMs)
+                : QStringLiteral("Sends once"));
+    };
+    scroll->setWidget(sendButtons);
+    scroll->viewport()->setAutoFillBackground(false); // the page's own colour behind the buttons
+    sendButtons->setAutoFillBackground(false);
     auto* layout = new QVBoxLayout(page);
-    layout->addLayout(top, 1);
-    layout->addWidget(sendButtons);
+    layout->addLayout(top, 3);
+    layout->addWidget(scroll, 1);
 
     connect(entryList, &QListWidget::currentRowChanged, this, &QuickSendWindow::showEntry);
     connect(addEntryButton, &QPushButton::clicked, this, [this] {
@@ -280,12 +448,15 @@ QWidget* QuickSendWindow::buildEntries() {
         const int row = entryList->currentRow();
         if (row < 0)
             return;
-        // The steps and rules that send it go with it.
-        const std::u16string name = book_.entries[std::size_t(row)].name;
-        book_.entries.erase(book_.entries.begin() + row);
-        for (engine::Sequence& seq : book_.sequences)
-            std::erase_if(seq.steps, [&](const auto& st) { return st.entry == name; });
-        std::erase_if(book_.rules, [&](const auto& r) { return r.entry == name; });
+        // The steps and rules that send it go with it: asked first, naming them.
+        const QStringList users = book_.usersOf(std::size_t(row));
+        if (!users.isEmpty() &&
+            ask(this,
+                QStringLiteral("\"%1\" is sent by %2. Remove it and them?")
+                    .arg(q(book_.entries[std::size_t(row)].name), users.join(QStringLiteral(", "))),
+                {QStringLiteral("Remove")}) != 0)
+            return;
+        book_.remove(std::size_t(row));
         commit();
         showBook();
     });
@@ -398,11 +569,20 @@ QWidget* QuickSendWindow::buildRules() {
     rulesTable->horizontalHeader()->setSectionResizeMode(2, QHeaderView::Stretch);
     rulesTable->setToolTip(QStringLiteral("Kind: Text (with escapes), Hex or Regex; Answer: "
                                           "the name of an entry"));
+    answersBox = spin(1'000'000, quicksend::RateLimit::kDefaultPerSecond, "", page);
+    answersBox->setMinimum(1);
+    answersBox->setToolTip(QStringLiteral("A rule that fires more often in one second switches "
+                                          "itself off (an echoing device would fire it without "
+                                          "end)"));
     auto* addRule = button("Add rule", page);
     addRule->setObjectName(QStringLiteral("AddRule"));
     auto* removeRule = button("Remove rule", page);
     auto* rb = new QHBoxLayout;
     rb->addWidget(rulesOnBox);
+    rb->addSpacing(16);
+    rb->addWidget(new QLabel(QStringLiteral("At most"), page));
+    rb->addWidget(answersBox);
+    rb->addWidget(new QLabel(QStringLiteral("answers a second per rule"), page));
     rb->addStretch();
     rb->addWidget(addRule);
     rb->addWidget(removeRule);
@@ -411,6 +591,12 @@ QWidget* QuickSendWindow::buildRules() {
     layout->addLayout(rb);
 
     connect(rulesOnBox, &QCheckBox::toggled, &sender_, &QuickSender::setRulesEnabled);
+    connect(answersBox, &QSpinBox::valueChanged, this, [this](int perSecond) {
+        if (showing_ || perSecond == book_.answersPerSecond)
+            return;
+        book_.answersPerSecond = perSecond;
+        commit();
+    });
     connect(addRule, &QPushButton::clicked, this, [this] {
         if (book_.entries.empty())
             return;
@@ -447,6 +633,7 @@ QWidget* QuickSendWindow::buildFileAndLines() {
     stopFileButton->setEnabled(false);
     fileBar = new QProgressBar(page);
     fileLabel = new QLabel(page);
+    fileLabel->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     breakBox = spin(60000, QuickSender::kBreakMs, " ms", page);
     breakBox->setMinimum(1);
     breakButton = button("Break", page);
@@ -551,6 +738,7 @@ void QuickSendWindow::showBook() {
                        static_cast<QWidget*>(runButton)})
         w->setEnabled(s != nullptr && sender_.runningSequence() < 0);
 
+    answersBox->setValue(book_.answersPerSecond);
     rulesTable->setRowCount(int(book_.rules.size()));
     for (int i = 0; i < int(book_.rules.size()); ++i) {
         const engine::AnswerRule& r = book_.rules[std::size_t(i)];
@@ -596,9 +784,9 @@ void QuickSendWindow::showEntry() {
     showing_ = wasShowing;
     const quicksend::EntryBytes b = quicksend::entryBytes(e);
     bytesLabel->setStyleSheet(b.ok() ? QString() : QStringLiteral("color: #b00000"));
-    bytesLabel->setText(b.ok() ? QString::fromStdString(quicksend::hexText(b.bytes)) +
-                                     QStringLiteral("  (%1 bytes)").arg(b.bytes.size())
-                               : QString::fromStdString(b.error));
+    bytesLabel->setText(b.ok() ? QString::fromStdString(quicksend::bytesPreview(b, kPreviewBytes))
+                               : QStringLiteral("Not in use until mended: ") +
+                                     QString::fromStdString(b.error));
 }
 
 void QuickSendWindow::entryEdited() {
@@ -606,8 +794,9 @@ void QuickSendWindow::entryEdited() {
     if (showing_ || row < 0)
         return;
     Entry& e = book_.entries[std::size_t(row)];
-    const std::u16string oldName = e.name;
-    e.name = nameEdit->text().toStdU16String();
+    // The book renames through steps and rules, or keeps the old name while the typed one
+    // is empty or taken.
+    const QString refused = book_.rename(std::size_t(row), nameEdit->text().toStdU16String());
     e.data = dataEdit->text().toStdU16String();
     e.form = quicksend::DataForm(formBox->currentIndex());
     e.end = quicksend::LineEnd(endBox->currentIndex());
@@ -615,21 +804,19 @@ void QuickSendWindow::entryEdited() {
     e.skipFirst = skipFirstBox->value();
     e.skipLast = skipLastBox->value();
     e.periodMs = periodBox->value();
-    e.key = keyBox->currentIndex();
-    if (e.key > 0) // one entry per key
-        for (Entry& other : book_.entries)
-            if (&other != &e && other.key == e.key)
-                other.key = 0;
-    // Sequences and rules follow a renamed entry.
-    for (engine::Sequence& s : book_.sequences)
-        for (engine::SequenceStep& st : s.steps)
-            if (st.entry == oldName)
-                st.entry = e.name;
-    for (engine::AnswerRule& r : book_.rules)
-        if (r.entry == oldName)
-            r.entry = e.name;
+    const int oldKey = e.key;
+    book_.setKey(std::size_t(row), keyBox->currentIndex());
     commit();
+    if (!refused.isEmpty())
+        bookFault->setText(QStringLiteral("The name stays \"%1\": %2").arg(q(e.name), refused));
     showing_ = true;
+    if (oldKey != e.key) { // another entry may have lost the key
+        for (int i = 0; i < entryList->count(); ++i) {
+            const Entry& other = book_.entries[std::size_t(i)];
+            entryList->item(i)->setText(
+                q(other.name) + (other.key ? QStringLiteral("  [F%1]").arg(other.key) : QString()));
+        }
+    }
     entryList->item(row)->setText(q(e.name) +
                                   (e.key ? QStringLiteral("  [F%1]").arg(e.key) : QString()));
     showing_ = false;
@@ -680,40 +867,23 @@ void QuickSendWindow::rulesEdited() {
     if (!onlySwitches)
         commit();
     else
-        userSettings().setValue(kBookKey, engine::bookToJson(book_));
+        saveTimer_.start(kSaveDelayMs);
 }
 
 void QuickSendWindow::commit() {
-    QString why;
-    if (!sender_.setBook(book_, &why)) {
-        bookFault_->setText(QStringLiteral("Not in use until mended: ") + why);
-        return;
-    }
-    bookFault_->clear();
-    userSettings().setValue(kBookKey, engine::bookToJson(book_));
+    // The sender runs the book as it is: what is under repair sends nothing until mended.
+    sender_.setBook(book_);
+    const QString why = engine::firstFault(book_);
+    bookFault->setText(
+        why.isEmpty()
+            ? QString()
+            : elideMiddle(QStringLiteral("Not in use until mended: ") + why, kMessageRunChars * 2));
+    saveTimer_.start(kSaveDelayMs);
 }
 
 void QuickSendWindow::rebuildButtons() {
-    while (QLayoutItem* item = buttonGrid_->takeAt(0)) {
-        delete item->widget();
-        delete item;
-    }
-    // The buttons send what the sender holds: an entry under repair keeps its last good form.
-    const auto& entries = sender_.book().entries;
-    for (int i = 0; i < int(entries.size()); ++i) {
-        const Entry& e = entries[std::size_t(i)];
-        auto* b = new QPushButton(
-            q(e.name) + (e.key ? QStringLiteral(" (F%1)").arg(e.key) : QString()), sendButtons);
-        b->setObjectName(QStringLiteral("Send_%1").arg(i));
-        b->setCheckable(e.periodMs > 0); // pressed in while it repeats
-        b->setChecked(sender_.repeating(i));
-        b->setToolTip(
-            e.periodMs > 0
-                ? QStringLiteral("Repeats every %1 ms until pressed again").arg(e.periodMs)
-                : QStringLiteral("Sends once"));
-        connect(b, &QPushButton::clicked, this, [this, i] { pressEntry(i); });
-        buttonGrid_->addWidget(b, i / 6, i % 6);
-    }
+    // The buttons in sight change their text; the rest are made when scrolled to.
+    buttonField_->setCount(int(sender_.book().entries.size()));
 }
 
 void QuickSendWindow::pressEntry(int index) {
@@ -727,27 +897,10 @@ void QuickSendWindow::pressEntry(int index) {
 }
 
 void QuickSendWindow::startFile() {
-    QFile f(filePath->text());
-    if (!f.open(QIODevice::ReadOnly)) {
-        showFailure(QStringLiteral("The file %1 cannot be read: %2")
-                        .arg(filePath->text(), f.errorString()));
-        return;
-    }
-    QByteArray bytes = f.readAll();
-    if (hexFileBox->isChecked()) {
-        const quicksend::EntryBytes b =
-            quicksend::hexLines(std::string_view(bytes.constData(), std::size_t(bytes.size())));
-        if (!b.ok()) {
-            showFailure(QStringLiteral("The file %1 is not a hex list: %2")
-                            .arg(filePath->text(), QString::fromStdString(b.error)));
-            return;
-        }
-        bytes =
-            QByteArray(reinterpret_cast<const char*>(b.bytes.data()), qsizetype(b.bytes.size()));
-    }
     sendFileButton->setEnabled(false);
     stopFileButton->setEnabled(true);
-    sender_.startFile(bytes, quicksend::Pace(paceBox->currentIndex()), paceDelayBox->value());
+    sender_.sendFile(filePath->text(), hexFileBox->isChecked(),
+                     quicksend::Pace(paceBox->currentIndex()), paceDelayBox->value());
     if (!sender_.sendingFile()) { // refused (closed port) or already done
         sendFileButton->setEnabled(true);
         stopFileButton->setEnabled(false);
@@ -783,9 +936,9 @@ bool QuickSendWindow::eventFilter(QObject* watched, QEvent* event) {
     return true;
 }
 
-void QuickSendWindow::closeEvent(QCloseEvent* event) {
-    userSettings().setValue(kGeometryKey, saveGeometry());
-    QWidget::closeEvent(event);
+void QuickSendWindow::hideEvent(QHideEvent* event) {
+    rememberPlace(*this, placed_, kGeometryKey);
+    QWidget::hideEvent(event);
 }
 
 } // namespace varnok

@@ -1,15 +1,16 @@
 #pragma once
 // Quick Send: stored sends on buttons and F1-F12, sequences, auto-answer rules, a paced file,
 // BREAK and RTS. Non-modal; it shows and edits what the engine-layer sender runs, remembers
-// it per user and exports or imports it as JSON. Closing the window ends its sends.
+// it in a JSON file of its own in the per-user folder, and exports or imports it. Closing the
+// window ends its sends.
 #include <QPointer>
+#include <QTimer>
 #include <QWidget>
 
 #include "engine/quick_send.h"
 
 class QCheckBox;
 class QComboBox;
-class QGridLayout;
 class QLabel;
 class QLineEdit;
 class QListWidget;
@@ -20,6 +21,8 @@ class QTableWidget;
 
 namespace varnok {
 
+class ButtonField;
+
 class QuickSendWindow : public QWidget {
     Q_OBJECT
   public:
@@ -27,7 +30,10 @@ class QuickSendWindow : public QWidget {
     ~QuickSendWindow() override;
 
     engine::QuickSender& sender() { return sender_; }
-    // What "Export..." and "Import..." do once they know the file; false after one message.
+    // Shown in front; the first time where the user left it, else beside `main`.
+    void showBeside(const QWidget* main);
+    // What "Export..." and "Import..." do once they know the file; false after one message
+    // (or when the user cancels). Import asks whether to replace the book or add to it.
     bool exportTo(const QString& path);
     bool importFrom(const QString& path);
 
@@ -45,7 +51,7 @@ class QuickSendWindow : public QWidget {
     QLabel* bytesLabel;  // the exact bytes, as hex, or why there are none
     QPushButton* addEntryButton;
     QPushButton* removeEntryButton;
-    QWidget* sendButtons; // one button per entry, objectName "Send_<n>"
+    QWidget* sendButtons; // one button per entry, objectName "Send_<n>", in a scrolling area
     // sequences
     QListWidget* sequenceList;
     QLineEdit* sequenceName;
@@ -56,6 +62,7 @@ class QuickSendWindow : public QWidget {
     // rules
     QCheckBox* rulesOnBox;
     QTableWidget* rulesTable; // on, kind, pattern, entry, delay ms, fired
+    QSpinBox* answersBox;     // at most this many answers per second, per rule
     // file
     QLineEdit* filePath;
     QComboBox* paceBox;
@@ -65,6 +72,7 @@ class QuickSendWindow : public QWidget {
     QPushButton* stopFileButton;
     QProgressBar* fileBar;
     QLabel* fileLabel;
+    QLabel* bookFault; // what is not in use until mended
     // the line
     QSpinBox* breakBox; // ms
     QPushButton* breakButton;
@@ -74,7 +82,7 @@ class QuickSendWindow : public QWidget {
 
   protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
-    void closeEvent(QCloseEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
 
   private:
     QWidget* buildEntries();
@@ -91,14 +99,16 @@ class QuickSendWindow : public QWidget {
     void pressEntry(int index);
     void startFile();
     void showFailure(const QString& text);
+    void saveBook();
     void followPort();
 
     QPointer<engine::TerminalEngine> engine_;
     engine::QuickSender sender_;
     engine::QuickSendBook book_;
     bool showing_ = false; // the controls are being filled, not edited
-    QGridLayout* buttonGrid_ = nullptr;
-    QLabel* bookFault_ = nullptr;
+    ButtonField* buttonField_ = nullptr;
+    QTimer saveTimer_; // the book file is written once edits pause
+    bool placed_ = false;
 };
 
 } // namespace varnok

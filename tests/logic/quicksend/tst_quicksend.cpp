@@ -57,6 +57,9 @@ class TstQuickSend : public QObject {
                                       << "character 2: U+20AC has no single byte";
         QTest::addRow("bad hex") << "1 G" << true << 0 << Checksum::None << 0 << 0
                                  << "a value is not hexadecimal";
+        QTest::addRow("data past 64 KiB is refused: a file goes through the file sender")
+            << QString(65537, 'a') << false << 0 << Checksum::None << 0 << 0
+            << "the data is longer than 65536 bytes (bigger data goes through \"Send file\")";
     }
     void entry() {
         QFETCH(QString, data);
@@ -78,6 +81,44 @@ class TstQuickSend : public QObject {
             QCOMPARE(hex(r.bytes), bytes);
         else
             QVERIFY2(QString::fromStdString(r.error).startsWith(bytes), r.error.c_str());
+    }
+
+    void preview_data() {
+        QTest::addColumn<QString>("data");
+        QTest::addColumn<QString>("preview");
+        QTest::addRow("one byte is \"1 byte\"") << "A"
+                                                << "41  (1 byte)";
+        QTest::addRow("short: every byte") << "AB"
+                                           << "41 42 83 0D  (4 bytes)";
+        QTest::addRow("64 KiB: the first bytes, the checksum and the count stay in sight")
+            << QString(65536, 'A') << QString("41 ").repeated(4) + "\u2026 00 0D  (65538 bytes)";
+    }
+    void preview() {
+        QFETCH(QString, data);
+        Entry e;
+        e.data = data.toStdU16String();
+        if (data.size() > 1) { // a sum and a CR behind the data
+            e.checksum = Checksum::Sum;
+            e.end = LineEnd::CR;
+        }
+        QTEST(QString::fromStdString(bytesPreview(entryBytes(e), 4)), "preview");
+    }
+
+    void rateLimit_data() {
+        QTest::addColumn<QList<int>>("firesMs");
+        QTest::addColumn<QList<bool>>("allowed"); // 3 a second
+        QTest::addRow("the fourth within a second is refused")
+            << QList<int>{0, 10, 20, 999} << QList<bool>{true, true, true, false};
+        QTest::addRow("a second after the first, one more may fire")
+            << QList<int>{0, 10, 20, 1000, 1001} << QList<bool>{true, true, true, true, false};
+    }
+    void rateLimit() {
+        QFETCH(QList<int>, firesMs);
+        RateLimit limit(3);
+        QList<bool> allowed;
+        for (int ms : firesMs)
+            allowed << limit.allow(ms);
+        QTEST(allowed, "allowed");
     }
 
     void checksum_data() {
@@ -178,6 +219,12 @@ class TstQuickSend : public QObject {
         s.restart(50'000, 7);                 // held: unit 7 goes now, the next a delay later
         QCOMPARE(s.dueUs(7), 50'000);
         QCOMPARE(s.dueUs(8), 51'000);
+        s.left(8, 51'000); // on time: the schedule stands
+        QCOMPARE(s.dueUs(9), 52'000);
+        s.left(9, 60'500); // late: the next waits its whole delay, never sent at once
+        QCOMPARE(s.dueUs(10), 61'500);
+        s.restart(60'600, 10); // a hold that ends at once still keeps the gap
+        QCOMPARE(s.dueUs(10), 61'500);
     }
 };
 
