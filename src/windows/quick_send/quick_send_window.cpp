@@ -503,8 +503,11 @@ QWidget* QuickSendWindow::buildFileAndLines() {
                                                              double(msLeft) / 1000.0, 0, 'f', 1)));
             });
     connect(&sender_, &QuickSender::fileFinished, this, [this](bool complete) {
+        const bool onStop = stopFileButton->hasFocus(); // not on to the break box
         sendFileButton->setEnabled(true);
         stopFileButton->setEnabled(false);
+        if (onStop)
+            sendFileButton->setFocus();
         fileLabel->setText(fileLabel->text() +
                            (complete ? QStringLiteral(": done") : QStringLiteral(": stopped")));
     });
@@ -745,11 +748,17 @@ void QuickSendWindow::startFile() {
         bytes =
             QByteArray(reinterpret_cast<const char*>(b.bytes.data()), qsizetype(b.bytes.size()));
     }
-    sendFileButton->setEnabled(false);
+    // The focus follows the button that takes over, not on to the break box.
+    const bool onSend = sendFileButton->hasFocus();
     stopFileButton->setEnabled(true);
+    if (onSend)
+        stopFileButton->setFocus();
+    sendFileButton->setEnabled(false);
     sender_.startFile(bytes, quicksend::Pace(paceBox->currentIndex()), paceDelayBox->value());
     if (!sender_.sendingFile()) { // refused (closed port) or already done
         sendFileButton->setEnabled(true);
+        if (onSend)
+            sendFileButton->setFocus();
         stopFileButton->setEnabled(false);
     }
 }
