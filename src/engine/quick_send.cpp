@@ -48,17 +48,16 @@ QuickSender::QuickSender(TerminalEngine* engine, QObject* parent)
     });
     connect(engine, &TerminalEngine::received, this,
             [this](const QByteArray& bytes, TrafficTime) { onReceived(bytes); });
+    // Everything timed stops with the port, quietly: the closing (or the lost device) is told
+    // once where it happens, and a tick meeting the closed port would tell it again. The file's
+    // progress shows where it stopped.
     connect(engine, &TerminalEngine::portOpenChanged, this, [this](bool open) {
         if (open)
             return;
         matcher_.reset();
-        if (file_) {
-            const qint64 at = file_->pos, total = file_->bytes.size();
+        stopAll();
+        if (file_)
             finishFile(false);
-            emit failed(QStringLiteral("The port closed; the file stopped after %1 of %2 bytes.")
-                            .arg(at)
-                            .arg(total));
-        }
     });
     engine->port().onOutputLeft(this, [this] {
         if (file_ && file_->held)

@@ -13,6 +13,7 @@
 #include <thread>
 #include <unistd.h>
 
+#include "engine/quick_send.h"
 #include "support/engine_rig.h"
 #include "support/fake_lines_port.h"
 #include "support/test_support.h"
@@ -337,11 +338,26 @@ class TstEngine : public QObject {
         QTest::addRow("auto receive") << 0;
         QTest::addRow("manual receive") << 1;
         QTest::addRow("auto-send") << 2;
+        // Quick Send's timers stop with the port: none of them meets it closed afterwards.
+        QTest::addRow("Quick Send repeating: one message, no second 'port is not open'") << 3;
+        QTest::addRow("Quick Send sequence: one message, no second 'port is not open'") << 4;
+        QTest::addRow("Quick Send file: one message, the stop shown beside the file only") << 5;
     }
     void deviceVanishes() {
         QFETCH(int, doing);
         EngineRig r;
         QVERIFY(r.open());
+        engine::QuickSender sender(&r.e);
+        QObject::connect(&sender, &engine::QuickSender::failed, &r.e,
+                         [&](const QString& t) { r.messages << t; });
+        QVERIFY(
+            sender.setBook({{{u"x", u"x", {}, {}, {}, 0, 0, 10}}, {{u"s", {{u"x", 10}}, 0}}, {}}));
+        if (doing == 3)
+            sender.setRepeating(0, true);
+        if (doing == 4)
+            sender.runSequence(0);
+        if (doing == 5)
+            sender.startFile(QByteArray(1000, 'x'), quicksend::Pace::PerCharacter, 10);
         if (doing == 1)
             r.e.manualRead();
         if (doing == 2) {
