@@ -38,9 +38,10 @@ QRect besideRect(const QRect& avail, const QRect& main, QSize frame, QSize prefe
             below >= above ? main.bottom() + 1 : main.top() - size.height() - frame.height();
         return {QPoint(clampTo(main.left(), avail.left(), rightmostX), y), size};
     }
-    // No room anywhere: against the screen's edge on the side with more room, so that it covers
-    // as little of the main window as it can.
-    const int x = right >= left ? rightmostX : avail.left();
+    // No room anywhere: as narrow as its layout allows, against the screen's edge on the side
+    // with more room, so that it covers as little of the main window as it can.
+    size.setWidth(std::min(least.width(), size.width()));
+    const int x = right >= left ? avail.right() + 1 - size.width() - frame.width() : avail.left();
     return {QPoint(x, clampTo(main.top(), avail.top(), lowestY)), size};
 }
 

@@ -14,8 +14,9 @@ namespace varnok {
 // none, the screen's top left), on a screen whose available area is `avail`; `frame` is what
 // the window manager's frame adds to a window. Beside the main window on the side with more
 // room wherever its least width fits, narrowed to that room; else under or over it wherever
-// its least height fits; else against the screen's edge on the side with more room, covering
-// as little of the main window as it can. Always within `avail` when it fits there at all.
+// its least height fits; else as narrow as its layout allows against the screen's edge on the
+// side with more room, covering as little of the main window as it can. Always within `avail`
+// when it fits there at all.
 QRect besideRect(const QRect& avail, const QRect& main, QSize frame, QSize preferred, QSize least);
 
 // Places `window` by that rule, at most `preferred` in size and never smaller than its layout

@@ -398,9 +398,9 @@ class TstForm1 : public QObject {
         QTest::addRow("no room, terminal on the right: at the left edge, not over all of it")
             << screen << QRect(800, 0, 800, 682) << none << QSize(947, 720) << QSize(947, 505)
             << QRect(0, 0, 947, 720);
-        QTest::addRow("no room, terminal on the left: at the right edge, over its least")
-            << screen << left << none << QSize(860, 720) << QSize(947, 505)
-            << QRect(653, 0, 947, 720);
+        QTest::addRow("no room, terminal on the left: at the right edge, as narrow as it can")
+            << screen << left << none << QSize(900, 640) << QSize(842, 402)
+            << QRect(758, 0, 842, 640);
         QTest::addRow("room below only: under the terminal, not over it")
             << QRect(0, 0, 1280, 1500) << left << none << QSize(947, 720) << QSize(947, 505)
             << QRect(0, 682, 947, 720);
@@ -409,7 +409,7 @@ class TstForm1 : public QObject {
             << QRect(800, 180, 700, 720);
         QTest::addRow("no room, terminal on a second screen's right: at that screen's left edge")
             << QRect(1600, 0, 1280, 1024) << QRect(2080, 0, 800, 682) << none << QSize(1180, 560)
-            << QSize(672, 400) << QRect(1600, 0, 1180, 560);
+            << QSize(672, 400) << QRect(1600, 0, 672, 560);
     }
     void placementBesideTheMainWindow() {
         QFETCH(QRect, avail);
