@@ -142,7 +142,7 @@ void SETNET_Form::Form_Load() {
 void SETNET_Form::exchange(const QString& command, int pauseMs, const QString& what,
                            std::function<void()> then) {
     if (busy_)
-        return; // one exchange at a time: the press waits for nothing and sends nothing
+        return; // one exchange at a time: a press meanwhile is ignored
     SendStr = command;
     RecvStr.clear();
     try {
@@ -152,7 +152,7 @@ void SETNET_Form::exchange(const QString& command, int pauseMs, const QString& w
                                  [this, then = std::move(then)](std::optional<QString> reply) {
                                      busy_ = false;
                                      if (!reply)
-                                         return; // the main window has told why
+                                         return; // the port closed, or its failure was told
                                      RecvStr = *reply;
                                      then();
                                  });
