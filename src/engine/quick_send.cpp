@@ -50,17 +50,16 @@ QuickSender::QuickSender(TerminalEngine* engine, QObject* parent)
     });
     // Every byte as it arrives, in manual receive too, where it still waits for the read.
     connect(engine, &TerminalEngine::arrived, this, &QuickSender::onReceived);
+    // Everything timed stops with the port, quietly: the closing (or the lost device) is told
+    // once where it happens, and a tick meeting the closed port would tell it again. The file's
+    // progress shows where it stopped.
     connect(engine, &TerminalEngine::portOpenChanged, this, [this](bool open) {
         if (open)
             return;
         matcher_.reset();
-        if (file_) {
-            const qint64 at = file_->pos, total = file_->bytes.size();
+        stopAll();
+        if (file_)
             finishFile(false);
-            emit failed(QStringLiteral("The port closed; the file stopped after %1 of %2 bytes.")
-                            .arg(at)
-                            .arg(total));
-        }
     });
     engine->port().onOutputLeft(this, [this] {
         if (file_ && file_->held)

@@ -1,9 +1,7 @@
 #include "engine/terminal_engine.h"
 
-#include <QCoreApplication>
 #include <QFileInfo>
 #include <QPointer>
-#include <QThread>
 #include <algorithm>
 #include <chrono>
 
@@ -67,6 +65,8 @@ TerminalEngine::TerminalEngine(std::unique_ptr<serial::CommPort> port, QObject* 
     clock_.start();
     autoStart_.setSingleShot(true);
     connect(&autoStart_, &QTimer::timeout, this, &TerminalEngine::startAutoReceive);
+    consoleStep_.setSingleShot(true);
+    connect(&consoleStep_, &QTimer::timeout, this, &TerminalEngine::consoleStep);
 
     autoSendTimer_.setObjectName(QStringLiteral("Timer2"));
     autoSendTimer_.setTimerType(Qt::PreciseTimer); // the period typed, not +-5 %
@@ -225,6 +225,7 @@ void TerminalEngine::shutdown() {
 
 void TerminalEngine::enterClosed(bool lost) {
     tellDisplay();
+    endConsoleExchange(std::nullopt); // no reply comes through a closed port
     setAutoSend(false);
     portOpened_ = false;
     deviceNote_.clear();
@@ -570,24 +571,47 @@ void TerminalEngine::returnInput(int delayMs) {
     scheduleAutoReceive(delayMs);
 }
 
-QString TerminalEngine::consoleExchange(const QString& command, int pauseMs) {
+void TerminalEngine::consoleExchange(const QString& command, int pauseMs, QObject* context,
+                                     std::function<void(std::optional<QString>)> done) {
+    consoleStep_.stop();
+    consoleDone_ = nullptr;
+    // What waits is no part of this answer: dropped, though told as traffic like all input.
+    if (port_->inBufferCount() > 0)
+        read();
+    port_->setInBufferCount(0);
     write(command.toLatin1());
-    // The device answers while the thread sleeps; the port layer has handed the command to
-    // the system already and picks up what arrived when it is next asked.
-    if (pauseMs > 0)
-        QThread::msleep(static_cast<unsigned long>(pauseMs));
+    consoleReply_.clear();
+    consoleContext_ = context;
+    consoleDone_ = std::move(done);
+    // The device answers meanwhile; the port layer picks up what arrived when next asked.
+    consoleStep_.start(std::max(pauseMs, 0));
+}
 
-    QString reply;
-    const QPointer<TerminalEngine> alive(this);
-    while (port_->inBufferCount() > 0) {
-        const QByteArray bytes = read();
-        reply += latin1(bytes.constData(), bytes.size()); // text whatever the receive mode
-        QCoreApplication::processEvents();
-        // A handler run just now may have closed the port or ended the program.
-        if (!alive || !port_->portOpen())
-            break;
+void TerminalEngine::consoleStep() {
+    try {
+        if (port_->inBufferCount() > 0) {
+            const QByteArray bytes = read();
+            consoleReply_ += latin1(bytes.constData(), bytes.size()); // text in any receive mode
+            // The rest of a reply that is still coming; a device that never stops talking
+            // ends the exchange at a size no console answer reaches.
+            if (consoleReply_.size() < kConsoleReplyLimit) {
+                consoleStep_.start(0);
+                return;
+            }
+        }
+    } catch (const Failure& e) {
+        endConsoleExchange(std::nullopt);
+        fail("ErrCode=%1; ErrMsg=%2", e);
+        return;
     }
-    return reply;
+    endConsoleExchange(consoleReply_);
+}
+
+void TerminalEngine::endConsoleExchange(std::optional<QString> reply) {
+    consoleStep_.stop();
+    const auto done = std::exchange(consoleDone_, nullptr);
+    if (done && consoleContext_)
+        done(std::move(reply));
 }
 
 // ---------------------------------------------------------------- send

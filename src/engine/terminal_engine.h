@@ -5,9 +5,11 @@
 #include <QByteArray>
 #include <QElapsedTimer>
 #include <QObject>
+#include <QPointer>
 #include <QString>
 #include <QTimer>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -107,9 +109,15 @@ class TerminalEngine : public QObject {
     // ---- borrowed by the network dialog ----
     void lendInput();              // ASCII, manual receive: only the borrower reads
     void returnInput(int delayMs); // auto receive again delayMs from now
-    // Writes the command, blocks for pauseMs, drains the reply serving events once per read.
-    // Port failures throw serial::PortError.
-    QString consoleExchange(const QString& command, int pauseMs);
+    // Drops input left from before (an answer that came late), writes the command and, once
+    // pauseMs have passed, reads the reply until a turn of the event loop brings no more; then
+    // hands it to `done`, as long as `context` lives. Nothing waits meanwhile. A port that
+    // refuses the drop or the write throws serial::PortError. A failure met later is reported
+    // once like any other, and `done` gets nothing; so does closing the port meanwhile. A new
+    // exchange ends the one before without its call.
+    void consoleExchange(const QString& command, int pauseMs, QObject* context,
+                         std::function<void(std::optional<QString>)> done);
+    static constexpr qsizetype kConsoleReplyLimit = 65536; // characters read at most
 
     // ---- lent to a window-free reader (the Modbus master, the device finder) ----
     // While the input is lent, the terminal's own receive reads nothing: automatic receive
@@ -270,6 +278,14 @@ class TerminalEngine : public QObject {
     bool blockedTold_ = false; // auto-send said once that its ticks are skipped
     bool autoSend_ = false;
     QTimer autoSendTimer_;
+
+    // ---- the console exchange under way ----
+    void consoleStep();
+    void endConsoleExchange(std::optional<QString> reply);
+    QTimer consoleStep_;
+    QString consoleReply_;
+    QPointer<QObject> consoleContext_;
+    std::function<void(std::optional<QString>)> consoleDone_;
 
     // ---- borrowed by the Modbus master ----
     bool sendsHeld_ = false;

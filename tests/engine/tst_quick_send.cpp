@@ -108,18 +108,16 @@ class TstQuickSend : public QObject {
         r.q.setBook(b);
         r.q.setRepeating(2, true);
         QTRY_VERIFY(r.sent.size() >= 4);
-        r.e.close();
-        QTRY_COMPARE(r.failures.size(), 1);
+        r.e.close(); // the repeat stops with the port, without a word of its own
         QVERIFY(!r.q.repeating(2));
-        QVERIFY(r.failures[0].startsWith("Repeating stopped: \"x\" was not sent: Operation valid"));
         QTest::qWait(100);
-        QCOMPARE(r.failures.size(), 1);
+        QCOMPARE(r.failures, QStringList());
         QVERIFY(r.open()); // a pseudo-terminal has no line to break and no RTS
         r.q.sendBreak(QuickSender::kBreakMs);
         QVERIFY(!r.q.setRts(true));
-        QCOMPARE(r.failures.size(), 3);
-        QVERIFY2(r.failures[1].contains("has no serial line"), qPrintable(r.failures[1]));
-        QVERIFY2(r.failures[2].contains("has no modem lines"), qPrintable(r.failures[2]));
+        QCOMPARE(r.failures.size(), 2);
+        QVERIFY2(r.failures[0].contains("has no serial line"), qPrintable(r.failures[0]));
+        QVERIFY2(r.failures[1].contains("has no modem lines"), qPrintable(r.failures[1]));
         QVERIFY(!r.q.inBreak());
         b.rules[0].entry = u"nothing"; // a file naming a missing entry is refused whole
         QCOMPARE(checkBook(b), "rule 1 (\"PING\\r\"): it names no entry (\"nothing\")");

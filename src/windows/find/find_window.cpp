@@ -29,7 +29,6 @@ using engine::FindAnswer;
 using engine::FindProbe;
 
 const QString kGeometryKey = QStringLiteral("find/geometry");
-constexpr int kLeastWidthBeside = 600; // narrower than this it covers the terminal instead
 
 // In the order of FindProbe.
 constexpr const char* kProbes[] = {"03 read one holding register",
@@ -245,7 +244,7 @@ void FindWindow::buildControls() {
 }
 
 void FindWindow::showBeside(const QWidget* main) {
-    showPlaced(*this, placed_, kGeometryKey, main, size(), kLeastWidthBeside);
+    showPlaced(*this, placed_, kGeometryKey, main, size());
 }
 
 void FindWindow::hideEvent(QHideEvent* event) {

@@ -433,8 +433,13 @@ void Form1::showSendMode(bool ascii) {
 }
 
 void Form1::showAutoSend(bool on) {
+    // The button pressed goes grey: the focus goes back to the send box, not on to whatever
+    // follows in the tab order (the read-only CTS box after "Stop").
+    const bool pressed = on ? Command11->hasFocus() : Command12->hasFocus();
     Command11->setEnabled(!on && engine_->isOpen());
     Command12->setEnabled(on);
+    if (pressed)
+        Text2->setFocus();
 }
 
 void Form1::showAppended(const QString& chunk) {

@@ -40,7 +40,6 @@ namespace varnok {
 namespace {
 
 constexpr QSize kDefaultSize(1180, 560);
-constexpr int kLeastWidthBeside = 640; // narrower than this it covers the terminal instead
 
 const QString kTextFilter = QStringLiteral("Text log (*.log *.txt *.csv)");
 const QString kRawFilter = QStringLiteral("Raw received bytes (*.bin *.raw *.dat)");
@@ -125,7 +124,11 @@ QHBoxLayout* MonitorWindow::buildOptions() {
     timeoutBox->setRange(1, 600000);
     timeoutBox->setSuffix(QStringLiteral(" ms"));
     timeoutBox->setValue(static_cast<int>(session.timeoutUs() / 1000));
-    captureButton = new QPushButton(QStringLiteral("Capture..."), this);
+    // Wide enough for both captions: starting a capture must not widen the window.
+    captureButton = new QPushButton(QStringLiteral("Stop capture"), this);
+    const int stopWidth = captureButton->sizeHint().width();
+    captureButton->setText(QStringLiteral("Capture..."));
+    captureButton->setMinimumWidth(std::max(stopWidth, captureButton->sizeHint().width()));
 
     connect(decodeBox, &QCheckBox::toggled, recorder_, &TrafficRecorder::setDecoding);
     connect(gapBox, &QDoubleSpinBox::valueChanged, this,
@@ -233,8 +236,7 @@ monitor::TrafficCounts MonitorWindow::counts() const {
 // ---------------------------------------------------------------- placement
 
 void MonitorWindow::showBeside(const QWidget* main) {
-    showPlaced(*this, placed_, QStringLiteral("monitor/geometry"), main, kDefaultSize,
-               kLeastWidthBeside);
+    showPlaced(*this, placed_, QStringLiteral("monitor/geometry"), main, kDefaultSize);
 }
 
 void MonitorWindow::hideEvent(QHideEvent* event) {

@@ -8,7 +8,7 @@
 #include <QTimer>
 
 #include "engine/terminal_engine.h"
-#include "logic/netsetting/octet_check.h"
+#include "logic/netsetting/console_protocol.h"
 #include "windows/main_window/message_box.h"
 #include "windows/twips.h"
 
@@ -16,16 +16,10 @@ namespace varnok {
 
 namespace {
 
-// The console's two commands and the pauses the device needs before it has answered.
+// The pauses the device needs before it has answered a read and a write.
 constexpr int kReadPauseMs = 200;
 constexpr int kWritePauseMs = 100;
-const QString kReadCommand = QStringLiteral("ip\rmask\rgateway\r");
 constexpr int kHandBackMs = 500; // auto receive again one interval after "Exit"
-
-QString dotted(const std::array<QLineEdit*, 4>& boxes) {
-    return boxes[0]->text() + u'.' + boxes[1]->text() + u'.' + boxes[2]->text() + u'.' +
-           boxes[3]->text();
-}
 
 const QColor kBackground(255, 224, 192);
 const QColor kActionButton(192, 255, 192);
@@ -145,18 +139,25 @@ void SETNET_Form::Form_Load() {
         engine_->lendInput();
 }
 
-bool SETNET_Form::exchange(const QString& command, int pauseMs, const QString& what) {
-    const QPointer<SETNET_Form> self(this);
+void SETNET_Form::exchange(const QString& command, int pauseMs, const QString& what,
+                           std::function<void()> then) {
+    if (busy_)
+        return; // one exchange at a time: a press meanwhile is ignored
     SendStr = command;
-    QString reply;
+    RecvStr.clear();
     try {
         if (!engine_)
             throw serial::PortError(serial::kErrPortNotOpen, "no main window");
-        reply = engine_->consoleExchange(command, pauseMs);
+        engine_->consoleExchange(command, pauseMs, this,
+                                 [this, then = std::move(then)](std::optional<QString> reply) {
+                                     busy_ = false;
+                                     if (!reply)
+                                         return; // the port closed, or its failure was told
+                                     RecvStr = *reply;
+                                     then();
+                                 });
+        busy_ = true;
     } catch (const Failure& e) {
-        if (!self)
-            return false;
-        RecvStr.clear();
         if (e.number() == serial::kErrPortNotOpen)
             showMessage(this, QStringLiteral("%1: the port is not open. Open it in the main "
                                              "window, then try again.")
@@ -166,55 +167,57 @@ bool SETNET_Form::exchange(const QString& command, int pauseMs, const QString& w
                                   .arg(what)
                                   .arg(e.number())
                                   .arg(QString::fromStdString(e.description())));
-        return false;
     }
-    if (!self)
-        return false; // deleted while the reply drained
-    RecvStr = reply;
-    return true;
 }
 
 void SETNET_Form::Cmd_GET_Click() {
-    if (!exchange(kReadCommand, kReadPauseMs, QStringLiteral("GET")))
-        return;
-    const QByteArray text = RecvStr.toLatin1();
-    // "IP=a.b.c.d", "MASK=...", "GW=...": from the reply's first character, the dotted quads
-    // after the first three "=" fill the address, mask and gateway slots in that order.
-    constexpr int kFromFirstChar = 1;
-    constexpr int kThreeValues = 3;
-    constexpr int kDottedQuad = 0;
-    NetData = netsetting::Extract_Tokens(
-        std::string_view(text.constData(), static_cast<size_t>(text.size())), kFromFirstChar, "=",
-        kThreeValues, kDottedQuad);
-    const auto slotText = [this](size_t i) {
-        const auto& s = NetData[i];
-        return s ? QString::fromLatin1(s->data(), static_cast<qsizetype>(s->size())) : QString();
-    };
-    for (size_t i = 0; i < 4; ++i) {
-        IP[i]->setText(slotText(i));
-        Mask[i]->setText(slotText(i + 4));
-        Gateway[i]->setText(slotText(i + 8));
-    }
+    exchange(
+        QString::fromLatin1(netsetting::kReadCommand), kReadPauseMs, QStringLiteral("GET"), [this] {
+            const QByteArray text = RecvStr.toLatin1();
+            const netsetting::ConsoleValues v = netsetting::scanReply(
+                std::string_view(text.constData(), static_cast<size_t>(text.size())));
+            if (!v.missing.empty()) {
+                // A late or cut answer: what the boxes hold is still the best there is.
+                const QString names = QString::fromStdString(netsetting::joinNames(v.missing));
+                showMessage(this, (RecvStr.isEmpty()
+                                       ? QStringLiteral("GET: no reply within %1 ms, so %2 "
+                                                        "are missing.")
+                                             .arg(kReadPauseMs)
+                                             .arg(names)
+                                       : QStringLiteral("GET: the reply lacks %1.").arg(names)) +
+                                      QStringLiteral(" The boxes keep what they had."));
+                return;
+            }
+            const auto boxes = edits();
+            for (size_t i = 0; i < boxes.size(); ++i)
+                boxes[i]->setText(QString::fromStdString(v.boxes[i]));
+        });
 }
 
 void SETNET_Form::Cmd_SET_Click() {
     // Every box a number the device can take, or nothing is written.
-    const std::pair<const char*, const std::array<QLineEdit*, 4>*> groups[] = {
-        {"IP", &IP}, {"Mask", &Mask}, {"Gateway", &Gateway}};
-    for (const auto& [group, boxes] : groups)
-        for (int i = 0; i < 4; ++i) {
-            const std::string problem = netsetting::octetProblem(
-                group, i + 1, (*boxes)[static_cast<size_t>(i)]->text().toStdString());
-            if (!problem.empty()) {
-                showMessage(this, QString::fromStdString(problem));
-                return;
-            }
-        }
-    const QString command = QStringLiteral("ip ") + dotted(IP) + u'\r' + QStringLiteral("mask ") +
-                            dotted(Mask) + u'\r' + QStringLiteral("gateway ") + dotted(Gateway) +
-                            u'\r';
+    netsetting::Boxes typed;
+    const auto boxes = edits();
+    for (size_t i = 0; i < boxes.size(); ++i)
+        typed[i] = boxes[i]->text().toStdString();
+    const std::string problem = netsetting::boxesProblem(typed);
+    if (!problem.empty()) {
+        showMessage(this, QString::fromStdString(problem));
+        return;
+    }
     // The device's answer is not examined.
-    exchange(command, kWritePauseMs, QStringLiteral("SET"));
+    exchange(QString::fromStdString(netsetting::setCommand(typed)), kWritePauseMs,
+             QStringLiteral("SET"), [] {});
+}
+
+std::array<QLineEdit*, 12> SETNET_Form::edits() const {
+    std::array<QLineEdit*, 12> out{};
+    for (size_t i = 0; i < 4; ++i) {
+        out[i] = IP[i];
+        out[i + 4] = Mask[i];
+        out[i + 8] = Gateway[i];
+    }
+    return out;
 }
 
 void SETNET_Form::Cmd_Default_Click() {

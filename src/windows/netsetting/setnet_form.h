@@ -4,8 +4,7 @@
 #include <QPointer>
 #include <QWidget>
 #include <array>
-
-#include "logic/netsetting/extract_tokens.h"
+#include <functional>
 
 namespace varnok::engine {
 class TerminalEngine;
@@ -34,7 +33,6 @@ class SETNET_Form : public QWidget {
 
     QString SendStr;
     QString RecvStr;
-    netsetting::TokenSlots NetData{};
 
     void Form_Load();
     void Cmd_GET_Click();
@@ -50,11 +48,15 @@ class SETNET_Form : public QWidget {
 
   private:
     void buildControls();
-    // One console exchange; false (after one message) when the port refused.
-    bool exchange(const QString& command, int pauseMs, const QString& what);
+    // One console exchange; `then` runs once its reply is in RecvStr. A refusal or a failure
+    // is told once, and `then` does not run. Ignored while one is under way.
+    void exchange(const QString& command, int pauseMs, const QString& what,
+                  std::function<void()> then);
+    std::array<QLineEdit*, 12> edits() const; // IP, Mask, Gateway, in order
 
     QPointer<engine::TerminalEngine> engine_;
     bool loaded_ = true;
+    bool busy_ = false; // an exchange is under way
 };
 
 } // namespace varnok

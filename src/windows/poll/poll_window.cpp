@@ -35,7 +35,6 @@ namespace varnok {
 namespace {
 
 constexpr int kRefreshMs = 200;
-constexpr int kLeastWidthBeside = 600; // narrower than this it covers the terminal instead
 constexpr int kSpansMin[] = {1, 5, 30};
 constexpr std::size_t kMaxRuns = 64; // series per plotted row; older gaps close beyond this
 
@@ -320,7 +319,7 @@ void PollWindow::buildControls() {
 }
 
 void PollWindow::showBeside(const QWidget* main) {
-    showPlaced(*this, placed_, QStringLiteral("poll/geometry"), main, size(), kLeastWidthBeside);
+    showPlaced(*this, placed_, QStringLiteral("poll/geometry"), main, size());
 }
 
 void PollWindow::hideEvent(QHideEvent* event) {

@@ -116,7 +116,6 @@ using quicksend::Entry;
 const QString kOldBookKey = QStringLiteral("quicksend/book");
 const QString kGeometryKey = QStringLiteral("quicksend/geometry");
 constexpr QSize kDefaultSize{760, 520};
-constexpr int kLeastWidthBeside = 560;
 constexpr int kPreviewBytes = 32; // shown before the preview is cut
 constexpr int kButtonChars = 24;  // of an entry's name on its button
 constexpr int kSaveDelayMs = 500; // edits are written to the book file at most this often
@@ -290,7 +289,7 @@ QuickSendWindow::~QuickSendWindow() {
 }
 
 void QuickSendWindow::showBeside(const QWidget* main) {
-    showPlaced(*this, placed_, kGeometryKey, main, kDefaultSize, kLeastWidthBeside);
+    showPlaced(*this, placed_, kGeometryKey, main, kDefaultSize);
 }
 
 void QuickSendWindow::saveBook() {
@@ -690,8 +689,11 @@ QWidget* QuickSendWindow::buildFileAndLines() {
                                                              double(msLeft) / 1000.0, 0, 'f', 1)));
             });
     connect(&sender_, &QuickSender::fileFinished, this, [this](bool complete) {
+        const bool onStop = stopFileButton->hasFocus(); // not on to the break box
         sendFileButton->setEnabled(true);
         stopFileButton->setEnabled(false);
+        if (onStop)
+            sendFileButton->setFocus();
         fileLabel->setText(fileLabel->text() +
                            (complete ? QStringLiteral(": done") : QStringLiteral(": stopped")));
     });
@@ -897,12 +899,18 @@ void QuickSendWindow::pressEntry(int index) {
 }
 
 void QuickSendWindow::startFile() {
-    sendFileButton->setEnabled(false);
+    // The focus follows the button that takes over, not on to the break box.
+    const bool onSend = sendFileButton->hasFocus();
     stopFileButton->setEnabled(true);
+    if (onSend)
+        stopFileButton->setFocus();
+    sendFileButton->setEnabled(false);
     sender_.sendFile(filePath->text(), hexFileBox->isChecked(),
                      quicksend::Pace(paceBox->currentIndex()), paceDelayBox->value());
     if (!sender_.sendingFile()) { // refused (closed port) or already done
         sendFileButton->setEnabled(true);
+        if (onSend)
+            sendFileButton->setFocus();
         stopFileButton->setEnabled(false);
     }
 }

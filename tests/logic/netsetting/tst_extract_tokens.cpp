@@ -1,7 +1,9 @@
-// The delimiter scanner that reads dotted values out of a console reply.
+// The N500 console's rules: the delimiter scanner that reads dotted values out of a reply,
+// the three values found in the answer to a read, and the command that writes them.
 #include <QElapsedTimer>
 #include <QTest>
 
+#include "logic/netsetting/console_protocol.h"
 #include "logic/netsetting/extract_tokens.h"
 
 using varnok::netsetting::Extract_Tokens;
@@ -80,6 +82,68 @@ class TestExtractTokens : public QObject {
             Extract_Tokens(text.toStdString(), args[0], delim.toStdString(), args[1], args[2]);
         QVERIFY2(timer.elapsed() < 5000, "scan is not linear");
         QTEST(render(tokens), "expected");
+    }
+
+    // The answer to "ip\rmask\rgateway\r": twelve boxes, or the names of what is missing.
+    void reply_data() {
+        QTest::addColumn<QByteArray>("reply");
+        QTest::addColumn<QString>("boxes"); // the twelve joined by '|'
+        QTest::addColumn<QString>("missing");
+        const QString none = "|||||||||||";
+        QTest::newRow("three values")
+            << QByteArray("IP=10.0.0.7\r\nMASK=255.0.0.0\r\nGATEWAY=10.0.0.1")
+            << "10|0|0|7|255|0|0|0|10|0|0|1"
+            << "";
+        QTest::newRow("no reply: all three missing")
+            << QByteArray() << none << "IP, Mask and Gateway";
+        QTest::newRow("cut after the mask: the gateway is named missing, no box blanked")
+            << QByteArray("IP=1.2.3.4\r\nMASK=255.0.0.0\r\n") << "1|2|3|4|255|0|0|0||||"
+            << "Gateway";
+        QTest::newRow("cut right after the third '=': the gateway is missing")
+            << QByteArray("IP=1.2.3.4 MASK=5.6.7.8 GATEWAY=") << "1|2|3|4|5|6|7|8||||"
+            << "Gateway";
+        QTest::newRow("a short value is a value")
+            << QByteArray("=1.2.3.4=5.6.7.8=.5") << "1|2|3|4|5|6|7|8||5|5|5"
+            << "";
+    }
+    void reply() {
+        QFETCH(QByteArray, reply);
+        const varnok::netsetting::ConsoleValues v =
+            varnok::netsetting::scanReply(reply.toStdString());
+        QStringList boxes;
+        for (const std::string& b : v.boxes)
+            boxes << QString::fromStdString(b);
+        QTEST(boxes.join('|'), "boxes");
+        QTEST(QString::fromStdString(varnok::netsetting::joinNames(v.missing)), "missing");
+    }
+
+    // What SET writes, or why it writes nothing (the first box at fault, by name).
+    void setCommand_data() {
+        QTest::addColumn<QString>("boxes");
+        QTest::addColumn<QByteArray>("command");
+        QTest::addColumn<QString>("problem");
+        QTest::newRow("twelve numbers")
+            << "192|168|0|1|255|255|255|0|192|168|0|254"
+            << QByteArray("ip 192.168.0.1\rmask 255.255.255.0\rgateway 192.168.0.254\r") << "";
+        QTest::newRow("an empty box refuses SET by name: an empty part makes \"ip 10.0.0.\"")
+            << "10|0|0||255|0|0|0|10|0|0|1" << QByteArray()
+            << "IP, box 4 is empty: type a number from 0 to 255";
+        QTest::newRow("an empty gateway refuses SET at its first box: \"gateway ...\" goes out")
+            << "10|0|0|7|255|0|0|0||||" << QByteArray()
+            << "Gateway, box 1 is empty: type a number from 0 to 255";
+        QTest::newRow("past 255") << "10|0|0|7|255|0|0|0|10|0|0|256" << QByteArray()
+                                  << "Gateway, box 4: 256 is not a number from 0 to 255";
+    }
+    void setCommand() {
+        QFETCH(QString, boxes);
+        varnok::netsetting::Boxes typed;
+        const QStringList parts = boxes.split('|');
+        for (int i = 0; i < 12; ++i)
+            typed[size_t(i)] = parts[i].toStdString();
+        const std::string problem = varnok::netsetting::boxesProblem(typed);
+        QTEST(QString::fromStdString(problem), "problem");
+        if (problem.empty())
+            QTEST(QByteArray::fromStdString(varnok::netsetting::setCommand(typed)), "command");
     }
 };
 

@@ -3,7 +3,9 @@
 #include "support/devsim_process.h"
 
 #include <QDeadlineTimer>
+#include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -124,6 +126,30 @@ class TestDevsim : public QObject {
         QCOMPARE(log.last(), "varnok-devsim: stopped");
         for (const QByteArray& line : logLines)
             QVERIFY2(log.contains(line), line);
+    }
+
+    // The manual page's options are those --help prints: no option is missing from either.
+    void manualFollowsHelp() {
+        QProcess help;
+        help.start(QStringLiteral(VARNOK_DEVSIM), {QStringLiteral("--help")});
+        QVERIFY(help.waitForFinished(10000) && help.exitCode() == 0);
+        QFile page(QStringLiteral(VARNOK_DEVSIM_MANUAL));
+        QVERIFY(page.open(QIODevice::ReadOnly));
+        const QString manual = QString::fromUtf8(page.readAll());
+        const qsizetype from = manual.indexOf(QStringLiteral(".SH OPTIONS"));
+        const qsizetype to = manual.indexOf(QStringLiteral(".SH"), from + 1);
+        QVERIFY(from >= 0 && to > from);
+        const auto options = [](const QString& text, const QString& dash) {
+            QStringList out;
+            const QRegularExpression option(dash + dash + QStringLiteral("([a-z][a-z\\\\-]*)"));
+            for (auto m = option.globalMatch(text); m.hasNext();)
+                out << m.next().captured(1).remove(u'\\');
+            out.removeDuplicates();
+            out.sort();
+            return out;
+        };
+        QCOMPARE(options(manual.mid(from, to - from), QStringLiteral("\\\\-")),
+                 options(QString::fromUtf8(help.readAllStandardOutput()), QStringLiteral("-")));
     }
 };
 

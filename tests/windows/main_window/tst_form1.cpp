@@ -1,5 +1,6 @@
 // The main window's wiring: start-up captions and states, each handler reaching the engine,
 // the engine's reports shown on the controls, and one exchange per side over real bytes.
+#include <QApplication>
 #include <QButtonGroup>
 #include <QCheckBox>
 #include <QComboBox>
@@ -12,7 +13,9 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QRegularExpression>
+#include <QSpinBox>
 #include <QStyleHints>
+#include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTextCursor>
 #include <QTimer>
@@ -24,6 +27,8 @@
 #include "support/form_rig.h"
 #include "version.h"
 #include "windows/poll/poll_window.h"
+#include "windows/placement.h"
+#include "windows/quick_send/quick_send_window.h"
 
 using namespace varnok;
 using test::click;
@@ -369,6 +374,96 @@ class TstForm1 : public QObject {
         QTRY_VERIFY(f.txt_TotalSendLen->text().toInt() > 14); // "KOVRAN" CR, ticking
         click(f.Command12);
         QVERIFY(f.Command11->isEnabled() && !f.Command12->isEnabled());
+    }
+
+    // Where a window of the terminal first opens beside the main window (the rule alone, on a
+    // made-up screen): the frame's top left and the inner size.
+    void placementBesideTheMainWindow_data() {
+        QTest::addColumn<QRect>("avail");
+        QTest::addColumn<QRect>("main"); // its frame
+        QTest::addColumn<QSize>("frame");
+        QTest::addColumn<QSize>("preferred");
+        QTest::addColumn<QSize>("least");
+        QTest::addColumn<QRect>("expected");
+        const QRect screen(0, 0, 1600, 900), left(0, 0, 800, 682);
+        const QSize none(0, 0);
+        QTest::addRow("room on the right: beside, narrowed to the room")
+            << screen << left << none << QSize(1180, 560) << QSize(672, 169)
+            << QRect(800, 0, 800, 560);
+        QTest::addRow("frames counted: beside, its frame within the screen")
+            << screen << QRect(0, 0, 810, 712) << QSize(10, 30) << QSize(1180, 560)
+            << QSize(672, 169) << QRect(810, 0, 780, 560);
+        QTest::addRow("narrow room its layout fits: beside, not over the terminal")
+            << QRect(0, 0, 1280, 1024) << left << none << QSize(900, 640) << QSize(450, 300)
+            << QRect(800, 0, 480, 640);
+        QTest::addRow("no room, terminal on the right: at the left edge, not over all of it")
+            << screen << QRect(800, 0, 800, 682) << none << QSize(947, 720) << QSize(947, 505)
+            << QRect(0, 0, 947, 720);
+        QTest::addRow("no room, terminal on the left: at the right edge, as narrow as it can")
+            << screen << left << none << QSize(900, 640) << QSize(842, 402)
+            << QRect(758, 0, 842, 640);
+        QTest::addRow("room below only: under the terminal, not over it")
+            << QRect(0, 0, 1280, 1500) << left << none << QSize(947, 720) << QSize(947, 505)
+            << QRect(0, 682, 947, 720);
+        QTest::addRow("taller than the room below its top: within the screen's bottom")
+            << screen << QRect(0, 300, 800, 682) << none << QSize(700, 720) << QSize(600, 300)
+            << QRect(800, 180, 700, 720);
+        QTest::addRow("no room, terminal on a second screen's right: at that screen's left edge")
+            << QRect(1600, 0, 1280, 1024) << QRect(2080, 0, 800, 682) << none << QSize(1180, 560)
+            << QSize(672, 400) << QRect(1600, 0, 672, 560);
+    }
+    void placementBesideTheMainWindow() {
+        QFETCH(QRect, avail);
+        QFETCH(QRect, main);
+        QFETCH(QSize, frame);
+        QFETCH(QSize, preferred);
+        QFETCH(QSize, least);
+        const QRect r = besideRect(avail, main, frame, preferred, least);
+        QTEST(r, "expected");
+        QVERIFY(avail.contains(QRect(r.topLeft(), r.size() + frame)));
+    }
+
+    // A button that disables itself on its click hands the focus on to where the user works
+    // next, not to the next control in the tab order.
+    void focusGoesWhereTheUserWorksNext_data() {
+        QTest::addColumn<int>("button");
+        QTest::addRow("auto-send Stop leaves the focus in the send box, not on the CTS box") << 0;
+        QTest::addRow("Send file leaves the focus on Stop, then Send file, not the break box") << 1;
+    }
+    void focusGoesWhereTheUserWorksNext() {
+        QFETCH(int, button);
+        FormRig r;
+        Form1& f = *r.f;
+        QVERIFY(r.open());
+        QWidget* window = &f;
+        QPushButton *press = f.Command12, *next = nullptr;
+        QWidget* last = f.Text2;
+        QTemporaryDir dir;
+        if (button == 0) {
+            click(f.Command11);
+        } else {
+            click(f.Cmd_QuickSend);
+            QuickSendWindow* w = f.quickSend();
+            QFile file(dir.filePath(QStringLiteral("f.txt")));
+            QVERIFY(file.open(QIODevice::WriteOnly) && file.write("abcdefgh") == 8);
+            file.close();
+            w->filePath->setText(file.fileName());
+            w->paceBox->setCurrentIndex(1); // a character every 40 ms: time to look
+            w->paceDelayBox->setValue(40);
+            w->findChild<QTabWidget*>()->setCurrentIndex(3); // "File and lines"
+            window = w;
+            press = w->sendFileButton;
+            next = w->stopFileButton;
+            last = w->sendFileButton;
+        }
+        window->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(window));
+        press->setFocus();
+        click(press);
+        if (next)
+            QCOMPARE(QApplication::focusWidget(), next);
+        QTRY_VERIFY(!press->isEnabled() || next);
+        QTRY_COMPARE(QApplication::focusWidget(), last);
     }
 
     void modbusExchange() {
