@@ -466,6 +466,8 @@ class TstEngine : public QObject {
         QObject::connect(&r.e, &E::receiveCountersChanged, &r.e,
                          [&](std::int32_t, std::int32_t t) { ++counters, total = t; });
         const int fd = r.pty.masterFd();
+        QElapsedTimer flood;
+        flood.start();
         std::thread writer([fd] { // 64 bytes every 4 ms: a small write to a read line
             const char line[64] = {'x'};
             for (int i = 0; i < 250; ++i, std::this_thread::sleep_for(std::chrono::milliseconds(4)))
@@ -474,9 +476,15 @@ class TstEngine : public QObject {
         });
         QTRY_COMPARE_WITH_TIMEOUT(r.received.size(), 250 * 64, 5000);
         writer.join();
+        const qint64 floodMs = flood.elapsed();
         QTRY_COMPARE(total, 250 * 64);
-        QVERIFY2(counters < texts && counters <= 20,
-                 qPrintable(QStringLiteral("%1 texts, %2 counters").arg(texts).arg(counters)));
+        const QString seen =
+            QStringLiteral("%1 texts, %2 counters in %3 ms").arg(texts).arg(counters).arg(floodMs);
+        QVERIFY2(counters < texts, qPrintable(seen));
+        // A machine too busy to keep the writer's pace leaves quiet frames in the flood, and
+        // each of them rightly tells the counters at once: the pace is judged on a real flood.
+        if (floodMs < 1500)
+            QVERIFY2(counters <= 20, qPrintable(seen));
     }
 
     void modemLinesAndLink() {
