@@ -2,7 +2,6 @@
 
 #include <QStringList>
 #include <algorithm>
-#include <cmath>
 
 #include "engine/byte_view.h"
 #include "engine/terminal_engine.h"
@@ -68,16 +67,13 @@ double findPlannedMs(const FindRequest& request) {
     return ms;
 }
 
-FindSweep::FindSweep(TerminalEngine& engine, QObject* parent) : QObject(parent), engine_(engine) {
-    for (QTimer* t : {&timeout_, &silence_}) {
-        t->setSingleShot(true);
-        t->setTimerType(Qt::PreciseTimer);
-    }
+FindSweep::FindSweep(TerminalEngine& engine, QObject* parent)
+    : QObject(parent), engine_(engine), tx_(engine) {
+    timeout_.setSingleShot(true);
+    timeout_.setTimerType(Qt::PreciseTimer);
     connect(&timeout_, &QTimer::timeout, this, &FindSweep::onTimeout);
-    connect(&silence_, &QTimer::timeout, this, [this] {
-        if (inFlight_ && !bytes_.isEmpty())
-            judge(true);
-    });
+    connect(&tx_, &ModbusTransaction::ended, this, &FindSweep::probeJudged);
+    connect(&tx_, &ModbusTransaction::lost, this, &FindSweep::abandon);
     // Queued and coalesced as the engine does: never inside a port call.
     connect(&engine_.port(), &serial::CommPort::dataArrived, this, [this] {
         if (dataPending_ || !running_)
@@ -245,18 +241,14 @@ void FindSweep::probe() {
     tellProgress();
     if (!running_)
         return;
-    bytes_.clear();
-    firstByteUs_ = -1;
     try {
         engine_.readBorrowed(); // a late reply to the probe before
-        inFlight_ = true;
-        sentUs_ = nowUs();
-        engine_.writeBorrowed(frame);
     } catch (const Failure&) {
         abandon();
         return;
     }
-    timeout_.start(timeoutMs(order_[index_]));
+    inFlight_ = true;
+    tx_.start(probe_, frame, timeoutMs(order_[index_]), 0, order_[index_]);
 }
 
 void FindSweep::onData() {
@@ -270,48 +262,30 @@ void FindSweep::onData() {
         abandon();
         return;
     }
-    if (chunk.isEmpty() || (!inFlight_ && !listening_))
-        return;
-    if (bytes_.isEmpty())
-        firstByteUs_ = nowUs();
-    bytes_ += chunk;
-    if (inFlight_)
-        judge(false);
+    if (listening_)
+        bytes_ += chunk;
+    else if (inFlight_)
+        tx_.feed(chunk);
 }
 
 void FindSweep::onTimeout() {
-    if (listening_) {
+    if (listening_)
         listenEnded();
-        return;
-    }
-    if (!inFlight_)
-        return;
-    if (!bytes_.isEmpty()) {
-        judge(true); // something came, but no whole reply: judged as it is
-        return;
-    }
-    probeEnded(false);
 }
 
-void FindSweep::judge(bool silent) {
-    const modbus::ReplyCheck check = modbus::checkReply(probe_, byteSpan(bytes_), silent);
-    if (check.status == modbus::ReplyStatus::Incomplete) {
-        // Garbled bytes end with the line's silence: 3.5 characters, at least 2 ms as the
-        // timer counts whole milliseconds and bytes come in pieces.
-        const double gap = modbus::lineMs(order_[index_], 3.5);
-        silence_.start(std::max(2, static_cast<int>(std::ceil(gap)) + 1));
+void FindSweep::probeJudged() {
+    const modbus::Transaction& t = tx_.rules();
+    if (t.timedOut()) {
+        probeEnded(false);
         return;
     }
-    timeout_.stop();
-    silence_.stop();
-    const bool answered =
-        check.status == modbus::ReplyStatus::Ok || check.status == modbus::ReplyStatus::Exception;
+    const modbus::ReplyCheck& check = t.check();
     // A frame of some other shape is still a device at this setting; bytes in no frame
     // are a device at another.
-    if (answered || modbus::heard(byteSpan(bytes_)) == modbus::Heard::Frame) {
+    if (t.answered() || modbus::heard(t.reply()) == modbus::Heard::Frame) {
         tell(check.status == modbus::ReplyStatus::Exception ? FindAnswer::Kind::Exception
                                                             : FindAnswer::Kind::Reply,
-             station_, answerText(check), firstByteUs_ - sentUs_);
+             station_, answerText(check), t.responseUs());
         probeEnded(true);
         return;
     }
@@ -383,7 +357,7 @@ void FindSweep::nextSetting() {
 
 void FindSweep::finish(bool stopped) {
     timeout_.stop();
-    silence_.stop();
+    tx_.cancel();
     inFlight_ = listening_ = false;
     running_ = false;
     if (!engineGone_)
@@ -403,7 +377,7 @@ void FindSweep::finish(bool stopped) {
 // The port closed (or the engine went) under the sweep: nothing to restore.
 void FindSweep::abandon() {
     timeout_.stop();
-    silence_.stop();
+    tx_.cancel();
     inFlight_ = listening_ = false;
     running_ = false;
     if (!engineGone_) {

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "engine/modbus_transaction.h"
 #include "logic/modbus/find_plan.h"
 #include "logic/modbus/poll_request.h"
 #include "logic/serial/settings_text.h"
@@ -96,7 +97,7 @@ class FindSweep : public QObject {
     void probe();
     void onData();
     void onTimeout();
-    void judge(bool silent);
+    void probeJudged();
     void probeEnded(bool found);
     void listenEnded();
     void nextSetting();
@@ -118,11 +119,12 @@ class FindSweep : public QObject {
     int station_ = 0;
     bool running_ = false, stopping_ = false, inFlight_ = false, listening_ = false;
     bool wasManual_ = false, dataPending_ = false, garbledTold_ = false;
-    QByteArray bytes_;
-    std::int64_t sentUs_ = 0, firstByteUs_ = -1, startUs_ = 0;
+    QByteArray bytes_; // heard while listening
+    std::int64_t startUs_ = 0;
     double plannedMs_ = 0, plannedLeftMs_ = 0, plannedDoneMs_ = 0;
     int done_ = 0, total_ = 0;
-    QTimer timeout_, silence_;
+    QTimer timeout_; // listening's
+    ModbusTransaction tx_;
 };
 
 } // namespace varnok::engine

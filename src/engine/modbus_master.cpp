@@ -10,13 +10,11 @@
 namespace varnok::engine {
 
 ModbusMaster::ModbusMaster(TerminalEngine& engine, QObject* parent)
-    : QObject(parent), engine_(engine) {
-    for (QTimer* t : {&timeout_, &silence_, &idle_}) {
-        t->setSingleShot(true);
-        t->setTimerType(Qt::PreciseTimer);
-    }
-    connect(&timeout_, &QTimer::timeout, this, &ModbusMaster::onTimeout);
-    connect(&silence_, &QTimer::timeout, this, &ModbusMaster::onSilence);
+    : QObject(parent), engine_(engine), tx_(engine) {
+    idle_.setSingleShot(true);
+    idle_.setTimerType(Qt::PreciseTimer);
+    connect(&tx_, &ModbusTransaction::ended, this, &ModbusMaster::finish);
+    connect(&tx_, &ModbusTransaction::lost, this, &ModbusMaster::abort);
     connect(&idle_, &QTimer::timeout, this, &ModbusMaster::next);
     // Read at once: a reply is awaited, and a queued call would cost the event loop another
     // turn per transaction. A signal from inside the master's own read is that read's bytes.
@@ -30,8 +28,8 @@ ModbusMaster::ModbusMaster(TerminalEngine& engine, QObject* parent)
         engineGone_ = true;
         inFlight_ = false;
         wanted_ = false;
-        for (QTimer* t : {&timeout_, &silence_, &idle_})
-            t->stop();
+        tx_.cancel();
+        idle_.stop();
     });
 }
 
@@ -153,7 +151,6 @@ void ModbusMaster::next() {
 void ModbusMaster::send() {
     borrow();
     inFlight_ = true;
-    attempt_ = 0;
     engine_.holdSends(true);
     try {
         // Late bytes of an earlier reply would be taken for this one's start.
@@ -162,45 +159,7 @@ void ModbusMaster::send() {
         abort();
         return;
     }
-    tryOnce();
-}
-
-void ModbusMaster::tryOnce() {
-    ++attempt_;
-    if (job_.read >= 0) {
-        ++status_[std::size_t(job_.read)].requests;
-        if (attempt_ > 1)
-            ++status_[std::size_t(job_.read)].retries;
-    }
-    reply_.clear();
-    firstByteUs_ = -1;
-    silence_.stop();
-    sentUs_ = nowUs(); // as the monitor counts: from the write of the request
-    try {
-        engine_.writeBorrowed(job_.frame);
-    } catch (const Failure&) {
-        abort();
-        return;
-    }
-    timeout_.start(std::max(job_.timeoutMs, 1));
-}
-
-void ModbusMaster::onTimeout() {
-    if (!inFlight_)
-        return;
-    if (!reply_.isEmpty()) {
-        judge(true); // something came, but not a whole reply: judged as it is
-        return;
-    }
-    if (job_.read >= 0)
-        ++status_[std::size_t(job_.read)].timeouts;
-    if (attempt_ <= job_.retries) {
-        tryOnce();
-        return;
-    }
-    modbus::ReplyCheck none;
-    none.text = "timeout";
-    finish(none, true);
+    tx_.start(job_.request, job_.frame, job_.timeoutMs, job_.retries, engine_.lineSettings());
 }
 
 void ModbusMaster::onData() {
@@ -214,62 +173,36 @@ void ModbusMaster::onData() {
         abort();
         return;
     }
-    if (!inFlight_ || chunk.isEmpty())
-        return; // nothing asked for: told to the monitor, and dropped
-    if (reply_.isEmpty())
-        firstByteUs_ = nowUs();
-    reply_ += chunk;
-    judge(false);
+    if (inFlight_)
+        tx_.feed(chunk); // else nothing asked for: told to the monitor, and dropped
 }
 
-void ModbusMaster::onSilence() {
-    if (inFlight_ && !reply_.isEmpty())
-        judge(true);
+// Every try of the transaction counts, as the status shows tries, not transactions.
+void ModbusMaster::count(const modbus::Transaction& t) {
+    modbus::PollStatus& s = status_[std::size_t(job_.read)];
+    s.requests += t.attempts();
+    s.retries += std::max(t.attempts() - 1, 0);
+    s.timeouts += t.tally().timeouts;
+    s.crcErrors += t.tally().crcErrors;
+    s.otherErrors += t.tally().otherErrors;
 }
 
-void ModbusMaster::judge(bool silent) {
-    const modbus::ReplyCheck check = modbus::checkReply(job_.request, byteSpan(reply_), silent);
-    if (check.status == modbus::ReplyStatus::Incomplete) {
-        // A garbled reply ends with the line's silence: 3.5 characters of 11 bits, but at
-        // least 5 ms, as a timer counts whole milliseconds and a reply may come in pieces.
-        const int baud = std::max(engine_.lineSettings().baud, 1);
-        silence_.start(std::max(5, static_cast<int>(38500 / baud) + 1));
-        return;
-    }
-    timeout_.stop();
-    silence_.stop();
-    const bool answered =
-        check.status == modbus::ReplyStatus::Ok || check.status == modbus::ReplyStatus::Exception;
-    if (job_.read >= 0) {
-        modbus::PollStatus& s = status_[std::size_t(job_.read)];
-        if (check.status == modbus::ReplyStatus::BadCrc)
-            ++s.crcErrors;
-        else if (!answered)
-            ++s.otherErrors;
-    }
-    if (!answered && attempt_ <= job_.retries) {
-        tryOnce();
-        return;
-    }
-    finish(check, false);
-}
-
-void ModbusMaster::finish(const modbus::ReplyCheck& check, bool timedOut) {
-    timeout_.stop();
-    silence_.stop();
+void ModbusMaster::finish() {
     inFlight_ = false;
+    const modbus::Transaction& t = tx_.rules();
+    const modbus::ReplyCheck& check = t.check();
     PollResult r;
     r.read = job_.read;
     r.request = job_.request;
     r.reply = check;
     r.ok = check.status == modbus::ReplyStatus::Ok;
-    r.timedOut = timedOut;
+    r.timedOut = t.timedOut();
     r.text = r.ok ? QStringLiteral("ok") : QString::fromStdString(check.text);
-    r.attempts = attempt_;
+    r.attempts = t.attempts();
     r.wallMs = QDateTime::currentMSecsSinceEpoch();
-    if (firstByteUs_ >= 0 && !timedOut)
-        r.responseUs = firstByteUs_ - sentUs_;
+    r.responseUs = t.responseUs();
     if (r.read >= 0) {
+        count(t);
         modbus::PollStatus& s = status_[std::size_t(r.read)];
         ++s.polls;
         if (r.responseUs >= 0)
@@ -296,8 +229,7 @@ void ModbusMaster::finish(const modbus::ReplyCheck& check, bool timedOut) {
 
 // The port went away under a transaction: it ends without a result.
 void ModbusMaster::abort() {
-    timeout_.stop();
-    silence_.stop();
+    tx_.cancel();
     idle_.stop();
     if (inFlight_) {
         inFlight_ = false;

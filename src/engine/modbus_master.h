@@ -11,6 +11,7 @@
 #include <deque>
 #include <vector>
 
+#include "engine/modbus_transaction.h"
 #include "logic/modbus/poll_request.h"
 #include "logic/modbus/poll_status.h"
 
@@ -80,12 +81,9 @@ class ModbusMaster : public QObject {
     };
     void next();
     void send();
-    void tryOnce();
     void onData();
-    void onTimeout();
-    void onSilence();
-    void judge(bool silent);
-    void finish(const modbus::ReplyCheck& check, bool timedOut);
+    void finish();
+    void count(const modbus::Transaction& t);
     void abort();
     void borrow();
     void giveBack();
@@ -105,12 +103,9 @@ class ModbusMaster : public QObject {
 
     bool inFlight_ = false;
     Job job_;
-    int attempt_ = 0;
-    QByteArray reply_;
-    std::int64_t sentUs_ = 0;
-    std::int64_t firstByteUs_ = -1;
+    ModbusTransaction tx_;
     bool reading_ = false; // inside onData: the port's signals are that read's bytes
-    QTimer timeout_, silence_, idle_;
+    QTimer idle_;
 };
 
 } // namespace varnok::engine

@@ -242,6 +242,20 @@ std::size_t replyLength(const PollRequest& r) {
     return 8;
 }
 
+std::size_t knownReplyLength(const PollRequest& request, std::span<const std::uint8_t> reply) {
+    if (reply.size() < 2)
+        return 0;
+    if (reply[1] & 0x80)
+        return 5;
+    if (reply[1] != request.function)
+        return 0;
+    if (identifies(request.function))
+        return ownLength(reply, request.function);
+    if (isReadFunction(request.function))
+        return reply.size() < 3 ? 0 : 5 + std::size_t(reply[2]);
+    return 8;
+}
+
 ReplyCheck checkReply(const PollRequest& req, std::span<const std::uint8_t> reply, bool silent) {
     ReplyCheck c;
     const std::size_t expected = replyLength(req);
@@ -282,10 +296,13 @@ ReplyCheck checkReply(const PollRequest& req, std::span<const std::uint8_t> repl
         if (reply.size() >= own && crcOk(reply.first(own)))
             return judged(reply.first(own));
     }
-    if (!silent)
+    // A frame whole by its own length needs no silence: gaps mean nothing on every line.
+    const std::size_t known = knownReplyLength(req, reply);
+    const bool whole = known >= 5 && reply.size() >= known;
+    if (!silent && !whole)
         return c;
-    c.length = reply.size();
-    if (reply.size() < expected) {
+    c.length = whole ? known : reply.size();
+    if (!whole && reply.size() < expected) {
         c.status = ReplyStatus::ShortReply;
         c.text = "short reply: " + number(static_cast<int>(reply.size())) + " of " +
                  number(static_cast<int>(expected)) + " bytes";

@@ -51,6 +51,10 @@ std::vector<std::uint8_t> buildRequest(const PollRequest& request);
 // The length of a full normal reply to this request; for 17 and 43 the longest it may be.
 std::size_t replyLength(const PollRequest& request);
 
+// The length the reply takes by its own bytes so far: an exception's 5, a read's byte count
+// plus 5, a write's echo of 8, the length 17 and 43/14 give themselves; 0 while unknown.
+std::size_t knownReplyLength(const PollRequest& request, std::span<const std::uint8_t> reply);
+
 enum class ReplyStatus {
     Incomplete, // wait for more (or for the silence that ends a garbled reply)
     Ok,
@@ -75,8 +79,9 @@ struct ReplyCheck {
 
 // The reply so far. It is complete once the length the request implies has arrived with a
 // good CRC, or an exception's five bytes, or a frame of another length whose own byte count
-// it ends with a good CRC; bytes after that are not looked at. With `silent` (the line has
-// been quiet for the frame gap) nothing more will come: what is there is judged as it is.
+// it ends with a good CRC; bytes after that are not looked at. A frame whole by
+// knownReplyLength with a bad CRC ends at once as BadCrc. With `silent` (the line has been
+// quiet for the frame gap) nothing more will come: what is there is judged as it is.
 ReplyCheck checkReply(const PollRequest& request, std::span<const std::uint8_t> reply, bool silent);
 
 // "ok", "timeout", "exception 02 illegal data address", ... for the status of a poll.

@@ -4,6 +4,7 @@
 #include "logic/modbus/poll_request.h"
 #include "logic/modbus/poll_rows.h"
 #include "logic/modbus/register_map.h"
+#include "logic/modbus/transaction.h"
 #include "logic/modbus/value_format.h"
 
 #include <QRegularExpression>
@@ -307,8 +308,12 @@ class TestPollValues : public QObject {
             "short reply: 5 of 9 bytes");
         row("bad CRC after silence", "1 3 0 2", two.left(8) + char(0), true, ReplyStatus::BadCrc,
             "bad CRC");
-        row("bad CRC: wait for the silence", "1 3 0 2", two.left(8) + char(0), false,
-            ReplyStatus::Incomplete, "");
+        row("whole by its byte count with a bad CRC: ends at once, no silence wait", "1 3 0 2",
+            two.left(8) + char(0), false, ReplyStatus::BadCrc, "bad CRC");
+        row("exception with a bad CRC: whole at its 5 bytes", "1 3 0 2",
+            QByteArray::fromHex("0183020000"), false, ReplyStatus::BadCrc, "bad CRC");
+        row("byte count not yet read: wait", "1 3 0 2", two.left(2), false, ReplyStatus::Incomplete,
+            "");
         row("exception at once", "1 3 64 2", withCrc("018302"), false, ReplyStatus::Exception,
             "exception 02 illegal data address");
         row("wrong station", "1 3 0 2", withCrc("020304 000A FFFF"), false,
@@ -349,6 +354,91 @@ class TestPollValues : public QObject {
         const std::string shown =
             c.status == ReplyStatus::Ok ? got.join(' ').toStdString() + c.identity : c.text;
         QVERIFY2(matches(values, shown), shown.c_str());
+    }
+
+    // A transaction driven by events: "s" sent, "t" timeout, "q" silence, "r:HEX" bytes read.
+    // Each event's step is W(ait), Q (wait for the silence), A(gain), E(nd).
+    void transactions_data() {
+        QTest::addColumn<QString>("req");
+        QTest::addColumn<int>("retries");
+        QTest::addColumn<QString>("events");
+        QTest::addColumn<QString>("steps");
+        QTest::addColumn<QString>("outcome"); // text, tries, timeouts, CRC and other errors
+        const QString two = withCrc("010304 000A FFFF").toHex();
+        const QString bad = two.left(16) + "00";
+        const auto row = [](const char* name, const char* r, int retries, const QString& ev,
+                            const char* steps, const char* outcome) {
+            QTest::newRow(name) << QString(r) << retries << ev << QString(steps)
+                                << QString(outcome);
+        };
+        row("a whole reply ends at once", "1 3 0 2", 0, "s r:" + two, "E", "ok 1 0 0 0");
+        row("a reply in pieces ends with its last byte, no silence wait", "1 3 0 2", 0,
+            "s r:01 r:0304000A r:" + two.mid(10), "Q Q E", "ok 1 0 0 0");
+        row("a silent station is tried again retries times, then times out", "1 3 0 2", 2,
+            "s t s t s t", "A A E", "timeout 3 3 0 0");
+        row("a bad CRC is tried again and counted each time", "1 3 0 2", 1,
+            "s r:" + bad + " s r:" + bad, "A E", "bad CRC 2 0 2 0");
+        row("an exception is never tried again", "1 3 0 2", 3, "s r:" + withCrc("018302").toHex(),
+            "E", "exception 02 illegal data address 1 0 0 0");
+        row("a reply cut short ends with the silence", "1 3 0 2", 0, "s r:0103 q", "Q E",
+            "short reply: 2 of 9 bytes 1 0 0 1");
+        row("bytes after the end are not asked for", "1 3 0 2", 0, "s r:" + two + " r:01", "E W",
+            "ok 1 0 0 0");
+    }
+    void transactions() {
+        QFETCH(QString, req);
+        QFETCH(int, retries);
+        QFETCH(QString, events);
+        QFETCH(QString, steps);
+        QFETCH(QString, outcome);
+        Transaction t;
+        t.begin(request(req), retries);
+        QStringList got;
+        std::int64_t now = 0;
+        for (const QString& e : events.split(' ')) {
+            now += 1000;
+            if (e == "s") {
+                t.sent(now);
+                continue;
+            }
+            const QByteArray data = QByteArray::fromHex(e.mid(2).toLatin1());
+            const Transaction::Step step = e == "t"   ? t.timeout()
+                                           : e == "q" ? t.silence()
+                                                      : t.received(bytes(data), now);
+            got << QString("WQAE"[int(step)]);
+        }
+        QCOMPARE(got.join(' '), steps);
+        const auto& n = t.tally();
+        QCOMPARE(QString("%1 %2 %3 %4 %5")
+                     .arg(QString::fromStdString(
+                         t.check().status == ReplyStatus::Ok ? "ok" : t.check().text))
+                     .arg(t.attempts())
+                     .arg(n.timeouts)
+                     .arg(n.crcErrors)
+                     .arg(n.otherErrors),
+                 outcome);
+        QCOMPARE(int(t.state()), int(Transaction::State::Ended));
+    }
+
+    // One end of frame for the Monitor, the master and the sweep: 3.5 characters, at least
+    // 1.75 ms above 19200 baud, in whole ms (the master waited at least 5 ms, the sweep 2).
+    void silences_data() {
+        QTest::addColumn<int>("baud");
+        QTest::addColumn<int>("parity"); // serial::Parity
+        QTest::addColumn<int>("ms");
+        QTest::newRow("9600 8N1: 3.65 ms, not the master's 5") << 9600 << 0 << 4;
+        QTest::newRow("19200 8E1: 2.01 ms") << 19200 << 1 << 3;
+        QTest::newRow("115200 8N1: 1.75 ms, not the sweep's 2 plus one") << 115200 << 0 << 2;
+        QTest::newRow("300 8N1: 116.67 ms") << 300 << 0 << 117;
+    }
+    void silences() {
+        QFETCH(int, baud);
+        QFETCH(int, parity);
+        QFETCH(int, ms);
+        varnok::serial::LineSettings line;
+        line.baud = baud;
+        line.parity = varnok::serial::Parity(parity);
+        QCOMPARE(frameSilenceMs(line), ms);
     }
 };
 

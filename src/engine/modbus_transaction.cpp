@@ -1,0 +1,78 @@
+#include "engine/modbus_transaction.h"
+
+#include <algorithm>
+
+#include "engine/byte_view.h"
+#include "engine/terminal_engine.h"
+
+namespace varnok::engine {
+
+ModbusTransaction::ModbusTransaction(TerminalEngine& engine, QObject* parent)
+    : QObject(parent), engine_(engine) {
+    for (QTimer* t : {&timeout_, &silence_}) {
+        t->setSingleShot(true);
+        t->setTimerType(Qt::PreciseTimer);
+    }
+    connect(&timeout_, &QTimer::timeout, this, [this] { follow(rules_.timeout()); });
+    connect(&silence_, &QTimer::timeout, this, [this] { follow(rules_.silence()); });
+}
+
+void ModbusTransaction::start(const modbus::PollRequest& request, const QByteArray& frame,
+                              int timeoutMs, int retries, const serial::LineSettings& line) {
+    frame_ = frame;
+    timeoutMs_ = std::max(timeoutMs, 1);
+    silenceMs_ = modbus::frameSilenceMs(line);
+    rules_.begin(request, retries);
+    write();
+}
+
+bool ModbusTransaction::running() const {
+    const auto s = rules_.state();
+    return s == modbus::Transaction::State::Waiting || s == modbus::Transaction::State::Receiving;
+}
+
+void ModbusTransaction::feed(const QByteArray& chunk) {
+    if (running())
+        follow(rules_.received(byteSpan(chunk), nowUs()));
+}
+
+void ModbusTransaction::cancel() {
+    timeout_.stop();
+    silence_.stop();
+    rules_.cancel();
+}
+
+void ModbusTransaction::write() {
+    silence_.stop();
+    rules_.sent(nowUs()); // as the monitor counts: from the write of the request
+    try {
+        engine_.writeBorrowed(frame_);
+    } catch (const Failure&) {
+        cancel();
+        emit lost();
+        return;
+    }
+    timeout_.start(timeoutMs_);
+}
+
+void ModbusTransaction::follow(modbus::Transaction::Step step) {
+    using Step = modbus::Transaction::Step;
+    switch (step) {
+    case Step::Wait:
+        return;
+    case Step::WaitSilence:
+        silence_.start(silenceMs_);
+        return;
+    case Step::SendAgain:
+        timeout_.stop();
+        write();
+        return;
+    case Step::End:
+        timeout_.stop();
+        silence_.stop();
+        emit ended();
+        return;
+    }
+}
+
+} // namespace varnok::engine

@@ -1,0 +1,43 @@
+#pragma once
+// One Modbus transaction on the engine's line, timed: writes the request, waits for the reply
+// up to its timeout, ends a garbled reply after the line's silence, tries again as the rules
+// say and tells when it has ended. The one running it reads the line and feeds what came.
+#include <QByteArray>
+#include <QObject>
+#include <QTimer>
+
+#include "logic/modbus/transaction.h"
+
+namespace varnok::engine {
+
+class TerminalEngine;
+
+class ModbusTransaction : public QObject {
+    Q_OBJECT
+  public:
+    explicit ModbusTransaction(TerminalEngine& engine, QObject* parent = nullptr);
+
+    // Writes `frame` (the request built) at once; the silence is the one of `line`.
+    void start(const modbus::PollRequest& request, const QByteArray& frame, int timeoutMs,
+               int retries, const serial::LineSettings& line);
+    void feed(const QByteArray& chunk);
+    void cancel();
+    bool running() const;
+    const modbus::Transaction& rules() const { return rules_; }
+
+  signals:
+    void ended(); // rules() holds the outcome
+    void lost();  // the port failed under it: it ends without an outcome
+
+  private:
+    void follow(modbus::Transaction::Step step);
+    void write();
+
+    TerminalEngine& engine_;
+    modbus::Transaction rules_;
+    QByteArray frame_;
+    int timeoutMs_ = 1000, silenceMs_ = 2;
+    QTimer timeout_, silence_;
+};
+
+} // namespace varnok::engine
