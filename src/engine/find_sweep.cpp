@@ -78,7 +78,7 @@ FindSweep::FindSweep(TerminalEngine& engine, QObject* parent) : QObject(parent),
         if (inFlight_ && !bytes_.isEmpty())
             judge(true);
     });
-    // Queued and coalesced as the engine does: never inside a port call.
+    // Queued, one call for a burst of signals: the read never runs inside a port call.
     connect(&engine_.port(), &serial::CommPort::dataArrived, this, [this] {
         if (dataPending_ || !running_)
             return;
