@@ -74,7 +74,7 @@ FindSweep::FindSweep(TerminalEngine& engine, QObject* parent)
     connect(&timeout_, &QTimer::timeout, this, &FindSweep::onTimeout);
     connect(&tx_, &ModbusTransaction::ended, this, &FindSweep::probeJudged);
     connect(&tx_, &ModbusTransaction::lost, this, &FindSweep::abandon);
-    // Queued and coalesced as the engine does: never inside a port call.
+    // Queued, one call for a burst of signals: the read never runs inside a port call.
     connect(&engine_.port(), &serial::CommPort::dataArrived, this, [this] {
         if (dataPending_ || !running_)
             return;

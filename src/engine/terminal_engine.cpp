@@ -617,7 +617,7 @@ void TerminalEngine::endConsoleExchange(std::optional<QString> reply) {
 // ---------------------------------------------------------------- send
 
 void TerminalEngine::write(const QByteArray& bytes) {
-    if (sendsHeld_) { // ---- borrowed by the Modbus master: never inside a transaction
+    if (sendsHeld_) { // held by the master or the finder: never inside a transaction
         heldSends_.append(bytes);
         return;
     }

@@ -127,14 +127,14 @@ class TerminalEngine : public QObject {
     void releaseInput();
     bool inputLent() const { return inputLent_ > 0; }
 
-    // ---- borrowed by the Modbus master ----
-    // Its requests and replies are told through sent and received like every other byte,
+    // ---- borrowed by the Modbus master and the device finder ----
+    // Their requests and replies are told through sent and received like every other byte,
     // without counting as the user's sends. While sends are held (a transaction is on the
     // line) the terminal's own writes wait, and go out in order when the hold ends.
     void writeBorrowed(const QByteArray& bytes);
     QByteArray readBorrowed() { return read(); }
     void holdSends(bool hold);
-    // ---- end of the Modbus master's block ----
+    // ---- end of the borrowers' block ----
 
     // ---- borrowed by the device finder ----
     // The open port's line settings changed between two probes without closing it; a
@@ -287,7 +287,7 @@ class TerminalEngine : public QObject {
     QPointer<QObject> consoleContext_;
     std::function<void(std::optional<QString>)> consoleDone_;
 
-    // ---- borrowed by the Modbus master ----
+    // ---- borrowed by the Modbus master and the device finder ----
     bool sendsHeld_ = false;
     QList<QByteArray> heldSends_;
 };

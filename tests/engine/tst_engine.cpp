@@ -170,9 +170,9 @@ class TstEngine : public QObject {
                                                     << "0D" << true << 1;
         QTest::addRow("past 65535") << "70000"
                                     << "0D" << true << 1;
-        // Before, a failing tick came back every period and the user could never stop it.
-        QTest::addRow("a failing tick stops auto-send") << "1"
-                                                        << "ZZ" << false << 1;
+        QTest::addRow("a failing tick stops auto-send: it does not come back every period")
+            << "1"
+            << "ZZ" << false << 1;
     }
     void autoSend() {
         QFETCH(QString, period);
@@ -210,17 +210,16 @@ class TstEngine : public QObject {
         QTest::addRow("not a serial device") << 5 << "/dev/null"
                                              << "n,8,1"
                                              << "*/dev/null*";
-        // Before, the message quoted the composed "115200,q,8,1" and asked for a baud rate.
-        QTest::addRow("line control quoted as typed")
+        QTest::addRow("line control quoted as typed, not as the composed \"115200,q,8,1\"")
             << 1 << ""
             << "q,8,1"
             << "Invalid line control \"q,8,1\": the parity must be*";
         QTest::addRow("a long line control is cut in the message")
             << 1 << "" << QString(5000, u'x') << "Invalid line control \"xxx*...\" (5000 bytes)*";
-        // Before, 1.5 stop bits opened without a word and the line ran with 1.
-        QTest::addRow("1.5 stop bits") << 1 << ""
-                                       << "n,8,1.5"
-                                       << "*refuses 1.5 stop bits*";
+        QTest::addRow("1.5 stop bits refused, not run as 1 without a word")
+            << 1 << ""
+            << "n,8,1.5"
+            << "*refuses 1.5 stop bits*";
     }
     void openFailures() {
         QFETCH(int, number);
@@ -244,8 +243,9 @@ class TstEngine : public QObject {
         QTest::addColumn<bool>("realLine");
         QTest::addColumn<QString>("message"); // "" when it opens
         QTest::addColumn<int>("stopBits");    // in force
-        QTest::addRow("pty e,7,2 opened (was: refused 7 data bits)") << "e,7,2" << false << "" << 2;
-        QTest::addRow("pty o,8,1 opened (was: refused the parity odd)")
+        QTest::addRow("pty e,7,2 opens: a pseudo-terminal has no framing to refuse")
+            << "e,7,2" << false << "" << 2;
+        QTest::addRow("pty o,8,1 opens: a pseudo-terminal has no parity to refuse")
             << "o,8,1" << false << "" << 0;
         QTest::addRow("a real line refusing 7 data bits still fails")
             << "e,7,2" << true << "Com1: * refuses 7 data bits" << 0;
@@ -300,8 +300,7 @@ class TstEngine : public QObject {
         QCOMPARE(r.messages, QStringList());
     }
 
-    // Before, a far end that stopped reading was taken for a lost device after a few seconds,
-    // and ten megabytes were counted that never arrived.
+    // A far end that stops reading is no lost device, and only what reaches the line counts.
     void farEndStopsReading() {
         EngineRig r;
         QVERIFY(r.open());
@@ -402,8 +401,8 @@ class TstEngine : public QObject {
         QTRY_COMPARE(r.e.displayText(), QStringLiteral("42 "));
     }
 
-    // Before, a read that found nothing (another read took the bytes between the poll and the
-    // notifier) was taken for a vanished device in the middle of a flood, and bytes were lost.
+    // A read that finds nothing (another read took the bytes between the poll and the
+    // notifier) is no vanished device in the middle of a flood, and no byte is lost.
     void floodWhileTheUserWorks() {
         EngineRig r;
         QVERIFY(r.open());
@@ -424,7 +423,7 @@ class TstEngine : public QObject {
             }
             done = true;
         });
-        // A timer beside the flood: a growing queue of wake-ups used to starve it.
+        // A timer beside the flood: a growing queue of wake-ups would starve it.
         QElapsedTimer t;
         t.start();
         qint64 last = 0, worstGap = 0;

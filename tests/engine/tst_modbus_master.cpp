@@ -8,23 +8,14 @@
 #include "engine/poll_setup.h"
 #include "engine/terminal_engine.h"
 #include "logic/serial/port_map.h"
+#include "support/bytes.h"
 #include "support/devsim_process.h"
 
 using namespace varnok;
 using engine::PollResult;
+using test::request;
 
 namespace {
-
-// "station function address count [values...]", decimal.
-modbus::PollRequest request(const QString& text) {
-    const QStringList f = text.split(' ');
-    modbus::PollRequest r{f[0].toInt(), f[1].toInt(), f[2].toInt(), f[3].toInt(), {}, {}};
-    for (qsizetype i = 4; i < f.size(); ++i) {
-        r.registers.push_back(std::uint16_t(f[i].toUInt()));
-        r.bits.push_back(f[i] != "0");
-    }
-    return r;
-}
 
 // A simulator, an engine opened on it and a master, with what each tells in order.
 struct Rig {
@@ -134,8 +125,8 @@ class TstModbusMaster : public QObject {
         QSignalSpy done(rig.m.get(), &engine::ModbusMaster::done);
         rig.m->start();
         QVERIFY(rig.e->manualReceive());
-        // "Auto Recv" clicked while a reply is awaited: the reply still reaches the master
-        // (was: the terminal's receive took it and the poll timed out).
+        // "Auto Recv" clicked while a reply is awaited: the reply still reaches the master,
+        // the terminal's receive does not take it and time the poll out.
         rig.e->startAutoReceive();
         rig.e->sendBytes("x");
         QVERIFY(done.wait(2000));

@@ -5,6 +5,8 @@
 #include <QTimer>
 #include <functional>
 
+#include "support/files.h"
+
 namespace varnok::test {
 
 // Answers every modal message box that opens while it lives, as a user pressing OK would,

@@ -1,7 +1,6 @@
 // The command line: help, version and mistakes are answered without any display, the help
 // and the manual page say the port-number rule the program follows, and bindings given on it
 // last for their run.
-#include <QFile>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QSettings>
@@ -9,6 +8,7 @@
 #include <QTest>
 
 #include "logic/serial/port_map.h"
+#include "support/files.h"
 
 namespace {
 
@@ -55,7 +55,7 @@ class TstCommandLine : public QObject {
                                       << "garbage" << 2;
         QTest::newRow("two devices") << QStringList{"/dev/ttyUSB0", "/dev/ttyUSB1"} << 2 << ""
                                      << "one DEVICE" << 2;
-        QTest::newRow("no display: one line, status 1 (was: Qt's abort, status 134)")
+        QTest::newRow("no display: one line, status 1, no abort with status 134")
             << QStringList{"/dev/ttyUSB0"} << 1 << ""
             << "no display found" << 1;
     }
@@ -77,11 +77,8 @@ class TstCommandLine : public QObject {
     void helpAndManualFollowTheRule() {
         const Run help = run({QStringLiteral("--help")});
         QCOMPARE(help.exitCode, 0);
-        const auto text = [](const char* path) {
-            QFile file(QString::fromUtf8(path));
-            return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
-        };
-        const QString manual = text(VARNOK_MANUAL), readme = text(VARNOK_README);
+        const QString manual = QString::fromUtf8(varnok::test::fileBytes(VARNOK_MANUAL));
+        const QString readme = QString::fromUtf8(varnok::test::fileBytes(VARNOK_README));
         QVERIFY(help.out.contains(varnok::serial::portRuleText().c_str()));
         for (const varnok::serial::PortRange& r : varnok::serial::kPortRule) {
             const auto device = [](int n) {
@@ -121,7 +118,7 @@ class TstCommandLine : public QObject {
     void bindingsOfTheCommandLineLastTheirRun_data() {
         QTest::addColumn<QStringList>("arguments");
         QTest::addColumn<QString>("key");
-        QTest::newRow("--port (was: written to the settings file)")
+        QTest::newRow("--port: kept out of the settings file")
             << QStringList{"--port", "Com7=/dev/pts/varnok-9"} << "ports/Com7";
         QTest::newRow("lone DEVICE") << QStringList{"/dev/pts/varnok-9"} << "ports/Com1";
     }

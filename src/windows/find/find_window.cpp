@@ -60,7 +60,7 @@ QSpinBox* spin(int low, int high, int value, const QString& suffix = {}) {
     return s;
 }
 
-QTableWidgetItem* cell(const QString& text) {
+QTableWidgetItem* readOnlyItem(const QString& text) {
     auto* item = new QTableWidgetItem(text);
     item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable);
     return item;
@@ -414,14 +414,15 @@ void FindWindow::onAnswer(const engine::FindAnswer& a) {
     const int row = results->rowCount();
     results->insertRow(row);
     const QString framing = q(modbus::framingName(a.line));
-    results->setItem(row, ColBaud, cell(QString::number(a.line.baud)));
-    results->setItem(row, ColFraming, cell(framing));
-    results->setItem(row, ColStation, cell(a.station > 0 ? QString::number(a.station) : QString()));
-    results->setItem(row, ColAnswer, cell(a.text));
+    results->setItem(row, ColBaud, readOnlyItem(QString::number(a.line.baud)));
+    results->setItem(row, ColFraming, readOnlyItem(framing));
+    results->setItem(row, ColStation,
+                     readOnlyItem(a.station > 0 ? QString::number(a.station) : QString()));
+    results->setItem(row, ColAnswer, readOnlyItem(a.text));
     results->setItem(row, ColTime,
-                     cell(a.responseUs >= 0
-                              ? QStringLiteral("%1 ms").arg(double(a.responseUs) / 1000, 0, 'f', 1)
-                              : QString()));
+                     readOnlyItem(a.responseUs >= 0 ? QStringLiteral("%1 ms").arg(
+                                                          double(a.responseUs) / 1000, 0, 'f', 1)
+                                                    : QString()));
     QColor shade;
     switch (a.kind) {
     case FindAnswer::Kind::Reply:

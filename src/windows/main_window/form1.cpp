@@ -7,7 +7,6 @@
 #include <QComboBox>
 #include <QDir>
 #include <QFileInfo>
-#include <QFileSystemWatcher>
 #include <QGroupBox>
 #include <QHash>
 #include <QKeyEvent>
@@ -33,18 +32,6 @@
 #include "windows/quick_send/quick_send_window.h"
 
 namespace varnok {
-
-namespace {
-
-// What the engine says of the device it opened, once the engine says anything.
-template <typename Engine> QString deviceNoteOf(Engine& e) {
-    if constexpr (requires { e.deviceNote(); })
-        return e.deviceNote();
-    else
-        return {};
-}
-
-} // namespace
 
 Form1::Form1(std::unique_ptr<serial::CommPort> port, QWidget* parent)
     : QWidget(parent), engine_(std::make_unique<engine::TerminalEngine>(std::move(port))) {
@@ -72,7 +59,6 @@ Form1::Form1(std::unique_ptr<serial::CommPort> port, QWidget* parent)
         connect(Opt_FlowControl[static_cast<size_t>(i)], &QRadioButton::clicked, this,
                 [this, i] { Opt_FlowControl_Click(i); });
     }
-    connect(Chk_ConnDetect, &QCheckBox::toggled, this, &Form1::Chk_ConnDetect_Click);
     connect(Timer1, &QTimer::timeout, this, &Form1::Timer1_Timer);
 
     connect(Command2, &QPushButton::clicked, this, &Form1::Command2_Click);
@@ -395,7 +381,7 @@ void Form1::showPortOpen(bool open) {
     SetBinary->setEnabled(open && engine_->sendAscii());
     SetASCII->setEnabled(open && !engine_->sendAscii());
     reopenedText_.clear(); // a reopening says so itself, after this
-    deviceNote_ = open ? deviceNoteOf(*engine_) : QString();
+    deviceNote_ = open ? engine_->deviceNote() : QString();
     refreshDeviceInfo();
 }
 

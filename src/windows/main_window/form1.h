@@ -58,7 +58,7 @@ class Form1 : public QWidget {
     QLabel* Label11;                                // "Flow Control : "
     std::array<QRadioButton*, 3> Opt_FlowControl{}; // "None", "HW", "SW"
     QCheckBox* Chk_DTR;                             // "DTR_Disable"
-    QCheckBox* Chk_ConnDetect;                      // "Auto Connect Detection"
+    QCheckBox* Chk_ConnDetect;                      // "Auto Connect Detection": no effect
     QPushButton* Cmd_Poll;                          // "Poll"
     QPushButton* Cmd_Monitor;                       // "Monitor"
     QPushButton* Cmd_QuickSend;                     // "Quick Send"
@@ -140,7 +140,6 @@ class Form1 : public QWidget {
 
     void Chk_DTR_Click();
     void Opt_FlowControl_Click(int index);
-    void Chk_ConnDetect_Click();
     void Timer1_Timer();
 
     void Command2_Click(); // manual read

@@ -58,10 +58,6 @@ void Form1::Opt_FlowControl_Click(int index) {
     Opt_FlowControl[static_cast<size_t>(index)]->setChecked(true);
 }
 
-void Form1::Chk_ConnDetect_Click() {
-    // Recorded by the box itself; the link monitor runs either way.
-}
-
 void Form1::Timer1_Timer() {
     engine_->pollLink();
 }

@@ -7,13 +7,11 @@
 
 #include "logic/codec/recv_display.h"
 #include "logic/modbus/catalogue.h"
-#include "logic/modbus/crc16.h"
 #include "windows/main_window/form1.h"
 
 namespace varnok {
 
 void Form1::Init_Modbus() {
-    modbus::crcTables(); // filled once, here at start-up
     {
         // The list is filled whole before the first choice shows its explanation.
         const QSignalBlocker block(cboFunction);

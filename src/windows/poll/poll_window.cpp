@@ -113,13 +113,17 @@ QString readOnlyHint(int function) {
                                           "that writes them.");
 }
 
-QTableWidgetItem* cell(const QString& text, bool editable = false) {
+QTableWidgetItem* itemEditableIf(const QString& text, bool editable) {
     auto* item = new QTableWidgetItem(text);
     Qt::ItemFlags flags = Qt::ItemIsEnabled | Qt::ItemIsSelectable;
     if (editable)
         flags |= Qt::ItemIsEditable;
     item->setFlags(flags);
     return item;
+}
+
+QTableWidgetItem* readOnlyItem(const QString& text) {
+    return itemEditableIf(text, false);
 }
 
 } // namespace
@@ -349,7 +353,7 @@ void PollWindow::addRead(const engine::PollRead& r) {
     const int values[] = {r.request.station, r.request.function, r.request.address, r.request.count,
                           r.periodMs,        r.timeoutMs,        r.retries};
     for (int c = 0; c < 7; ++c)
-        readsTable->setItem(row, c, cell(QString::number(values[c]), true));
+        readsTable->setItem(row, c, itemEditableIf(QString::number(values[c]), true));
 }
 
 bool PollWindow::applyReads() {
@@ -445,23 +449,24 @@ void PollWindow::rebuildRows() {
             hideUntil = -1;
         lastRead = r.read;
         const engine::RowDef d = defOf(row);
-        table->setItem(row, ColStation, cell(QString::number(r.key.station)));
+        table->setItem(row, ColStation, readOnlyItem(QString::number(r.key.station)));
         table->setItem(row, ColFunction,
-                       cell(QStringLiteral("%1 %2")
-                                .arg(function, 2, 10, QLatin1Char('0'))
-                                .arg(fromStd(modbus::tableTag(function)))));
-        table->setItem(row, ColAddress, cell(addressText(function, r.key.address)));
-        table->setItem(row, ColName, cell(d.name, true));
+                       readOnlyItem(QStringLiteral("%1 %2")
+                                        .arg(function, 2, 10, QLatin1Char('0'))
+                                        .arg(fromStd(modbus::tableTag(function)))));
+        table->setItem(row, ColAddress, readOnlyItem(addressText(function, r.key.address)));
+        table->setItem(row, ColName, itemEditableIf(d.name, true));
         table->setItem(
             row, ColFormat,
-            cell(bits ? QStringLiteral("bit") : fromStd(modbus::formatName(d.format)), !bits));
-        auto* value = cell({}, writable);
+            itemEditableIf(bits ? QStringLiteral("bit") : fromStd(modbus::formatName(d.format)),
+                           !bits));
+        auto* value = itemEditableIf({}, writable);
         if (!writable)
             value->setToolTip(readOnlyHint(function));
         table->setItem(row, ColValue, value);
-        table->setItem(row, ColRaw, cell({}));
-        table->setItem(row, ColChanged, cell({}));
-        auto* plot = cell({});
+        table->setItem(row, ColRaw, readOnlyItem({}));
+        table->setItem(row, ColChanged, readOnlyItem({}));
+        auto* plot = readOnlyItem({});
         plot->setFlags(plot->flags() | Qt::ItemIsUserCheckable);
         plot->setCheckState(d.plot ? Qt::Checked : Qt::Unchecked);
         table->setItem(row, ColPlot, plot);

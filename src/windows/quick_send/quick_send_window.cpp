@@ -142,10 +142,13 @@ QComboBox* combo(const QStringList& items, QWidget* parent) {
     return c;
 }
 
-QTableWidgetItem* cell(const QString& text, bool editable = true) {
+QTableWidgetItem* editableItem(const QString& text) {
+    return new QTableWidgetItem(text);
+}
+
+QTableWidgetItem* readOnlyItem(const QString& text) {
     auto* item = new QTableWidgetItem(text);
-    if (!editable)
-        item->setFlags(item->flags() & ~Qt::ItemIsEditable);
+    item->setFlags(item->flags() & ~Qt::ItemIsEditable);
     return item;
 }
 
@@ -733,8 +736,8 @@ void QuickSendWindow::showBook() {
     runsBox->setValue(s ? s->runs : 1);
     stepsTable->setRowCount(s ? int(s->steps.size()) : 0);
     for (int i = 0; s && i < int(s->steps.size()); ++i) {
-        stepsTable->setItem(i, 0, cell(q(s->steps[std::size_t(i)].entry)));
-        stepsTable->setItem(i, 1, cell(QString::number(s->steps[std::size_t(i)].delayMs)));
+        stepsTable->setItem(i, 0, editableItem(q(s->steps[std::size_t(i)].entry)));
+        stepsTable->setItem(i, 1, editableItem(QString::number(s->steps[std::size_t(i)].delayMs)));
     }
     for (QWidget* w : {static_cast<QWidget*>(sequenceName), static_cast<QWidget*>(runsBox),
                        static_cast<QWidget*>(runButton)})
@@ -744,15 +747,15 @@ void QuickSendWindow::showBook() {
     rulesTable->setRowCount(int(book_.rules.size()));
     for (int i = 0; i < int(book_.rules.size()); ++i) {
         const engine::AnswerRule& r = book_.rules[std::size_t(i)];
-        auto* on = cell({}, false);
+        auto* on = readOnlyItem({});
         on->setFlags(on->flags() | Qt::ItemIsUserCheckable);
         on->setCheckState(r.enabled ? Qt::Checked : Qt::Unchecked);
         rulesTable->setItem(i, 0, on);
-        rulesTable->setItem(i, 1, cell(kKinds[int(r.pattern.kind)]));
-        rulesTable->setItem(i, 2, cell(q(r.pattern.text)));
-        rulesTable->setItem(i, 3, cell(q(r.entry)));
-        rulesTable->setItem(i, 4, cell(QString::number(r.delayMs)));
-        rulesTable->setItem(i, 5, cell(QString::number(sender_.firedCount(i)), false));
+        rulesTable->setItem(i, 1, editableItem(kKinds[int(r.pattern.kind)]));
+        rulesTable->setItem(i, 2, editableItem(q(r.pattern.text)));
+        rulesTable->setItem(i, 3, editableItem(q(r.entry)));
+        rulesTable->setItem(i, 4, editableItem(QString::number(r.delayMs)));
+        rulesTable->setItem(i, 5, readOnlyItem(QString::number(sender_.firedCount(i))));
     }
     showing_ = false;
     showEntry();

@@ -169,7 +169,7 @@ class TestCodec : public QObject {
         row("total reaches int32 max", {0, 5, max - 5}, {0, 5, max, max - 5});
         row("total past int32 max", {0, 10, max - 5});
         row("total past max at the cap", {cap, 10, max - 5});
-        // Inputs found by fuzz_recv_display that used to wrap instead of overflowing.
+        // Inputs found by fuzz_recv_display: they overflow, they do not wrap.
         row("overflow64_sum: lengths past 64 bits", {6926536231198728997, 2676586236095037440, 37});
         row("overflow_drop_base: base past 32 bits", {-270453217546197LL, LLONG_MAX, 16722431});
         row("both lengths at the 64-bit max", {LLONG_MAX, LLONG_MAX, INT_MIN});

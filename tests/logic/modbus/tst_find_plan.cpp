@@ -1,13 +1,15 @@
 // The finder's rules: the order settings are tried in, the timeout from the baud, the
 // estimate, and what stray bytes say.
-#include "logic/modbus/crc16.h"
 #include "logic/modbus/find_plan.h"
+#include "support/bytes.h"
 
 #include <QStringList>
 #include <QTest>
 
 using namespace varnok;
 using namespace varnok::modbus;
+using test::span;
+using test::withCrc;
 
 namespace {
 
@@ -32,14 +34,6 @@ serial::LineSettings setting(const QString& text) { // "9600 8E1"
             : p == 'O' ? serial::Parity::Odd
                        : serial::Parity::None,
             fr[0].digitValue(), fr[2] == '2' ? serial::StopBits::Two : serial::StopBits::One};
-}
-QByteArray withCrc(const QByteArray& hex) {
-    QByteArray f = QByteArray::fromHex(hex);
-    const auto c = Calc_CRC16(reinterpret_cast<const std::uint8_t*>(f.data()), int(f.size()));
-    return f + char(c.hi) + char(c.lo);
-}
-std::span<const std::uint8_t> span(const QByteArray& b) {
-    return {reinterpret_cast<const std::uint8_t*>(b.data()), std::size_t(b.size())};
 }
 
 } // namespace

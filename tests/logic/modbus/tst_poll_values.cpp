@@ -1,6 +1,5 @@
 // Register values in every format and order, the poll requests and the check of replies;
 // libmodbus's own float getters are the oracle for float32.
-#include "logic/modbus/crc16.h"
 #include "logic/modbus/poll_request.h"
 #include "logic/modbus/poll_rows.h"
 #include "logic/modbus/register_map.h"
@@ -13,36 +12,23 @@
 #include <cstring>
 #include <modbus/modbus.h>
 
+#include "support/bytes.h"
+
 using namespace varnok::modbus;
 using Regs = QList<std::uint16_t>;
+using varnok::test::request;
+using varnok::test::span;
+using varnok::test::withCrc;
 
 namespace {
 
 ValueFormat fmt(const QString& name) {
     return parseFormatName(name.toStdString()).value_or(ValueFormat{ValueType::UInt16});
 }
-QByteArray withCrc(const char* hex) {
-    QByteArray f = QByteArray::fromHex(hex);
-    const auto c = Calc_CRC16(reinterpret_cast<const std::uint8_t*>(f.data()), int(f.size()));
-    return f + char(c.hi) + char(c.lo);
-}
-std::span<const std::uint8_t> bytes(const QByteArray& b) {
-    return {reinterpret_cast<const std::uint8_t*>(b.data()), std::size_t(b.size())};
-}
 bool matches(const QString& wildcard, const std::string& text) {
     return QRegularExpression::fromWildcard(wildcard)
         .match(QString::fromStdString(text))
         .hasMatch();
-}
-// Requests as "station function address count [values...]" in decimal.
-PollRequest request(const QString& text) {
-    const QStringList f = text.split(' ');
-    PollRequest r{f[0].toInt(), f[1].toInt(), f[2].toInt(), f[3].toInt(), {}, {}};
-    for (qsizetype i = 4; i < f.size(); ++i) {
-        r.registers.push_back(std::uint16_t(f[i].toUInt()));
-        r.bits.push_back(f[i] != "0");
-    }
-    return r;
 }
 
 } // namespace
@@ -344,7 +330,7 @@ class TestPollValues : public QObject {
         QFETCH(bool, silent);
         QFETCH(int, status);
         QFETCH(QString, values);
-        const ReplyCheck c = checkReply(request(req), bytes(reply), silent);
+        const ReplyCheck c = checkReply(request(req), span(reply), silent);
         QCOMPARE(statusName(c.status), statusName(ReplyStatus(status)));
         QStringList got;
         for (const auto r : c.registers)
@@ -404,7 +390,7 @@ class TestPollValues : public QObject {
             const QByteArray data = QByteArray::fromHex(e.mid(2).toLatin1());
             const Transaction::Step step = e == "t"   ? t.timeout()
                                            : e == "q" ? t.silence()
-                                                      : t.received(bytes(data), now);
+                                                      : t.received(span(data), now);
             got << QString("WQAE"[int(step)]);
         }
         QCOMPARE(got.join(' '), steps);

@@ -4,6 +4,7 @@
 #include "logic/monitor/frame_text.h"
 #include "logic/monitor/monitor_session.h"
 #include "logic/monitor/rtu_decoder.h"
+#include "support/bytes.h"
 
 #include <QTest>
 
@@ -14,12 +15,9 @@ using namespace varnok::monitor;
 using varnok::serial::LineSettings;
 using varnok::serial::Parity;
 using varnok::serial::StopBits;
+using varnok::test::span;
 
 namespace {
-
-std::span<const std::uint8_t> span(const QByteArray& a) {
-    return {reinterpret_cast<const std::uint8_t*>(a.constData()), std::size_t(a.size())};
-}
 
 const auto str = [](const std::string& s) { return QString::fromStdString(s); };
 
@@ -116,12 +114,11 @@ class TestMonitor : public QObject {
         row("request, bad CRC", "TX", "010300000001840B",
             "st 1 FC3 request: Read multi-registers, addr 0 (0x0000) qty 1 · CRC bad, expected "
             "84 0A");
-        row("odd byte count (was: a request's name)", "RX", "0103031234567375",
+        row("odd byte count: a reply's fault, not a request's name", "RX", "0103031234567375",
             "st 1 FC3 reply: odd byte count 3");
-        row("3 bytes (was: a request's name, \"too short\")", "RX", "010302",
+        row("3 bytes: too short, not a request's name", "RX", "010302",
             "too short for a Modbus RTU frame");
-        row("function 7 (was: not decoded)", "TX", "010741E2",
-            "st 1 FC7 request: Read exception status");
+        row("function 7 decoded", "TX", "010741E2", "st 1 FC7 request: Read exception status");
     }
 
     void decode() {
@@ -330,7 +327,7 @@ class TestMonitor : public QObject {
     // The file dialog's type wins when the user changed it; else the name's extension does.
     void captureForm() {
         const std::tuple<const char*, CaptureForm, bool, CaptureForm> rows[] = {
-            {"/tmp/a.bin", CaptureForm::Text, true, CaptureForm::Raw}, // was: a text log
+            {"/tmp/a.bin", CaptureForm::Text, true, CaptureForm::Raw}, // not a text log
             {"/tmp/a.RAW", CaptureForm::Text, true, CaptureForm::Raw},
             {"/tmp/a.dat", CaptureForm::Text, true, CaptureForm::Raw},
             {"/tmp/a.csv", CaptureForm::Raw, true, CaptureForm::Text},

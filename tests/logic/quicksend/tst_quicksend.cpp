@@ -6,17 +6,16 @@
 #include "logic/quicksend/escapes.h"
 #include "logic/quicksend/matcher.h"
 #include "logic/quicksend/pacing.h"
+#include "support/bytes.h"
 
 using namespace varnok::quicksend;
+using varnok::test::span;
 Q_DECLARE_METATYPE(Checksum)
 Q_DECLARE_METATYPE(PatternKind)
 Q_DECLARE_METATYPE(Pace)
 
 namespace {
 
-std::span<const std::uint8_t> span(const QByteArray& a) {
-    return {reinterpret_cast<const std::uint8_t*>(a.constData()), std::size_t(a.size())};
-}
 QString hex(const std::vector<std::uint8_t>& v) {
     return QString::fromStdString(hexText(v));
 }

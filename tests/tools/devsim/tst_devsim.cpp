@@ -1,6 +1,7 @@
 // Drives varnok-devsim from outside as the terminal would.
 #include "logic/modbus/rtu_frame.h"
 #include "support/devsim_process.h"
+#include "support/files.h"
 
 #include <QDeadlineTimer>
 #include <QFile>
@@ -67,7 +68,7 @@ class TestDevsim : public QObject {
         row("static: bad CRC ignored, inputs stay", "--static",
             {QByteArray::fromHex("010300000001840B"), kRead, inputs, inputs},
             {{}, kReply, fixedInputs, fixedInputs}, {"modbus 01 03 00 00 00 01 84 0A -> 7 bytes"});
-        // libmodbus used to drop the request after one for another station as a stray reply.
+        // The request after one for another station is served, not dropped as a stray reply.
         row("only its own station", "--static --slave-id 17", {kRead, frameOf(u"11 3 0 0 0 1")},
             {{}, frameOf(u"11 3 2 12 34")});
         QByteArray garbled = kReply;
@@ -87,7 +88,7 @@ class TestDevsim : public QObject {
         row("n500 delay, banner, first value only",
             "--mode n500 --delay 600 --banner \"echo x=1\" --values 1", {kIp, {}},
             {{}, "echo x=1\r\nIP=10.0.0.7\r\n"});
-        row("n500 silent, logged so (was: logged an answer)", "--mode n500 --silent", {kIp}, {{}},
+        row("n500 silent, logged as silent, not as an answer", "--mode n500 --silent", {kIp}, {{}},
             {"n500 \"ip\" -> silent"});
         row("n500 read, write, read, unknown, no CR", "--mode n500",
             {kIp, "ip 192.168.0.1\rmask 255.255.255.0\rgateway 192.168.0.254\r", kIp, "reboot\r",
@@ -133,9 +134,9 @@ class TestDevsim : public QObject {
         QProcess help;
         help.start(QStringLiteral(VARNOK_DEVSIM), {QStringLiteral("--help")});
         QVERIFY(help.waitForFinished(10000) && help.exitCode() == 0);
-        QFile page(QStringLiteral(VARNOK_DEVSIM_MANUAL));
-        QVERIFY(page.open(QIODevice::ReadOnly));
-        const QString manual = QString::fromUtf8(page.readAll());
+        const QString manual =
+            QString::fromUtf8(varnok::test::fileBytes(QStringLiteral(VARNOK_DEVSIM_MANUAL)));
+        QVERIFY(manual != u"missing");
         const qsizetype from = manual.indexOf(QStringLiteral(".SH OPTIONS"));
         const qsizetype to = manual.indexOf(QStringLiteral(".SH"), from + 1);
         QVERIFY(from >= 0 && to > from);

@@ -1,6 +1,7 @@
-// The Find window's wiring: opened from the main window, a closed port gets one message, a
-// sweep finds the simulator standing at another setting and station, and "Use" hands that
-// setting to the main window (the port reopened) and the station to the Modbus tool and Poll.
+// The Find window's wiring, one behaviour a slot: opened from the main window, a closed port
+// gets one message, a sweep finds the simulator standing at another setting and station, and
+// "Use" hands that setting to the main window (the port reopened) and the station to the
+// Modbus tool and Poll.
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
@@ -22,47 +23,82 @@
 using namespace varnok;
 using test::click;
 
-class TstFindWindow : public QObject {
-    Q_OBJECT
-  private slots:
-    void wiring() {
-        test::DevsimProcess sim;
-        QVERIFY(sim.start({"--static", "--baud", "19200", "--framing", "8N2", "--station", "17"}));
-        test::FormRig r(nullptr, sim.path());
-        Form1& f = *r.f;
-        f.Timer3->stop(); // its start-up auto receive would take the sweep's input
-        click(f.Cmd_Find);
-        FindWindow* w = f.findWindow();
-        QVERIFY(w && w->isVisible() && !w->isModal());
-        QCOMPARE(w->objectName(), "Find");
-        QVERIFY(w->baudBoxes[8]->isChecked()); // the main window's 115200
-        click(w->startButton);
-        QCOMPARE(r.messages.texts.size(), 1);
-        QVERIFY(r.messages.texts[0].startsWith("The port is not open"));
+namespace {
 
-        QVERIFY(r.open());
-        click(f.Cmd_Poll);
+// The main window opened on the simulator at 19200 8N2, station 17, with Poll open; a sweep
+// of stations 1-20 at the default framings and 19200 as well as 115200.
+struct Swept {
+    test::DevsimProcess sim;
+    std::unique_ptr<test::FormRig> r;
+    FindWindow* w = nullptr;
+
+    bool sweep() {
+        if (!sim.start({"--static", "--baud", "19200", "--framing", "8N2", "--station", "17"}))
+            return false;
+        r = std::make_unique<test::FormRig>(nullptr, sim.path());
+        r->f->Timer3->stop(); // its start-up auto receive would take the sweep's input
+        click(r->f->Cmd_Find);
+        w = r->f->findWindow();
+        if (!r->open())
+            return false;
+        click(r->f->Cmd_Poll);
         w->baudBoxes[5]->setChecked(true); // 19200
         w->lastStationBox->setValue(20);
         click(w->startButton);
-        QCOMPARE(w->startButton->text(), "Stop");
-        QTRY_COMPARE_WITH_TIMEOUT(w->startButton->text(), "Start", 30000);
-        const int row = w->results->currentRow();
-        QVERIFY(row >= 0);
-        QCOMPARE(w->results->item(row, FindWindow::ColBaud)->text(), "19200");
-        QCOMPARE(w->results->item(row, FindWindow::ColFraming)->text(), "8N2");
-        QCOMPARE(w->results->item(row, FindWindow::ColStation)->text(), "17");
-        QCOMPARE(f.Combo2->currentText(), "115200"); // unchanged until "Use"
-        QCOMPARE(f.engine().lineSettings().baud, 115200);
+        return w->startButton->text() == "Stop" &&
+               QTest::qWaitFor([this] { return w->startButton->text() == "Start"; }, 30000);
+    }
+};
 
-        click(w->useButton);
+} // namespace
+
+class TstFindWindow : public QObject {
+    Q_OBJECT
+  private slots:
+    void opensBesideTheMainWindow() {
+        test::FormRig r;
+        click(r.f->Cmd_Find);
+        FindWindow* w = r.f->findWindow();
+        QVERIFY(w && w->isVisible() && !w->isModal());
+        QCOMPARE(w->objectName(), "Find");
+        QVERIFY(w->baudBoxes[8]->isChecked()); // the main window's 115200
+    }
+
+    void closedPortGetsOneMessage() {
+        test::FormRig r;
+        click(r.f->Cmd_Find);
+        click(r.f->findWindow()->startButton);
+        QCOMPARE(r.messages.texts.size(), 1);
+        QVERIFY(r.messages.texts[0].startsWith("The port is not open"));
+    }
+
+    // The simulator stands at 19200 8N2, station 17; the main window at 115200 8N1.
+    void sweepFindsAnotherSetting() {
+        Swept s;
+        QVERIFY(s.sweep());
+        const int row = s.w->results->currentRow();
+        QVERIFY(row >= 0);
+        QCOMPARE(s.w->results->item(row, FindWindow::ColBaud)->text(), "19200");
+        QCOMPARE(s.w->results->item(row, FindWindow::ColFraming)->text(), "8N2");
+        QCOMPARE(s.w->results->item(row, FindWindow::ColStation)->text(), "17");
+        QCOMPARE(s.r->f->Combo2->currentText(), "115200"); // unchanged until "Use"
+        QCOMPARE(s.r->f->engine().lineSettings().baud, 115200);
+    }
+
+    // "Use" hands the setting to the main window, the port reopened at it, and the station to
+    // the Modbus tool and Poll.
+    void useHandsTheFindOver() {
+        Swept s;
+        QVERIFY(s.sweep());
+        Form1& f = *s.r->f;
+        click(s.w->useButton);
         QCOMPARE(f.Combo2->currentText(), "19200");
         QCOMPARE(f.Text1->text(), "n,8,2");
         QVERIFY(f.engine().isOpen());
         QCOMPARE(f.engine().lineSettings().baud, 19200);
         QVERIFY(f.txtString->text().startsWith("11 "));
         QCOMPARE(f.pollWindow()->readsTable->item(0, PollWindow::RdStation)->text(), "17");
-        QCOMPARE(r.messages.texts.size(), 1);
+        QCOMPARE(s.r->messages.texts.size(), 0);
     }
 
     // "Stop" leaves the bar where the sweep stopped and says so; it does not fill the bar.

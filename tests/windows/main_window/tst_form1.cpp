@@ -109,8 +109,8 @@ class TstForm1 : public QObject {
         QCOMPARE(bound(), QStringLiteral("/dev/varnok-later"));
         QVERIFY2(f.Lbl_Device->text().startsWith(QStringLiteral("not present")),
                  qPrintable(f.Lbl_Device->text()));
-        // A path longer than the system allows is refused when typed, its message elided
-        // (was: taken, and a 1,000-pixel message box cut at the screen's edge).
+        // A path longer than the system allows is refused when typed, its message elided so
+        // the box stays within the screen.
         f.Cbo_Device->lineEdit()->setText(QStringLiteral("/dev/") + QString(3000, u'x'));
         QTest::keyClick(f.Cbo_Device, Qt::Key_Return);
         QCOMPARE(bound(), QStringLiteral("/dev/varnok-later"));
@@ -130,8 +130,8 @@ class TstForm1 : public QObject {
         QVERIFY(f.engine().reopen());
     }
 
-    // Before, "Close COM" took the second click of a double-click on "Open COM" and closed the
-    // port again at once (and the reverse).
+    // "Close COM" does not take the second click of a double-click on "Open COM" to close the
+    // port again at once (nor the reverse).
     void doubleClickOpensOnce() {
         FormRig r;
         Form1& f = *r.f;
@@ -144,9 +144,9 @@ class TstForm1 : public QObject {
         QVERIFY(!f.engine().isOpen());
     }
 
-    // Before, "( Binary Mode )" lost its last ")" and the Modbus log cut the frame's last byte;
-    // "Send", "Clear" and the function list of the Modbus tool and the top row of the receive
-    // frame started above their frame's contents, over the caption's line.
+    // "( Binary Mode )" keeps its last ")" and the Modbus log the frame's last byte; "Send",
+    // "Clear", the Modbus tool's function list and the receive frame's top row stay within
+    // their frame's contents, under the caption's line.
     void everythingShowsWhole() {
         FormRig r;
         Form1& f = *r.f;
@@ -181,7 +181,7 @@ class TstForm1 : public QObject {
                          qPrintable(line));
     }
 
-    // Before, "HW" left "None" selected too: the buttons shared one group with the
+    // "HW" leaves "None" unselected: the flow buttons are a group of their own, apart from the
     // end-of-string options.
     void flowControlIsOneChoice_data() {
         QTest::addColumn<int>("button");
@@ -245,7 +245,7 @@ class TstForm1 : public QObject {
         QCOMPARE(f.Frame1->title(), QStringLiteral("Varnok_RECV ( Auto-Recv )( Binary Mode )"));
     }
 
-    // Before, a CR LF pair split over two reads showed an extra blank line.
+    // A CR LF pair split over two reads shows no extra blank line.
     void displayDoesNotDependOnTheReads_data() {
         QTest::addColumn<QByteArrayList>("reads");
         QTest::addRow("CR LF in one read") << QByteArrayList{"OK\r\nline1\r\nline2\r\n"};
@@ -268,11 +268,11 @@ class TstForm1 : public QObject {
         QCOMPARE(f.Text3->toPlainText(), QStringLiteral("OK\nline1\nline2\n"));
     }
 
-    // Before, a manual read put the caret at the end, wherever the user had put it.
     void caretAfterARead_data() {
         QTest::addColumn<bool>("manual");
         QTest::addColumn<int>("caret");
-        QTest::addRow("manual read keeps the caret (was: moved to the end)") << true << 1;
+        QTest::addRow("manual read keeps the caret where the user put it, not at the end")
+            << true << 1;
         QTest::addRow("automatic ASCII read shows the end") << false << 6;
     }
     void caretAfterARead() {
@@ -301,12 +301,12 @@ class TstForm1 : public QObject {
         QTest::addColumn<int>("stage");
         QTest::addColumn<QString>("line");
         QTest::addColumn<bool>("locked");
-        QTest::addRow("link removed while open: not present (was: present)")
+        QTest::addRow("link removed while open: not present, though the port is open")
             << 0 << "^not present(;|$)" << true;
-        QTest::addRow("vanished, Reopen waits: choices locked (was: baud box free)")
+        QTest::addRow("vanished, Reopen waits: choices locked, the baud box too")
             << 1 << "^waiting for /.*adapter to return$" << true;
         QTest::addRow("returned") << 2 << "^present; reopened at \\d\\d:\\d\\d:\\d\\d(;|$)" << true;
-        QTest::addRow("closed after a reopening (was: still reopened at)")
+        QTest::addRow("closed after a reopening: \"reopened at\" goes")
             << 3 << "^present$" << false;
     }
     void deviceLineFollowsThePath() {
@@ -444,10 +444,8 @@ class TstForm1 : public QObject {
         } else {
             click(f.Cmd_QuickSend);
             QuickSendWindow* w = f.quickSend();
-            QFile file(dir.filePath(QStringLiteral("f.txt")));
-            QVERIFY(file.open(QIODevice::WriteOnly) && file.write("abcdefgh") == 8);
-            file.close();
-            w->filePath->setText(file.fileName());
+            QVERIFY(test::writeFile(dir.filePath(QStringLiteral("f.txt")), "abcdefgh"));
+            w->filePath->setText(dir.filePath(QStringLiteral("f.txt")));
             w->paceBox->setCurrentIndex(1); // a character every 40 ms: time to look
             w->paceDelayBox->setValue(40);
             w->findChild<QTabWidget*>()->setCurrentIndex(3); // "File and lines"

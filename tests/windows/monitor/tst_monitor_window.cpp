@@ -1,13 +1,11 @@
 // The monitor on the real window and the simulated station: a request from the Modbus tool and
 // its reply as frames and in both forms of capture, recording on while the window is closed,
-// a full disk, the frame table's ring and the view over it, and where the window opens.
+// a full disk, the view over the frame table, and where the window opens.
 #include <QAction>
 #include <QClipboard>
-#include <QFile>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
-#include <QProcess>
 #include <QPushButton>
 #include <QScreen>
 #include <QScrollBar>
@@ -16,14 +14,16 @@
 #include <QTemporaryDir>
 #include <limits>
 
-#include "engine/monitor/capture_file.h"
 #include "engine/monitor/frame_table_model.h"
 #include "support/devsim_process.h"
+#include "support/numbered_frames.h"
 #include "support/form_rig.h"
 #include "windows/monitor/monitor_window.h"
 
 using namespace varnok;
 using Form = MonitorWindow::CaptureForm;
+using test::numbered;
+using test::numberOf;
 
 namespace {
 
@@ -57,28 +57,6 @@ struct MonitorRig {
     }
 };
 
-QByteArray fileBytes(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : "missing";
-}
-
-// Frame i: its number in 4 bytes, then `size - 4` bytes of i's low byte.
-monitor::SessionFrame numbered(std::uint32_t i, std::size_t size) {
-    monitor::SessionFrame f;
-    f.frame.bytes.assign(size, std::uint8_t(i));
-    for (int b = 0; b < 4; ++b)
-        f.frame.bytes[std::size_t(b)] = std::uint8_t(i >> (8 * b));
-    f.frame.firstUs = f.frame.lastUs = std::int64_t{i} * 10;
-    f.gapUs = 10;
-    return f;
-}
-
-std::uint32_t numberOf(const FrameTableModel& model, int row) {
-    const std::span<const std::uint8_t> b = model.bytes(row);
-    return b.size() < 4 ? ~0u
-                        : std::uint32_t(b[0] | b[1] << 8 | b[2] << 16 | std::uint32_t(b[3]) << 24);
-}
-
 } // namespace
 
 class TstMonitorWindow : public QObject {
@@ -91,7 +69,7 @@ class TstMonitorWindow : public QObject {
         QTest::addColumn<bool>("closeBetween");
         QTest::addRow("text log") << int(Form::Text) << false;
         QTest::addRow("raw bytes") << int(Form::Raw) << false;
-        QTest::addRow("text log, window closed (was: capture ended, table emptied)")
+        QTest::addRow("text log, window closed: the capture goes on, the table stays")
             << int(Form::Text) << true;
     }
     void exchange() {
@@ -120,7 +98,7 @@ class TstMonitorWindow : public QObject {
             QStringLiteral("Requests %1   Replies %1   Timeouts 0").arg(exchanges)));
         r.m->stopCapture();
         QCOMPARE(r.m->captureButton->text(), QStringLiteral("Capture..."));
-        const QByteArray captured = fileBytes(path);
+        const QByteArray captured = test::fileBytes(path);
         QStringList lines = QString::fromUtf8(captured).split('\n');
         if (Form(form) == Form::Raw) {
             QCOMPARE(captured, kReply.repeated(exchanges));
@@ -152,83 +130,6 @@ class TstMonitorWindow : public QObject {
         QVERIFY(!r.m->capturing() && r.main->messages.okOnly());
         QCOMPARE(r.m->captureButton->text(), QStringLiteral("Capture..."));
         r.send(2);
-    }
-
-    // On a 64 KiB file system: a filler leaves `room` bytes, then `size` bytes are captured
-    // and the capture is stopped (or left to its flush).
-    void smallDisk_data() {
-        QTest::addColumn<int>("room");
-        QTest::addColumn<int>("size");
-        QTest::addColumn<bool>("stop");
-        QTest::addRow("at a write (was: Unknown error)") << 8192 << 100000 << true;
-        QTest::addRow("at the flush (was: Unknown error)") << 8192 << 9000 << false;
-        QTest::addRow("at stop (was: Unknown error)") << 4096 << 5000 << true;
-    }
-    void smallDisk() {
-        QFETCH(int, room);
-        QFETCH(int, size);
-        QFETCH(bool, stop);
-        QTemporaryDir dir;
-        if (QProcess::execute("mount", {"-t", "tmpfs", "-o", "size=64k", "tmpfs", dir.path()}))
-            QSKIP("mounting a small tmpfs needs root");
-        const auto unmount = qScopeGuard([&] { QProcess::execute("umount", {dir.path()}); });
-        QFile filler(dir.filePath("filler"));
-        QVERIFY(filler.open(QIODevice::WriteOnly));
-        filler.write(QByteArray(64 * 1024 - room, 'f'));
-        filler.close();
-        CaptureFile capture;
-        QStringList failures;
-        connect(&capture, &CaptureFile::failed, this, [&](const QString& t) { failures << t; });
-        const QString path = dir.filePath("capture");
-        QCOMPARE(capture.start(path, true), QString());
-        QByteArray bytes(size, 0);
-        for (int i = 0; i < size; ++i)
-            bytes[i] = char(i * 7);
-        capture.write(bytes.constData(), bytes.size());
-        if (stop)
-            capture.stop();
-        QTRY_COMPARE(failures, QStringList{"Capture stopped: cannot write " + path +
-                                           ": No space left on device"});
-        const QByteArray kept = fileBytes(path);
-        QVERIFY(kept.size() >= room / 2 && bytes.startsWith(kept));
-    }
-
-    // Frames of `size` bytes, committed `batch` at a time: the table keeps the newest 100,000
-    // with their own bytes, also when the ring wraps and byte blocks are used again.
-    void ring_data() {
-        QTest::addColumn<int>("frames");
-        QTest::addColumn<int>("size");
-        QTest::addColumn<int>("batch");
-        QTest::addRow("under the ring") << 1000 << 8 << 300;
-        QTest::addRow("wraps past 100,000") << 250001 << 8 << 7000;
-        QTest::addRow("blocks reused") << 130000 << 250 << 20000;
-        QTest::addRow("more than a ring between commits (was: 80,000 kept)")
-            << 230000 << 8 << 230000;
-    }
-    void ring() {
-        QFETCH(int, frames);
-        QFETCH(int, size);
-        QFETCH(int, batch);
-        FrameTableModel model;
-        for (int i = 0; i < frames; ++i) {
-            model.queue(numbered(std::uint32_t(i), std::size_t(size)));
-            if ((i + 1) % batch == 0 || i + 1 == frames)
-                model.commit();
-        }
-        const int rows = std::min(frames, FrameTableModel::kMaxRows);
-        QCOMPARE(model.rowCount(), rows);
-        for (const int row : {0, rows / 3, rows - 1}) {
-            QCOMPARE(numberOf(model, row), std::uint32_t(frames - rows + row));
-            QCOMPARE(model.bytes(row).size(), std::size_t(size));
-            QCOMPARE(int(model.bytes(row).back()), (frames - rows + row) & 0xFF);
-        }
-        const std::vector<std::uint8_t> last =
-            numbered(std::uint32_t(frames - 1), size).frame.bytes;
-        const QByteArray hex =
-            QByteArray(reinterpret_cast<const char*>(last.data()), size).toHex(' ');
-        QVERIFY(test::wildcardMatch("*\t0.010\tRX\t" + QString::number(size) + '\t' +
-                                        QString::fromLatin1(hex.toUpper()) + "\t*",
-                                    QString::fromStdString(model.line(rows - 1))));
     }
 
     // The view follows new frames at the bottom, whatever the flood, and keeps the rows looked
@@ -288,7 +189,7 @@ class TstMonitorWindow : public QObject {
         test::click(main.f->Cmd_Monitor);
         MonitorWindow* m = main.f->monitor();
         const QRect avail = m->screen()->availableGeometry();
-        QVERIFY2(avail.contains(m->frameGeometry()), "was: past the screen's bottom");
+        QVERIFY2(avail.contains(m->frameGeometry()), "past the screen's bottom");
         m->setGeometry(40, 50, 700, 300);
         m->close();
         Form1 later;

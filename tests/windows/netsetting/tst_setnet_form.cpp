@@ -200,9 +200,7 @@ class TstSetnetForm : public QObject {
         const QString notOpen = QStringLiteral("GET: the port is not open. Open it in the main "
                                                "window, then try again.");
         QTest::addRow("closed") << false << QStringList{notOpen};
-        // Before, a loss met while auto receive was ending for the dialog was never reported
-        // and the window stayed open on a dead port.
-        QTest::addRow("device vanished as the dialog took the input")
+        QTest::addRow("device vanished as the dialog took the input: reported, window closed")
             << true << QStringList{"*no longer available*", notOpen};
     }
     void portGoneUnderTheDialog() {

@@ -1,6 +1,7 @@
-// The Poll window's wiring against the simulator: a read fills rows in their formats, an edit
-// writes and reads back, a ticked row gets chart points, the CSV log has its lines, and bad
-// input gets its message with nothing on the wire.
+// The Poll window's wiring, one behaviour a slot: against the simulator a read fills rows in
+// their formats, an edit writes and reads back, a ticked row gets chart points, the CSV log
+// has its lines and bad input gets its message with nothing on the wire; without a port, the
+// editors, the chart and the refusals of Apply and Load.
 #include <QApplication>
 #include <QChart>
 #include <QChartView>
@@ -34,81 +35,150 @@ void report(W& w, bool ok, int value, qint64 wallMs = QDateTime::currentMSecsSin
     r.reply.registers.assign(std::size_t(r.request.count), std::uint16_t(value));
     emit w.master().done(r);
 }
-void writeFile(const QString& path, const QByteArray& bytes) {
-    QFile f(path);
-    QVERIFY(f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size());
-}
+
+// The window on an engine opened on the simulator, reading HR 0-3 and HR 52-53 as a float32.
+struct SimRig {
+    test::DevsimProcess sim;
+    std::unique_ptr<engine::TerminalEngine> e;
+    std::unique_ptr<W> w;
+    int pi = -1; // the float32's row
+    QTemporaryDir dir;
+    test::MessageCatcher catcher;
+
+    bool start() {
+        if (!sim.start({"--static"}))
+            return false;
+        serial::bindPort(1, sim.path().toStdString());
+        e = std::make_unique<engine::TerminalEngine>();
+        w = std::make_unique<W>(*e);
+        w->show();
+        w->readsTable->setRowCount(0);
+        w->addRead({{1, 3, 0, 4, {}, {}}, 0, 500, 0});
+        w->addRead({{1, 3, 52, 2, {}, {}}, 0, 500, 0});
+        if (!e->open({}) || !w->applyReads())
+            return false;
+        pi = w->rowOf({1, 3, 52});
+        w->setRowFormat(pi, {modbus::ValueType::Float32, modbus::WordOrder::ABCD});
+        return true;
+    }
+    // Polls until the float32 shows.
+    bool poll() {
+        QTest::mouseClick(w->pollButton, Qt::LeftButton);
+        return QTest::qWaitFor([this] { return text(*w, pi, W::ColValue) == "3.14159274"; });
+    }
+    ~SimRig() {
+        w.reset();
+        serial::clearPortBindings();
+    }
+};
+
+// A window on a closed engine with the first read and an input register's (1 4 0 1) applied.
+struct Offline {
+    engine::TerminalEngine e;
+    W w{e};
+    bool applied;
+    test::MessageCatcher catcher;
+    Offline() {
+        w.show();
+        w.addRead({{1, 4, 0, 1, {}, {}}, 0, 100, 0});
+        applied = w.applyReads();
+    }
+};
 
 } // namespace
 
 class TstPollWindow : public QObject {
     Q_OBJECT
   private slots:
-    void wiring() {
-        test::DevsimProcess sim;
-        QVERIFY(sim.start({"--static"}));
-        serial::bindPort(1, sim.path().toStdString());
-        engine::TerminalEngine e;
-        QVERIFY(e.open({}));
-        W w(e);
-        w.show();
-        w.readsTable->setRowCount(0);
-        w.addRead({{1, 3, 0, 4, {}, {}}, 0, 500, 0});
-        w.addRead({{1, 3, 52, 2, {}, {}}, 0, 500, 0});
-        QVERIFY(w.applyReads());
-        w.setRowFormat(w.rowOf({1, 3, 52}), {modbus::ValueType::Float32, modbus::WordOrder::ABCD});
-        const int pi = w.rowOf({1, 3, 52});
-        QVERIFY(w.table->isRowHidden(pi + 1));
-        QTemporaryDir dir;
-        QVERIFY(w.startLog(dir.filePath("log.csv")));
-        QTest::mouseClick(w.pollButton, Qt::LeftButton);
-        QTRY_COMPARE(w.table->item(pi, W::ColValue)->text(), QString("3.14159274"));
-        QCOMPARE(w.table->item(0, W::ColValue)->text(), QString("4660"));
-        QCOMPARE(w.table->item(pi, W::ColRaw)->text(), QString("4049 0FDB"));
-        QVERIFY(e.manualReceive()); // the input is borrowed while polling
+    void pollShowsEachRowInItsFormat() {
+        SimRig r;
+        QVERIFY(r.start());
+        QVERIFY(r.w->table->isRowHidden(r.pi + 1));
+        QTest::mouseClick(r.w->pollButton, Qt::LeftButton);
+        QTRY_COMPARE(r.w->table->item(r.pi, W::ColValue)->text(), QString("3.14159274"));
+        QCOMPARE(r.w->table->item(0, W::ColValue)->text(), QString("4660"));
+        QCOMPARE(r.w->table->item(r.pi, W::ColRaw)->text(), QString("4049 0FDB"));
+        QVERIFY(r.e->manualReceive()); // the input is borrowed while polling
+    }
 
-        w.table->item(1, W::ColValue)->setText("77");
-        QTRY_COMPARE(w.table->item(1, W::ColValue)->text(), QString("77"));
-        QVERIFY2(w.writeStatus->text().endsWith("FC06 at 1: ok"),
-                 qPrintable(w.writeStatus->text()));
-        w.table->item(pi, W::ColPlot)->setCheckState(Qt::Checked);
-        QTRY_VERIFY(w.chartPoints(pi) >= 2);
-        w.stopLog();
-        QFile log(dir.filePath("log.csv"));
-        QVERIFY(log.open(QIODevice::ReadOnly));
-        const QStringList lines = QString(log.readAll()).trimmed().split('\n');
+    void editWritesAndReadsBack() {
+        SimRig r;
+        QVERIFY(r.start() && r.poll());
+        r.w->table->item(1, W::ColValue)->setText("77");
+        QTRY_VERIFY2(r.w->writeStatus->text().endsWith("FC06 at 1: ok"),
+                     qPrintable(r.w->writeStatus->text()));
+        QTRY_COMPARE(r.w->table->item(1, W::ColValue)->text(), QString("77"));
+    }
+
+    void tickedRowGetsChartPoints() {
+        SimRig r;
+        QVERIFY(r.start() && r.poll());
+        r.w->table->item(r.pi, W::ColPlot)->setCheckState(Qt::Checked);
+        QTRY_VERIFY(r.w->chartPoints(r.pi) >= 2);
+    }
+
+    // The CSV log names each register and times its lines with their offset from UTC.
+    void logHasItsHeaderAndOffsetTimes() {
+        SimRig r;
+        QVERIFY(r.start());
+        QVERIFY(r.w->startLog(r.dir.filePath("log.csv")));
+        QVERIFY(r.poll());
+        const QString changed = text(*r.w, 1, W::ColChanged);
+        r.w->table->item(1, W::ColValue)->setText("77");
+        QTRY_VERIFY(text(*r.w, 1, W::ColChanged) != changed); // a poll read the write back
+        r.w->stopLog();
+        const QStringList lines =
+            QString(test::fileBytes(r.dir.filePath("log.csv"))).trimmed().split('\n');
         QCOMPARE(lines.first(), QString("time,st1 HR 0,st1 HR 1,st1 HR 2,st1 HR 3,st1 HR 52"));
-        // Times carry their offset from UTC.
         QVERIFY2(QRegularExpression(R"(^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}([+-]\d\d:\d\d|Z),)"
                                     R"(4660,77,0,0,3\.14159274$)")
                      .match(lines.last())
                      .hasMatch(),
                  qPrintable(lines.last()));
+    }
 
-        // Definitions come back as saved; bad input is refused with its reason.
-        QVERIFY(w.saveDefinitions(dir.filePath("defs.json")));
-        w.setRowFormat(pi, {});
-        QVERIFY(w.loadDefinitions(dir.filePath("defs.json")));
-        QVERIFY(w.table->isRowHidden(w.rowOf({1, 3, 52}) + 1));
-        QFile map(dir.filePath("map.csv"));
-        QVERIFY(map.open(QIODevice::WriteOnly));
-        map.write("address,name,format\n40001,flow,uint16\n40002,temp,flaot\n");
-        map.close();
-        test::MessageCatcher catcher;
-        w.table->item(2, W::ColValue)->setText("70000");
-        QVERIFY(!w.importMap(map.fileName()));
-        w.readsTable->item(0, W::RdCount)->setText("126");
-        QVERIFY(!w.applyReads());
-        QCOMPARE(catcher.texts,
-                 (QStringList{"\"70000\" is not a 16-bit unsigned value (0 to 65535). Nothing "
-                              "was sent.",
-                              "map.csv is not a register map: line 3: unknown format \"flaot\" "
-                              "(int16, uint16, hex16, bin16, int32, uint32, float32, int64, "
-                              "uint64, double with ABCD, CDAB, BADC or DCBA; ascii AB or BA). "
-                              "Nothing was imported.",
-                              "Read 1: The count must be from 1 to 125 registers; 126 is past "
-                              "the protocol's limit. Nothing was sent."}));
-        serial::clearPortBindings();
+    void definitionsComeBackAsSaved() {
+        SimRig r;
+        QVERIFY(r.start());
+        QVERIFY(r.w->saveDefinitions(r.dir.filePath("defs.json")));
+        r.w->setRowFormat(r.pi, {});
+        QVERIFY(r.w->loadDefinitions(r.dir.filePath("defs.json")));
+        QVERIFY(r.w->table->isRowHidden(r.w->rowOf({1, 3, 52}) + 1));
+    }
+
+    // Bad input is refused with its reason and nothing goes on the wire.
+    void refusals_data() {
+        QTest::addColumn<int>("input");
+        QTest::addColumn<QString>("message");
+        QTest::addRow("a value past 16 bits is refused: nothing is sent")
+            << 0 << "\"70000\" is not a 16-bit unsigned value (0 to 65535). Nothing was sent.";
+        QTest::addRow("a map with an unknown format is refused: nothing is imported")
+            << 1
+            << "map.csv is not a register map: line 3: unknown format \"flaot\" (int16, uint16, "
+               "hex16, bin16, int32, uint32, float32, int64, uint64, double with ABCD, CDAB, "
+               "BADC or DCBA; ascii AB or BA). Nothing was imported.";
+        QTest::addRow("a count past 125 is refused: nothing is sent")
+            << 2
+            << "Read 1: The count must be from 1 to 125 registers; 126 is past the protocol's "
+               "limit. Nothing was sent.";
+    }
+    void refusals() {
+        QFETCH(int, input);
+        QFETCH(QString, message);
+        SimRig r;
+        QVERIFY(r.start());
+        if (input == 0)
+            r.w->table->item(2, W::ColValue)->setText("70000");
+        const QString map = r.dir.filePath("map.csv");
+        if (input == 1)
+            QVERIFY(test::writeFile(map,
+                                    "address,name,format\n40001,flow,uint16\n40002,temp,flaot\n") &&
+                    !r.w->importMap(map));
+        if (input == 2) {
+            r.w->readsTable->item(0, W::RdCount)->setText("126");
+            QVERIFY(!r.w->applyReads());
+        }
+        QCOMPARE(r.catcher.texts, QStringList{message});
     }
 
     // Station 2's register 0 is a row of its own: name, format and tick stay with station 1's,
@@ -131,16 +201,16 @@ class TstPollWindow : public QObject {
         QTemporaryDir dir;
         QVERIFY(w.startLog(dir.filePath("log.csv")));
         w.stopLog();
-        QFile log(dir.filePath("log.csv"));
-        QVERIFY(log.open(QIODevice::ReadOnly));
-        QCOMPARE(log.readLine(), QByteArray("time,st1 HR 0 flow,st2 HR 0,st2 HR 1\n"));
-        writeFile(dir.filePath("map.csv"), "address,name,format,station\n40002,level,,2\n");
+        QVERIFY(test::fileBytes(dir.filePath("log.csv"))
+                    .startsWith("time,st1 HR 0 flow,st2 HR 0,st2 HR 1\n"));
+        QVERIFY(test::writeFile(dir.filePath("map.csv"),
+                                "address,name,format,station\n40002,level,,2\n"));
         QVERIFY(w.importMap(dir.filePath("map.csv")));
         QCOMPARE(text(w, w.rowOf({2, 3, 1}), W::ColName), QString("level"));
         QCOMPARE(w.writeStatus->text(), QString("map.csv: 1 of 1 entries fall in the reads."));
         // An entry that would lie hidden under station 1's float32 is refused, not counted.
         test::MessageCatcher catcher;
-        writeFile(dir.filePath("map.csv"), "40002,temp,,1\n");
+        QVERIFY(test::writeFile(dir.filePath("map.csv"), "40002,temp,,1\n"));
         QVERIFY(!w.importMap(dir.filePath("map.csv")));
         QCOMPARE(catcher.texts, QStringList{"map.csv is not a register map: line 1: st1 HR 1 temp "
                                             "lies inside the float32 ABCD value of st1 HR 0 flow. "
@@ -212,45 +282,62 @@ class TstPollWindow : public QObject {
         QVERIFY(w.minimumSizeHint().width() <= w.screen()->availableGeometry().width());
     }
 
-    // Enter takes the format, Tab opens no value editor; input registers tell why they cannot
-    // be written; a refused Apply shows what is polled; "Save PNG" names its file .png.
-    void editing() {
-        engine::TerminalEngine e;
-        W w(e);
-        w.show();
-        w.addRead({{1, 4, 0, 1, {}, {}}, 0, 100, 0});
-        QVERIFY(w.applyReads());
-        const QModelIndex format = w.table->model()->index(0, W::ColFormat);
-        w.table->setCurrentIndex(format); // as a double-click on the cell leaves it
-        w.table->edit(format);
-        auto* box = qobject_cast<QComboBox*>(w.table->indexWidget(format));
+    void enterTakesTheFormat() {
+        Offline o;
+        QVERIFY(o.applied);
+        const QModelIndex format = o.w.table->model()->index(0, W::ColFormat);
+        o.w.table->setCurrentIndex(format); // as a double-click on the cell leaves it
+        o.w.table->edit(format);
+        auto* box = qobject_cast<QComboBox*>(o.w.table->indexWidget(format));
         QVERIFY(box);
         box->setCurrentIndex(box->findText("int16"));
         QTest::keyClick(box, Qt::Key_Return);
-        QTRY_COMPARE(text(w, 0, W::ColFormat), QString("int16"));
-        QVERIFY(!w.table->indexWidget(format));
-        w.table->edit(format);
-        QVERIFY(w.table->indexWidget(format));
-        QTest::keyClick(w.table->indexWidget(format), Qt::Key_Tab);
-        QTest::qWait(50);
-        QVERIFY(!w.table->indexWidget(format.siblingAtColumn(W::ColValue)));
-        const int input = w.rowOf({1, 4, 0});
-        QVERIFY(input >= 0 && w.table->item(input, W::ColValue)->toolTip().contains("read-only"));
+        QTRY_COMPARE(text(o.w, 0, W::ColFormat), QString("int16"));
+        QVERIFY(!o.w.table->indexWidget(format));
+    }
 
-        test::MessageCatcher catcher;
-        w.readsTable->item(0, W::RdPeriod)->setText("-5");
-        QVERIFY(!w.applyReads());
-        QCOMPARE(w.readsTable->item(0, W::RdPeriod)->text(), QString("1000"));
+    void tabLeavesTheFormatWithoutAValueEditor() {
+        Offline o;
+        const QModelIndex format = o.w.table->model()->index(0, W::ColFormat);
+        o.w.table->setCurrentIndex(format);
+        o.w.table->edit(format);
+        QVERIFY(o.w.table->indexWidget(format));
+        QTest::keyClick(o.w.table->indexWidget(format), Qt::Key_Tab);
+        QTest::qWait(50);
+        QVERIFY(!o.w.table->indexWidget(format.siblingAtColumn(W::ColValue)));
+    }
+
+    void inputRegistersSayWhyTheyCannotBeWritten() {
+        Offline o;
+        QVERIFY(o.applied);
+        const int input = o.w.rowOf({1, 4, 0});
+        QVERIFY(input >= 0 && o.w.table->item(input, W::ColValue)->toolTip().contains("read-only"));
+    }
+
+    void refusedApplyShowsWhatIsPolled() {
+        Offline o;
+        o.w.readsTable->item(0, W::RdPeriod)->setText("-5");
+        QVERIFY(!o.w.applyReads());
+        QCOMPARE(o.w.readsTable->item(0, W::RdPeriod)->text(), QString("1000"));
+        QCOMPARE(o.catcher.texts, QStringList{"Read 1: the period \"-5\" must be a whole number "
+                                              "from 0 to 3600000. Nothing was sent."});
+    }
+
+    void badDefinitionsChangeNothing() {
+        Offline o;
         QTemporaryDir dir;
-        writeFile(dir.filePath("bad.json"), R"({"reads":[],"always_16":"yes"})");
-        QVERIFY(!w.loadDefinitions(dir.filePath("bad.json")));
-        QCOMPARE(catcher.texts,
-                 (QStringList{"Read 1: the period \"-5\" must be a whole number from 0 to "
-                              "3600000. Nothing was sent.",
-                              "bad.json is not a definitions file: \"always_16\" is of another "
-                              "type, not true or false. Nothing was changed."}));
-        QCOMPARE(w.readsTable->rowCount(), 2);
-        QVERIFY(w.saveChart(dir.filePath("chart")));
+        QVERIFY(test::writeFile(dir.filePath("bad.json"), R"({"reads":[],"always_16":"yes"})"));
+        QVERIFY(!o.w.loadDefinitions(dir.filePath("bad.json")));
+        QCOMPARE(o.catcher.texts,
+                 QStringList{"bad.json is not a definitions file: \"always_16\" is of another "
+                             "type, not true or false. Nothing was changed."});
+        QCOMPARE(o.w.readsTable->rowCount(), 2);
+    }
+
+    void chartSavedAsPngGetsItsExtension() {
+        Offline o;
+        QTemporaryDir dir;
+        QVERIFY(o.w.saveChart(dir.filePath("chart")));
         QVERIFY(QFile::exists(dir.filePath("chart.png")));
     }
 };

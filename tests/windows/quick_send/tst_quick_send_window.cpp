@@ -1,5 +1,6 @@
-// The Quick Send window's wiring: opened from the main window, an entry edited with its bytes
-// shown, sent by its button and by its key from the main window, exported and imported.
+// The Quick Send window's wiring, one behaviour a slot: opened from the main window, an entry
+// edited with its bytes shown, sent by its button, by its key from the main window and by a
+// rule, exported and imported; its place and size with a large book.
 #include <QComboBox>
 #include <QElapsedTimer>
 #include <QLabel>
@@ -21,106 +22,212 @@ using namespace varnok;
 using test::click;
 using test::FormRig;
 
-class TstQuickSendWindow : public QObject {
-    Q_OBJECT
-  private slots:
-    void wiring() {
-        FormRig r;
-        QVERIFY(r.open());
-        click(r.f->findChild<QPushButton*>("Cmd_QuickSend"));
-        QuickSendWindow* w = r.f->quickSend();
-        QVERIFY(w && w->isVisible() && !w->isModal());
-        QCOMPARE(w->objectName(), "QuickSend");
+namespace {
+
+const QByteArray kWire("hi\x01\xD2\r");
+
+// The main window opened on a pseudo-terminal, Quick Send open with one entry sending kWire
+// on F2 and, on request, a rule answering "PING" with it.
+struct Rig {
+    FormRig r;
+    QuickSendWindow* w = nullptr;
+    bool start(bool rule = false) {
+        if (!r.open())
+            return false;
+        click(r.f->Cmd_QuickSend);
+        if (!(w = r.f->quickSend()))
+            return false;
         click(w->addEntryButton);
         w->dataEdit->selectAll();
         QTest::keyClicks(w->dataEdit, "hi\\x01");
         w->checksumBox->setCurrentIndex(int(quicksend::Checksum::Sum));
         w->keyBox->setCurrentIndex(2);
-        QCOMPARE(w->bytesLabel->text(), "68 69 01 D2 0D  (5 bytes)");
-        const QByteArray wire("hi\x01\xD2\r");
-        click(w->sendButtons->findChild<QPushButton*>("Send_0"));
-        QCOMPARE(r.pty.readExactly(5, 2000), wire);
-        r.f->activateWindow();
-        QTest::keyClick(r.f->Text2, Qt::Key_F2); // the key from another of the terminal's windows
-        QCOMPARE(r.pty.readExactly(5, 2000), wire);
-        QTest::keyClicks(w->dataEdit, "\\q"); // half typed: its key sends nothing, said once
-        QTest::keyClick(r.f->Text2, Qt::Key_F2);
-        QCOMPARE(r.pty.readFor(100), QByteArray());
-        QVERIFY(r.messages.texts.takeLast().startsWith(
-            "\"Entry 1\" is not in use until mended: character 7: unknown escape"));
-        QTest::keyClick(w->dataEdit, Qt::Key_Backspace);
-        QTest::keyClick(w->dataEdit, Qt::Key_Backspace);
-        QCOMPARE(r.f->Text2->toPlainText(), "KOVRAN"); // the key went to Quick Send only
-        click(w->findChild<QPushButton*>("AddRule"));  // a rule typed into its table answers
-        w->rulesTable->item(0, 2)->setText("PING");
-        r.pty.write("..PI");
-        r.pty.write("NG");
-        QCOMPARE(r.pty.readExactly(5, 2000), wire);
-        QTRY_COMPARE(w->rulesTable->item(0, 5)->text(), "1");
+        if (rule) {
+            click(w->findChild<QPushButton*>("AddRule"));
+            w->rulesTable->item(0, 2)->setText("PING");
+        }
+        return true;
+    }
+};
 
+// Quick Send opened on a book of `entries` entries "e0", "e1", ... imported from a file; the
+// import and the first events after it take `ms`.
+QuickSendWindow* openOn(FormRig& r, int entries, qint64* ms = nullptr) {
+    click(r.f->Cmd_QuickSend);
+    QTemporaryDir dir;
+    engine::QuickSendBook many;
+    for (int i = 0; i < entries; ++i)
+        many.entries.push_back({QString("e%1").arg(i).toStdU16String(), u"AT"});
+    QuickSendWindow* w = r.f->quickSend();
+    if (!engine::bookToFile(dir.filePath("many.json"), many).isEmpty())
+        return nullptr;
+    QElapsedTimer took;
+    took.start();
+    const bool imported = w->importFrom(dir.filePath("many.json"));
+    QTest::qWait(1);
+    if (ms)
+        *ms = took.elapsed();
+    return imported ? w : nullptr;
+}
+
+} // namespace
+
+class TstQuickSendWindow : public QObject {
+    Q_OBJECT
+  private slots:
+    void opensFromTheMainWindow() {
+        Rig s;
+        QVERIFY(s.start());
+        QVERIFY(s.w->isVisible() && !s.w->isModal());
+        QCOMPARE(s.w->objectName(), "QuickSend");
+    }
+
+    void entryShowsItsBytes() {
+        Rig s;
+        QVERIFY(s.start());
+        QCOMPARE(s.w->bytesLabel->text(), "68 69 01 D2 0D  (5 bytes)");
+    }
+
+    void buttonSendsTheEntry() {
+        Rig s;
+        QVERIFY(s.start());
+        click(s.w->sendButtons->findChild<QPushButton*>("Send_0"));
+        QCOMPARE(s.r.pty.readExactly(5, 2000), kWire);
+    }
+
+    // The key works from another of the terminal's windows, and goes to Quick Send only.
+    void keySendsFromTheMainWindow() {
+        Rig s;
+        QVERIFY(s.start());
+        s.r.f->activateWindow();
+        QTest::keyClick(s.r.f->Text2, Qt::Key_F2);
+        QCOMPARE(s.r.pty.readExactly(5, 2000), kWire);
+        QCOMPARE(s.r.f->Text2->toPlainText(), "KOVRAN");
+    }
+
+    void halfTypedEntrySendsNothingAndSaysSoOnce() {
+        Rig s;
+        QVERIFY(s.start());
+        QTest::keyClicks(s.w->dataEdit, "\\q");
+        QTest::keyClick(s.r.f->Text2, Qt::Key_F2);
+        QCOMPARE(s.r.pty.readFor(100), QByteArray());
+        QVERIFY(s.r.messages.texts.takeLast().startsWith(
+            "\"Entry 1\" is not in use until mended: character 7: unknown escape"));
+    }
+
+    void ruleTypedIntoItsTableAnswers() {
+        Rig s;
+        QVERIFY(s.start(true));
+        s.r.pty.write("..PI");
+        s.r.pty.write("NG");
+        QCOMPARE(s.r.pty.readExactly(5, 2000), kWire);
+        QTRY_COMPARE(s.w->rulesTable->item(0, 5)->text(), "1");
+    }
+
+    void badImportChangesNothing() {
+        Rig s;
+        QVERIFY(s.start());
         QTemporaryDir dir;
-        const QString good = dir.filePath("book.json"), bad = dir.filePath("bad.json");
-        QVERIFY(w->exportTo(good));
-        QFile f(bad);
-        QVERIFY(f.open(QIODevice::WriteOnly));
-        f.write(R"({"entries":[{"name":"a","data":"x"},{"name":"b","checksum":"crc99"}]})");
-        f.close();
-        const engine::QuickSendBook before = w->sender().book();
-        QVERIFY(!w->importFrom(bad));
-        QCOMPARE(r.messages.texts.last(),
+        const QString bad = dir.filePath("bad.json");
+        QVERIFY(test::writeFile(
+            bad, R"({"entries":[{"name":"a","data":"x"},{"name":"b","checksum":"crc99"}]})"));
+        const engine::QuickSendBook before = s.w->sender().book();
+        QVERIFY(!s.w->importFrom(bad));
+        QCOMPARE(s.r.messages.texts.last(),
                  QString("%1 was not imported: entry 2 (\"b\"): the checksum \"crc99\" is not "
                          "known")
                      .arg(bad));
-        QVERIFY(w->sender().book() == before); // nothing half-imported
-        r.messages.answers << "Remove";
-        click(w->removeEntryButton); // asked first, naming what sends it
-        QCOMPARE(r.messages.texts.last(),
-                 "\"Entry 1\" is sent by rule 1 (\"PING\"). Remove it and them?");
-        QVERIFY(w->sender().book().entries.empty() && w->sender().book().rules.empty());
-        QVERIFY(w->importFrom(good)); // into an empty book: nothing to ask
-        QVERIFY(w->sender().book() == before);
-        r.messages.answers << "Add";
-        QVERIFY(w->importFrom(good)); // asked to replace or add; a taken name gets a number
-        QVERIFY(r.messages.texts.last().startsWith(
-            "Replace the 1 entry here with the 1 entry of book.json, or"));
-        QCOMPARE(w->sender().book().rules[1].entry, u"Entry 1 (2)");
-        QCOMPARE(r.messages.texts.size(), 3);
-        QCOMPARE(r.messages.titles, QStringList(4, "Varnok_Binary"));
+        QVERIFY(s.w->sender().book() == before); // nothing half-imported
     }
 
-    void sizePlaceAndBook() {
+    // Removing an entry asks first, naming what sends it, and takes them with it; an import
+    // into the empty book then asks nothing.
+    void removalAsksAndAnImportRestores() {
+        Rig s;
+        QVERIFY(s.start(true));
+        QTemporaryDir dir;
+        const QString good = dir.filePath("book.json");
+        QVERIFY(s.w->exportTo(good));
+        const engine::QuickSendBook before = s.w->sender().book();
+        s.r.messages.answers << "Remove";
+        click(s.w->removeEntryButton);
+        QCOMPARE(s.r.messages.texts.last(),
+                 "\"Entry 1\" is sent by rule 1 (\"PING\"). Remove it and them?");
+        QVERIFY(s.w->sender().book().entries.empty() && s.w->sender().book().rules.empty());
+        QVERIFY(s.w->importFrom(good));
+        QVERIFY(s.w->sender().book() == before);
+        QCOMPARE(s.r.messages.texts.size(), 1);
+    }
+
+    // An import into a book that has entries asks to replace or add; a taken name gets a number.
+    void importIntoAFullBookAsks() {
+        Rig s;
+        QVERIFY(s.start(true));
+        QTemporaryDir dir;
+        QVERIFY(s.w->exportTo(dir.filePath("book.json")));
+        s.r.messages.answers << "Add";
+        QVERIFY(s.w->importFrom(dir.filePath("book.json")));
+        QVERIFY(s.r.messages.texts.last().startsWith(
+            "Replace the 1 entry here with the 1 entry of book.json, or"));
+        QCOMPARE(s.w->sender().book().rules[1].entry, u"Entry 1 (2)");
+        QCOMPARE(s.r.messages.titles, QStringList(1, "Varnok_Binary"));
+    }
+
+    void oldBookMovedFromTheSettingsOnce() {
         FormRig r;
         engine::QuickSendBook old; // kept in the settings by an earlier version: moved, once
         old.entries = {{u"old", u"x"}};
         userSettings().setValue("quicksend/book", engine::bookToJson(old));
-        click(r.f->findChild<QPushButton*>("Cmd_QuickSend"));
+        click(r.f->Cmd_QuickSend);
         QuickSendWindow* w = r.f->quickSend();
         QVERIFY(w->sender().book() == old && !userSettings().contains("quicksend/book"));
+    }
+
+    // Clear of the main window, or at the screen's edge when there is no room; where the user
+    // leaves it, it opens again.
+    void opensClearOfTheMainWindowThenWhereLeft() {
+        FormRig r;
+        click(r.f->Cmd_QuickSend);
+        QuickSendWindow* w = r.f->quickSend();
         const QRect avail = w->screen()->availableGeometry(), main = r.f->frameGeometry();
-        const auto within = [&] { return avail.contains(w->frameGeometry()); };
-        QVERIFY(within()); // clear of the main window, or at the screen's edge when there is no room
+        QVERIFY(avail.contains(w->frameGeometry()));
         QVERIFY(!w->frameGeometry().intersects(main) ||
                 w->frameGeometry().right() == avail.right() ||
                 w->frameGeometry().left() == avail.left());
-        const QSize size = w->size();
+        w->move(w->pos() + QPoint(3, 4));
+        const QPoint at = w->pos();
+        w->close();
+        click(r.f->Cmd_QuickSend);
+        QCOMPARE(r.f->quickSend()->pos(), at);
+    }
 
-        QTemporaryDir dir; // 10,000 entries: quickly, in a scrolling area, the window as it was
-        engine::QuickSendBook many;
-        for (int i = 0; i < 10000; ++i)
-            many.entries.push_back({QString("e%1").arg(i).toStdU16String(), u"AT"});
-        QVERIFY(engine::bookToFile(dir.filePath("many.json"), many).isEmpty());
-        r.messages.answers << "Replace";
-        QElapsedTimer took;
-        took.start();
-        QVERIFY(w->importFrom(dir.filePath("many.json")));
-        QTest::qWait(1);
-        qInfo("10,000 entries imported and shown in %lld ms", took.elapsed());
-        QVERIFY(took.elapsed() < 1000);
+    // 10,000 entries: quickly, in a scrolling area, the window as it was, and kept on closing.
+    void tenThousandEntriesScrollInTheSameWindow() {
+        FormRig r;
+        click(r.f->Cmd_QuickSend);
+        const QSize size = r.f->quickSend()->size();
+        qint64 ms = 0;
+        QuickSendWindow* w = openOn(r, 10000, &ms);
+        QVERIFY(w);
+        qInfo("10,000 entries imported and shown in %lld ms", ms);
+        QVERIFY(ms < 1000);
         QCOMPARE(w->size(), size);
         QScrollBar* bar = w->findChild<QScrollArea*>("SendButtonsArea")->verticalScrollBar();
         bar->setValue(bar->maximum()); // the buttons scroll: the last is there to press
         QVERIFY(w->findChild<QPushButton*>("Send_9999") && !w->findChild<QPushButton*>("Send_0"));
-        w->entryList->setCurrentRow(0); // 64 KiB of data: its first bytes, checksum and count
+        w->close();
+        click(r.f->Cmd_QuickSend);
+        QCOMPARE(r.f->quickSend()->sender().book().entries.size(), std::size_t(10000));
+        QCOMPARE(r.messages.texts.size(), 0);
+    }
+
+    // 64 KiB of data shows its first bytes, checksum and count; the longest name fits too.
+    void longestEntryKeepsTheWindowSize() {
+        FormRig r;
+        QuickSendWindow* w = openOn(r, 1);
+        QVERIFY(w);
+        const QSize size = w->size();
+        w->entryList->setCurrentRow(0);
         w->dataEdit->setText(QString(65536, 'A') + "\\q");
         w->checksumBox->setCurrentIndex(int(quicksend::Checksum::Sum));
         QCOMPARE(w->bookFault->text(), "Not in use until mended: entry 1 (\"e0\"): character "
@@ -130,14 +237,7 @@ class TstQuickSendWindow : public QObject {
         w->nameEdit->setText(QString(3000, 'n')); // the longest name there can be
         QVERIFY(w->bytesLabel->text().endsWith("\u2026 00  (65537 bytes)"));
         QCOMPARE(w->size(), size);
-        QVERIFY(within());
-        w->move(w->pos() + QPoint(3, 4)); // where the user leaves it, it opens again
-        const QPoint at = w->pos();
-        w->close();
-        click(r.f->findChild<QPushButton*>("Cmd_QuickSend"));
-        QCOMPARE(r.f->quickSend()->pos(), at);
-        QCOMPARE(r.f->quickSend()->sender().book().entries.size(), std::size_t(10000));
-        QCOMPARE(r.messages.texts.size(), 1); // the question
+        QVERIFY(w->screen()->availableGeometry().contains(w->frameGeometry()));
     }
 };
 

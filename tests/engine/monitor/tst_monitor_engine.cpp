@@ -1,0 +1,98 @@
+// The monitor's window-free parts: the capture file on a disk that fills, and the frame
+// table's ring of the newest frames.
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include "engine/monitor/capture_file.h"
+#include "engine/monitor/frame_table_model.h"
+#include "support/numbered_frames.h"
+#include "support/test_support.h"
+
+using namespace varnok;
+using test::numbered;
+using test::numberOf;
+
+class TstMonitorEngine : public QObject {
+    Q_OBJECT
+  private slots:
+    // On a 64 KiB file system: a filler leaves `room` bytes, then `size` bytes are captured
+    // and the capture is stopped (or left to its flush).
+    void smallDisk_data() {
+        QTest::addColumn<int>("room");
+        QTest::addColumn<int>("size");
+        QTest::addColumn<bool>("stop");
+        QTest::addRow("at a write: the system's reason, not \"Unknown error\"")
+            << 8192 << 100000 << true;
+        QTest::addRow("at the flush: the system's reason, not \"Unknown error\"")
+            << 8192 << 9000 << false;
+        QTest::addRow("at stop: the system's reason, not \"Unknown error\"")
+            << 4096 << 5000 << true;
+    }
+    void smallDisk() {
+        QFETCH(int, room);
+        QFETCH(int, size);
+        QFETCH(bool, stop);
+        QTemporaryDir dir;
+        if (QProcess::execute("mount", {"-t", "tmpfs", "-o", "size=64k", "tmpfs", dir.path()}))
+            QSKIP("mounting a small tmpfs needs root");
+        const auto unmount = qScopeGuard([&] { QProcess::execute("umount", {dir.path()}); });
+        QVERIFY(test::writeFile(dir.filePath("filler"), QByteArray(64 * 1024 - room, 'f')));
+        CaptureFile capture;
+        QStringList failures;
+        connect(&capture, &CaptureFile::failed, this, [&](const QString& t) { failures << t; });
+        const QString path = dir.filePath("capture");
+        QCOMPARE(capture.start(path, true), QString());
+        QByteArray bytes(size, 0);
+        for (int i = 0; i < size; ++i)
+            bytes[i] = char(i * 7);
+        capture.write(bytes.constData(), bytes.size());
+        if (stop)
+            capture.stop();
+        QTRY_COMPARE(failures, QStringList{"Capture stopped: cannot write " + path +
+                                           ": No space left on device"});
+        const QByteArray kept = test::fileBytes(path);
+        QVERIFY(kept.size() >= room / 2 && bytes.startsWith(kept));
+    }
+
+    // Frames of `size` bytes, committed `batch` at a time: the table keeps the newest 100,000
+    // with their own bytes, also when the ring wraps and byte blocks are used again.
+    void ring_data() {
+        QTest::addColumn<int>("frames");
+        QTest::addColumn<int>("size");
+        QTest::addColumn<int>("batch");
+        QTest::addRow("under the ring") << 1000 << 8 << 300;
+        QTest::addRow("wraps past 100,000") << 250001 << 8 << 7000;
+        QTest::addRow("blocks reused") << 130000 << 250 << 20000;
+        QTest::addRow("more than a ring between commits: all 100,000 kept")
+            << 230000 << 8 << 230000;
+    }
+    void ring() {
+        QFETCH(int, frames);
+        QFETCH(int, size);
+        QFETCH(int, batch);
+        FrameTableModel model;
+        for (int i = 0; i < frames; ++i) {
+            model.queue(numbered(std::uint32_t(i), std::size_t(size)));
+            if ((i + 1) % batch == 0 || i + 1 == frames)
+                model.commit();
+        }
+        const int rows = std::min(frames, FrameTableModel::kMaxRows);
+        QCOMPARE(model.rowCount(), rows);
+        for (const int row : {0, rows / 3, rows - 1}) {
+            QCOMPARE(numberOf(model, row), std::uint32_t(frames - rows + row));
+            QCOMPARE(model.bytes(row).size(), std::size_t(size));
+            QCOMPARE(int(model.bytes(row).back()), (frames - rows + row) & 0xFF);
+        }
+        const std::vector<std::uint8_t> last =
+            numbered(std::uint32_t(frames - 1), size).frame.bytes;
+        const QByteArray hex =
+            QByteArray(reinterpret_cast<const char*>(last.data()), size).toHex(' ');
+        QVERIFY(test::wildcardMatch("*\t0.010\tRX\t" + QString::number(size) + '\t' +
+                                        QString::fromLatin1(hex.toUpper()) + "\t*",
+                                    QString::fromStdString(model.line(rows - 1))));
+    }
+};
+
+QTEST_MAIN(TstMonitorEngine)
+#include "tst_monitor_engine.moc"
