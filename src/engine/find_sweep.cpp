@@ -79,7 +79,7 @@ FindSweep::FindSweep(TerminalEngine& engine, QObject* parent) : QObject(parent),
             judge(true);
     });
     // Queued and coalesced as the engine does: never inside a port call.
-    connect(&engine_.port(), &serial::CommPort::dataArrived, this, [this] {
+    connect(&engine_.port(), &serial::Link::dataArrived, this, [this] {
         if (dataPending_ || !running_)
             return;
         dataPending_ = true;

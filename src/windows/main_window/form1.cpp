@@ -46,7 +46,7 @@ template <typename Engine> QString deviceNoteOf(Engine& e) {
 
 } // namespace
 
-Form1::Form1(std::unique_ptr<serial::CommPort> port, QWidget* parent)
+Form1::Form1(std::unique_ptr<serial::Link> port, QWidget* parent)
     : QWidget(parent), engine_(std::make_unique<engine::TerminalEngine>(std::move(port))) {
     setObjectName(QStringLiteral("Form1"));
     recorder_ = new TrafficRecorder(engine_.get(), this); // records with or without its window
