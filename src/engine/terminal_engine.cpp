@@ -134,13 +134,24 @@ bool TerminalEngine::tryOpen(const OpenRequest& request, QString* failure) {
     stopReopenWatch();
     portOpened_ = true;
     shownLines_.reset();
-    deviceNote_ = port_->framingApplied() ? QString()
-                                          : QStringLiteral("pseudo-terminal: no line, framing "
-                                                           "not applied");
+    deviceNote_ = noteOnLink();
     emit portOpenChanged(true);
     setSendAscii(true);
     startAutoReceive();
     return true;
+}
+
+QString TerminalEngine::noteOnLink() const {
+    QStringList notes;
+    if (!port_->framingApplied())
+        notes << QStringLiteral("pseudo-terminal: no line, framing not applied");
+    // A far end that has not answered may run at other settings than those shown.
+    QStringList unconfirmed;
+    for (serial::LinkSetting s : port_->unconfirmedSettings())
+        unconfirmed << QString::fromLatin1(serial::linkSettingName(s));
+    if (!unconfirmed.isEmpty())
+        notes << unconfirmed.join(QStringLiteral(", ")) + QStringLiteral(" not confirmed");
+    return notes.join(QStringLiteral("; "));
 }
 
 void TerminalEngine::setReopen(bool on) {

@@ -228,6 +228,8 @@ class TerminalEngine : public QObject {
     void setSendCounters(std::int32_t shown, std::int32_t total);
     void showLines(bool known, serial::ModemLines lines);
     void report(const QString& text);
+    // What the device line adds for the open link: framing not applied, settings not confirmed.
+    QString noteOnLink() const;
 
     std::unique_ptr<serial::Link> port_;
     OpenRequest openRequest_;

@@ -17,6 +17,7 @@ class FakeLinesPort : public serial::Link {
     bool realLine = false;      // a real line: it refuses framing other than 8 bits, no parity
     int lineReads = 0;          // how often the lines were read
     QList<bool> dtrApplied;     // every DTR state handed to the line, in order
+    std::vector<serial::LinkSetting> unconfirmed; // as a far end that has not answered tells
 
     static constexpr int kLineReadError = 8099;
 
@@ -67,6 +68,7 @@ class FakeLinesPort : public serial::Link {
         return inner_.settingsInForce();
     }
     bool framingApplied() const override { return realLine || inner_.framingApplied(); }
+    std::vector<serial::LinkSetting> unconfirmedSettings() const override { return unconfirmed; }
     std::optional<serial::PortError> changeLineSettings(const serial::LineSettings& l) override {
         if (const auto what = refused(l); what && inner_.portOpen() && !inner_.lost())
             return serial::PortError(serial::kErrSettingRefused,
