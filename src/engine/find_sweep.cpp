@@ -75,7 +75,7 @@ FindSweep::FindSweep(TerminalEngine& engine, QObject* parent)
     connect(&tx_, &ModbusTransaction::ended, this, &FindSweep::probeJudged);
     connect(&tx_, &ModbusTransaction::lost, this, &FindSweep::abandon);
     // Queued, one call for a burst of signals: the read never runs inside a port call.
-    connect(&engine_.port(), &serial::CommPort::dataArrived, this, [this] {
+    connect(&engine_.port(), &serial::Link::dataArrived, this, [this] {
         if (dataPending_ || !running_)
             return;
         dataPending_ = true;

@@ -18,7 +18,7 @@ ModbusMaster::ModbusMaster(TerminalEngine& engine, QObject* parent)
     connect(&idle_, &QTimer::timeout, this, &ModbusMaster::next);
     // Read at once: a reply is awaited, and a queued call would cost the event loop another
     // turn per transaction. A signal from inside the master's own read is that read's bytes.
-    connect(&engine_.port(), &serial::CommPort::dataArrived, this, [this] {
+    connect(&engine_.port(), &serial::Link::dataArrived, this, [this] {
         if (borrowed_ && !reading_)
             onData();
     });

@@ -379,7 +379,7 @@ bool QuickSender::writeUnit(qint64 length) {
 void QuickSender::pumpFile() {
     if (!file_)
         return;
-    serial::CommPort& port = engine_->port();
+    serial::Link& port = engine_->port();
     const bool paced = file_->pace != Pace::FullSpeed;
     // A queue that has not drained holds the file: the far end is not reading (or flow
     // control holds the line). The port says when bytes leave, and the file goes on then.

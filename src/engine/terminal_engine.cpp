@@ -10,6 +10,7 @@
 #include "logic/modbus/crc16.h"
 #include "logic/modbus/rtu_frame.h"
 #include "logic/serial/settings_text.h"
+#include "port/comm_port.h"
 
 namespace varnok::engine {
 
@@ -36,17 +37,14 @@ TrafficTime TrafficTime::now() {
             duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count()};
 }
 
-TerminalEngine::TerminalEngine(std::unique_ptr<serial::CommPort> port, QObject* parent)
+TerminalEngine::TerminalEngine(std::unique_ptr<serial::Link> port, QObject* parent)
     : QObject(parent), port_(port ? std::move(port) : std::make_unique<serial::CommPort>()) {
     port_->setObjectName(QStringLiteral("MSComm1"));
-    port_->setInputLen(0);
-    port_->setInputMode(serial::InputMode::Text);
-    port_->setSThreshold(0);
 
     // Arriving data and a vanished device wake the receive side. The port tells them from
     // the event loop, never inside a port call, so the pass runs at once: queued, each read
     // would cost the loop another turn.
-    connect(port_.get(), &serial::CommPort::dataArrived, this, [this] {
+    connect(port_.get(), &serial::Link::dataArrived, this, [this] {
         if (loop_ == AutoLoop::Passing)
             arrivedInPass_ = true; // told in a nested loop (a message) while a pass runs
         else if (loop_ == AutoLoop::Waiting)
@@ -54,9 +52,9 @@ TerminalEngine::TerminalEngine(std::unique_ptr<serial::CommPort> port, QObject* 
         else
             tellWaiting(); // it waits for a manual read or a borrower
     });
-    connect(port_.get(), &serial::CommPort::deviceLost, this, &TerminalEngine::onDeviceLost,
+    connect(port_.get(), &serial::Link::deviceLost, this, &TerminalEngine::onDeviceLost,
             Qt::QueuedConnection);
-    connect(port_.get(), &serial::CommPort::linesMayHaveChanged, this, [this] {
+    connect(port_.get(), &serial::Link::linesMayHaveChanged, this, [this] {
         if (loop_ != AutoLoop::Off)
             readLines();
     });
@@ -123,9 +121,6 @@ bool TerminalEngine::tryOpen(const OpenRequest& request, QString* failure) {
         port_->setCommPort(request.portNumber);
         port_->setHandshaking(request.handshaking);
         port_->setInBufferSize(8192);
-        port_->setOutBufferSize(8192);
-        port_->setInputLen(0);
-        port_->setRThreshold(0);
         port_->setDTREnable(request.dtrAsserted);
         port_->setPortOpen(true);
         if (!port_->portOpen())
@@ -139,13 +134,24 @@ bool TerminalEngine::tryOpen(const OpenRequest& request, QString* failure) {
     stopReopenWatch();
     portOpened_ = true;
     shownLines_.reset();
-    deviceNote_ = port_->framingApplied() ? QString()
-                                          : QStringLiteral("pseudo-terminal: no line, framing "
-                                                           "not applied");
+    deviceNote_ = noteOnLink();
     emit portOpenChanged(true);
     setSendAscii(true);
     startAutoReceive();
     return true;
+}
+
+QString TerminalEngine::noteOnLink() const {
+    QStringList notes;
+    if (!port_->framingApplied())
+        notes << QStringLiteral("pseudo-terminal: no line, framing not applied");
+    // A far end that has not answered may run at other settings than those shown.
+    QStringList unconfirmed;
+    for (serial::LinkSetting s : port_->unconfirmedSettings())
+        unconfirmed << QString::fromLatin1(serial::linkSettingName(s));
+    if (!unconfirmed.isEmpty())
+        notes << unconfirmed.join(QStringLiteral(", ")) + QStringLiteral(" not confirmed");
+    return notes.join(QStringLiteral("; "));
 }
 
 void TerminalEngine::setReopen(bool on) {
@@ -407,7 +413,6 @@ void TerminalEngine::showLines(bool known, serial::ModemLines lines) {
 
 void TerminalEngine::setReceiveBinary(bool binary) {
     binary_ = binary;
-    port_->setInputMode(binary ? serial::InputMode::Bytes : serial::InputMode::Text);
     emit receiveModeChanged();
 }
 
@@ -500,7 +505,6 @@ void TerminalEngine::receivePass() {
     }
     try {
         if (port_->inBufferCount() != 0) {
-            port_->setInputLen(0);
             const QByteArray bytes = read();
             const std::int64_t length =
                 display_.size() + codec::displayLength(bytes.size(), binary_);

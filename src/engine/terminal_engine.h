@@ -18,8 +18,8 @@
 #include "logic/codec/send_encoding.h"
 #include "logic/codec/send_history.h"
 #include "logic/serial/settings_text.h"
-#include "port/comm_port.h"
 #include "port/device_watcher.h"
+#include "port/link.h"
 
 namespace varnok::engine {
 
@@ -59,12 +59,13 @@ class TerminalEngine : public QObject {
     static constexpr int kDisplayFrameMs = 16;
     static constexpr int kCounterFrameMs = 100;
 
-    // Takes a port (tests hand in one whose modem lines they play); else makes a real one.
-    explicit TerminalEngine(std::unique_ptr<serial::CommPort> port = nullptr,
+    // Takes a link (tests hand in one whose modem lines they play); else makes the local
+    // serial device, the one place a concrete link is made.
+    explicit TerminalEngine(std::unique_ptr<serial::Link> port = nullptr,
                             QObject* parent = nullptr);
     ~TerminalEngine() override;
 
-    serial::CommPort& port() { return *port_; }
+    serial::Link& port() { return *port_; }
     // The serial devices present and the paths watched; one watcher for the whole program.
     serial::DeviceWatcher& devices() { return devices_; }
 
@@ -227,8 +228,10 @@ class TerminalEngine : public QObject {
     void setSendCounters(std::int32_t shown, std::int32_t total);
     void showLines(bool known, serial::ModemLines lines);
     void report(const QString& text);
+    // What the device line adds for the open link: framing not applied, settings not confirmed.
+    QString noteOnLink() const;
 
-    std::unique_ptr<serial::CommPort> port_;
+    std::unique_ptr<serial::Link> port_;
     OpenRequest openRequest_;
     bool portOpened_ = false;
     QString linkState_ = QStringLiteral("Local Breaking");

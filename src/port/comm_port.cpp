@@ -71,7 +71,7 @@ LineSettings framingOf(int fd, std::int32_t baud) {
 
 } // namespace
 
-CommPort::CommPort(QObject* parent) : QObject(parent) {
+CommPort::CommPort(QObject* parent) : Link(parent) {
     // Only where QSerialPort reads (not on Unix, see startReading): what it took is taken over.
     connect(&port_, &QSerialPort::readyRead, this, &CommPort::onReadable);
     connect(&port_, &QSerialPort::errorOccurred, this, &CommPort::onError);
@@ -88,29 +88,10 @@ void CommPort::setCommPort(int number) {
     commPort_ = number;
 }
 
-void CommPort::setSettings(const QString& text) {
-    lineSettings_ = parseSettings(text.toStdString());
-}
-
-void CommPort::setHandshaking(Handshaking mode) {
-    handshaking_ = mode;
-}
-
 void CommPort::setInBufferSize(int bytes) {
     if (bytes < 1)
         throw PortError(kErrInvalidValue, "Invalid property value: input buffer size");
     inBufferSize_ = bytes;
-}
-
-void CommPort::setOutBufferSize(int bytes) {
-    if (bytes < 1)
-        throw PortError(kErrInvalidValue, "Invalid property value: output buffer size");
-}
-
-void CommPort::setInputLen(int bytes) {
-    if (bytes < 0)
-        throw PortError(kErrInvalidValue, "Invalid property value: input length");
-    inputLen_ = bytes;
 }
 
 void CommPort::setDTREnable(bool asserted) {
@@ -468,23 +449,10 @@ QByteArray CommPort::inputBytes() {
     pull();
     if (lost_)
         requireOpen();
-    QByteArray bytes;
-    if (inputLen_ > 0 && in_.size() > inputLen_) {
-        bytes = in_.left(inputLen_);
-        in_.remove(0, inputLen_);
-    } else {
-        bytes = std::exchange(in_, QByteArray());
-    }
+    QByteArray bytes = std::exchange(in_, QByteArray());
     rearm();
     totalBytesRead_ += bytes.size();
     return bytes;
-}
-
-QVariant CommPort::input() {
-    const QByteArray bytes = inputBytes();
-    if (inputMode_ == InputMode::Bytes)
-        return bytes;
-    return QString::fromLatin1(bytes);
 }
 
 bool CommPort::canQueue(qint64 bytes) const {

@@ -273,6 +273,15 @@ class TstEngine : public QObject {
         }
     }
 
+    void unconfirmedSettingsShown() {
+        auto port = std::make_unique<test::FakeLinesPort>();
+        port->unconfirmed = {serial::LinkSetting::Baud, serial::LinkSetting::Parity};
+        EngineRig r(std::move(port));
+        QVERIFY(r.open());
+        QCOMPARE(r.e.deviceNote(), "pseudo-terminal: no line, framing not applied; baud rate, "
+                                   "parity not confirmed");
+    }
+
     void openAndClose() {
         EngineRig r;
         QList<bool> states;

@@ -18,7 +18,7 @@ struct EngineRig {
     QByteArray sent;     // every write, as told by the engine
     QByteArray received; // every read, as told by the engine
 
-    explicit EngineRig(std::unique_ptr<serial::CommPort> port = nullptr) : e(std::move(port)) {
+    explicit EngineRig(std::unique_ptr<serial::Link> port = nullptr) : e(std::move(port)) {
         serial::bindPort(1, pty.slavePath().toStdString());
         using E = engine::TerminalEngine;
         QObject::connect(&e, &E::message, &e, [this](const QString& t) { messages << t; });

@@ -21,7 +21,7 @@ struct FormRig {
     MessageCatcher messages;
     std::unique_ptr<Form1> f;
 
-    explicit FormRig(std::unique_ptr<serial::CommPort> port = nullptr, QString path = {}) {
+    explicit FormRig(std::unique_ptr<serial::Link> port = nullptr, QString path = {}) {
         serial::bindPort(1, (path.isEmpty() ? pty.slavePath() : path).toStdString());
         // Each rig starts with nothing remembered from an earlier one.
         userSettings().clear();

@@ -33,7 +33,7 @@
 
 namespace varnok {
 
-Form1::Form1(std::unique_ptr<serial::CommPort> port, QWidget* parent)
+Form1::Form1(std::unique_ptr<serial::Link> port, QWidget* parent)
     : QWidget(parent), engine_(std::make_unique<engine::TerminalEngine>(std::move(port))) {
     setObjectName(QStringLiteral("Form1"));
     recorder_ = new TrafficRecorder(engine_.get(), this); // records with or without its window

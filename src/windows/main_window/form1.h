@@ -40,7 +40,7 @@ class Form1 : public QWidget {
     Q_OBJECT
   public:
     // The port may be given (tests hand in one whose modem lines they play); else a real one.
-    explicit Form1(std::unique_ptr<serial::CommPort> port = nullptr, QWidget* parent = nullptr);
+    explicit Form1(std::unique_ptr<serial::Link> port = nullptr, QWidget* parent = nullptr);
     ~Form1() override;
 
     engine::TerminalEngine& engine() { return *engine_; }
