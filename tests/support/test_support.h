@@ -9,6 +9,20 @@
 
 namespace varnok::test {
 
+// A sanitized build runs several times slower: a time limit that guards against a freeze is
+// this many times longer there.
+#if defined(__SANITIZE_ADDRESS__)
+constexpr int kTimeScale = 10;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+constexpr int kTimeScale = 10;
+#else
+constexpr int kTimeScale = 1;
+#endif
+#else
+constexpr int kTimeScale = 1;
+#endif
+
 // Answers every modal message box that opens while it lives, as a user pressing OK would,
 // and records what each one said.
 class MessageCatcher : public QObject {
