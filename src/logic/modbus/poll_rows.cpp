@@ -62,7 +62,8 @@ void Trace::addGap(std::int64_t wallMs) {
         samples_.pop_front();
 }
 
-std::vector<std::vector<std::pair<std::int64_t, double>>> Trace::runs(std::int64_t fromMs) const {
+std::vector<std::vector<std::pair<std::int64_t, double>>> Trace::runs(std::int64_t fromMs,
+                                                                      std::size_t maxRuns) const {
     std::vector<std::vector<std::pair<std::int64_t, double>>> out;
     bool open = false;
     for (const Sample& s : samples_) {
@@ -76,6 +77,12 @@ std::vector<std::vector<std::pair<std::int64_t, double>>> Trace::runs(std::int64
             out.emplace_back();
         open = true;
         out.back().emplace_back(s.wallMs, *s.value);
+    }
+    if (maxRuns > 0 && out.size() > maxRuns) {
+        const std::size_t merged = out.size() - maxRuns + 1;
+        for (std::size_t i = 1; i < merged; ++i)
+            out[0].insert(out[0].end(), out[i].begin(), out[i].end());
+        out.erase(out.begin() + 1, out.begin() + std::ptrdiff_t(merged));
     }
     return out;
 }

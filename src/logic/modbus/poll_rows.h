@@ -58,8 +58,10 @@ class Trace {
 
     void add(std::int64_t wallMs, double value);
     void addGap(std::int64_t wallMs);
-    // The unbroken runs of samples at or after `fromMs`, oldest first.
-    std::vector<std::vector<std::pair<std::int64_t, double>>> runs(std::int64_t fromMs) const;
+    // The unbroken runs of samples at or after `fromMs`, oldest first; past `maxRuns` the
+    // oldest are joined into one, so that a chart's series stay bounded.
+    std::vector<std::vector<std::pair<std::int64_t, double>>>
+    runs(std::int64_t fromMs, std::size_t maxRuns = SIZE_MAX) const;
     std::size_t size() const { return samples_.size(); }
 
   private:

@@ -710,14 +710,7 @@ void PollWindow::updateChart() {
         const int row = d.plot ? rowOf(key) : -1;
         if (row < 0)
             continue;
-        auto runs = traces_[key].runs(from);
-        // Past kMaxRuns the oldest runs are drawn as one.
-        if (runs.size() > kMaxRuns) {
-            const std::size_t merged = runs.size() - kMaxRuns + 1;
-            for (std::size_t i = 1; i < merged; ++i)
-                runs[0].insert(runs[0].end(), runs[i].begin(), runs[i].end());
-            runs.erase(runs.begin() + 1, runs.begin() + std::ptrdiff_t(merged));
-        }
+        const auto runs = traces_[key].runs(from, kMaxRuns);
         std::vector<QLineSeries*>& series = series_[key];
         while (series.size() < std::max<std::size_t>(runs.size(), 1)) {
             auto* s = new QLineSeries;

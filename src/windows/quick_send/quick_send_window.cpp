@@ -303,13 +303,10 @@ void QuickSendWindow::saveBook() {
 }
 
 bool QuickSendWindow::exportTo(const QString& path) {
-    QFile f(path);
-    if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
-        f.write(engine::bookToJson(book_)) < 0 || !f.flush()) {
-        showFailure(QStringLiteral("%1 was not written: %2").arg(path, f.errorString()));
-        return false;
-    }
-    return true;
+    const QString why = engine::bookToFile(path, book_);
+    if (!why.isEmpty())
+        showFailure(QStringLiteral("%1 was not written: %2").arg(path, why));
+    return why.isEmpty();
 }
 
 bool QuickSendWindow::importFrom(const QString& path) {

@@ -213,6 +213,20 @@ class TestPollValues : public QObject {
         QVERIFY2(matches(result, got.join('|').toStdString()), qPrintable(got.join('|')));
     }
 
+    void traceRuns() {
+        // A gap breaks the line; past the cap the oldest runs join, so the series stay bounded.
+        Trace t;
+        for (std::int64_t ms = 0; ms < 5000; ms += 1000) {
+            t.add(ms, double(ms));
+            t.addGap(ms + 500);
+        }
+        QCOMPARE(t.runs(0).size(), std::size_t(5));
+        const auto capped = t.runs(0, 3);
+        QCOMPARE(capped.size(), std::size_t(3));
+        QCOMPARE(capped[0].size(), std::size_t(3));
+        QCOMPARE(capped[2].front().second, 4000.0);
+        QCOMPARE(t.runs(2500).size(), std::size_t(2));
+    }
     void scales_data() {
         QTest::addColumn<double>("lo");
         QTest::addColumn<double>("hi");
