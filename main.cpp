@@ -10,6 +10,7 @@
 #include <utility>
 #include <vector>
 
+#include "engine/session.h"
 #include "logic/serial/port_map.h"
 #include "version.h"
 #include "windows/main_window/form1.h"
@@ -170,7 +171,8 @@ int main(int argc, char** argv) {
     failWithoutDisplay();
     QApplication app(argc, argv);
     releaseHeldBack();
-    varnok::Form1 window;
+    varnok::engine::Session session;
+    varnok::Form1 window(session);
     window.show();
     if (!request.screenshot.isEmpty()) {
         QTimer::singleShot(500, &window, [&window, file = request.screenshot] {

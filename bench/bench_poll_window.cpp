@@ -48,12 +48,13 @@ int main(int argc, char** argv) {
         return 1;
     }
     serial::bindPort(1, path.toStdString());
-    engine::TerminalEngine e;
+    engine::Session session;
+    engine::TerminalEngine& e = session.terminal();
     if (!e.open({})) {
         std::fprintf(stderr, "bench_poll_window: the port did not open\n");
         return 1;
     }
-    PollWindow w(e);
+    PollWindow w(session);
     w.resize(1000, 700);
     w.show();
     w.readsTable->setRowCount(0);

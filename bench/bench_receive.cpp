@@ -189,9 +189,17 @@ long wakeUpsBetween(const std::map<QString, long>& before, const std::map<QStrin
     return n;
 }
 
-std::unique_ptr<Form1> openWindow(test::PtyPair& pty, bool binary, bool showData) {
+// The main window over its own session; the window goes first.
+struct OpenWindow {
+    std::unique_ptr<engine::Session> session = std::make_unique<engine::Session>();
+    std::unique_ptr<Form1> form = std::make_unique<Form1>(*session);
+    Form1* operator->() const { return form.get(); }
+    Form1& operator*() const { return *form; }
+};
+
+OpenWindow openWindow(test::PtyPair& pty, bool binary, bool showData) {
     serial::bindPort(1, pty.slavePath().toStdString());
-    auto f = std::make_unique<Form1>();
+    OpenWindow f;
     f->show();
     if (binary)
         f->btn_Receive_Binary_Click();
@@ -235,7 +243,7 @@ bool fileMatches(const QString& path, const std::vector<char>& block, qint64 siz
 
 ThroughputResult throughput(const Options& o, bool binary, bool showData, bool withMonitor) {
     test::PtyPair pty;
-    std::unique_ptr<Form1> f = openWindow(pty, binary, showData);
+    OpenWindow f = openWindow(pty, binary, showData);
     ThroughputResult r;
     if (!f->engine().isOpen())
         return r;
@@ -291,8 +299,9 @@ ThroughputResult throughput(const Options& o, bool binary, bool showData, bool w
     });
     tick.start(100);
 
-    test::serveUntil([&] { return !writing && f->engine().port().totalBytesRead() - read0 >= sent; },
-               (o.seconds + 60) * 1000);
+    test::serveUntil(
+        [&] { return !writing && f->engine().port().totalBytesRead() - read0 >= sent; },
+        (o.seconds + 60) * 1000);
     const auto stop = Clock::now();
     feed.thread.join();
     second.stop();
@@ -359,7 +368,8 @@ Idle idleOver(int seconds) {
 std::pair<Idle, Idle> idle(const Options& o) {
     test::PtyPair pty;
     serial::bindPort(1, pty.slavePath().toStdString());
-    Form1 f;
+    engine::Session session;
+    Form1 f(session);
     f.show();
     test::serveUntil([&] { return !f.Timer3->isActive(); }, 2000);
     const Idle closed = idleOver(o.idleSeconds);
@@ -374,7 +384,7 @@ std::pair<Idle, Idle> idle(const Options& o) {
 // Delays in microseconds, sorted.
 std::vector<double> latencies(const Options& o) {
     test::PtyPair pty;
-    std::unique_ptr<Form1> f = openWindow(pty, false, true);
+    OpenWindow f = openWindow(pty, false, true);
     f->Chk_ReadEnLarge->setChecked(true); // 8192 characters: no clearing during the samples
     std::vector<double> out;
     if (!f->engine().autoReceiveRunning())
@@ -384,7 +394,7 @@ std::vector<double> latencies(const Options& o) {
     std::atomic<int> seen{0};
     std::vector<double> delays;
     delays.reserve(static_cast<size_t>(o.samples));
-    QObject::connect(f->Text3->document(), &QTextDocument::contentsChange, f.get(),
+    QObject::connect(f->Text3->document(), &QTextDocument::contentsChange, f.form.get(),
                      [&](int, int, int added) {
                          const qint64 w = writtenAt.load();
                          if (added <= 0 || w == 0)

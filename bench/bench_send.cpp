@@ -155,7 +155,8 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     Pty pty;
     varnok::serial::bindPort(1, pty.path);
-    varnok::Form1 f;
+    varnok::engine::Session session;
+    varnok::Form1 f(session);
     f.show();
     QTest::mouseClick(f.Command1, Qt::LeftButton);
     if (!f.engine().isOpen()) {

@@ -58,7 +58,8 @@ int main(int argc, char** argv) {
     ::fcntl(master, F_SETFL, ::fcntl(master, F_GETFL) | O_NONBLOCK);
     varnok::serial::bindPort(1, name);
 
-    varnok::Form1 f;
+    varnok::engine::Session session;
+    varnok::Form1 f(session);
     f.show();
     f.Command1_Click();
     if (!f.engine().isOpen())

@@ -58,8 +58,8 @@ void ModbusMaster::setReads(const std::vector<PollRead>& reads) {
     dueUs_.assign(reads_.size(), 0);
     status_.assign(reads_.size(), {});
     lastRead_ = -1;
-    if (inFlight_ && job_.read >= 0)
-        job_.read = -2;
+    if (inFlight_ && job_.read)
+        job_.replaced = true;
     next();
 }
 
@@ -83,8 +83,9 @@ void ModbusMaster::stop() {
 }
 
 void ModbusMaster::write(const modbus::PollRequest& request, int timeoutMs, int retries) {
-    Job job{-1, request, toByteArray(modbus::buildRequest(request)), timeoutMs,
-            std::clamp(retries, 0, kMaxRetries)};
+    Job job{std::nullopt, false,
+            request,      toByteArray(modbus::buildRequest(request)),
+            timeoutMs,    std::clamp(retries, 0, kMaxRetries)};
     if (engineGone_ || !engine_.isOpen())
         throw serial::PortError(serial::kErrPortNotOpen,
                                 "Operation valid only when the port is open");
@@ -138,8 +139,9 @@ void ModbusMaster::next() {
             const PollRead& r = reads_[std::size_t(i)];
             lastRead_ = i;
             dueUs_[std::size_t(i)] = now + std::int64_t(r.periodMs) * 1000;
-            job_ = {i, r.request, frames_[std::size_t(i)], r.timeoutMs,
-                    std::clamp(r.retries, 0, kMaxRetries)};
+            job_ = {i,           false,
+                    r.request,   frames_[std::size_t(i)],
+                    r.timeoutMs, std::clamp(r.retries, 0, kMaxRetries)};
             send();
             return;
         }
@@ -179,7 +181,7 @@ void ModbusMaster::onData() {
 
 // Every try of the transaction counts, as the status shows tries, not transactions.
 void ModbusMaster::count(const modbus::Transaction& t) {
-    modbus::PollStatus& s = status_[std::size_t(job_.read)];
+    modbus::PollStatus& s = status_[std::size_t(*job_.read)];
     s.requests += t.attempts();
     s.retries += std::max(t.attempts() - 1, 0);
     s.timeouts += t.tally().timeouts;
@@ -201,9 +203,9 @@ void ModbusMaster::finish() {
     r.attempts = t.attempts();
     r.wallMs = QDateTime::currentMSecsSinceEpoch();
     r.responseUs = t.responseUs();
-    if (r.read >= 0) {
+    if (r.read && !job_.replaced) {
         count(t);
-        modbus::PollStatus& s = status_[std::size_t(r.read)];
+        modbus::PollStatus& s = status_[std::size_t(*r.read)];
         ++s.polls;
         if (r.responseUs >= 0)
             s.times.add(r.responseUs);
@@ -220,9 +222,12 @@ void ModbusMaster::finish() {
         }
     }
     engine_.holdSends(false); // the terminal's own sends go between transactions
-    if (r.read != -2)
-        emit done(r);
-    if (r.read >= 0 && r.read == static_cast<int>(reads_.size()) - 1)
+    if (job_.replaced) {
+        next();
+        return;
+    }
+    emit done(r);
+    if (r.read && *r.read == static_cast<int>(reads_.size()) - 1)
         emit cycleDone();
     next();
 }

@@ -9,6 +9,7 @@
 #include <QTimer>
 #include <cstdint>
 #include <deque>
+#include <optional>
 #include <vector>
 
 #include "engine/modbus_transaction.h"
@@ -28,7 +29,7 @@ struct PollRead {
 
 // How one transaction ended.
 struct PollResult {
-    int read = -1; // index of the read; -1 for a write, -2 for a read of a list replaced
+    std::optional<int> read; // the read's index in reads(); none for a write
     modbus::PollRequest request;
     bool ok = false;          // the values asked for, or a write confirmed
     bool timedOut = false;    // the last try got no reply at all
@@ -73,7 +74,8 @@ class ModbusMaster : public QObject {
 
   private:
     struct Job {
-        int read = -1;
+        std::optional<int> read; // none for a write
+        bool replaced = false;   // a read of a list replaced meanwhile: told to nobody
         modbus::PollRequest request;
         QByteArray frame;
         int timeoutMs = 1000;

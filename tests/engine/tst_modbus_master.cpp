@@ -37,7 +37,7 @@ struct Rig {
                              for (const bool b : r.reply.bits)
                                  v << QString::number(b);
                              results << QString("%1 %2%3 /%4")
-                                            .arg(r.read < 0 ? "w" : "r" + QString::number(r.read),
+                                            .arg(!r.read ? "w" : "r" + QString::number(*r.read),
                                                  r.text, v.isEmpty() ? "" : " " + v.join(' '))
                                             .arg(r.attempts);
                          });

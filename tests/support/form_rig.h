@@ -19,6 +19,7 @@ namespace varnok::test {
 struct FormRig {
     PtyPair pty;
     MessageCatcher messages;
+    std::unique_ptr<engine::Session> session;
     std::unique_ptr<Form1> f;
 
     explicit FormRig(std::unique_ptr<serial::Link> port = nullptr, QString path = {}) {
@@ -28,10 +29,14 @@ struct FormRig {
         QFile::remove(QFileInfo(userSettings().fileName()).absolutePath() + "/quicksend.json");
         // Clicks follow each other faster than a user's; none is a double-click here.
         QGuiApplication::styleHints()->setMouseDoubleClickInterval(0);
-        f = std::make_unique<Form1>(std::move(port));
+        session = std::make_unique<engine::Session>(std::move(port));
+        f = std::make_unique<Form1>(*session);
         f->show();
     }
-    ~FormRig() { serial::clearPortBindings(); }
+    ~FormRig() {
+        f.reset(); // the window goes before the session it shows
+        serial::clearPortBindings();
+    }
 
     bool open() {
         QTest::mouseClick(f->Command1, Qt::LeftButton);

@@ -62,7 +62,8 @@ void settle(varnok::Form1& f) {
 }
 
 bool mainWindow() {
-    varnok::Form1 f;
+    varnok::engine::Session session;
+    varnok::Form1 f(session);
     settle(f);
     return save(f, "main_window.png");
 }
@@ -79,7 +80,8 @@ bool openOn(varnok::Form1& f, int number, const QString& device) {
 
 // Com1 on the I/O module: open, show replies in hex, send two requests, wait for both.
 bool modbusExchange(const QString& device) {
-    varnok::Form1 f;
+    varnok::engine::Session session;
+    varnok::Form1 f(session);
     if (!openOn(f, 1, device))
         return false;
     QTest::mouseClick(f.btn_Receive_Binary, Qt::LeftButton);
@@ -106,7 +108,8 @@ bool modbusExchange(const QString& device) {
 // The monitor on Com1 after four requests: two reads, a write and a read past the register
 // map, which the module answers with exception 02.
 bool monitorWindow(const QString& device) {
-    varnok::Form1 f;
+    varnok::engine::Session session;
+    varnok::Form1 f(session);
     if (!openOn(f, 1, device))
         return false;
     QTest::mouseClick(f.Cmd_Monitor, Qt::LeftButton);
@@ -148,7 +151,8 @@ bool monitorWindow(const QString& device) {
 
 // Com2 on the N500 console: open, "Set_Net", "GET".
 bool n500Dialog(const QString& device) {
-    varnok::Form1 f;
+    varnok::engine::Session session;
+    varnok::Form1 f(session);
     if (!openOn(f, 2, device))
         return false;
     QTest::mouseClick(f.Cmd_SetNet, Qt::LeftButton);
@@ -167,7 +171,8 @@ bool n500Dialog(const QString& device) {
 // Com1 on a live module: "Poll" reading the counter, the sine and pi every 100 ms, the counter
 // and the sine charted for 12 s.
 bool pollWindow(const QString& device) {
-    varnok::Form1 f;
+    varnok::engine::Session session;
+    varnok::Form1 f(session);
     if (!openOn(f, 1, device))
         return false;
     QTest::mouseClick(f.Cmd_Poll, Qt::LeftButton);
@@ -204,7 +209,8 @@ bool pollWindow(const QString& device) {
 // appended), a sequence and an answer rule, after the read was sent twice.
 bool quickSendWindow(const QString& device) {
     using namespace varnok;
-    Form1 f;
+    engine::Session session;
+    Form1 f(session);
     if (!openOn(f, 1, device))
         return false;
     QTest::mouseClick(f.Cmd_QuickSend, Qt::LeftButton);
@@ -267,7 +273,8 @@ bool quickSendWindow(const QString& device) {
 // framings, stations 1-32 (the whole range would add seconds to the test that remakes the
 // pictures), until the module answers.
 bool findWindow(const QString& device) {
-    varnok::Form1 f;
+    varnok::engine::Session session;
+    varnok::Form1 f(session);
     if (!openOn(f, 1, device))
         return false;
     QTest::mouseClick(f.Cmd_Find, Qt::LeftButton);

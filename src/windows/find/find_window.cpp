@@ -68,8 +68,8 @@ QTableWidgetItem* readOnlyItem(const QString& text) {
 
 } // namespace
 
-FindWindow::FindWindow(engine::TerminalEngine& engine, QWidget* parent)
-    : QWidget(parent, Qt::Window), engine_(engine), sweep_(engine) {
+FindWindow::FindWindow(engine::Session& session, QWidget* parent)
+    : QWidget(parent, Qt::Window), engine_(session.terminal()), sweep_(session.finder()) {
     setObjectName(QStringLiteral("Find"));
     setWindowTitle(QStringLiteral("Find Device - Varnok_Binary"));
     buildControls();

@@ -7,6 +7,7 @@
 #include <array>
 #include <vector>
 
+#include "engine/session.h"
 #include "engine/find_sweep.h"
 
 class QCheckBox;
@@ -30,7 +31,7 @@ class FindWindow : public QWidget {
     enum Column { ColBaud, ColFraming, ColStation, ColAnswer, ColTime };
     static constexpr int kBaudCount = int(std::size(modbus::kFindBauds));
 
-    explicit FindWindow(engine::TerminalEngine& engine, QWidget* parent = nullptr);
+    explicit FindWindow(engine::Session& session, QWidget* parent = nullptr);
     ~FindWindow() override;
 
     // The first time where the user left it in an earlier run, else beside `main`.
@@ -87,7 +88,7 @@ class FindWindow : public QWidget {
     std::vector<int> tickedBauds() const;
 
     engine::TerminalEngine& engine_;
-    engine::FindSweep sweep_;
+    engine::FindSweep& sweep_; // the session's
     std::vector<engine::FindAnswer> answers_;
     int found_ = 0;
     bool placed_ = false;

@@ -33,10 +33,9 @@
 
 namespace varnok {
 
-Form1::Form1(std::unique_ptr<serial::Link> port, QWidget* parent)
-    : QWidget(parent), engine_(std::make_unique<engine::TerminalEngine>(std::move(port))) {
+Form1::Form1(engine::Session& session, QWidget* parent)
+    : QWidget(parent), session_(session), engine_(&session.terminal()) {
     setObjectName(QStringLiteral("Form1"));
-    recorder_ = new TrafficRecorder(engine_.get(), this); // records with or without its window
     buildControls();
     Timer2 = engine_->autoSendTimer();
 
@@ -66,8 +65,7 @@ Form1::Form1(std::unique_ptr<serial::Link> port, QWidget* parent)
     connect(Timer3, &QTimer::timeout, this, &Form1::Timer3_Timer);
     connect(btn_Receive_Binary, &QPushButton::clicked, this, &Form1::btn_Receive_Binary_Click);
     connect(Chk_ReadEnLarge, &QCheckBox::toggled, this, &Form1::Chk_ReadEnLarge_Click);
-    connect(chk_RecvShowData, &QCheckBox::toggled, engine_.get(),
-            &engine::TerminalEngine::setShowData);
+    connect(chk_RecvShowData, &QCheckBox::toggled, engine_, &engine::TerminalEngine::setShowData);
     connect(Command3, &QPushButton::clicked, this, &Form1::Command3_Click);
     connect(Command4, &QPushButton::clicked, this, &Form1::Command4_Click);
 
@@ -78,7 +76,7 @@ Form1::Form1(std::unique_ptr<serial::Link> port, QWidget* parent)
     connect(Command10, &QPushButton::clicked, this, &Form1::Command10_Click);
     connect(Command11, &QPushButton::clicked, this, &Form1::Command11_Click);
     connect(Command12, &QPushButton::clicked, this, &Form1::Command12_Click);
-    connect(txt_TotalSendLen, &QLineEdit::textEdited, engine_.get(),
+    connect(txt_TotalSendLen, &QLineEdit::textEdited, engine_,
             &engine::TerminalEngine::setSendTotalText);
 
     connect(cmdSend, &QPushButton::clicked, this, &Form1::cmdSend_Click);
@@ -105,12 +103,12 @@ Form1::Form1(std::unique_ptr<serial::Link> port, QWidget* parent)
             [this](int index) { bindDevice(Cbo_Device->itemData(index).toString()); });
     connect(Cbo_Device->lineEdit(), &QLineEdit::editingFinished, this,
             [this] { bindDevice(Cbo_Device->currentText()); });
-    connect(Chk_Reopen, &QCheckBox::toggled, engine_.get(), &engine::TerminalEngine::setReopen);
-    connect(engine_.get(), &engine::TerminalEngine::reopened, this, [this] {
+    connect(Chk_Reopen, &QCheckBox::toggled, engine_, &engine::TerminalEngine::setReopen);
+    connect(engine_, &engine::TerminalEngine::reopened, this, [this] {
         reopenedText_ = tr("reopened at %1").arg(QTime::currentTime().toString(u"HH:mm:ss"));
         refreshDeviceInfo();
     });
-    connect(engine_.get(), &engine::TerminalEngine::reopenWaitingChanged, this,
+    connect(engine_, &engine::TerminalEngine::reopenWaitingChanged, this,
             [this](bool waiting, const QString& path) {
                 waitingPath_ = waiting ? path : QString();
                 lockPortChoices();
@@ -132,7 +130,7 @@ Form1::Form1(std::unique_ptr<serial::Link> port, QWidget* parent)
 
 void Form1::connectEngine() {
     using E = engine::TerminalEngine;
-    E* e = engine_.get();
+    E* e = engine_;
     connect(e, &E::message, this, [this](const QString& text) { showMessage(this, text); });
     connect(e, &E::portOpenChanged, this, &Form1::showPortOpen);
     connect(e, &E::receiveModeChanged, this, &Form1::showReceiveMode);
@@ -154,12 +152,18 @@ void Form1::connectEngine() {
     connect(e, &E::linkStateChanged, Label3, &QLabel::setText);
 }
 
-Form1::~Form1() = default;
+Form1::~Form1() {
+    // The other windows show parts of the session, which may end right after this one.
+    delete monitor_.data();
+    delete poll_.data();
+    delete quickSend_.data();
+    delete find_.data();
+}
 
 void Form1::Cmd_SetNet_Click() {
     // Modeless with no owner; while it is loaded a second press only raises it.
     if (!setnet_ || !setnet_->isLoaded())
-        setnet_ = new SETNET_Form(engine_.get(), this);
+        setnet_ = new SETNET_Form(engine_, this);
     setnet_->show();
     setnet_->raise();
     setnet_->activateWindow();
@@ -168,8 +172,7 @@ void Form1::Cmd_SetNet_Click() {
 void Form1::Cmd_Monitor_Click() {
     // One monitor window over the recorder; closing it only hides it.
     if (!monitor_) {
-        monitor_ = new MonitorWindow(recorder_);
-        connect(this, &QObject::destroyed, monitor_.data(), &QObject::deleteLater);
+        monitor_ = new MonitorWindow(&session_.recorder());
     }
     monitor_->showBeside(this);
 }
@@ -181,8 +184,7 @@ MonitorWindow* Form1::monitor() const {
 void Form1::Cmd_Poll_Click() {
     // One poll window; it may stay open while the port opens and closes.
     if (!poll_) {
-        poll_ = new PollWindow(*engine_);
-        connect(this, &QObject::destroyed, poll_.data(), &QObject::deleteLater);
+        poll_ = new PollWindow(session_);
         // Polling goes on with the window closed, so the button tells it.
         connect(&poll_->master(), &engine::ModbusMaster::pollingChanged, this, [this](bool on) {
             Cmd_Poll->setText(on ? QStringLiteral("Poll (running)") : QStringLiteral("Poll"));
@@ -197,9 +199,8 @@ void Form1::Cmd_Poll_Click() {
 void Form1::Cmd_QuickSend_Click() {
     // One Quick Send window; closing it ends its repeats, sequence, answers and file.
     if (!quickSend_) {
-        quickSend_ = new QuickSendWindow(engine_.get());
+        quickSend_ = new QuickSendWindow(session_);
         quickSend_->setAttribute(Qt::WA_DeleteOnClose);
-        connect(this, &QObject::destroyed, quickSend_.data(), &QObject::deleteLater);
     }
     quickSend_->showBeside(this);
 }
@@ -211,10 +212,9 @@ QuickSendWindow* Form1::quickSend() const {
 void Form1::Cmd_Find_Click() {
     // One Find window; the baud chosen here is ticked when it is first made.
     if (!find_) {
-        find_ = new FindWindow(*engine_);
+        find_ = new FindWindow(session_);
         find_->tickBaud(Combo2->currentText().toInt());
         connect(find_.data(), &FindWindow::use, this, &Form1::useFound);
-        connect(this, &QObject::destroyed, find_.data(), &QObject::deleteLater);
     }
     find_->showBeside(this);
 }
@@ -314,7 +314,7 @@ void Form1::Form_Load() {
 
 void Form1::closeEvent(QCloseEvent* event) {
     // Form_Unload: close the port if open, then end.
-    engine_->shutdown();
+    session_.shutdown();
     if (setnet_)
         setnet_->close();
     if (monitor_)

@@ -9,7 +9,7 @@
 #include <array>
 #include <memory>
 
-#include "engine/terminal_engine.h"
+#include "engine/session.h"
 
 class QButtonGroup;
 class QCheckBox;
@@ -40,10 +40,12 @@ class Form1 : public QWidget {
     Q_OBJECT
   public:
     // The port may be given (tests hand in one whose modem lines they play); else a real one.
-    explicit Form1(std::unique_ptr<serial::Link> port = nullptr, QWidget* parent = nullptr);
+    // The window shows and drives `session`, which outlives it.
+    explicit Form1(engine::Session& session, QWidget* parent = nullptr);
     ~Form1() override;
 
     engine::TerminalEngine& engine() { return *engine_; }
+    engine::Session& session() { return session_; }
 
     // ---- controls (objectName = the name; array elements Name_i) ----
     // port area
@@ -214,7 +216,8 @@ class Form1 : public QWidget {
     void showDisplay(const QString& whole);
     void showModemLines(bool known, serial::ModemLines lines);
 
-    std::unique_ptr<engine::TerminalEngine> engine_;
+    engine::Session& session_;
+    engine::TerminalEngine* engine_; // the session's terminal
     QButtonGroup* flowGroup_ = nullptr;
     int Text3_Left = 0, Text3_Top = 0, Text3_Width = 0, Text3_Height = 0;
     QElapsedTimer swapped_;      // when "Open COM" and "Close COM" last changed places
@@ -228,7 +231,6 @@ class Form1 : public QWidget {
     QString deviceNote_;   // what the engine says of the open device
 
     QPointer<SETNET_Form> setnet_;
-    TrafficRecorder* recorder_ = nullptr;
     QPointer<MonitorWindow> monitor_;
     QPointer<PollWindow> poll_;
     QPointer<QuickSendWindow> quickSend_;

@@ -128,8 +128,8 @@ QTableWidgetItem* readOnlyItem(const QString& text) {
 
 } // namespace
 
-PollWindow::PollWindow(engine::TerminalEngine& engine, QWidget* parent)
-    : QWidget(parent, Qt::Window), engine_(engine), master_(engine) {
+PollWindow::PollWindow(engine::Session& session, QWidget* parent)
+    : QWidget(parent, Qt::Window), engine_(session.terminal()), master_(session.master()) {
     setObjectName(QStringLiteral("Poll"));
     setWindowTitle(QStringLiteral("Poll - Varnok_Binary"));
     buildControls();
@@ -577,7 +577,7 @@ void PollWindow::refresh() {
 // ---------------------------------------------------------------- results and writes
 
 void PollWindow::onDone(const engine::PollResult& r) {
-    if (r.read == -1) {
+    if (!r.read) {
         const auto& q = r.request;
         writeStatus->setText(
             QStringLiteral("%1 write FC%2 at %3: %4")
@@ -586,9 +586,9 @@ void PollWindow::onDone(const engine::PollResult& r) {
                 .arg(addressText(q.function == 5 || q.function == 15 ? 1 : 3, q.address), r.text));
         return;
     }
-    if (r.read < 0 || r.read >= int(values_.size()))
+    if (*r.read >= int(values_.size()))
         return;
-    ReadValues& v = values_[std::size_t(r.read)];
+    ReadValues& v = values_[std::size_t(*r.read)];
     if (r.ok) {
         v.registers = r.reply.registers;
         v.bits = r.reply.bits;

@@ -10,6 +10,7 @@
 #include <map>
 #include <vector>
 
+#include "engine/session.h"
 #include "engine/modbus_master.h"
 #include "engine/poll_setup.h"
 #include "logic/modbus/poll_rows.h"
@@ -49,7 +50,7 @@ class PollWindow : public QWidget {
     };
     enum ReadColumn { RdStation, RdFunction, RdAddress, RdCount, RdPeriod, RdTimeout, RdRetries };
 
-    explicit PollWindow(engine::TerminalEngine& engine, QWidget* parent = nullptr);
+    explicit PollWindow(engine::Session& session, QWidget* parent = nullptr);
     ~PollWindow() override;
 
     // The first time where the user left it in an earlier run, else beside `main`.
@@ -133,7 +134,7 @@ class PollWindow : public QWidget {
     void fail(const QString& text);
 
     engine::TerminalEngine& engine_;
-    engine::ModbusMaster master_;
+    engine::ModbusMaster& master_; // the session's: polling goes on without the window
     engine::RowDefs defs_;
     std::vector<RowRef> rows_;
     std::vector<ReadValues> values_;

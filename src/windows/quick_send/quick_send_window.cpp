@@ -189,8 +189,8 @@ quicksend::PatternKind kindOf(const QString& typed) {
 
 } // namespace
 
-QuickSendWindow::QuickSendWindow(engine::TerminalEngine* engine, QWidget* parent)
-    : QWidget(parent, Qt::Window), engine_(engine), sender_(engine) {
+QuickSendWindow::QuickSendWindow(engine::Session& session, QWidget* parent)
+    : QWidget(parent, Qt::Window), engine_(&session.terminal()), sender_(session.quickSend()) {
     setObjectName(QStringLiteral("QuickSend"));
     setWindowTitle(QStringLiteral("Quick Send"));
 
@@ -258,9 +258,8 @@ QuickSendWindow::QuickSendWindow(engine::TerminalEngine* engine, QWidget* parent
         if (step < 0)
             stepsTable->clearSelection();
     });
-    if (engine)
-        connect(engine, &engine::TerminalEngine::portOpenChanged, this,
-                &QuickSendWindow::followPort);
+    connect(engine_, &engine::TerminalEngine::portOpenChanged, this,
+            &QuickSendWindow::followPort);
     followPort();
 
     // The remembered book. One kept in the settings by an earlier version moves to its own
@@ -289,6 +288,9 @@ QuickSendWindow::~QuickSendWindow() {
     qApp->removeEventFilter(this);
     if (saveTimer_.isActive())
         saveBook();
+    // What the window started ends with it.
+    sender_.setBook({});
+    sender_.stopFile();
 }
 
 void QuickSendWindow::showBeside(const QWidget* main) {

@@ -7,6 +7,7 @@
 #include <QTimer>
 #include <QWidget>
 
+#include "engine/session.h"
 #include "engine/quick_send.h"
 
 class QCheckBox;
@@ -26,7 +27,7 @@ class ButtonField;
 class QuickSendWindow : public QWidget {
     Q_OBJECT
   public:
-    explicit QuickSendWindow(engine::TerminalEngine* engine, QWidget* parent = nullptr);
+    explicit QuickSendWindow(engine::Session& session, QWidget* parent = nullptr);
     ~QuickSendWindow() override;
 
     engine::QuickSender& sender() { return sender_; }
@@ -103,7 +104,7 @@ class QuickSendWindow : public QWidget {
     void followPort();
 
     QPointer<engine::TerminalEngine> engine_;
-    engine::QuickSender sender_;
+    engine::QuickSender& sender_; // the session's
     engine::QuickSendBook book_;
     bool showing_ = false; // the controls are being filled, not edited
     ButtonField* buttonField_ = nullptr;

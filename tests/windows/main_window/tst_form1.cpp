@@ -120,7 +120,8 @@ class TstForm1 : public QObject {
         // The next run finds it again; a binding given on the command line wins.
         serial::clearPortBindings();
         serial::bindPort(1, r.pty.slavePath().toStdString());
-        Form1 next;
+        engine::Session session_next;
+        Form1 next(session_next);
         QCOMPARE(bound(), QStringLiteral("/dev/varnok-later"));
         QCOMPARE(next.Cbo_Device->currentText(), r.pty.slavePath());
         f.Combo1->setCurrentIndex(0);

@@ -192,7 +192,8 @@ class TstMonitorWindow : public QObject {
         QVERIFY2(avail.contains(m->frameGeometry()), "past the screen's bottom");
         m->setGeometry(40, 50, 700, 300);
         m->close();
-        Form1 later;
+        engine::Session session_later;
+        Form1 later(session_later);
         later.Cmd_Monitor_Click();
         QCOMPARE(later.monitor()->geometry(), QRect(40, 50, 700, 300));
         later.monitor()->close();

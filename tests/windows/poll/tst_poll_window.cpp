@@ -39,7 +39,8 @@ void report(W& w, bool ok, int value, qint64 wallMs = QDateTime::currentMSecsSin
 // The window on an engine opened on the simulator, reading HR 0-3 and HR 52-53 as a float32.
 struct SimRig {
     test::DevsimProcess sim;
-    std::unique_ptr<engine::TerminalEngine> e;
+    std::unique_ptr<engine::Session> session;
+    engine::TerminalEngine* e = nullptr;
     std::unique_ptr<W> w;
     int pi = -1; // the float32's row
     QTemporaryDir dir;
@@ -49,8 +50,9 @@ struct SimRig {
         if (!sim.start({"--static"}))
             return false;
         serial::bindPort(1, sim.path().toStdString());
-        e = std::make_unique<engine::TerminalEngine>();
-        w = std::make_unique<W>(*e);
+        session = std::make_unique<engine::Session>();
+        e = &session->terminal();
+        w = std::make_unique<W>(*session);
         w->show();
         w->readsTable->setRowCount(0);
         w->addRead({{1, 3, 0, 4, {}, {}}, 0, 500, 0});
@@ -74,8 +76,9 @@ struct SimRig {
 
 // A window on a closed engine with the first read and an input register's (1 4 0 1) applied.
 struct Offline {
-    engine::TerminalEngine e;
-    W w{e};
+    engine::Session session;
+    engine::TerminalEngine& e = session.terminal();
+    W w{session};
     bool applied;
     test::MessageCatcher catcher;
     Offline() {
@@ -184,8 +187,8 @@ class TstPollWindow : public QObject {
     // Station 2's register 0 is a row of its own: name, format and tick stay with station 1's,
     // in the table, the CSV header and a map with a station column.
     void rowsKeyedByStation() {
-        engine::TerminalEngine e;
-        W w(e);
+        engine::Session session;
+        W w(session);
         w.readsTable->setRowCount(0);
         w.addRead({{1, 3, 0, 2, {}, {}}, 0, 100, 0});
         w.addRead({{2, 3, 0, 2, {}, {}}, 0, 100, 0});
@@ -220,8 +223,8 @@ class TstPollWindow : public QObject {
     // "Changed" keeps its time through a format, the numbering, Apply and Load: the value
     // read stays the same.
     void changedMovesOnlyWithTheValue() {
-        engine::TerminalEngine e;
-        W w(e);
+        engine::Session session;
+        W w(session);
         report(w, true, 0x1234);
         QTRY_VERIFY(!text(w, 0, W::ColChanged).isEmpty());
         const QString first = text(w, 0, W::ColChanged);
@@ -241,8 +244,8 @@ class TstPollWindow : public QObject {
     // A failed poll breaks the line, Pause holds the view while samples go on, and the value
     // axis ends on round numbers.
     void chartBreaksPausesAndRounds() {
-        engine::TerminalEngine e;
-        W w(e);
+        engine::Session session;
+        W w(session);
         w.show();
         w.table->item(0, W::ColPlot)->setCheckState(Qt::Checked);
         const qint64 t0 = QDateTime::currentMSecsSinceEpoch() - 20000;
@@ -269,8 +272,8 @@ class TstPollWindow : public QObject {
 
     // Status texts end in "..." instead of widening the window past the screen.
     void statusKeepsTheWindowWidth() {
-        engine::TerminalEngine e;
-        W w(e);
+        engine::Session session;
+        W w(session);
         w.showBeside(nullptr);
         QVERIFY(QTest::qWaitForWindowExposed(&w));
         const int width = w.width();

@@ -1,0 +1,19 @@
+#include "engine/session.h"
+
+namespace varnok::engine {
+
+Session::Session(std::unique_ptr<serial::Link> link, QObject* parent)
+    : QObject(parent), terminal_(std::move(link)), recorder_(&terminal_), master_(terminal_),
+      quickSend_(&terminal_), finder_(terminal_) {}
+
+Session::~Session() = default;
+
+void Session::shutdown() {
+    finder_.stop();
+    master_.stop();
+    quickSend_.stopSequence();
+    quickSend_.stopFile();
+    terminal_.shutdown();
+}
+
+} // namespace varnok::engine

@@ -1,0 +1,43 @@
+#pragma once
+// Everything the program does with its line, without a window: the terminal (which owns the
+// line), the traffic recorder, the Modbus master, Quick Send's sender and the device finder.
+// Made once in main() (or by a test or benchmark with no window at all); windows are handed
+// references and only show and drive it, so closing one leaves what it drives running.
+#include <QObject>
+#include <memory>
+
+#include "engine/find_sweep.h"
+#include "engine/modbus_master.h"
+#include "engine/monitor/traffic_recorder.h"
+#include "engine/quick_send.h"
+#include "engine/terminal_engine.h"
+
+namespace varnok::engine {
+
+class Session : public QObject {
+    Q_OBJECT
+  public:
+    // Takes a link (tests hand in one whose modem lines they play); else the terminal makes
+    // the local serial device.
+    explicit Session(std::unique_ptr<serial::Link> link = nullptr, QObject* parent = nullptr);
+    ~Session() override;
+
+    TerminalEngine& terminal() { return terminal_; }
+    TrafficRecorder& recorder() { return recorder_; }
+    ModbusMaster& master() { return master_; }
+    QuickSender& quickSend() { return quickSend_; }
+    FindSweep& finder() { return finder_; }
+
+    // The program ends: every user of the line stops, then the line closes quietly.
+    void shutdown();
+
+  private:
+    // The terminal is made first and goes last: every other part uses its line.
+    TerminalEngine terminal_;
+    TrafficRecorder recorder_;
+    ModbusMaster master_;
+    QuickSender quickSend_;
+    FindSweep finder_;
+};
+
+} // namespace varnok::engine
