@@ -5,6 +5,7 @@
 #include <iterator>
 
 #include "logic/modbus/crc16.h"
+#include "logic/modbus/function_code.h"
 
 namespace varnok::modbus {
 
@@ -25,34 +26,6 @@ bool sameSetting(const LineSettings& a, const LineSettings& b) {
 int baudIndex(int baud) {
     const auto* it = std::find(std::begin(kFindBauds), std::end(kFindBauds), baud);
     return it == std::end(kFindBauds) ? -1 : static_cast<int>(it - std::begin(kFindBauds));
-}
-
-// Function codes a reply may carry, exceptions with the high bit set.
-bool knownFunction(std::uint8_t f) {
-    switch (f & 0x7F) {
-    case 1:
-    case 2:
-    case 3:
-    case 4:
-    case 5:
-    case 6:
-    case 7:
-    case 8:
-    case 11:
-    case 12:
-    case 15:
-    case 16:
-    case 17:
-    case 20:
-    case 21:
-    case 22:
-    case 23:
-    case 24:
-    case 43:
-        return true;
-    default:
-        return false;
-    }
 }
 
 } // namespace
@@ -145,7 +118,7 @@ std::vector<FrameSpan> framesIn(std::span<const std::uint8_t> bytes) {
     std::size_t i = 0;
     while (i + 4 <= bytes.size()) {
         std::size_t length = 0;
-        if (bytes[i] <= 247 && knownFunction(bytes[i + 1])) {
+        if (bytes[i] <= 247 && isPublicFunction(withoutException(bytes[i + 1]))) {
             // The CRC register runs on from the start; after n bytes it is compared with the
             // two that follow.
             CrcRegisters r;

@@ -27,27 +27,21 @@ void putWord(std::vector<std::uint8_t>& f, int v) {
 }
 
 int maxCount(int function) {
-    switch (function) {
-    case 1:
-    case 2:
+    if (readsBits(function))
         return kMaxReadBits;
-    case 3:
-    case 4:
+    if (isReadFunction(function))
         return kMaxReadRegisters;
-    case 15:
+    if (function == code(Function::WriteMultipleCoils))
         return kMaxWriteBits;
-    case 16:
+    if (function == code(Function::WriteMultipleRegisters))
         return kMaxWriteRegisters;
-    default:
-        return 1;
-    }
+    return 1;
 }
 
 int valueCount(const PollRequest& r) {
     if (isReadFunction(r.function))
         return r.count;
-    return static_cast<int>(r.function == 5 || r.function == 15 ? r.bits.size()
-                                                                : r.registers.size());
+    return static_cast<int>(writesBits(r.function) ? r.bits.size() : r.registers.size());
 }
 
 std::string number(int v) {
@@ -147,14 +141,6 @@ ReplyCheck checkFields(const PollRequest& req, std::span<const std::uint8_t> f) 
 
 } // namespace
 
-bool isReadFunction(int function) {
-    return function >= 1 && function <= 4;
-}
-
-bool readsBits(int function) {
-    return function == 1 || function == 2;
-}
-
 bool identifies(int function) {
     return function == kReportServerId || function == kDeviceIdentification;
 }
@@ -162,15 +148,13 @@ bool identifies(int function) {
 std::string requestProblem(const PollRequest& r) {
     if (r.station < 1 || r.station > 247)
         return "The station must be from 1 to 247; " + number(r.station) + " is not.";
-    if (!isReadFunction(r.function) && r.function != 5 && r.function != 6 && r.function != 15 &&
-        r.function != 16 && !identifies(r.function))
+    if (!isReadFunction(r.function) && !isWriteFunction(r.function) && !identifies(r.function))
         return "Function " + number(r.function) + " is not one of 01-06, 15, 16, 17, 43.";
     if (identifies(r.function))
         return {};
     const int count = valueCount(r);
     const int limit = maxCount(r.function);
-    const char* what =
-        readsBits(r.function) || r.function == 5 || r.function == 15 ? " bits" : " registers";
+    const char* what = readsBits(r.function) || writesBits(r.function) ? " bits" : " registers";
     if (count < 1 || count > limit)
         return "The count must be from 1 to " + number(limit) + what + "; " + number(count) +
                " is past the protocol's limit.";
@@ -200,14 +184,14 @@ std::vector<std::uint8_t> buildRequest(const PollRequest& r) {
     std::vector<std::uint8_t> f{static_cast<std::uint8_t>(r.station),
                                 static_cast<std::uint8_t>(r.function)};
     putWord(f, r.address);
-    switch (r.function) {
-    case 5:
+    switch (static_cast<Function>(r.function)) {
+    case Function::WriteSingleCoil:
         putWord(f, r.bits[0] ? 0xFF00 : 0x0000);
         break;
-    case 6:
+    case Function::WriteSingleRegister:
         putWord(f, r.registers[0]);
         break;
-    case 15:
+    case Function::WriteMultipleCoils:
         putWord(f, count);
         f.push_back(static_cast<std::uint8_t>((count + 7) / 8));
         for (int i = 0; i < count; i += 8) {
@@ -217,7 +201,7 @@ std::vector<std::uint8_t> buildRequest(const PollRequest& r) {
             f.push_back(b);
         }
         break;
-    case 16:
+    case Function::WriteMultipleRegisters:
         putWord(f, count);
         f.push_back(static_cast<std::uint8_t>(2 * count));
         for (const std::uint16_t v : r.registers)
@@ -245,7 +229,7 @@ std::size_t replyLength(const PollRequest& r) {
 std::size_t knownReplyLength(const PollRequest& request, std::span<const std::uint8_t> reply) {
     if (reply.size() < 2)
         return 0;
-    if (reply[1] & 0x80)
+    if (isException(reply[1]))
         return 5;
     if (reply[1] != request.function)
         return 0;
@@ -264,11 +248,12 @@ ReplyCheck checkReply(const PollRequest& req, std::span<const std::uint8_t> repl
             c.status = ReplyStatus::WrongStation;
             c.length = f.size();
             c.text = "reply from station " + number(f[0]) + ", not " + number(req.station);
-        } else if ((f[1] & 0x7F) != req.function) {
+        } else if (withoutException(f[1]) != req.function) {
             c.status = ReplyStatus::WrongFunction;
             c.length = f.size();
-            c.text = "reply to function " + number(f[1] & 0x7F) + ", not " + number(req.function);
-        } else if (f[1] & 0x80) {
+            c.text = "reply to function " + number(withoutException(f[1])) + ", not " +
+                     number(req.function);
+        } else if (isException(f[1])) {
             c.status = ReplyStatus::Exception;
             c.length = f.size();
             c.exceptionCode = f[2];
@@ -281,7 +266,7 @@ ReplyCheck checkReply(const PollRequest& req, std::span<const std::uint8_t> repl
         }
         return c;
     };
-    if (reply.size() >= 5 && (reply[1] & 0x80) && crcOk(reply.first(5)))
+    if (reply.size() >= 5 && isException(reply[1]) && crcOk(reply.first(5)))
         return judged(reply.first(5));
     if (identifies(req.function) && reply.size() >= 2 && reply[1] == req.function) {
         const std::size_t own = ownLength(reply, req.function);
@@ -291,7 +276,7 @@ ReplyCheck checkReply(const PollRequest& req, std::span<const std::uint8_t> repl
     if (reply.size() >= expected && crcOk(reply.first(expected)))
         return judged(reply.first(expected));
     // A frame of another length that its own byte count closes with a good CRC.
-    if (reply.size() >= 3 && isReadFunction(reply[1] & 0x7F)) {
+    if (reply.size() >= 3 && isReadFunction(withoutException(reply[1]))) {
         const std::size_t own = 5 + static_cast<std::size_t>(reply[2]);
         if (reply.size() >= own && crcOk(reply.first(own)))
             return judged(reply.first(own));

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "logic/failure.h"
+#include "logic/modbus/function_code.h"
 
 namespace varnok::modbus {
 
@@ -15,12 +16,13 @@ inline constexpr int kMaxReadRegisters = 125;  // 03, 04
 inline constexpr int kMaxWriteBits = 1968;     // 15
 inline constexpr int kMaxWriteRegisters = 123; // 16
 inline constexpr std::size_t kMaxAdu = 256;    // the longest RTU frame
-inline constexpr int kReportServerId = 17;
-inline constexpr int kDeviceIdentification = 43; // with MEI type 14, basic objects
+inline constexpr int kReportServerId = code(Function::ReportServerId);
+// With MEI type 14, basic objects.
+inline constexpr int kDeviceIdentification = code(Function::EncapsulatedInterface);
 
 struct PollRequest {
     int station = 1;
-    int function = 3;
+    int function = code(Function::ReadHoldingRegisters);
     int address = 0;                      // 0-based, as on the wire
     int count = 1;                        // reads; for writes the number of values given below
     std::vector<std::uint16_t> registers; // 06 (one), 16
@@ -33,8 +35,6 @@ class RequestFailure : public Failure {
     explicit RequestFailure(std::string description) : Failure(380, std::move(description)) {}
 };
 
-bool isReadFunction(int function);
-bool readsBits(int function); // 01, 02
 // 17 and 43/14: replies whose length only their own bytes tell.
 bool identifies(int function);
 

@@ -9,11 +9,11 @@ namespace varnok::modbus {
 
 std::string tableTag(int function) {
     switch (function) {
-    case 1:
+    case code(Function::ReadCoils):
         return "CO";
-    case 2:
+    case code(Function::ReadDiscreteInputs):
         return "DI";
-    case 4:
+    case code(Function::ReadInputRegisters):
         return "IR";
     default:
         return "HR";

@@ -11,13 +11,15 @@
 #include <string>
 #include <vector>
 
+#include "logic/modbus/function_code.h"
+
 namespace varnok::modbus {
 
 // A row everywhere it is named: table, definitions, register map, CSV header, chart.
 struct RowKey {
     int station = 1;
-    int function = 3; // 01-04
-    int address = 0;  // 0-based, as on the wire
+    int function = code(Function::ReadHoldingRegisters); // 01-04
+    int address = 0;                                     // 0-based, as on the wire
     auto operator<=>(const RowKey&) const = default;
 };
 

@@ -4,6 +4,8 @@
 #include <charconv>
 #include <cstdio>
 
+#include "logic/modbus/function_code.h"
+
 namespace varnok::modbus {
 
 namespace {
@@ -35,13 +37,13 @@ std::vector<std::string> splitFields(std::string_view line) {
 int functionOfPrefix(char digit) {
     switch (digit) {
     case '0':
-        return 1;
+        return code(Function::ReadCoils);
     case '1':
-        return 2;
+        return code(Function::ReadDiscreteInputs);
     case '3':
-        return 4;
+        return code(Function::ReadInputRegisters);
     case '4':
-        return 3;
+        return code(Function::ReadHoldingRegisters);
     default:
         return 0;
     }
@@ -144,7 +146,10 @@ std::vector<MapEntry> parseRegisterMap(std::string_view csv) {
 }
 
 std::string conventionalAddress(int function, int address) {
-    const char prefix = function == 1 ? '0' : function == 2 ? '1' : function == 4 ? '3' : '4';
+    const char prefix = function == code(Function::ReadCoils)            ? '0'
+                        : function == code(Function::ReadDiscreteInputs) ? '1'
+                        : function == code(Function::ReadInputRegisters) ? '3'
+                                                                         : '4';
     std::string digits = std::to_string(address + 1);
     const std::size_t width = address + 1 > 9999 ? 5 : 4;
     if (digits.size() < width)

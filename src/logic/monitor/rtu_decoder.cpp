@@ -2,6 +2,7 @@
 
 #include "logic/modbus/catalogue.h"
 #include "logic/modbus/crc16.h"
+#include "logic/modbus/function_code.h"
 #include "logic/monitor/frame_text.h"
 
 #include <cstdio>
@@ -11,6 +12,7 @@ namespace varnok::monitor {
 
 namespace {
 
+using modbus::Function;
 using Pdu = std::span<const std::uint8_t>; // function code and data
 
 // The summary lists this many values of a long read, then how many more there are.
@@ -154,16 +156,16 @@ Fields diagnostics(Pdu p, bool request) {
     return {"sub-function " + num(sub) + (data.empty() ? "" : ", data " + data)};
 }
 
-Fields writeMultiple(int function, Pdu p) {
+Fields writeMultiple(Function function, Pdu p) {
     if (auto e = tooFew(p, 6))
         return *e;
     const std::uint16_t qty = word(p, 3);
-    const std::size_t need = function == 15 ? (qty + 7u) / 8u : qty * 2u;
+    const std::size_t need = function == Function::WriteMultipleCoils ? (qty + 7u) / 8u : qty * 2u;
     if (auto e = countMismatch(p, 5, need))
         return *e;
     const std::string head = addressText(word(p, 1)) + " qty " + num(qty) + ": ";
-    return {head +
-            (function == 15 ? bitsText(p.subspan(6), qty) : registersText(p.subspan(6), false))};
+    return {head + (function == Function::WriteMultipleCoils ? bitsText(p.subspan(6), qty)
+                                                             : registersText(p.subspan(6), false))};
 }
 
 // Sub-requests of 7 bytes: reference type 6, file, record, record length in words.
@@ -244,43 +246,43 @@ Fields encapsulated(Pdu p, bool request) {
     return readDeviceId(p, request);
 }
 
-Fields decodeRequest(int function, Pdu p) {
+Fields decodeRequest(Function function, Pdu p) {
     switch (function) {
-    case 1:
-    case 2:
-    case 3:
-    case 4:
+    case Function::ReadCoils:
+    case Function::ReadDiscreteInputs:
+    case Function::ReadHoldingRegisters:
+    case Function::ReadInputRegisters:
         if (auto e = wrongLength(p, 5))
             return *e;
         return {addressText(word(p, 1)) + " qty " + num(word(p, 3))};
-    case 5:
+    case Function::WriteSingleCoil:
         return coil(p);
-    case 6:
+    case Function::WriteSingleRegister:
         if (auto e = wrongLength(p, 5))
             return *e;
         return {addressText(word(p, 1)) + " = " + valueText(word(p, 3))};
-    case 7:
-    case 11:
-    case 12:
-    case 17:
+    case Function::ReadExceptionStatus:
+    case Function::GetCommEventCounter:
+    case Function::GetCommEventLog:
+    case Function::ReportServerId:
         if (auto e = wrongLength(p, 1))
             return *e;
         return {};
-    case 8:
+    case Function::Diagnostics:
         return diagnostics(p, true);
-    case 15:
-    case 16:
+    case Function::WriteMultipleCoils:
+    case Function::WriteMultipleRegisters:
         return writeMultiple(function, p);
-    case 20:
+    case Function::ReadFileRecord:
         return fileRead(p);
-    case 21:
+    case Function::WriteFileRecord:
         return fileWrite(p);
-    case 22:
+    case Function::MaskWriteRegister:
         if (auto e = wrongLength(p, 7))
             return *e;
         return {addressText(word(p, 1)) + " and " + hexWord(word(p, 3)) + " or " +
                 hexWord(word(p, 5))};
-    case 23: {
+    case Function::ReadWriteMultipleRegisters: {
         if (auto e = tooFew(p, 10))
             return *e;
         if (auto e = countMismatch(p, 9, word(p, 7) * 2u))
@@ -289,39 +291,42 @@ Fields decodeRequest(int function, Pdu p) {
                 addressText(word(p, 5)) + " qty " + num(word(p, 7)) + ": " +
                 registersText(p.subspan(10), false)};
     }
-    case 24:
+    case Function::ReadFifoQueue:
         if (auto e = wrongLength(p, 3))
             return *e;
         return {"FIFO " + addressText(word(p, 1))};
-    case 43:
+    case Function::EncapsulatedInterface:
         return encapsulated(p, true);
+    default:
+        break;
     }
     return bad("function not decoded");
 }
 
-Fields decodeResponse(int function, Pdu p) {
+Fields decodeResponse(Function function, Pdu p) {
     switch (function) {
-    case 1:
-    case 2:
-    case 3:
-    case 4:
-    case 23:
-    case 17:
-    case 12: {
+    case Function::ReadCoils:
+    case Function::ReadDiscreteInputs:
+    case Function::ReadHoldingRegisters:
+    case Function::ReadInputRegisters:
+    case Function::ReadWriteMultipleRegisters:
+    case Function::ReportServerId:
+    case Function::GetCommEventLog: {
         // The count is whatever the reply says: the request's quantity is not at hand here.
         if (auto e = countedBadly(p))
             return *e;
         const Pdu data = p.subspan(2);
-        if (function <= 2)
+        if (modbus::readsBits(modbus::code(function)))
             return {num(data.size() * 8) + " bits: " + bitsText(data, data.size() * 8)};
-        if (function == 17) // server id and run indicator, then what the device adds
+        // 17: server id and run indicator, then what the device adds.
+        if (function == Function::ReportServerId)
             return data.size() < 2
                        ? bad("byte count " + num(p[1]) + ", at least 2 expected")
                        : Fields{
                              "server id " + hexByte(data[0]) + ", run indicator " +
                              (data[1] ? "ON" : "OFF") +
                              (data.size() > 2 ? ", \"" + dottedText(data.subspan(2)) + '"' : "")};
-        if (function == 12)
+        if (function == Function::GetCommEventLog)
             return data.size() < 6
                        ? bad("byte count " + num(p[1]) + ", at least 6 expected")
                        : Fields{"status " + hexWord(word(data, 0)) + ", event count " +
@@ -331,29 +336,29 @@ Fields decodeResponse(int function, Pdu p) {
             return bad("odd byte count " + num(p[1]));
         return {registersRead(data)};
     }
-    case 5:
-    case 6:
-    case 21:
-    case 22:
+    case Function::WriteSingleCoil:
+    case Function::WriteSingleRegister:
+    case Function::WriteFileRecord:
+    case Function::MaskWriteRegister:
         return decodeRequest(function, p); // the reply echoes the request
-    case 7:
+    case Function::ReadExceptionStatus:
         if (auto e = wrongLength(p, 2))
             return *e;
         return {"status " + hexByte(p[1]) + " = " + bitsText(p.subspan(1), 8)};
-    case 8:
+    case Function::Diagnostics:
         return diagnostics(p, false);
-    case 11:
+    case Function::GetCommEventCounter:
         if (auto e = wrongLength(p, 5))
             return *e;
         return {"status " + hexWord(word(p, 1)) + ", event count " + num(word(p, 3))};
-    case 15:
-    case 16:
+    case Function::WriteMultipleCoils:
+    case Function::WriteMultipleRegisters:
         if (auto e = wrongLength(p, 5))
             return *e;
         return {addressText(word(p, 1)) + " qty " + num(word(p, 3)) + " written"};
-    case 20:
+    case Function::ReadFileRecord:
         return fileReadReply(p);
-    case 24: {
+    case Function::ReadFifoQueue: {
         if (auto e = tooFew(p, 5))
             return *e;
         if (word(p, 1) != p.size() - 3 || word(p, 3) * 2u + 2u != p.size() - 3)
@@ -361,8 +366,10 @@ Fields decodeResponse(int function, Pdu p) {
                        " but " + num(p.size() - 3) + " bytes follow");
         return {"FIFO " + registersRead(p.subspan(5))};
     }
-    case 43:
+    case Function::EncapsulatedInterface:
         return encapsulated(p, false);
+    default:
+        break;
     }
     return bad("function not decoded");
 }
@@ -370,9 +377,17 @@ Fields decodeResponse(int function, Pdu p) {
 } // namespace
 
 std::string functionName(int function) {
-    static constexpr int kCatalogueCodes[modbus::kFunctionCount] = {1, 2, 3, 4, 5, 6, 15, 16};
+    static constexpr Function kCatalogueCodes[modbus::kFunctionCount] = {
+        Function::ReadCoils,
+        Function::ReadDiscreteInputs,
+        Function::ReadHoldingRegisters,
+        Function::ReadInputRegisters,
+        Function::WriteSingleCoil,
+        Function::WriteSingleRegister,
+        Function::WriteMultipleCoils,
+        Function::WriteMultipleRegisters};
     for (int i = 0; i < modbus::kFunctionCount; ++i) {
-        if (kCatalogueCodes[i] != function)
+        if (modbus::code(kCatalogueCodes[i]) != function)
             continue;
         // "FC3  Read multi-registers ( 4xxxx ) for AO" -> "Read multi-registers"
         const std::string& item = modbus::functionItems()[static_cast<std::size_t>(i)];
@@ -380,27 +395,27 @@ std::string functionName(int function) {
         return item.substr(from, item.find(" (") - from);
     }
     switch (function) {
-    case 7:
+    case modbus::code(Function::ReadExceptionStatus):
         return "Read exception status";
-    case 8:
+    case modbus::code(Function::Diagnostics):
         return "Diagnostics";
-    case 11:
+    case modbus::code(Function::GetCommEventCounter):
         return "Get comm event counter";
-    case 12:
+    case modbus::code(Function::GetCommEventLog):
         return "Get comm event log";
-    case 17:
+    case modbus::code(Function::ReportServerId):
         return "Report server ID";
-    case 20:
+    case modbus::code(Function::ReadFileRecord):
         return "Read file record";
-    case 21:
+    case modbus::code(Function::WriteFileRecord):
         return "Write file record";
-    case 22:
+    case modbus::code(Function::MaskWriteRegister):
         return "Mask write register";
-    case 23:
+    case modbus::code(Function::ReadWriteMultipleRegisters):
         return "Read/write multi-registers";
-    case 24:
+    case modbus::code(Function::ReadFifoQueue):
         return "Read FIFO queue";
-    case 43:
+    case modbus::code(Function::EncapsulatedInterface):
         return "Read device identification"; // the one MEI type decoded
     }
     return {};
@@ -439,7 +454,7 @@ Decoded decodeRtu(std::span<const std::uint8_t> frame, bool request) {
         return d;
     }
     d.station = frame[0];
-    d.function = frame[1] & 0x7F;
+    d.function = modbus::withoutException(frame[1]);
     // The CRC covers station and PDU and is sent low-order byte first; Calc_CRC16's hi
     // register is that byte.
     const std::size_t n = frame.size();
@@ -449,11 +464,12 @@ Decoded decodeRtu(std::span<const std::uint8_t> frame, bool request) {
         d.expectedCrc = std::array<std::uint8_t, 2>{crc.hi, crc.lo};
 
     const Pdu pdu = frame.subspan(1, n - 3);
-    if (d.function == 43 && pdu.size() >= 2)
+    const auto function = static_cast<Function>(d.function);
+    if (function == Function::EncapsulatedInterface && pdu.size() >= 2)
         d.meiType = pdu[1];
     Fields fields;
-    if (!(pdu[0] & 0x80)) {
-        fields = request ? decodeRequest(d.function, pdu) : decodeResponse(d.function, pdu);
+    if (!modbus::isException(pdu[0])) {
+        fields = request ? decodeRequest(function, pdu) : decodeResponse(function, pdu);
     } else if (request) {
         fields = bad("exception bit in a request");
     } else if (auto e = wrongLength(pdu, 2)) {
