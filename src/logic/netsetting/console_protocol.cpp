@@ -32,7 +32,6 @@ ConsoleValues scanReply(std::string_view reply) {
     // quads after the first three "=" fill the address, mask and gateway in that order.
     constexpr int kFromFirstChar = 1;
     constexpr int kThreeValues = 3;
-    constexpr int kDottedQuad = 0;
     const TokenSlots slots = Extract_Tokens(reply, kFromFirstChar, "=", kThreeValues, kDottedQuad);
     ConsoleValues out;
     for (std::size_t v = 0; v < 3; ++v) {
@@ -57,6 +56,17 @@ std::string joinNames(const std::vector<std::string_view>& names) {
         out += names[i];
     }
     return out;
+}
+
+std::string readProblem(std::string_view reply, const ConsoleValues& scanned, int waitMs) {
+    if (scanned.missing.empty())
+        return {};
+    const std::string names = joinNames(scanned.missing);
+    // A late or cut answer: what the boxes hold is still the best there is.
+    const std::string what = reply.empty() ? "no reply within " + std::to_string(waitMs) +
+                                                 " ms, so " + names + " are missing."
+                                           : "the reply lacks " + names + ".";
+    return "GET: " + what + " The boxes keep what they had.";
 }
 
 } // namespace varnok::netsetting

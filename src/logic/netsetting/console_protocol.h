@@ -35,4 +35,10 @@ ConsoleValues scanReply(std::string_view reply);
 // "Gateway", "Mask and Gateway", "IP, Mask and Gateway"; "" for none.
 std::string joinNames(const std::vector<std::string_view>& names);
 
+// What GET tells the user when `scanned` (scanReply of `reply`) misses values: "GET: no reply
+// within 200 ms, so IP, Mask and Gateway are missing. The boxes keep what they had." when
+// nothing came in `waitMs`, else "GET: the reply lacks Gateway. The boxes keep what they
+// had."; "" when all three came.
+std::string readProblem(std::string_view reply, const ConsoleValues& scanned, int waitMs);
+
 } // namespace varnok::netsetting

@@ -18,11 +18,11 @@ bool inClass(int kind, char c) {
     const auto u = static_cast<unsigned char>(c);
     const bool digit = u >= '0' && u <= '9';
     switch (kind) {
-    case 0:
+    case kDottedQuad:
         return digit || u == '.';
-    case 1:
+    case kDigits:
         return digit;
-    case 2:
+    case kLetters:
         return (u >= 'A' && u <= 'Z') || (u >= 'a' && u <= 'z');
     default:
         return false;
@@ -56,7 +56,7 @@ void fillDotted(TokenSlots& slots, std::size_t group, std::string_view run) {
 TokenSlots Extract_Tokens(std::string_view text, int start, std::string_view delim, int count,
                           int kind) {
     TokenSlots slots{};
-    if (delim.empty() || kind < 0 || kind > 2) {
+    if (delim.empty() || kind < kDottedQuad || kind > kLetters) {
         return slots;
     }
     const char16_t d = folded(delim.front());
@@ -82,7 +82,7 @@ TokenSlots Extract_Tokens(std::string_view text, int start, std::string_view del
     std::int64_t k = 0;
     for (std::size_t p = findDelim(); p != npos; p = findDelim()) {
         offset = p + 1;
-        if (kind == 0) {
+        if (kind == kDottedQuad) {
             if (k < 2) {
                 fillDotted(slots, static_cast<std::size_t>(k) * 4, runAt(text, offset, kind));
             } else {

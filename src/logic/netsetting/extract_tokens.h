@@ -9,6 +9,11 @@ namespace varnok::netsetting {
 
 using TokenSlots = std::array<std::optional<std::string>, 12>; // nullopt = unset slot
 
+// The kinds of run a delimiter is followed by (not Modbus codes: character classes).
+inline constexpr int kDottedQuad = 0; // digits and dots, split into four parts
+inline constexpr int kDigits = 1;
+inline constexpr int kLetters = 2;
+
 // text: the reply (one char per received byte, Latin-1); start: 1-based position where every
 // delimiter search begins; delim: one character, found regardless of letter case;
 // count: most delimiter occurrences processed; kind: 0 dotted quad, 1 digits, 2 letters,

@@ -89,21 +89,31 @@ class TestExtractTokens : public QObject {
         QTest::addColumn<QByteArray>("reply");
         QTest::addColumn<QString>("boxes"); // the twelve joined by '|'
         QTest::addColumn<QString>("missing");
+        QTest::addColumn<QString>("message"); // what GET says after waiting 200 ms
         const QString none = "|||||||||||";
+        const QString kept = " The boxes keep what they had.";
         QTest::newRow("three values")
             << QByteArray("IP=10.0.0.7\r\nMASK=255.0.0.0\r\nGATEWAY=10.0.0.1")
             << "10|0|0|7|255|0|0|0|10|0|0|1"
+            << ""
             << "";
         QTest::newRow("no reply: all three missing")
-            << QByteArray() << none << "IP, Mask and Gateway";
+            << QByteArray() << none << "IP, Mask and Gateway"
+            << "GET: no reply within 200 ms, so IP, Mask and Gateway are missing." + kept;
+        QTest::newRow("a reply without '=': it lacks all three, it is no silence")
+            << QByteArray("?\r\n") << none << "IP, Mask and Gateway"
+            << "GET: the reply lacks IP, Mask and Gateway." + kept;
         QTest::newRow("cut after the mask: the gateway is named missing, no box blanked")
             << QByteArray("IP=1.2.3.4\r\nMASK=255.0.0.0\r\n") << "1|2|3|4|255|0|0|0||||"
-            << "Gateway";
+            << "Gateway"
+            << "GET: the reply lacks Gateway." + kept;
         QTest::newRow("cut right after the third '=': the gateway is missing")
             << QByteArray("IP=1.2.3.4 MASK=5.6.7.8 GATEWAY=") << "1|2|3|4|5|6|7|8||||"
-            << "Gateway";
+            << "Gateway"
+            << "GET: the reply lacks Gateway." + kept;
         QTest::newRow("a short value is a value")
             << QByteArray("=1.2.3.4=5.6.7.8=.5") << "1|2|3|4|5|6|7|8||5|5|5"
+            << ""
             << "";
     }
     void reply() {
@@ -115,6 +125,8 @@ class TestExtractTokens : public QObject {
             boxes << QString::fromStdString(b);
         QTEST(boxes.join('|'), "boxes");
         QTEST(QString::fromStdString(varnok::netsetting::joinNames(v.missing)), "missing");
+        QTEST(QString::fromStdString(varnok::netsetting::readProblem(reply.toStdString(), v, 200)),
+              "message");
     }
 
     // What SET writes, or why it writes nothing (the first box at fault, by name).
