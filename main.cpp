@@ -44,12 +44,57 @@ void fail(Request& r, const QString& message) {
     r.exitCode = 2;
 }
 
+// -platform, -style and the like are Qt's own: known here, hidden from the help, left to Qt.
+void addQtOptions(QCommandLineParser& parser) {
+    for (const char* name :
+         {"platform", "platformpluginpath", "platformtheme", "plugin", "qwindowgeometry",
+          "qwindowtitle", "qwindowicon", "display", "geometry", "title", "style", "stylesheet"}) {
+        QCommandLineOption qtOption(QString::fromLatin1(name), QString(), QStringLiteral("X"));
+        qtOption.setFlags(QCommandLineOption::HiddenFromHelp);
+        parser.addOption(qtOption);
+    }
+    for (const char* name : {"reverse", "widgetcount", "nograb", "dograb", "sync"}) {
+        QCommandLineOption qtFlag(QString::fromLatin1(name));
+        qtFlag.setFlags(QCommandLineOption::HiddenFromHelp);
+        parser.addOption(qtFlag);
+    }
+}
+
+// The --port bindings, then DEVICE as Com1's; false after the first mistake is told.
+bool readBindings(const QCommandLineParser& parser, const QCommandLineOption& portOption,
+                  Request& r) {
+    for (const QString& binding : parser.values(portOption)) {
+        const auto b = varnok::serial::parsePortBinding(binding.toStdString());
+        if (!b) {
+            fail(r, QStringLiteral("--port wants ComN=PATH with N from 1 to 255, not \"%1\"")
+                        .arg(binding));
+            return false;
+        }
+        r.bindings.push_back(*b);
+    }
+    const QStringList devices = parser.positionalArguments();
+    if (devices.size() > 1) {
+        fail(r, QStringLiteral("one DEVICE at most, not %1: %2")
+                    .arg(devices.size())
+                    .arg(devices.join(QLatin1Char(' '))));
+        return false;
+    }
+    if (devices.size() == 1) {
+        if (devices[0].isEmpty()) {
+            fail(r, QStringLiteral("DEVICE is empty"));
+            return false;
+        }
+        r.bindings.emplace_back(1, devices[0].toStdString());
+    }
+    return true;
+}
+
 // Read before any window system is touched, so that --help, --version and mistakes are
 // answered on a machine without a display.
 Request readCommandLine(int argc, char** argv) {
     QCoreApplication core(argc, argv);
     QCommandLineParser parser;
-    // -platform, -style and the like are Qt's own; they are accepted here and left to it.
+    // Qt's single-dash options read as long ones, so that they are accepted and left to Qt.
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
     parser.setApplicationDescription(QStringLiteral("Test terminal for one serial port."));
     parser.addHelpOption();
@@ -70,18 +115,7 @@ Request readCommandLine(int argc, char** argv) {
                                         QStringLiteral("FILE"));
     screenshotOption.setFlags(QCommandLineOption::HiddenFromHelp);
     parser.addOption(screenshotOption);
-    for (const char* name :
-         {"platform", "platformpluginpath", "platformtheme", "plugin", "qwindowgeometry",
-          "qwindowtitle", "qwindowicon", "display", "geometry", "title", "style", "stylesheet"}) {
-        QCommandLineOption qtOption(QString::fromLatin1(name), QString(), QStringLiteral("X"));
-        qtOption.setFlags(QCommandLineOption::HiddenFromHelp);
-        parser.addOption(qtOption);
-    }
-    for (const char* name : {"reverse", "widgetcount", "nograb", "dograb", "sync"}) {
-        QCommandLineOption qtFlag(QString::fromLatin1(name));
-        qtFlag.setFlags(QCommandLineOption::HiddenFromHelp);
-        parser.addOption(qtFlag);
-    }
+    addQtOptions(parser);
 
     Request r;
     const bool parsed = parser.parse(QCoreApplication::arguments());
@@ -103,29 +137,8 @@ Request readCommandLine(int argc, char** argv) {
         fail(r, parser.errorText());
         return r;
     }
-    for (const QString& binding : parser.values(portOption)) {
-        const auto b = varnok::serial::parsePortBinding(binding.toStdString());
-        if (!b) {
-            fail(r, QStringLiteral("--port wants ComN=PATH with N from 1 to 255, not \"%1\"")
-                        .arg(binding));
-            return r;
-        }
-        r.bindings.push_back(*b);
-    }
-    const QStringList devices = parser.positionalArguments();
-    if (devices.size() > 1) {
-        fail(r, QStringLiteral("one DEVICE at most, not %1: %2")
-                    .arg(devices.size())
-                    .arg(devices.join(QLatin1Char(' '))));
+    if (!readBindings(parser, portOption, r))
         return r;
-    }
-    if (devices.size() == 1) {
-        if (devices[0].isEmpty()) {
-            fail(r, QStringLiteral("DEVICE is empty"));
-            return r;
-        }
-        r.bindings.emplace_back(1, devices[0].toStdString());
-    }
     r.screenshot = parser.value(screenshotOption);
     return r;
 }
