@@ -17,7 +17,6 @@
 #include <QVBoxLayout>
 #include <algorithm>
 
-#include "engine/terminal_engine.h"
 #include "windows/elided_label.h"
 #include "windows/main_window/message_box.h"
 
@@ -69,7 +68,7 @@ QTableWidgetItem* readOnlyItem(const QString& text) {
 } // namespace
 
 FindWindow::FindWindow(engine::Session& session, QWidget* parent)
-    : QWidget(parent, Qt::Window), engine_(session.terminal()), sweep_(session.finder()) {
+    : QWidget(parent, Qt::Window), sweep_(session.finder()) {
     setObjectName(QStringLiteral("Find"));
     setWindowTitle(QStringLiteral("Find Device - Varnok_Binary"));
     buildControls();
@@ -86,7 +85,22 @@ void FindWindow::buildControls() {
     auto* top = new QVBoxLayout(this);
     auto* what = new QHBoxLayout;
     top->addLayout(what);
+    what->addWidget(buildBauds());
+    what->addWidget(buildFramings());
+    what->addWidget(buildProbe(), 1);
+    top->addLayout(buildOptions());
 
+    timeoutLabel = new QLabel;
+    timeoutLabel->setObjectName(QStringLiteral("FindPlan"));
+    timeoutLabel->setWordWrap(true);
+    top->addWidget(timeoutLabel);
+
+    buildRun(*top);
+    buildResults(*top);
+    resize(900, 640);
+}
+
+QGroupBox* FindWindow::buildBauds() {
     auto* baudGroup = new QGroupBox(QStringLiteral("Baud rates"));
     auto* baudGrid = new QGridLayout(baudGroup);
     for (int i = 0; i < kBaudCount; ++i) {
@@ -95,8 +109,10 @@ void FindWindow::buildControls() {
         baudGrid->addWidget(box, i % 4, i / 4);
         connect(box, &QCheckBox::toggled, this, &FindWindow::refreshPlan);
     }
-    what->addWidget(baudGroup);
+    return baudGroup;
+}
 
+QGroupBox* FindWindow::buildFramings() {
     auto* framingGroup = new QGroupBox(QStringLiteral("Framings"));
     auto* framingGrid = new QGridLayout(framingGroup);
     const auto all = modbus::framings(true);
@@ -116,8 +132,10 @@ void FindWindow::buildControls() {
             framingBoxes[i]->setVisible(on);
         refreshPlan();
     });
-    what->addWidget(framingGroup);
+    return framingGroup;
+}
 
+QGroupBox* FindWindow::buildProbe() {
     auto* probeGroup = new QGroupBox(QStringLiteral("Stations and probe"));
     auto* probeGrid = new QGridLayout(probeGroup);
     firstStationBox = spin(1, 247, 1);
@@ -159,12 +177,14 @@ void FindWindow::buildControls() {
         choice->addStretch(1);
         probeGrid->addLayout(choice, probeGrid->rowCount(), 0, 1, 2);
     }
-    what->addWidget(probeGroup, 1);
     connect(probeBox, &QComboBox::currentIndexChanged, this, &FindWindow::refreshPlan);
     for (QSpinBox* s : {firstStationBox, lastStationBox, addressBox, allowanceBox, fixedTimeoutBox})
         connect(s, &QSpinBox::valueChanged, this, &FindWindow::refreshPlan);
     connect(autoTimeoutButton, &QRadioButton::toggled, this, &FindWindow::refreshPlan);
+    return probeGroup;
+}
 
+QHBoxLayout* FindWindow::buildOptions() {
     auto* options = new QHBoxLayout;
     stopAtFirstBox = new QCheckBox(QStringLiteral("Stop at the first device found"));
     stopAtFirstBox->setChecked(true);
@@ -177,15 +197,13 @@ void FindWindow::buildControls() {
     options->addWidget(listenBox);
     options->addWidget(listenSecondsBox);
     options->addStretch(1);
-    top->addLayout(options);
     connect(listenBox, &QCheckBox::toggled, this, &FindWindow::refreshPlan);
     connect(listenSecondsBox, &QSpinBox::valueChanged, this, &FindWindow::refreshPlan);
+    return options;
+}
 
-    timeoutLabel = new QLabel;
-    timeoutLabel->setObjectName(QStringLiteral("FindPlan"));
-    timeoutLabel->setWordWrap(true);
-    top->addWidget(timeoutLabel);
-
+// Start/Stop with the progress bar, and the progress line under them.
+void FindWindow::buildRun(QVBoxLayout& top) {
     auto* run = new QHBoxLayout;
     startButton = new QPushButton(QStringLiteral("Start"));
     startButton->setObjectName(QStringLiteral("Cmd_FindStart"));
@@ -194,20 +212,23 @@ void FindWindow::buildControls() {
     progressBar->setValue(0);
     run->addWidget(startButton);
     run->addWidget(progressBar, 1);
-    top->addLayout(run);
+    top.addLayout(run);
     // Cut short rather than widen the window past the screen.
     progressLabel = new ElidedLabel;
     progressLabel->setText(
         QStringLiteral("Tick what to try and press Start; the search runs on the open port."));
     progressLabel->setObjectName(QStringLiteral("FindProgress"));
-    top->addWidget(progressLabel);
+    top.addWidget(progressLabel);
     connect(startButton, &QPushButton::clicked, this, [this] {
         if (sweep_.running())
             sweep_.stop();
         else
             start();
     });
+}
 
+// The table of what answered and the buttons that act on its chosen row.
+void FindWindow::buildResults(QVBoxLayout& top) {
     results = new QTableWidget(0, 5);
     results->setObjectName(QStringLiteral("FindResults"));
     results->setHorizontalHeaderLabels({"Baud", "Framing", "Station", "What answered", "Response"});
@@ -215,7 +236,7 @@ void FindWindow::buildControls() {
     results->setSelectionBehavior(QAbstractItemView::SelectRows);
     results->setSelectionMode(QAbstractItemView::SingleSelection);
     results->horizontalHeader()->setSectionResizeMode(ColAnswer, QHeaderView::Stretch);
-    top->addWidget(results, 1);
+    top.addWidget(results, 1);
     connect(results, &QTableWidget::itemSelectionChanged, this, &FindWindow::refreshButtons);
     connect(results, &QTableWidget::cellDoubleClicked, this, [this] {
         if (useButton->isEnabled())
@@ -233,14 +254,13 @@ void FindWindow::buildControls() {
     rowButtons->addWidget(useButton);
     rowButtons->addWidget(neighboursButton);
     rowButtons->addStretch(1);
-    top->addLayout(rowButtons);
+    top.addLayout(rowButtons);
     connect(useButton, &QPushButton::clicked, this, &FindWindow::useRow);
     connect(neighboursButton, &QPushButton::clicked, this, [this] {
         const int row = results->currentRow();
         if (row >= 0 && sweep_.running())
             sweep_.sweepNeighboursFirst(answerAt(row).line);
     });
-    resize(900, 640);
 }
 
 void FindWindow::showBeside(const QWidget* main) {
@@ -360,32 +380,16 @@ void FindWindow::refreshButtons() {
 }
 
 bool FindWindow::start() {
-    if (sweep_.running())
-        return false;
-    if (!engine_.isOpen()) {
-        showMessage(this, QStringLiteral("The port is not open: open it with \"Open COM\" in the "
-                                         "main window, then start the search."));
-        return false;
-    }
-    const engine::FindRequest r = request();
-    if (r.bauds.empty() || r.framings.empty()) {
-        showMessage(this, QStringLiteral("Tick at least one baud rate and one framing."));
-        return false;
-    }
-    if (r.firstStation > r.lastStation) {
-        showMessage(this, QStringLiteral("The first station (%1) is above the last (%2).")
-                              .arg(r.firstStation)
-                              .arg(r.lastStation));
-        return false;
-    }
-    results->setRowCount(0);
-    answers_.clear();
-    found_ = 0;
+    // The sweep checks the port, the ticked settings and the stations, and says what is wrong.
     QString failure;
-    if (!sweep_.start(r, &failure)) {
+    if (!sweep_.start(request(), &failure)) {
         showMessage(this, failure);
         return false;
     }
+    // Its first answer comes from the event loop, after these are cleared.
+    results->setRowCount(0);
+    answers_.clear();
+    found_ = 0;
     progressBar->setRange(0, 1);
     progressBar->setValue(0);
     progressBar->resetFormat();

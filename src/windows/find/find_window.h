@@ -7,23 +7,22 @@
 #include <array>
 #include <vector>
 
-#include "engine/session.h"
 #include "engine/find_sweep.h"
+#include "engine/session.h"
 
 class QCheckBox;
 class QComboBox;
+class QGroupBox;
+class QHBoxLayout;
 class QLabel;
 class QProgressBar;
 class QPushButton;
 class QRadioButton;
 class QSpinBox;
 class QTableWidget;
+class QVBoxLayout;
 
 namespace varnok {
-
-namespace engine {
-class TerminalEngine;
-}
 
 class FindWindow : public QWidget {
     Q_OBJECT
@@ -41,7 +40,7 @@ class FindWindow : public QWidget {
 
     // What the controls ask for.
     engine::FindRequest request() const;
-    // Starts the sweep; false after one message (port not open, nothing ticked).
+    // Starts the sweep; false after the sweep's one message (port not open, nothing ticked).
     bool start();
     engine::FindSweep& sweep() { return sweep_; }
     // The answer a results row shows.
@@ -78,6 +77,12 @@ class FindWindow : public QWidget {
 
   private:
     void buildControls();
+    QGroupBox* buildBauds();
+    QGroupBox* buildFramings();
+    QGroupBox* buildProbe(); // stations, probe and timeout
+    QHBoxLayout* buildOptions();
+    void buildRun(QVBoxLayout& top);
+    void buildResults(QVBoxLayout& top);
     void refreshPlan();
     void refreshButtons();
     void onProgress(const engine::FindProgress& p);
@@ -87,7 +92,6 @@ class FindWindow : public QWidget {
     std::vector<serial::LineSettings> tickedFramings() const;
     std::vector<int> tickedBauds() const;
 
-    engine::TerminalEngine& engine_;
     engine::FindSweep& sweep_; // the session's
     std::vector<engine::FindAnswer> answers_;
     int found_ = 0;

@@ -64,12 +64,29 @@ class TstFindWindow : public QObject {
         QVERIFY(w->baudBoxes[8]->isChecked()); // the main window's 115200
     }
 
+    // The sweep's own check and text: the window repeats none of them.
     void closedPortGetsOneMessage() {
         test::FormRig r;
         click(r.f->Cmd_Find);
         click(r.f->findWindow()->startButton);
-        QCOMPARE(r.messages.texts.size(), 1);
-        QVERIFY(r.messages.texts[0].startsWith("The port is not open"));
+        QCOMPARE(r.messages.texts,
+                 QStringList{"Open the port first: the search runs on the open port."});
+    }
+
+    // Listening sends to no station: a first station above the last holds nothing back.
+    void listeningIgnoresTheStations() {
+        test::FormRig r;
+        QVERIFY(r.open());
+        click(r.f->Cmd_Find);
+        FindWindow* w = r.f->findWindow();
+        w->listenBox->setChecked(true);
+        w->listenSecondsBox->setValue(1);
+        w->firstStationBox->setValue(9);
+        w->lastStationBox->setValue(3);
+        QVERIFY(w->start());
+        QCOMPARE(r.messages.texts.size(), 0);
+        click(w->startButton);
+        QTRY_COMPARE(w->startButton->text(), "Start");
     }
 
     // The simulator stands at 19200 8N2, station 17; the main window at 115200 8N1.
