@@ -67,39 +67,20 @@ double findPlannedMs(const FindRequest& request) {
     return ms;
 }
 
-FindSweep::FindSweep(TerminalEngine& engine, QObject* parent)
-    : QObject(parent), engine_(engine), tx_(engine) {
+FindSweep::FindSweep(TerminalEngine& engine, QObject* parent) : QObject(parent), engine_(engine) {
     timeout_.setSingleShot(true);
     timeout_.setTimerType(Qt::PreciseTimer);
     connect(&timeout_, &QTimer::timeout, this, &FindSweep::onTimeout);
     connect(&tx_, &ModbusTransaction::ended, this, &FindSweep::probeJudged);
     connect(&tx_, &ModbusTransaction::lost, this, &FindSweep::abandon);
-    // Queued, one call for a burst of signals: the read never runs inside a port call.
-    connect(&engine_.port(), &serial::Link::dataArrived, this, [this] {
-        if (dataPending_ || !running_)
-            return;
-        dataPending_ = true;
-        QMetaObject::invokeMethod(this, &FindSweep::onData, Qt::QueuedConnection);
-    });
     connect(&engine_, &TerminalEngine::portOpenChanged, this, [this](bool open) {
         if (!open && running_)
-            abandon();
-    });
-    connect(&engine_, &QObject::destroyed, this, [this] {
-        engineGone_ = true;
-        if (running_)
             abandon();
     });
 }
 
 FindSweep::~FindSweep() {
-    if (running_ && !engineGone_) {
-        engine_.restoreLineSettings();
-        engine_.holdSends(false);
-        engine_.releaseInput();
-        if (!wasManual_ && engine_.isOpen())
-            engine_.returnInput(0);
-    }
+    engine_.withdrawAsk(ask_); // the lease puts the port's own settings back as it ends
 }
 
 bool FindSweep::running() const {
@@ -122,8 +103,9 @@ bool FindSweep::start(const FindRequest& request, QString* failure) {
     };
     if (running_)
         return fail(QStringLiteral("A search is already running."));
-    if (engineGone_ || !engine_.isOpen())
-        return fail(QStringLiteral("Open the port first: the search runs on the open port."));
+    if (!engine_.isOpen())
+        return fail(QStringLiteral("The port is not open: open it with \"Open COM\" in the main "
+                                   "window, then start the search."));
     const int first = std::max(request.firstStation, 1);
     const int last = std::min(request.lastStation, 247);
     if (!request.listen && first > last)
@@ -148,14 +130,28 @@ bool FindSweep::start(const FindRequest& request, QString* failure) {
     startUs_ = nowUs();
     running_ = true;
     stopping_ = false;
+    // A transaction of the master on the line ends first; polling then waits for the sweep.
+    const auto ticket =
+        engine_.askForLine(LineUse(QStringLiteral("Find Device")), this,
+                           [this](LineLease lease) { onGranted(std::move(lease)); });
+    ask_ = lease_ ? 0 : ticket; // granted at once, or later
+    return true;
+}
+
+void FindSweep::onGranted(LineLease lease) {
+    ask_ = 0;
+    lease_ = std::move(lease);
     // Only the sweep reads from here on; the terminal's own sends wait for the port's own
     // settings, so that none goes out at a setting being tried.
-    wasManual_ = engine_.manualReceive();
-    engine_.manualRead();
-    engine_.borrowInput();
-    engine_.holdSends(true);
+    hold_ = lease_.holdSends();
+    // Queued, one call for a burst of signals: the read never runs inside a port call.
+    lease_.onData([this] {
+        if (dataPending_ || !running_)
+            return;
+        dataPending_ = true;
+        QMetaObject::invokeMethod(this, &FindSweep::onData, Qt::QueuedConnection);
+    });
     QMetaObject::invokeMethod(this, &FindSweep::enterSetting, Qt::QueuedConnection);
-    return true;
 }
 
 void FindSweep::stop() {
@@ -163,7 +159,7 @@ void FindSweep::stop() {
         return;
     stopping_ = true;
     // A probe on the line ends first (within its timeout), so that its reply is not left
-    // for the terminal; listening has nothing on the line and ends now.
+    // for the terminal; listening, or waiting for the line, has nothing on it and ends now.
     if (!inFlight_)
         finish(true);
 }
@@ -207,7 +203,7 @@ void FindSweep::enterSetting() {
         return;
     }
     const serial::LineSettings& line = order_[index_];
-    if (const auto refused = engine_.changeLineSettings(line)) {
+    if (const auto refused = lease_.changeLineSettings(line)) {
         // Skipped, and out of the plan: it costs nothing.
         tell(FindAnswer::Kind::Refused, 0, QString::fromStdString(refused->description()));
         plannedLeftMs_ -= settingMs(line);
@@ -218,7 +214,7 @@ void FindSweep::enterSetting() {
     garbledTold_ = false;
     station_ = req_.firstStation;
     try {
-        engine_.readBorrowed(); // what came at the setting before is not this one's
+        lease_.read(); // what came at the setting before is not this one's
     } catch (const Failure&) {
         abandon();
         return;
@@ -242,22 +238,22 @@ void FindSweep::probe() {
     if (!running_)
         return;
     try {
-        engine_.readBorrowed(); // a late reply to the probe before
+        lease_.read(); // a late reply to the probe before
     } catch (const Failure&) {
         abandon();
         return;
     }
     inFlight_ = true;
-    tx_.start(probe_, frame, timeoutMs(order_[index_]), 0, order_[index_]);
+    tx_.start(lease_, probe_, frame, timeoutMs(order_[index_]), 0, order_[index_]);
 }
 
 void FindSweep::onData() {
     dataPending_ = false;
-    if (!running_ || engineGone_ || !engine_.isOpen())
+    if (!running_ || !lease_)
         return;
     QByteArray chunk;
     try {
-        chunk = engine_.readBorrowed();
+        chunk = lease_.read();
     } catch (const Failure&) {
         abandon();
         return;
@@ -360,17 +356,15 @@ void FindSweep::finish(bool stopped) {
     tx_.cancel();
     inFlight_ = listening_ = false;
     running_ = false;
-    if (!engineGone_)
-        engine_.releaseInput();
-    if (!engineGone_ && engine_.isOpen()) {
-        if (const auto refused = engine_.restoreLineSettings())
+    engine_.withdrawAsk(std::exchange(ask_, 0));
+    if (lease_) {
+        if (const auto refused = lease_.restoreLineSettings())
             tell(FindAnswer::Kind::Refused, 0,
                  QStringLiteral("The port's own settings could not be restored: %1")
                      .arg(QString::fromStdString(refused->description())));
-        engine_.holdSends(false);
-        if (!wasManual_)
-            engine_.returnInput(0);
     }
+    hold_.release();  // the terminal's own sends go out at the port's own settings
+    lease_.release(); // then the input goes back
     emit finished(stopped);
 }
 
@@ -380,10 +374,9 @@ void FindSweep::abandon() {
     tx_.cancel();
     inFlight_ = listening_ = false;
     running_ = false;
-    if (!engineGone_) {
-        engine_.holdSends(false);
-        engine_.releaseInput();
-    }
+    engine_.withdrawAsk(std::exchange(ask_, 0));
+    hold_.release();
+    lease_ = {};
     emit finished(true);
 }
 

@@ -1,7 +1,8 @@
 #pragma once
 // Finding a device whose settings are unknown: probes every ticked setting and station on the
-// engine's open port, one transaction at a time and event-driven, then puts the port's own
-// settings back. Listening instead sends nothing and reports where valid frames pass.
+// engine's open port, one transaction at a time and event-driven, on a lease of the line held
+// from start to end (polling waits meanwhile), then puts the port's own settings back. Listening
+// instead sends nothing and reports where valid frames pass.
 #include <QByteArray>
 #include <QObject>
 #include <QString>
@@ -93,6 +94,7 @@ class FindSweep : public QObject {
     void finished(bool stopped); // the port's own settings are back in force
 
   private:
+    void onGranted(LineLease lease);
     void enterSetting();
     void probe();
     void onData();
@@ -111,14 +113,16 @@ class FindSweep : public QObject {
     int stations() const { return req_.lastStation - req_.firstStation + 1; }
 
     TerminalEngine& engine_;
-    bool engineGone_ = false;
+    LineLease lease_;
+    SendHold hold_;         // the terminal's own sends wait for the port's own settings
+    std::uint64_t ask_ = 0; // the ask for the line while it waits
     FindRequest req_;
     modbus::PollRequest probe_;
     std::vector<serial::LineSettings> order_;
     std::size_t index_ = 0;
     int station_ = 0;
     bool running_ = false, stopping_ = false, inFlight_ = false, listening_ = false;
-    bool wasManual_ = false, dataPending_ = false, garbledTold_ = false;
+    bool dataPending_ = false, garbledTold_ = false;
     QByteArray bytes_; // heard while listening
     std::int64_t startUs_ = 0;
     double plannedMs_ = 0, plannedLeftMs_ = 0, plannedDoneMs_ = 0;

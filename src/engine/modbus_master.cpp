@@ -10,34 +10,17 @@
 namespace varnok::engine {
 
 ModbusMaster::ModbusMaster(TerminalEngine& engine, QObject* parent)
-    : QObject(parent), engine_(engine), tx_(engine) {
+    : QObject(parent), engine_(engine) {
     idle_.setSingleShot(true);
     idle_.setTimerType(Qt::PreciseTimer);
     connect(&tx_, &ModbusTransaction::ended, this, &ModbusMaster::finish);
     connect(&tx_, &ModbusTransaction::lost, this, &ModbusMaster::abort);
     connect(&idle_, &QTimer::timeout, this, &ModbusMaster::next);
-    // Read at once: a reply is awaited, and a queued call would cost the event loop another
-    // turn per transaction. A signal from inside the master's own read is that read's bytes.
-    connect(&engine_.port(), &serial::Link::dataArrived, this, [this] {
-        if (borrowed_ && !reading_)
-            onData();
-    });
     connect(&engine_, &TerminalEngine::portOpenChanged, this, &ModbusMaster::onPortOpen);
-    // A window holding the master may outlive the engine by a moment (deleted later).
-    connect(&engine_, &QObject::destroyed, this, [this] {
-        engineGone_ = true;
-        inFlight_ = false;
-        wanted_ = false;
-        tx_.cancel();
-        idle_.stop();
-    });
 }
 
 ModbusMaster::~ModbusMaster() {
-    if (inFlight_ && !engineGone_)
-        engine_.holdSends(false);
-    if (borrowed_ && !engineGone_)
-        engine_.releaseInput();
+    engine_.withdrawAsk(ask_);
 }
 
 void ModbusMaster::setReads(const std::vector<PollRead>& reads) {
@@ -80,13 +63,14 @@ void ModbusMaster::stop() {
     emit pollingChanged(false);
     if (!inFlight_ && writes_.empty())
         giveBack();
+    idle_.stop();
 }
 
 void ModbusMaster::write(const modbus::PollRequest& request, int timeoutMs, int retries) {
     Job job{std::nullopt, false,
             request,      toByteArray(modbus::buildRequest(request)),
             timeoutMs,    std::clamp(retries, 0, kMaxRetries)};
-    if (engineGone_ || !engine_.isOpen())
+    if (!engine_.isOpen())
         throw serial::PortError(serial::kErrPortNotOpen,
                                 "Operation valid only when the port is open");
     writes_.push_back(std::move(job));
@@ -97,29 +81,57 @@ void ModbusMaster::resetStatus() {
     status_.assign(reads_.size(), {});
 }
 
-void ModbusMaster::borrow() {
-    if (borrowed_)
+void ModbusMaster::askForLine() {
+    if (lease_ || ask_)
         return;
-    borrowed_ = true;
-    wasManual_ = engine_.manualReceive();
-    engine_.manualRead(); // from now on only the master reads
-    engine_.borrowInput();
+    const auto ticket =
+        engine_.askForLine(LineUse(QStringLiteral("Poll")), this,
+                           [this](LineLease lease) { onGranted(std::move(lease)); });
+    ask_ = lease_ ? 0 : ticket; // granted at once, or later
+    if (!lease_ && !toldWaiting_) {
+        toldWaiting_ = true;
+        emit waitingForLine(engine_.lineHolder());
+    }
+}
+
+void ModbusMaster::onGranted(LineLease lease) {
+    ask_ = 0;
+    lease_ = std::move(lease);
+    // Read at once: a reply is awaited, and a queued call would cost the event loop another
+    // turn per transaction. A signal from inside the master's own read is that read's bytes.
+    lease_.onData([this] {
+        if (!reading_)
+            onData();
+    });
+    // Between two transactions the line goes to whoever asked; the master asks again.
+    lease_.onWanted([this] {
+        if (!inFlight_) {
+            giveBack();
+            next();
+        }
+    });
+    if (toldWaiting_) {
+        toldWaiting_ = false;
+        emit waitingForLine(QString());
+    }
+    next();
 }
 
 void ModbusMaster::giveBack() {
-    if (!borrowed_ || engineGone_)
-        return;
-    borrowed_ = false;
-    engine_.releaseInput();
-    if (!wasManual_ && engine_.isOpen())
-        engine_.returnInput(0);
+    engine_.withdrawAsk(std::exchange(ask_, 0));
+    lease_.release();
 }
 
-// Starts the next transaction when the line is free: a queued write first, then the read
-// whose turn it is and that is due; else waits for the earliest due read.
+// Starts the next transaction when the line is the master's: a queued write first, then the
+// read whose turn it is and that is due; else waits for the earliest due read.
 void ModbusMaster::next() {
-    if (engineGone_ || inFlight_ || !engine_.isOpen())
+    if (inFlight_ || !engine_.isOpen())
         return;
+    const bool work = !writes_.empty() || (wanted_ && !reads_.empty());
+    if (work && !lease_) {
+        askForLine(); // next() again once granted
+        return;
+    }
     if (!writes_.empty()) {
         job_ = std::move(writes_.front());
         writes_.pop_front();
@@ -151,26 +163,26 @@ void ModbusMaster::next() {
 }
 
 void ModbusMaster::send() {
-    borrow();
     inFlight_ = true;
-    engine_.holdSends(true);
+    hold_ = lease_.holdSends();
     try {
         // Late bytes of an earlier reply would be taken for this one's start.
-        engine_.readBorrowed();
+        lease_.read();
     } catch (const Failure&) {
         abort();
         return;
     }
-    tx_.start(job_.request, job_.frame, job_.timeoutMs, job_.retries, engine_.lineSettings());
+    tx_.start(lease_, job_.request, job_.frame, job_.timeoutMs, job_.retries,
+              engine_.lineSettings());
 }
 
 void ModbusMaster::onData() {
     const QScopedValueRollback reading(reading_, true);
-    if (engineGone_ || !borrowed_ || !engine_.isOpen())
+    if (!lease_)
         return;
     QByteArray chunk;
     try {
-        chunk = engine_.readBorrowed();
+        chunk = lease_.read();
     } catch (const Failure&) {
         abort();
         return;
@@ -221,7 +233,9 @@ void ModbusMaster::finish() {
             s.lastErrorWallMs = r.wallMs;
         }
     }
-    engine_.holdSends(false); // the terminal's own sends go between transactions
+    hold_.release(); // the terminal's own sends go between transactions
+    if (lease_.wanted())
+        giveBack(); // and so does anyone waiting for the line
     if (job_.replaced) {
         next();
         return;
@@ -236,10 +250,8 @@ void ModbusMaster::finish() {
 void ModbusMaster::abort() {
     tx_.cancel();
     idle_.stop();
-    if (inFlight_) {
-        inFlight_ = false;
-        engine_.holdSends(false);
-    }
+    inFlight_ = false;
+    hold_.release();
     writes_.clear();
 }
 
@@ -252,9 +264,12 @@ void ModbusMaster::onPortOpen(bool open) {
         return;
     }
     abort();
-    if (borrowed_ && !engineGone_)
-        engine_.releaseInput(); // a closed port has no receive to give back
-    borrowed_ = false;
+    lease_ = {}; // ended with the port, as every ask was
+    ask_ = 0;
+    if (toldWaiting_) {
+        toldWaiting_ = false;
+        emit waitingForLine(QString());
+    }
     // A device that vanished with Reopen on comes back and polling goes on; else it ends.
     if (wanted_ && !engine_.watchingForReopen()) {
         wanted_ = false;

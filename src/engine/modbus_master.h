@@ -1,9 +1,10 @@
 #pragma once
 // A Modbus RTU master over the terminal's port: one transaction at a time, with a reply
 // timeout and retries, polling a list of reads in turn and putting writes before the next
-// read. Event-driven: nothing blocks and nothing waits in a loop. It borrows the port's input
-// while it has work (the terminal's receive goes to manual and comes back) and holds the
-// terminal's own sends while a transaction is on the line.
+// read. Event-driven: nothing blocks and nothing waits in a loop. It holds a lease on the line
+// while it has work (the terminal's receive goes to manual and comes back), holds the
+// terminal's own sends while a transaction is on the line, and gives the line up between two
+// transactions to anyone who asks for it (a sweep, the console, a sequence), then waits its turn.
 #include <QObject>
 #include <QString>
 #include <QTimer>
@@ -71,6 +72,8 @@ class ModbusMaster : public QObject {
     void done(const varnok::engine::PollResult& result);
     void cycleDone(); // the last read of the list has ended: one completed poll
     void pollingChanged(bool on);
+    // The master has work but another user holds the line ("Find Device"); "" once it has it.
+    void waitingForLine(const QString& holder);
 
   private:
     struct Job {
@@ -87,7 +90,8 @@ class ModbusMaster : public QObject {
     void finish();
     void count(const modbus::Transaction& t);
     void abort();
-    void borrow();
+    void askForLine();
+    void onGranted(LineLease lease);
     void giveBack();
     void onPortOpen(bool open);
 
@@ -99,9 +103,10 @@ class ModbusMaster : public QObject {
     std::deque<Job> writes_;
     int lastRead_ = -1;
     bool wanted_ = false;
-    bool engineGone_ = false;
-    bool borrowed_ = false;
-    bool wasManual_ = false;
+    LineLease lease_;
+    SendHold hold_;         // while a transaction is on the line
+    std::uint64_t ask_ = 0; // an ask for the line still waiting
+    bool toldWaiting_ = false;
 
     bool inFlight_ = false;
     Job job_;

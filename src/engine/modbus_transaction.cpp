@@ -3,12 +3,10 @@
 #include <algorithm>
 
 #include "engine/byte_view.h"
-#include "engine/terminal_engine.h"
 
 namespace varnok::engine {
 
-ModbusTransaction::ModbusTransaction(TerminalEngine& engine, QObject* parent)
-    : QObject(parent), engine_(engine) {
+ModbusTransaction::ModbusTransaction(QObject* parent) : QObject(parent) {
     for (QTimer* t : {&timeout_, &silence_}) {
         t->setSingleShot(true);
         t->setTimerType(Qt::PreciseTimer);
@@ -17,8 +15,10 @@ ModbusTransaction::ModbusTransaction(TerminalEngine& engine, QObject* parent)
     connect(&silence_, &QTimer::timeout, this, [this] { follow(rules_.silence()); });
 }
 
-void ModbusTransaction::start(const modbus::PollRequest& request, const QByteArray& frame,
-                              int timeoutMs, int retries, const serial::LineSettings& line) {
+void ModbusTransaction::start(LineLease& lease, const modbus::PollRequest& request,
+                              const QByteArray& frame, int timeoutMs, int retries,
+                              const serial::LineSettings& line) {
+    lease_ = &lease;
     frame_ = frame;
     timeoutMs_ = std::max(timeoutMs, 1);
     silenceMs_ = modbus::frameSilenceMs(line);
@@ -46,7 +46,7 @@ void ModbusTransaction::write() {
     silence_.stop();
     rules_.sent(nowUs()); // as the monitor counts: from the write of the request
     try {
-        engine_.writeBorrowed(frame_);
+        lease_->write(frame_);
     } catch (const Failure&) {
         cancel();
         emit lost();

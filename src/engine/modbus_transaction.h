@@ -1,25 +1,25 @@
 #pragma once
-// One Modbus transaction on the engine's line, timed: writes the request, waits for the reply
+// One Modbus transaction on a lease of the line, timed: writes the request, waits for the reply
 // up to its timeout, ends a garbled reply after the line's silence, tries again as the rules
 // say and tells when it has ended. The one running it reads the line and feeds what came.
 #include <QByteArray>
 #include <QObject>
 #include <QTimer>
 
+#include "engine/line_lease.h"
 #include "logic/modbus/transaction.h"
 
 namespace varnok::engine {
 
-class TerminalEngine;
-
 class ModbusTransaction : public QObject {
     Q_OBJECT
   public:
-    explicit ModbusTransaction(TerminalEngine& engine, QObject* parent = nullptr);
+    explicit ModbusTransaction(QObject* parent = nullptr);
 
-    // Writes `frame` (the request built) at once; the silence is the one of `line`.
-    void start(const modbus::PollRequest& request, const QByteArray& frame, int timeoutMs,
-               int retries, const serial::LineSettings& line);
+    // Writes `frame` (the request built) on `lease` at once, and again for a retry, as long as
+    // it runs; the silence is the one of `line`.
+    void start(LineLease& lease, const modbus::PollRequest& request, const QByteArray& frame,
+               int timeoutMs, int retries, const serial::LineSettings& line);
     void feed(const QByteArray& chunk);
     void cancel();
     bool running() const;
@@ -33,7 +33,7 @@ class ModbusTransaction : public QObject {
     void follow(modbus::Transaction::Step step);
     void write();
 
-    TerminalEngine& engine_;
+    LineLease* lease_ = nullptr;
     modbus::Transaction rules_;
     QByteArray frame_;
     int timeoutMs_ = 1000, silenceMs_ = 2;

@@ -197,11 +197,20 @@ void QuickSender::runSequence(int index) {
     sequence_ = index;
     step_ = 0;
     run_ = 0;
-    sequenceNext();
+    const auto ticket = engine_->askForLine(LineUse(QStringLiteral("Quick Send"), false), this,
+                                            [this](LineLease lease) {
+                                                sequenceAsk_ = 0;
+                                                sequenceLease_ = std::move(lease);
+                                                sequenceNext();
+                                            });
+    sequenceAsk_ = sequenceLease_ ? 0 : ticket;
 }
 
 void QuickSender::stopSequence() {
     sequenceTimer_.stop();
+    if (engine_)
+        engine_->withdrawAsk(std::exchange(sequenceAsk_, 0));
+    sequenceLease_.release();
     if (sequence_ < 0)
         return;
     const int s = sequence_;
@@ -210,7 +219,7 @@ void QuickSender::stopSequence() {
 }
 
 void QuickSender::sequenceNext() {
-    if (sequence_ < 0)
+    if (sequence_ < 0 || !sequenceLease_)
         return;
     const Sequence& seq = book_.sequences[static_cast<std::size_t>(sequence_)];
     if (step_ >= static_cast<int>(seq.steps.size())) {
@@ -323,7 +332,13 @@ void QuickSender::startFile(const QByteArray& bytes, Pace pace, int delayMs) {
         bytes, pace, {nowUs(), std::int64_t(delayMs) * 1000}, 0, 0, false, {}, -kProgressMs});
     file_->clock.start();
     progress(true);
-    pumpFile();
+    const auto ticket = engine_->askForLine(LineUse(QStringLiteral("Quick Send"), false), this,
+                                            [this](LineLease lease) {
+                                                fileAsk_ = 0;
+                                                fileLease_ = std::move(lease);
+                                                pumpFile();
+                                            });
+    fileAsk_ = fileLease_ ? 0 : ticket;
 }
 
 void QuickSender::sendFile(const QString& path, bool hexList, Pace pace, int delayMs) {
@@ -353,6 +368,9 @@ void QuickSender::stopFile() {
 
 void QuickSender::finishFile(bool complete) {
     wakeAt(0);
+    if (engine_)
+        engine_->withdrawAsk(std::exchange(fileAsk_, 0));
+    fileLease_.release();
     progress(true);
     file_.reset();
     emit fileFinished(complete);
@@ -377,8 +395,8 @@ bool QuickSender::writeUnit(qint64 length) {
 }
 
 void QuickSender::pumpFile() {
-    if (!file_)
-        return;
+    if (!file_ || !fileLease_)
+        return; // or not yet: it waits for the line
     serial::Link& port = engine_->port();
     const bool paced = file_->pace != Pace::FullSpeed;
     // A queue that has not drained holds the file: the far end is not reading (or flow

@@ -49,6 +49,7 @@ class QuickSender : public QObject {
     int entryForKey(int key) const;
 
     // ---- sequences ----
+    // Starts once the line is free (a poll's transaction ends first).
     void runSequence(int index);
     void stopSequence();
     int runningSequence() const { return sequence_; }
@@ -118,6 +119,10 @@ class QuickSender : public QObject {
 
     int sequence_ = -1, step_ = 0, run_ = 0;
     QTimer sequenceTimer_;
+    // A sequence and a file each hold the line from start to end (polling and a sweep wait);
+    // the input stays the terminal's.
+    LineLease sequenceLease_, fileLease_;
+    std::uint64_t sequenceAsk_ = 0, fileAsk_ = 0;
 
     quicksend::Matcher matcher_;
     std::vector<std::size_t> ruleOf_; // the rule of each pattern the matcher holds

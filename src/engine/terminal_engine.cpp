@@ -50,7 +50,11 @@ TerminalEngine::TerminalEngine(std::unique_ptr<serial::Link> port, QObject* pare
         else if (loop_ == AutoLoop::Waiting)
             runPass();
         else
-            tellWaiting(); // it waits for a manual read or a borrower
+            tellWaiting(); // it waits for a manual read or the line's holder
+        if (holder_ && holder_->use.input && holder_->onData) {
+            const auto told = holder_->onData; // the holder may give the line back meanwhile
+            told();
+        }
     });
     connect(port_.get(), &serial::Link::deviceLost, this, &TerminalEngine::onDeviceLost,
             Qt::QueuedConnection);
@@ -84,6 +88,8 @@ TerminalEngine::TerminalEngine(std::unique_ptr<serial::Link> port, QObject* pare
 
 TerminalEngine::~TerminalEngine() {
     port_->disconnect(this);
+    consoleHold_.release();
+    consoleLease_.release();
 }
 
 void TerminalEngine::report(const QString& text) {
@@ -246,6 +252,7 @@ void TerminalEngine::enterClosed(bool lost) {
     }
     stopAutoLoop(); // nothing left for auto receive to wait for
     shownLines_.reset();
+    endLeases();
     emit portOpenChanged(false);
     emit modemLinesChanged(false, {});
 }
@@ -560,33 +567,152 @@ void TerminalEngine::clearInput() {
     }
 }
 
-void TerminalEngine::lendInput() {
-    // The console is read as text, and only by the borrower.
-    setReceiveBinary(false);
-    manualRead();
+// ---------------------------------------------------------------- the line's users
+
+std::uint64_t TerminalEngine::askForLine(const LineUse& use, QObject* context,
+                                         std::function<void(LineLease)> granted) {
+    const std::uint64_t ticket = ++nextTicket_;
+    asks_.push_back({ticket, use, context, std::move(granted)});
+    if (!holder_) {
+        grantNext();
+    } else if (!holder_->wantedTold) {
+        holder_->wantedTold = true;
+        if (const auto told = holder_->onWanted)
+            told();
+    }
+    return ticket;
 }
 
-void TerminalEngine::releaseInput() {
-    if (inputLent_ > 0 && --inputLent_ == 0 && !manual_ && portOpened_)
-        startAutoReceive();
+void TerminalEngine::withdrawAsk(std::uint64_t ticket) {
+    std::erase_if(asks_, [ticket](const Ask& a) { return a.ticket == ticket; });
 }
 
-void TerminalEngine::returnInput(int delayMs) {
-    scheduleAutoReceive(delayMs);
+void TerminalEngine::grantNext() {
+    while (!holder_ && !asks_.empty()) {
+        Ask ask = std::move(asks_.front());
+        asks_.pop_front();
+        if (!ask.context || !portOpened_)
+            continue;
+        holder_.emplace();
+        holder_->id = ask.ticket;
+        holder_->use = ask.use;
+        takeInput(ask.use);
+        emit lineHolderChanged(ask.use.who);
+        if (!asks_.empty())
+            holder_->wantedTold = true; // told through onWanted once the holder sets it
+        ask.granted(LineLease(this, ask.ticket));
+        if (holder_ && holder_->id == ask.ticket && holder_->wantedTold && holder_->onWanted) {
+            const auto told = holder_->onWanted;
+            told();
+        }
+    }
 }
+
+void TerminalEngine::takeInput(const LineUse& use) {
+    if (!use.input)
+        return;
+    // The receive way the input comes back to is the one before the first lease.
+    if (inputLent_++ == 0)
+        manualBeforeLease_ = manual_;
+    if (use.showWaiting || !manual_)
+        manualRead(); // from now on only the holder reads
+}
+
+void TerminalEngine::returnInput() {
+    if (inputLent_ > 0 && --inputLent_ == 0 && portOpened_) {
+        if (!manual_)
+            startAutoReceive(); // asked for while the input was lent
+        else if (!manualBeforeLease_)
+            scheduleAutoReceive(0);
+    }
+}
+
+void TerminalEngine::giveBack(std::uint64_t id) {
+    if (!holder(id))
+        return;
+    Holder h = std::move(*holder_);
+    holder_.reset();
+    if (h.settingsChanged && portOpened_)
+        changeLineSettings(port_->lineSettings()); // a refusal was told when it was changed
+    emit lineHolderChanged(QString());
+    grantNext(); // the next holder takes the input over before the terminal's receive does
+    if (h.use.input)
+        returnInput();
+}
+
+void TerminalEngine::endLeases() {
+    asks_.clear();
+    if (holder_) {
+        holder_.reset();
+        emit lineHolderChanged(QString());
+    }
+    inputLent_ = 0; // a closed port has no receive to give back
+    heldSends_.clear();
+}
+
+void TerminalEngine::endSendHold() {
+    if (sendHolds_ > 0 && --sendHolds_ > 0)
+        return;
+    while (!heldSends_.isEmpty() && sendHolds_ == 0) {
+        try {
+            write(heldSends_.takeFirst());
+        } catch (const Failure& e) {
+            heldSends_.clear();
+            if (!port_->portOpen() && portOpened_)
+                enterClosed();
+            report(failureText("ErrCode=%1; ErrMsg=%2", e));
+        }
+    }
+}
+
+// ---------------------------------------------------------------- console
 
 void TerminalEngine::consoleExchange(const QString& command, int pauseMs, QObject* context,
                                      std::function<void(std::optional<QString>)> done) {
     consoleStep_.stop();
     consoleDone_ = nullptr;
+    consoleHold_.release();
+    consoleLease_.release();
+    withdrawAsk(consoleAsk_);
+    if (!portOpened_)
+        throw serial::PortError(serial::kErrPortNotOpen,
+                                "Operation valid only when the port is open");
+    consoleReply_.clear();
+    consoleContext_ = context;
+    consoleDone_ = std::move(done);
+    // Granted at once when the line is free: a refusal is then thrown to the caller.
+    consoleAsking_ = true;
+    consoleAsk_ = askForLine(LineUse(QStringLiteral("N500 Net Setting"), true, false), this,
+                             [this, command, pauseMs](LineLease lease) {
+                                 consoleLease_ = std::move(lease);
+                                 consoleHold_ = consoleLease_.holdSends();
+                                 if (consoleAsking_)
+                                     return;
+                                 try {
+                                     consoleBegin(command, pauseMs);
+                                 } catch (const Failure& e) {
+                                     endConsoleExchange(std::nullopt);
+                                     fail("ErrCode=%1; ErrMsg=%2", e);
+                                 }
+                             });
+    consoleAsking_ = false;
+    if (!consoleLease_)
+        return; // it begins once the line is free
+    try {
+        consoleBegin(command, pauseMs);
+    } catch (const Failure&) {
+        consoleDone_ = nullptr; // the caller hears of it from the throw
+        endConsoleExchange(std::nullopt);
+        throw;
+    }
+}
+
+void TerminalEngine::consoleBegin(const QString& command, int pauseMs) {
     // What waits is no part of this answer: dropped, though told as traffic like all input.
     if (port_->inBufferCount() > 0)
         read();
     port_->setInBufferCount(0);
-    write(command.toLatin1());
-    consoleReply_.clear();
-    consoleContext_ = context;
-    consoleDone_ = std::move(done);
+    consoleLease_.write(command.toLatin1());
     // The device answers meanwhile; the port layer picks up what arrived when next asked.
     consoleStep_.start(std::max(pauseMs, 0));
 }
@@ -613,6 +739,9 @@ void TerminalEngine::consoleStep() {
 
 void TerminalEngine::endConsoleExchange(std::optional<QString> reply) {
     consoleStep_.stop();
+    withdrawAsk(consoleAsk_);
+    consoleHold_.release();
+    consoleLease_.release();
     const auto done = std::exchange(consoleDone_, nullptr);
     if (done && consoleContext_)
         done(std::move(reply));
@@ -621,34 +750,13 @@ void TerminalEngine::endConsoleExchange(std::optional<QString> reply) {
 // ---------------------------------------------------------------- send
 
 void TerminalEngine::write(const QByteArray& bytes) {
-    if (sendsHeld_) { // held by the master or the finder: never inside a transaction
+    if (sendHolds_ > 0) { // a transaction is on the line: never inside it
         heldSends_.append(bytes);
         return;
     }
     port_->output(bytes);
     emit sent(bytes, TrafficTime::now());
 }
-
-// ---- borrowed by the Modbus master ----
-void TerminalEngine::writeBorrowed(const QByteArray& bytes) {
-    port_->output(bytes);
-    emit sent(bytes, TrafficTime::now());
-}
-
-void TerminalEngine::holdSends(bool hold) {
-    sendsHeld_ = hold;
-    while (!hold && !heldSends_.isEmpty()) {
-        try {
-            write(heldSends_.takeFirst());
-        } catch (const Failure& e) {
-            heldSends_.clear();
-            if (!port_->portOpen() && portOpened_)
-                enterClosed();
-            report(failureText("ErrCode=%1; ErrMsg=%2", e));
-        }
-    }
-}
-// ---- end of the Modbus master's block ----
 
 std::optional<serial::PortError>
 TerminalEngine::changeLineSettings(const serial::LineSettings& line) {

@@ -9,12 +9,14 @@
 #include <QString>
 #include <QTimer>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "engine/line_lease.h"
 #include "logic/codec/send_encoding.h"
 #include "logic/codec/send_history.h"
 #include "logic/serial/settings_text.h"
@@ -107,44 +109,27 @@ class TerminalEngine : public QObject {
     std::int32_t receiveLength() const { return recvLength_; }
     std::int32_t receiveTotal() const { return recvTotal_; }
 
-    // ---- borrowed by the network dialog ----
-    void lendInput();              // ASCII, manual receive: only the borrower reads
-    void returnInput(int delayMs); // auto receive again delayMs from now
-    // Drops input left from before (an answer that came late), writes the command and, once
-    // pauseMs have passed, reads the reply until a turn of the event loop brings no more; then
-    // hands it to `done`, as long as `context` lives. Nothing waits meanwhile. A port that
-    // refuses the drop or the write throws serial::PortError. A failure met later is reported
-    // once like any other, and `done` gets nothing; so does closing the port meanwhile. A new
-    // exchange ends the one before without its call.
+    // ---- the line, one user at a time (see line_lease.h) ----
+    // Asks for the line: `granted` gets the lease at once when nobody holds it (before this
+    // returns), else once those asking before have given theirs back, as long as `context`
+    // lives. The ticket withdraws an ask still waiting. Closing the port ends every lease and
+    // drops every ask: each user follows portOpenChanged.
+    std::uint64_t askForLine(const LineUse& use, QObject* context,
+                             std::function<void(LineLease)> granted);
+    void withdrawAsk(std::uint64_t ticket);
+    QString lineHolder() const { return holder_ ? holder_->use.who : QString(); }
+
+    // ---- the console of a network device ----
+    // Takes the line, drops input left from before (an answer that came late), writes the
+    // command and, once pauseMs have passed, reads the reply until a turn of the event loop
+    // brings no more; then hands it to `done`, as long as `context` lives, and gives the line
+    // back. Nothing waits meanwhile. A closed port throws serial::PortError; so does a port
+    // that refuses the drop or the write when the line is free at once. A failure met later is
+    // reported once like any other, and `done` gets nothing; so does closing the port
+    // meanwhile. A new exchange ends the one before without its call.
     void consoleExchange(const QString& command, int pauseMs, QObject* context,
                          std::function<void(std::optional<QString>)> done);
     static constexpr qsizetype kConsoleReplyLimit = 65536; // characters read at most
-
-    // ---- lent to a window-free reader (the Modbus master, the device finder) ----
-    // While the input is lent, the terminal's own receive reads nothing: automatic receive
-    // asked for meanwhile (a click, the start-up tick) is shown and starts when the last
-    // borrower gives the input back, so a reply is never taken from under a transaction.
-    void borrowInput() { ++inputLent_; }
-    void releaseInput();
-    bool inputLent() const { return inputLent_ > 0; }
-
-    // ---- borrowed by the Modbus master and the device finder ----
-    // Their requests and replies are told through sent and received like every other byte,
-    // without counting as the user's sends. While sends are held (a transaction is on the
-    // line) the terminal's own writes wait, and go out in order when the hold ends.
-    void writeBorrowed(const QByteArray& bytes);
-    QByteArray readBorrowed() { return read(); }
-    void holdSends(bool hold);
-    // ---- end of the borrowers' block ----
-
-    // ---- borrowed by the device finder ----
-    // The open port's line settings changed between two probes without closing it; a
-    // refusal is returned (nothing is reported), and lineSettingsChanged follows a change.
-    std::optional<serial::PortError> changeLineSettings(const serial::LineSettings& line);
-    // The settings of the opening back in force.
-    std::optional<serial::PortError> restoreLineSettings() {
-        return changeLineSettings(port_->lineSettings());
-    }
 
     // ---- send ----
     void setSendAscii(bool ascii);
@@ -193,7 +178,8 @@ class TerminalEngine : public QObject {
     void reopened(const QString& path);
     // Reopen waits for `path` to return (true) or has stopped waiting (false).
     void reopenWaitingChanged(bool waiting, const QString& path);
-    void message(const QString& text); // one modal message; returns once answered
+    void lineHolderChanged(const QString& who); // "" once nobody holds the line
+    void message(const QString& text);          // one modal message; returns once answered
 
     // Every byte that leaves or arrives, one signal per write or read.
     void sent(const QByteArray& bytes, varnok::engine::TrafficTime time);
@@ -203,6 +189,30 @@ class TerminalEngine : public QObject {
     void arrived(const QByteArray& bytes);
 
   private:
+    friend class LineLease;
+    friend class SendHold;
+    // The holder of the line and what it changed; an ask waiting for it.
+    struct Holder {
+        std::uint64_t id = 0;
+        LineUse use;
+        bool settingsChanged = false;
+        bool wantedTold = false;
+        std::function<void()> onData, onWanted;
+    };
+    struct Ask {
+        std::uint64_t ticket = 0;
+        LineUse use;
+        QPointer<QObject> context;
+        std::function<void(LineLease)> granted;
+    };
+    void grantNext();
+    void giveBack(std::uint64_t id);
+    Holder* holder(std::uint64_t id) { return holder_ && holder_->id == id ? &*holder_ : nullptr; }
+    void takeInput(const LineUse& use);
+    void returnInput();
+    void endLeases(); // the port closed: nobody holds the line, nobody waits for it
+    void endSendHold();
+    std::optional<serial::PortError> changeLineSettings(const serial::LineSettings& line);
     void write(const QByteArray& bytes);
     QByteArray read();
     void tellWaiting(); // what waits unread, to `arrived`
@@ -261,8 +271,9 @@ class TerminalEngine : public QObject {
     // What the window has not been told yet: display_ past toldLength_, a clear, counters.
     qsizetype toldLength_ = 0;
     bool clearUntold_ = false;
-    int inputLent_ = 0;
-    qsizetype toldWaiting_ = 0; // the front of the port's waiting input told to `arrived`
+    int inputLent_ = 0; // leases taking the input (one at a time; a count for hand-overs)
+    bool manualBeforeLease_ = false; // the receive way the input comes back to
+    qsizetype toldWaiting_ = 0;      // the front of the port's waiting input told to `arrived`
     bool windowEmpty_ = true; // nothing told since the last clear: another clear would only repaint
     bool countersUntold_ = false;
     QTimer displayFrame_;
@@ -283,15 +294,23 @@ class TerminalEngine : public QObject {
     QTimer autoSendTimer_;
 
     // ---- the console exchange under way ----
+    void consoleBegin(const QString& command, int pauseMs);
     void consoleStep();
     void endConsoleExchange(std::optional<QString> reply);
     QTimer consoleStep_;
     QString consoleReply_;
     QPointer<QObject> consoleContext_;
     std::function<void(std::optional<QString>)> consoleDone_;
+    LineLease consoleLease_;
+    SendHold consoleHold_;
+    std::uint64_t consoleAsk_ = 0;
+    bool consoleAsking_ = false;
 
-    // ---- borrowed by the Modbus master and the device finder ----
-    bool sendsHeld_ = false;
+    // ---- the line's users ----
+    std::optional<Holder> holder_;
+    std::deque<Ask> asks_;
+    std::uint64_t nextTicket_ = 0;
+    int sendHolds_ = 0;
     QList<QByteArray> heldSends_;
 };
 

@@ -7,6 +7,7 @@
 #include <termios.h>
 
 #include "engine/find_sweep.h"
+#include "engine/session.h"
 #include "engine/terminal_engine.h"
 #include "logic/serial/port_map.h"
 #include "support/devsim_process.h"
@@ -176,6 +177,59 @@ class TstFindSweep : public QObject {
             test::wildcardMatch("4800 8N1 heard: * valid frames pass (station 1)", rig.answers[1]),
             qPrintable(rig.answers[1]));
         QCOMPARE(rig.probes, 0);
+    }
+
+    // Poll polls station 2 back to back while a sweep runs on the same port: they take turns
+    // on the line. No request of the master goes out at a setting being tried, the sweep
+    // finds what it would alone, every polled value is right, and polling goes on by itself
+    // at the port's own settings once the sweep has ended.
+    void findAndPollTakeTurns() {
+        test::DevsimProcess sim;
+        QVERIFY(sim.start({"--static", "--station", "2", "--baud", "9600"}));
+        serial::bindPort(1, sim.path().toStdString());
+        engine::Session s;
+        engine::OpenRequest open;
+        open.baud = "9600";
+        QVERIFY(s.terminal().open(open));
+        const QByteArray pollFrame = QByteArray::fromHex("020300000002C438");
+        int pollsAtTrial = 0, wrongValues = 0, polls = 0, pollsAfter = 0;
+        bool sweeping = false;
+        QObject::connect(&s.terminal(), &engine::TerminalEngine::sent, &s,
+                         [&](const QByteArray& bytes, auto) {
+                             if (bytes == pollFrame && s.terminal().lineSettings().baud != 9600)
+                                 ++pollsAtTrial;
+                         });
+        QObject::connect(&s.master(), &engine::ModbusMaster::done, &s,
+                         [&](const engine::PollResult& r) {
+                             ++polls;
+                             if (!sweeping)
+                                 ++pollsAfter;
+                             if (r.ok && r.reply.registers != std::vector<std::uint16_t>{0x1234, 0})
+                                 ++wrongValues;
+                         });
+        s.master().setReads({{{2, 3, 0, 2, {}, {}}, 0, 300, 0}});
+        s.master().start();
+        QTRY_VERIFY(polls >= 3);
+        QStringList answers;
+        QObject::connect(&s.finder(), &engine::FindSweep::answer, &s, [&](const FindAnswer& a) {
+            answers << QString("%1 %2 %3").arg(a.line.baud).arg(kKinds[int(a.kind)]).arg(a.station);
+        });
+        engine::FindRequest r = settings("19200,9600 8N1");
+        r.firstStation = 1;
+        r.lastStation = 3;
+        r.stopAtFirst = false;
+        QSignalSpy finished(&s.finder(), &engine::FindSweep::finished);
+        sweeping = true;
+        QVERIFY(s.finder().start(r));
+        QVERIFY(finished.wait(20000));
+        sweeping = false;
+        pollsAfter = 0;
+        QCOMPARE(answers, (QStringList{"9600 reply 2", "19200 garbled 0"})); // its own baud first
+        QCOMPARE(s.terminal().lineSettings().baud, 9600);
+        QTRY_VERIFY(pollsAfter >= 3);
+        QCOMPARE(pollsAtTrial, 0);
+        QCOMPARE(wrongValues, 0);
+        s.master().stop();
     }
 };
 

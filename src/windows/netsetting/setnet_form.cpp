@@ -134,9 +134,11 @@ void SETNET_Form::buildControls() {
 }
 
 void SETNET_Form::Form_Load() {
-    // ASCII and manual receive: from now on only this dialog reads the port.
-    if (engine_)
-        engine_->lendInput();
+    // ASCII and manual receive: the console's replies are read by its exchanges only.
+    if (engine_) {
+        engine_->setReceiveBinary(false);
+        engine_->manualRead();
+    }
 }
 
 void SETNET_Form::exchange(const QString& command, int pauseMs, const QString& what,
@@ -171,27 +173,23 @@ void SETNET_Form::exchange(const QString& command, int pauseMs, const QString& w
 }
 
 void SETNET_Form::Cmd_GET_Click() {
-    exchange(
-        QString::fromLatin1(netsetting::kReadCommand), kReadPauseMs, QStringLiteral("GET"), [this] {
-            const QByteArray text = RecvStr.toLatin1();
-            const netsetting::ConsoleValues v = netsetting::scanReply(
-                std::string_view(text.constData(), static_cast<size_t>(text.size())));
-            if (!v.missing.empty()) {
-                // A late or cut answer: what the boxes hold is still the best there is.
-                const QString names = QString::fromStdString(netsetting::joinNames(v.missing));
-                showMessage(this, (RecvStr.isEmpty()
-                                       ? QStringLiteral("GET: no reply within %1 ms, so %2 "
-                                                        "are missing.")
-                                             .arg(kReadPauseMs)
-                                             .arg(names)
-                                       : QStringLiteral("GET: the reply lacks %1.").arg(names)) +
-                                      QStringLiteral(" The boxes keep what they had."));
-                return;
-            }
-            const auto boxes = edits();
-            for (size_t i = 0; i < boxes.size(); ++i)
-                boxes[i]->setText(QString::fromStdString(v.boxes[i]));
-        });
+    exchange(QString::fromLatin1(netsetting::kReadCommand), kReadPauseMs, QStringLiteral("GET"),
+             [this] {
+                 const QByteArray text = RecvStr.toLatin1();
+                 const netsetting::ConsoleValues v = netsetting::scanReply(
+                     std::string_view(text.constData(), static_cast<size_t>(text.size())));
+                 const std::string problem = netsetting::readProblem(
+                     std::string_view(text.constData(), static_cast<size_t>(text.size())), v,
+                     kReadPauseMs);
+                 if (!problem.empty()) {
+                     // A late or cut answer: what the boxes hold is still the best there is.
+                     showMessage(this, QString::fromStdString(problem));
+                     return;
+                 }
+                 const auto boxes = edits();
+                 for (size_t i = 0; i < boxes.size(); ++i)
+                     boxes[i]->setText(QString::fromStdString(v.boxes[i]));
+             });
 }
 
 void SETNET_Form::Cmd_SET_Click() {
@@ -235,7 +233,7 @@ void SETNET_Form::Cmd_Exit_Click() {
     const QPointer<engine::TerminalEngine> engine = engine_;
     close(); // unloads: deleted once control is back in the event loop
     if (engine)
-        engine->returnInput(kHandBackMs);
+        engine->scheduleAutoReceive(kHandBackMs);
 }
 
 void SETNET_Form::closeEvent(QCloseEvent* event) {

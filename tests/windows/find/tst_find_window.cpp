@@ -69,8 +69,8 @@ class TstFindWindow : public QObject {
         test::FormRig r;
         click(r.f->Cmd_Find);
         click(r.f->findWindow()->startButton);
-        QCOMPARE(r.messages.texts,
-                 QStringList{"Open the port first: the search runs on the open port."});
+        QCOMPARE(r.messages.texts, QStringList{"The port is not open: open it with \"Open COM\" in "
+                                               "the main window, then start the search."});
     }
 
     // Listening sends to no station: a first station above the last holds nothing back.
