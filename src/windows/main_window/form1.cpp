@@ -197,10 +197,21 @@ void Form1::Cmd_Poll_Click() {
 }
 
 void Form1::Cmd_QuickSend_Click() {
-    // One Quick Send window; closing it ends its repeats, sequence, answers and file.
+    // One Quick Send window; closing it only hides it.
     if (!quickSend_) {
         quickSend_ = new QuickSendWindow(session_);
-        quickSend_->setAttribute(Qt::WA_DeleteOnClose);
+        // Repeats, a sequence, answers and a file go on with the window closed: the button
+        // tells it.
+        connect(&session_.quickSendBook(), &engine::QuickSendKeeper::runningChanged, this,
+                [this](bool on) {
+                    Cmd_QuickSend->setText(on ? QStringLiteral("Quick Send (running)")
+                                              : QStringLiteral("Quick Send"));
+                    Cmd_QuickSend->setToolTip(
+                        on ? QStringLiteral("Quick Send repeats, runs a sequence, answers by its "
+                                            "rules or sends a file; the Quick Send window stops "
+                                            "them.")
+                           : QString());
+                });
     }
     quickSend_->showBeside(this);
 }

@@ -10,6 +10,7 @@
 #include <QPushButton>
 #include <QScrollArea>
 #include <QScrollBar>
+#include <QSpinBox>
 #include <QTableWidget>
 #include <QTemporaryDir>
 #include <QTest>
@@ -103,6 +104,19 @@ class TstQuickSendWindow : public QObject {
         QTest::keyClick(s.r.f->Text2, Qt::Key_F2);
         QCOMPARE(s.r.pty.readExactly(5, 2000), kWire);
         QCOMPARE(s.r.f->Text2->toPlainText(), "KOVRAN");
+    }
+
+    // Closing the window leaves its repeat running, and the main window's button says so.
+    void closedWindowLeavesItsRepeatRunning() {
+        Rig s;
+        QVERIFY(s.start());
+        s.w->periodBox->setValue(50);
+        click(s.w->sendButtons->findChild<QPushButton*>("Send_0"));
+        s.w->close();
+        QCOMPARE(s.r.pty.readExactly(15, 2000), kWire + kWire + kWire);
+        QCOMPARE(s.r.f->Cmd_QuickSend->text(), "Quick Send (running)");
+        QVERIFY(s.r.f->Cmd_QuickSend->toolTip().contains("Quick Send window"));
+        QCOMPARE(s.r.f->Cmd_QuickSend->objectName(), "Cmd_QuickSend");
     }
 
     void halfTypedEntrySendsNothingAndSaysSoOnce() {
