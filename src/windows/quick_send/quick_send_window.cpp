@@ -101,7 +101,7 @@ QuickSendWindow::QuickSendWindow(engine::Session& session, QWidget* parent)
     layout->addWidget(tabs, 1);
     layout->addLayout(bottom);
     resize(kDefaultSize);
-    wireSender();
+    wireBookAndSender();
 
     // The remembered book, read once per session; one that cannot be read is set aside with
     // one message, after the window is up, and Quick Send starts empty.
@@ -142,7 +142,7 @@ void QuickSendWindow::takePages() {
     rtsBox = filePage_->rtsBox;
 }
 
-void QuickSendWindow::wireSender() {
+void QuickSendWindow::wireBookAndSender() {
     connect(exportButton, &QPushButton::clicked, this, [this] {
         const QString path = QFileDialog::getSaveFileName(this, QStringLiteral("Export Quick Send"),
                                                           {}, QStringLiteral("JSON (*.json)"));

@@ -91,7 +91,7 @@ class QuickSendWindow : public QWidget {
     QWidget* buildSendButtons(QWidget* page);
     void wireEntries();
     void removeEntry();
-    void wireSender();
+    void wireBookAndSender();
     void takePages();   // the pages' controls, under the names the window had for them
     void showBook();    // every list and table from book_
     void showEntry();   // the editor from the chosen entry

@@ -197,6 +197,17 @@ class TstQuickSendWindow : public QObject {
         QVERIFY(w->sender().book() == old && !userSettings().contains("quicksend/book"));
     }
 
+    // A remembered book whose rule is on answers from the start, and the button says so.
+    void rememberedRuleShowsAsRunning() {
+        FormRig r;
+        engine::QuickSendBook old;
+        old.entries = {{u"old", u"x"}};
+        old.rules = {{{quicksend::PatternKind::Text, u"?"}, u"old"}};
+        userSettings().setValue("quicksend/book", engine::bookToJson(old));
+        click(r.f->Cmd_QuickSend);
+        QCOMPARE(r.f->Cmd_QuickSend->text(), "Quick Send (running)");
+    }
+
     // Clear of the main window, or at the screen's edge when there is no room; where the user
     // leaves it, it opens again.
     void opensClearOfTheMainWindowThenWhereLeft() {
