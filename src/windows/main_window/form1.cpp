@@ -203,7 +203,7 @@ void Form1::Cmd_QuickSend_Click() {
         // Repeats, a sequence, answers and a file go on with the window closed: the button
         // tells it, from now on (the remembered book may have rules on already).
         const auto tell = [this](bool on) {
-            Cmd_QuickSend->setText(on ? QStringLiteral("Quick Send (running)")
+            Cmd_QuickSend->setText(on ? QStringLiteral("Quick Send (on)")
                                       : QStringLiteral("Quick Send"));
             Cmd_QuickSend->setToolTip(on ? QStringLiteral("Quick Send repeats, runs a sequence, "
                                                           "answers by its rules or sends a file; "

@@ -114,7 +114,7 @@ class TstQuickSendWindow : public QObject {
         click(s.w->sendButtons->findChild<QPushButton*>("Send_0"));
         s.w->close();
         QCOMPARE(s.r.pty.readExactly(15, 2000), kWire + kWire + kWire);
-        QCOMPARE(s.r.f->Cmd_QuickSend->text(), "Quick Send (running)");
+        QCOMPARE(s.r.f->Cmd_QuickSend->text(), "Quick Send (on)");
         QVERIFY(s.r.f->Cmd_QuickSend->toolTip().contains("Quick Send window"));
         QCOMPARE(s.r.f->Cmd_QuickSend->objectName(), "Cmd_QuickSend");
     }
@@ -205,7 +205,7 @@ class TstQuickSendWindow : public QObject {
         old.rules = {{{quicksend::PatternKind::Text, u"?"}, u"old"}};
         userSettings().setValue("quicksend/book", engine::bookToJson(old));
         click(r.f->Cmd_QuickSend);
-        QCOMPARE(r.f->Cmd_QuickSend->text(), "Quick Send (running)");
+        QCOMPARE(r.f->Cmd_QuickSend->text(), "Quick Send (on)");
     }
 
     // Clear of the main window, or at the screen's edge when there is no room; where the user
