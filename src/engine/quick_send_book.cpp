@@ -6,6 +6,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QSaveFile>
+#include <QSettings>
 #include <algorithm>
 #include <array>
 #include <iterator>
@@ -20,6 +21,8 @@ using namespace quicksend;
 constexpr std::array<const char*, 2> kForms{"text", "hex"};
 constexpr std::array<const char*, 5> kEnds{"none", "cr", "lf", "crlf", "lfcr"};
 constexpr std::array<const char*, 3> kKinds{"text", "hex", "regex"};
+// Where earlier versions kept the book, in the per-user settings.
+constexpr char kOldBookKey[] = "quicksend/book";
 
 QString q(const std::u16string& s) {
     return QString::fromStdU16String(s);
@@ -79,6 +82,64 @@ int QuickSendBook::entryIndex(std::u16string_view name) const {
         if (entries[i].name == name)
             return static_cast<int>(i);
     return -1;
+}
+
+std::u16string freeName(const std::u16string& wanted,
+                        const std::function<bool(const std::u16string&)>& taken) {
+    if (!taken(wanted))
+        return wanted;
+    for (int n = 2;; ++n) {
+        std::u16string fresh = wanted + u" (" + QString::number(n).toStdU16String() + u")";
+        if (!taken(fresh))
+            return fresh;
+    }
+}
+
+std::u16string QuickSendBook::freeName(const std::u16string& wanted) const {
+    return engine::freeName(wanted, [this](const std::u16string& n) { return entryIndex(n) >= 0; });
+}
+
+std::size_t QuickSendBook::addEntry() {
+    Entry e;
+    e.name = freeName(u"Entry " + QString::number(entries.size() + 1).toStdU16String());
+    e.data = u"AT";
+    e.end = LineEnd::CR;
+    entries.push_back(std::move(e));
+    return entries.size() - 1;
+}
+
+void QuickSendBook::addSequence() {
+    sequences.push_back(
+        {u"Sequence " + QString::number(sequences.size() + 1).toStdU16String(), {}, 1});
+}
+
+bool QuickSendBook::addStep(std::size_t sequence) {
+    if (entries.empty() || sequence >= sequences.size())
+        return false;
+    sequences[sequence].steps.push_back({entries.front().name, 100});
+    return true;
+}
+
+bool QuickSendBook::addRule() {
+    if (entries.empty())
+        return false;
+    AnswerRule rule;
+    rule.pattern.text = u"?";
+    rule.entry = entries.front().name;
+    rules.push_back(std::move(rule));
+    return true;
+}
+
+QString kindName(PatternKind kind) {
+    const QString name = QLatin1String(kKinds.at(static_cast<std::size_t>(kind)));
+    return name.left(1).toUpper() + name.mid(1);
+}
+
+PatternKind kindNamed(const QString& typed) {
+    for (std::size_t i = 0; i < kKinds.size(); ++i)
+        if (typed.trimmed().compare(QLatin1String(kKinds[i]), Qt::CaseInsensitive) == 0)
+            return PatternKind(i);
+    return PatternKind::Text;
 }
 
 QString QuickSendBook::rename(std::size_t index, const std::u16string& name) {
@@ -146,12 +207,8 @@ void QuickSendBook::add(QuickSendBook other) {
             taken.insert(e.name);
             continue;
         }
-        std::u16string fresh;
-        for (int n = 2;; ++n) {
-            fresh = e.name + u" (" + QString::number(n).toStdU16String() + u")";
-            if (!taken.count(fresh) && !keys.count(fresh))
-                break;
-        }
+        const std::u16string fresh = engine::freeName(
+            e.name, [&](const std::u16string& n) { return taken.count(n) || keys.count(n); });
         other.rename(i, fresh);
         taken.insert(fresh);
     }
@@ -250,6 +307,79 @@ QByteArray bookToJson(const QuickSendBook& book) {
         .toJson();
 }
 
+namespace {
+
+// One entry of a file; "" or the fault, naming it.
+QString readEntry(const QJsonValue& value, std::size_t i, Entry* e) {
+    Reader r{value.toObject(), {}};
+    e->name = r.text("name").toStdU16String();
+    e->data = r.text("data").toStdU16String();
+    e->form = static_cast<DataForm>(r.choice("form", kForms));
+    e->end = static_cast<LineEnd>(r.choice("end", kEnds));
+    const QString sum = r.text("checksum");
+    bool known = sum.isEmpty();
+    for (const ChecksumInfo& c : checksumCatalogue())
+        if (sum.toStdString() == c.key) {
+            e->checksum = c.kind;
+            known = true;
+        }
+    if (!known && r.fault.isEmpty())
+        r.fault = QStringLiteral("the checksum \"%1\" is not known").arg(sum);
+    e->skipFirst = r.number("skipFirst", 0, 65535, 0);
+    e->skipLast = r.number("skipLast", 0, 65535, 0);
+    e->periodMs = r.number("periodMs", 0, 86'400'000, 0);
+    const QString key = r.text("key");
+    if (!key.isEmpty()) {
+        bool ok = false;
+        e->key = key.startsWith(u'F') ? key.mid(1).toInt(&ok) : 0;
+        if ((!ok || e->key < 1 || e->key > 12) && r.fault.isEmpty())
+            r.fault = QStringLiteral("the key \"%1\" is not F1 to F12").arg(key);
+    }
+    if (!value.isObject())
+        r.fault = QStringLiteral("not an object");
+    return r.fault.isEmpty() ? QString() : named("entry", i, e->name) + r.fault;
+}
+
+QString readSequence(const QJsonValue& value, std::size_t i, Sequence* s) {
+    Reader r{value.toObject(), {}};
+    s->name = r.text("name").toStdU16String();
+    s->runs = r.number("runs", 0, 1'000'000, 1);
+    const QJsonArray steps = arrayOf(r.o, "steps", &r.fault);
+    for (const QJsonValue& v : steps) {
+        Reader st{v.toObject(), {}};
+        s->steps.push_back(
+            {st.text("entry").toStdU16String(), st.number("delayMs", 0, 86'400'000, 0)});
+        if (r.fault.isEmpty() && !st.fault.isEmpty())
+            r.fault = QStringLiteral("step %1: ").arg(s->steps.size()) + st.fault;
+    }
+    return r.fault.isEmpty() ? QString() : named("sequence", i, s->name) + r.fault;
+}
+
+QString readRule(const QJsonValue& value, std::size_t i, AnswerRule* a) {
+    Reader r{value.toObject(), {}};
+    a->pattern.kind = static_cast<PatternKind>(r.choice("kind", kKinds));
+    a->pattern.text = r.text("pattern").toStdU16String();
+    a->entry = r.text("entry").toStdU16String();
+    a->delayMs = r.number("delayMs", 0, 86'400'000, 0);
+    a->enabled = r.o.value(QLatin1String("enabled")).toBool(true);
+    return r.fault.isEmpty() ? QString() : named("rule", i, a->pattern.text) + r.fault;
+}
+
+// Each item of `list` read into `out` by `read`; the first fault stops it.
+template <typename T, typename Read>
+QString readAll(const QJsonArray& list, std::vector<T>* out, Read read) {
+    for (qsizetype i = 0; i < list.size(); ++i) {
+        T item;
+        const QString fault = read(list[i], std::size_t(i), &item);
+        if (!fault.isEmpty())
+            return fault;
+        out->push_back(std::move(item));
+    }
+    return {};
+}
+
+} // namespace
+
 QString bookFromJson(const QByteArray& json, QuickSendBook* out) {
     QJsonParseError error{};
     const QJsonDocument doc = QJsonDocument::fromJson(json, &error);
@@ -271,74 +401,18 @@ QString bookFromJson(const QByteArray& json, QuickSendBook* out) {
     Reader head{top, {}};
     book.answersPerSecond =
         head.number("answersPerSecond", 1, 1'000'000, quicksend::RateLimit::kDefaultPerSecond);
-    if (!head.fault.isEmpty())
-        return head.fault;
-    for (qsizetype i = 0; i < entries.size(); ++i) {
-        Reader r{entries[i].toObject(), {}};
-        Entry e;
-        e.name = r.text("name").toStdU16String();
-        e.data = r.text("data").toStdU16String();
-        e.form = static_cast<DataForm>(r.choice("form", kForms));
-        e.end = static_cast<LineEnd>(r.choice("end", kEnds));
-        const QString sum = r.text("checksum");
-        bool known = sum.isEmpty();
-        for (const ChecksumInfo& c : checksumCatalogue())
-            if (sum.toStdString() == c.key) {
-                e.checksum = c.kind;
-                known = true;
-            }
-        if (!known && r.fault.isEmpty())
-            r.fault = QStringLiteral("the checksum \"%1\" is not known").arg(sum);
-        e.skipFirst = r.number("skipFirst", 0, 65535, 0);
-        e.skipLast = r.number("skipLast", 0, 65535, 0);
-        e.periodMs = r.number("periodMs", 0, 86'400'000, 0);
-        const QString key = r.text("key");
-        if (!key.isEmpty()) {
-            bool ok = false;
-            e.key = key.startsWith(u'F') ? key.mid(1).toInt(&ok) : 0;
-            if ((!ok || e.key < 1 || e.key > 12) && r.fault.isEmpty())
-                r.fault = QStringLiteral("the key \"%1\" is not F1 to F12").arg(key);
-        }
-        if (!entries[i].isObject())
-            r.fault = QStringLiteral("not an object");
-        if (!r.fault.isEmpty())
-            return named("entry", std::size_t(i), e.name) + r.fault;
-        book.entries.push_back(std::move(e));
-    }
-    for (qsizetype i = 0; i < sequences.size(); ++i) {
-        Reader r{sequences[i].toObject(), {}};
-        Sequence s;
-        s.name = r.text("name").toStdU16String();
-        s.runs = r.number("runs", 0, 1'000'000, 1);
-        const QJsonArray steps = arrayOf(r.o, "steps", &r.fault);
-        for (const QJsonValue& v : steps) {
-            Reader st{v.toObject(), {}};
-            s.steps.push_back(
-                {st.text("entry").toStdU16String(), st.number("delayMs", 0, 86'400'000, 0)});
-            if (r.fault.isEmpty() && !st.fault.isEmpty())
-                r.fault = QStringLiteral("step %1: ").arg(s.steps.size()) + st.fault;
-        }
-        if (!r.fault.isEmpty())
-            return named("sequence", std::size_t(i), s.name) + r.fault;
-        book.sequences.push_back(std::move(s));
-    }
-    for (qsizetype i = 0; i < rules.size(); ++i) {
-        Reader r{rules[i].toObject(), {}};
-        AnswerRule a;
-        a.pattern.kind = static_cast<PatternKind>(r.choice("kind", kKinds));
-        a.pattern.text = r.text("pattern").toStdU16String();
-        a.entry = r.text("entry").toStdU16String();
-        a.delayMs = r.number("delayMs", 0, 86'400'000, 0);
-        a.enabled = r.o.value(QLatin1String("enabled")).toBool(true);
-        if (!r.fault.isEmpty())
-            return named("rule", std::size_t(i), a.pattern.text) + r.fault;
-        book.rules.push_back(std::move(a));
-    }
-    const QString bad = checkBook(book);
-    if (!bad.isEmpty())
-        return bad;
-    *out = std::move(book);
-    return {};
+    fault = head.fault;
+    if (fault.isEmpty())
+        fault = readAll(entries, &book.entries, readEntry);
+    if (fault.isEmpty())
+        fault = readAll(sequences, &book.sequences, readSequence);
+    if (fault.isEmpty())
+        fault = readAll(rules, &book.rules, readRule);
+    if (fault.isEmpty())
+        fault = checkBook(book);
+    if (fault.isEmpty())
+        *out = std::move(book);
+    return fault;
 }
 
 QString bookFromFile(const QString& path, QuickSendBook* out) {
@@ -375,6 +449,17 @@ QString loadBook(const QString& path, QuickSendBook* out) {
                           "starts empty.")
         .arg(why, moved ? QStringLiteral("The file is kept as %1.").arg(aside)
                         : QStringLiteral("The file %1 could not be set aside.").arg(path));
+}
+
+void moveOldBook(QSettings& settings, const QString& path) {
+    if (!settings.contains(QLatin1String(kOldBookKey)))
+        return;
+    if (!QFile::exists(path)) {
+        QFile f(path);
+        if (f.open(QIODevice::WriteOnly))
+            f.write(settings.value(QLatin1String(kOldBookKey)).toByteArray());
+    }
+    settings.remove(QLatin1String(kOldBookKey));
 }
 
 } // namespace varnok::engine

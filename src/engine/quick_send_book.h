@@ -4,11 +4,14 @@
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
+#include <functional>
 #include <string>
 #include <vector>
 
 #include "logic/quicksend/entry.h"
 #include "logic/quicksend/matcher.h"
+
+class QSettings;
 
 namespace varnok::engine {
 
@@ -43,6 +46,14 @@ struct QuickSendBook {
     int answersPerSecond = quicksend::RateLimit::kDefaultPerSecond; // per rule, at most
 
     int entryIndex(std::u16string_view name) const; // -1 when there is none
+    // `wanted`, or the first of "wanted (2)", "wanted (3)", ... that no entry has.
+    std::u16string freeName(const std::u16string& wanted) const;
+    // A new entry ("Entry N", N its place) sending "AT" and CR, at the end; its index.
+    std::size_t addEntry();
+    void addSequence(); // "Sequence N", no steps, run once
+    // A step or a rule sending the first entry; none while there are no entries.
+    bool addStep(std::size_t sequence);
+    bool addRule();
     // Gives entry `index` a new name, and its sequence steps and rules with it; refused (the
     // reason returned, nothing changed) when the name is empty or another entry has it.
     QString rename(std::size_t index, const std::u16string& name);
@@ -57,6 +68,16 @@ struct QuickSendBook {
     void add(QuickSendBook other);
     bool operator==(const QuickSendBook&) const = default;
 };
+
+// The one naming rule: `wanted` when `taken` says it is free, else the first free of
+// "wanted (2)", "wanted (3)", ...
+std::u16string freeName(const std::u16string& wanted,
+                        const std::function<bool(const std::u16string&)>& taken);
+
+// A rule's kind as the user reads it ("Text", "Hex", "Regex"), and back from what is typed,
+// in either case; anything else is text.
+QString kindName(quicksend::PatternKind kind);
+quicksend::PatternKind kindNamed(const QString& typed);
 
 // "" when a file's book can be taken: names are given and unique, every sequence and rule
 // names an entry there is, every pattern compiles and no entry is past the size limit; else
@@ -78,5 +99,8 @@ QString bookToFile(const QString& path, const QuickSendBook& book);
 // The book remembered at `path`: none is an empty book; one that cannot be read is set aside
 // (renamed, with a note of where to) so that the next start is clean, and the book is empty.
 QString loadBook(const QString& path, QuickSendBook* out);
+// A book an earlier version kept in `settings` moves to its own file at `path` (unless there
+// is one already) and leaves the settings.
+void moveOldBook(QSettings& settings, const QString& path);
 
 } // namespace varnok::engine

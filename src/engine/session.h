@@ -1,6 +1,7 @@
 #pragma once
 // Everything the program does with its line, without a window: the terminal (which owns the
-// line), the traffic recorder, the Modbus master, Quick Send's sender and the device finder.
+// line), the traffic recorder, the Modbus master, Quick Send's sender and book and the device
+// finder.
 // Made once in main() (or by a test or benchmark with no window at all); windows are handed
 // references and only show and drive it, so closing one leaves what it drives running.
 #include <QObject>
@@ -10,6 +11,7 @@
 #include "engine/modbus_master.h"
 #include "engine/monitor/traffic_recorder.h"
 #include "engine/quick_send.h"
+#include "engine/quick_send_keeper.h"
 #include "engine/terminal_engine.h"
 
 namespace varnok::engine {
@@ -26,6 +28,7 @@ class Session : public QObject {
     TrafficRecorder& recorder() { return recorder_; }
     ModbusMaster& master() { return master_; }
     QuickSender& quickSend() { return quickSend_; }
+    QuickSendKeeper& quickSendBook() { return quickSendBook_; }
     FindSweep& finder() { return finder_; }
 
     // The program ends: every user of the line stops, then the line closes quietly.
@@ -37,6 +40,7 @@ class Session : public QObject {
     TrafficRecorder recorder_;
     ModbusMaster master_;
     QuickSender quickSend_;
+    QuickSendKeeper quickSendBook_; // the book the sender runs, as the user edits it
     FindSweep finder_;
 };
 

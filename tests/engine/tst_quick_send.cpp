@@ -9,6 +9,7 @@
 #include <limits>
 
 #include "engine/quick_send.h"
+#include "engine/quick_send_keeper.h"
 #include "support/engine_rig.h"
 
 using namespace varnok;
@@ -182,6 +183,9 @@ class TstQuickSend : public QObject {
             << "poll ok x[F1] poll (2) ok (2) x (2) | ok x ok (2) x (2) | ok x ok (2) x (2)";
         QTest::addRow("a key is one entry's") << "key"
                                               << "poll[F1] ok x | ok x | ok x";
+        QTest::addRow("a new entry is named by its place, with a number when that is taken")
+            << "new"
+            << "Entry 4 ok x[F1] Entry 4 (2) | ok x | ok x";
     }
     void bookRules() {
         QFETCH(QString, action);
@@ -199,6 +203,10 @@ class TstQuickSend : public QObject {
             b.add(b);
         if (action == "key")
             b.setKey(0, 1);
+        if (action == "new") {
+            b.rename(0, u"Entry 4");
+            QCOMPARE(b.addEntry(), std::size_t(3));
+        }
         QStringList names, steps, rules;
         for (const Entry& e : b.entries)
             names << QString::fromStdU16String(e.name) + (e.key ? QString("[F%1]").arg(e.key) : "");
@@ -208,6 +216,54 @@ class TstQuickSend : public QObject {
         for (const AnswerRule& a : b.rules)
             rules << QString::fromStdU16String(a.entry);
         QTEST(names.join(' ') + " | " + steps.join(' ') + " | " + rules.join(' '), "after");
+    }
+
+    void kinds_data() {
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<int>("kind");
+        QTest::addRow("a kind is read in either case")
+            << " rEGEX" << int(quicksend::PatternKind::Regex);
+        QTest::addRow("hex as shown") << "Hex" << int(quicksend::PatternKind::Hex);
+        QTest::addRow("anything else is text") << "crc" << int(quicksend::PatternKind::Text);
+    }
+    void kinds() {
+        QFETCH(QString, typed);
+        QFETCH(int, kind);
+        QCOMPARE(int(kindNamed(typed)), kind);
+        QCOMPARE(kindNamed(kindName(quicksend::PatternKind(kind))), quicksend::PatternKind(kind));
+    }
+
+    // What sends or answers on its own is told while it runs, and once it ends.
+    void keeperTellsWhatRuns_data() {
+        QTest::addColumn<QString>("what");
+        QTest::addRow("a repeat runs") << "repeat";
+        QTest::addRow("a sequence runs") << "sequence";
+        QTest::addRow("an enabled rule answers") << "rule";
+        QTest::addRow("a file is sent") << "file";
+    }
+    void keeperTellsWhatRuns() {
+        QFETCH(QString, what);
+        Rig r;
+        QuickSendKeeper k(r.q);
+        QSignalSpy told(&k, &QuickSendKeeper::runningChanged);
+        k.book() = book();
+        k.book().entries[1].periodMs = 1000;
+        if (what != "rule")
+            k.book().rules.clear();
+        k.commit();
+        if (what == "repeat")
+            r.q.setRepeating(1, true);
+        if (what == "sequence")
+            r.q.runSequence(0);
+        if (what == "file")
+            r.q.startFile(QByteArray(20, 'a'), Pace::PerCharacter, 50);
+        QVERIFY(k.running());
+        r.q.setRepeating(1, false);
+        r.q.stopSequence();
+        r.q.setRulesEnabled(false);
+        r.q.stopFile();
+        QVERIFY(!k.running());
+        QCOMPARE(told.size(), 2);
     }
 
     void bookFiles() {

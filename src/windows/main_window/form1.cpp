@@ -197,10 +197,22 @@ void Form1::Cmd_Poll_Click() {
 }
 
 void Form1::Cmd_QuickSend_Click() {
-    // One Quick Send window; closing it ends its repeats, sequence, answers and file.
+    // One Quick Send window; closing it only hides it.
     if (!quickSend_) {
         quickSend_ = new QuickSendWindow(session_);
-        quickSend_->setAttribute(Qt::WA_DeleteOnClose);
+        // Repeats, a sequence, answers and a file go on with the window closed: the button
+        // tells it, from now on (the remembered book may have rules on already).
+        const auto tell = [this](bool on) {
+            Cmd_QuickSend->setText(on ? QStringLiteral("Quick Send (on)")
+                                      : QStringLiteral("Quick Send"));
+            Cmd_QuickSend->setToolTip(on ? QStringLiteral("Quick Send repeats, runs a sequence, "
+                                                          "answers by its rules or sends a file; "
+                                                          "the Quick Send window stops them.")
+                                         : QString());
+        };
+        engine::QuickSendKeeper& book = session_.quickSendBook();
+        connect(&book, &engine::QuickSendKeeper::runningChanged, this, tell);
+        tell(book.running());
     }
     quickSend_->showBeside(this);
 }

@@ -1,155 +1,54 @@
 #include "windows/quick_send/quick_send_window.h"
 
 #include <QApplication>
-#include <QCheckBox>
 #include <QComboBox>
-#include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QFormLayout>
-#include <QGridLayout>
 #include <QHBoxLayout>
-#include <QHeaderView>
 #include <QHideEvent>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMessageBox>
-#include <QProgressBar>
 #include <QPushButton>
 #include <QScrollArea>
 #include <QSpinBox>
 #include <QTabWidget>
-#include <QTableWidget>
 #include <QVBoxLayout>
-#include <functional>
-#include <map>
 #include <utility>
 
 #include "logic/quicksend/escapes.h"
 #include "windows/fixed_font.h"
 #include "windows/main_window/message_box.h"
 #include "windows/placement.h"
+#include "windows/quick_send/button_field.h"
+#include "windows/quick_send/controls.h"
+#include "windows/quick_send/file_page.h"
+#include "windows/quick_send/rules_page.h"
+#include "windows/quick_send/sequences_page.h"
 #include "windows/user_settings.h"
 
 namespace varnok {
 
-// The send buttons, six to a row, made only for the rows in sight: ten thousand buttons in a
-// grid layout took half a minute to show, and painting one walked all its siblings.
-class ButtonField : public QWidget {
-  public:
-    static constexpr int kColumns = 6;
-    static constexpr int kGap = 4;
-    static constexpr int kSpareRows = 4; // made beyond the edges, for a smooth scroll
-    using QWidget::QWidget;
-    std::function<void(QPushButton*, int)> dress; // text and state of the button of entry i
-    std::function<void(int)> press;
-
-    void setCount(int count) {
-        count_ = count;
-        for (auto it = made_.lower_bound(count); it != made_.end(); it = made_.erase(it))
-            delete it->second;
-        setMinimumHeight(rows() * (rowHeight() + kGap));
-        for (auto& [i, b] : made_)
-            dress(b, i);
-        placeVisible();
-    }
-
-  protected:
-    QSize sizeHint() const override {
-        return {kColumns * 96, std::min(rows(), 3) * (rowHeight() + kGap)};
-    }
-    void resizeEvent(QResizeEvent* event) override {
-        QWidget::resizeEvent(event);
-        placeVisible();
-    }
-    void moveEvent(QMoveEvent* event) override { // scrolled
-        QWidget::moveEvent(event);
-        placeVisible();
-    }
-
-  private:
-    int rows() const { return (count_ + kColumns - 1) / kColumns; }
-    int rowHeight() const {
-        static const int h = QPushButton(QStringLiteral("X")).sizeHint().height();
-        return h;
-    }
-    void placeVisible() {
-        const int h = rowHeight() + kGap;
-        const int w = std::max(1, (width() - (kColumns - 1) * kGap) / kColumns);
-        const int seen = parentWidget() ? parentWidget()->height() : height();
-        const int first = std::max(0, -y() / h - kSpareRows);
-        const int last = std::min(rows() - 1, (-y() + seen) / h + kSpareRows);
-        for (auto it = made_.begin(); it != made_.end();) { // out of sight: gone
-            const int row = it->first / kColumns;
-            if (row >= first && row <= last) {
-                ++it;
-                continue;
-            }
-            delete it->second;
-            it = made_.erase(it);
-        }
-        for (int i = first * kColumns; i < std::min(count_, (last + 1) * kColumns); ++i) {
-            QPushButton*& b = made_[i];
-            if (!b) {
-                b = new QPushButton(this);
-                b->setObjectName(QStringLiteral("Send_%1").arg(i));
-                connect(b, &QPushButton::clicked, this, [this, i] { press(i); });
-                dress(b, i);
-                b->show();
-            }
-            b->setGeometry((i % kColumns) * (w + kGap), (i / kColumns) * h, w, h - kGap);
-        }
-    }
-
-    int count_ = 0;
-    std::map<int, QPushButton*> made_;
-};
-
 namespace {
 
 using engine::QuickSender;
+using quick_send::button;
+using quick_send::combo;
+using quick_send::q;
+using quick_send::spin;
 using quicksend::Entry;
 
-// Where earlier versions kept the book, in the per-user settings; read once, then removed.
-const QString kOldBookKey = QStringLiteral("quicksend/book");
 const QString kGeometryKey = QStringLiteral("quicksend/geometry");
 constexpr QSize kDefaultSize{760, 520};
 constexpr int kPreviewBytes = 32; // shown before the preview is cut
 constexpr int kButtonChars = 24;  // of an entry's name on its button
-constexpr int kSaveDelayMs = 500; // edits are written to the book file at most this often
 
-QString q(const std::u16string& s) {
-    return QString::fromStdU16String(s);
-}
-
-QPushButton* button(const char* text, QWidget* parent) {
-    return new QPushButton(QString::fromLatin1(text), parent);
-}
-
-QSpinBox* spin(int high, int value, const char* suffix, QWidget* parent) {
-    auto* s = new QSpinBox(parent);
-    s->setRange(0, high);
-    s->setValue(value);
-    s->setSuffix(QString::fromLatin1(suffix));
-    return s;
-}
-
-QComboBox* combo(const QStringList& items, QWidget* parent) {
-    auto* c = new QComboBox(parent);
-    c->addItems(items);
-    return c;
-}
-
-QTableWidgetItem* editableItem(const QString& text) {
-    return new QTableWidgetItem(text);
-}
-
-QTableWidgetItem* readOnlyItem(const QString& text) {
-    auto* item = new QTableWidgetItem(text);
-    item->setFlags(item->flags() & ~Qt::ItemIsEditable);
-    return item;
+// An entry as the list shows it: its name and its key.
+QString listed(const Entry& e) {
+    return q(e.name) + (e.key ? QStringLiteral("  [F%1]").arg(e.key) : QString());
 }
 
 // The book's own file, beside the per-user settings (which stay small and quick to read).
@@ -169,36 +68,23 @@ int ask(QWidget* parent, const QString& text, const QStringList& choices) {
     return static_cast<int>(buttons.indexOf(box.clickedButton()));
 }
 
-QString uniqueName(const engine::QuickSendBook& book, const QString& stem) {
-    for (int n = static_cast<int>(book.entries.size()) + 1;; ++n) {
-        const QString name = stem + QString::number(n);
-        if (book.entryIndex(name.toStdU16String()) < 0)
-            return name;
-    }
-}
-
-const QStringList kKinds{QStringLiteral("Text"), QStringLiteral("Hex"), QStringLiteral("Regex")};
-
-// The kind typed into a rule's cell, in either case; anything else is text.
-quicksend::PatternKind kindOf(const QString& typed) {
-    for (int i = 0; i < kKinds.size(); ++i)
-        if (typed.trimmed().compare(kKinds[i], Qt::CaseInsensitive) == 0)
-            return quicksend::PatternKind(i);
-    return quicksend::PatternKind::Text;
-}
-
 } // namespace
 
 QuickSendWindow::QuickSendWindow(engine::Session& session, QWidget* parent)
-    : QWidget(parent, Qt::Window), engine_(&session.terminal()), sender_(session.quickSend()) {
+    : QWidget(parent, Qt::Window), sender_(session.quickSend()), keeper_(session.quickSendBook()),
+      book_(keeper_.book()) {
     setObjectName(QStringLiteral("QuickSend"));
     setWindowTitle(QStringLiteral("Quick Send"));
 
     auto* tabs = new QTabWidget(this);
     tabs->addTab(buildEntries(), QStringLiteral("Entries"));
-    tabs->addTab(buildSequences(), QStringLiteral("Sequences"));
-    tabs->addTab(buildRules(), QStringLiteral("Auto-answer"));
-    tabs->addTab(buildFileAndLines(), QStringLiteral("File and lines"));
+    sequencesPage_ = new SequencesPage(keeper_, sender_);
+    tabs->addTab(sequencesPage_, QStringLiteral("Sequences"));
+    rulesPage_ = new RulesPage(keeper_, sender_);
+    tabs->addTab(rulesPage_, QStringLiteral("Auto-answer"));
+    filePage_ = new FileAndLinesPage(sender_, session.terminal());
+    tabs->addTab(filePage_, QStringLiteral("File and lines"));
+    takePages();
     exportButton = button("Export...", this);
     importButton = button("Import...", this);
     bookFault = new QLabel(this);
@@ -215,9 +101,48 @@ QuickSendWindow::QuickSendWindow(engine::Session& session, QWidget* parent)
     layout->addWidget(tabs, 1);
     layout->addLayout(bottom);
     resize(kDefaultSize);
-    saveTimer_.setSingleShot(true);
-    connect(&saveTimer_, &QTimer::timeout, this, &QuickSendWindow::saveBook);
+    wireBookAndSender();
 
+    // The remembered book, read once per session; one that cannot be read is set aside with
+    // one message, after the window is up, and Quick Send starts empty.
+    QSettings settings = userSettings();
+    const QString why = keeper_.open(bookPath(), settings);
+    if (!why.isEmpty())
+        QTimer::singleShot(0, this, [this, why] { showFailure(why); });
+    showFault(engine::firstFault(book_));
+    showBook();
+    // F1-F12 anywhere in the terminal's windows while this one is open.
+    qApp->installEventFilter(this);
+}
+
+QuickSendWindow::~QuickSendWindow() {
+    qApp->removeEventFilter(this);
+}
+
+void QuickSendWindow::takePages() {
+    sequenceList = sequencesPage_->sequenceList;
+    sequenceName = sequencesPage_->sequenceName;
+    runsBox = sequencesPage_->runsBox;
+    stepsTable = sequencesPage_->stepsTable;
+    runButton = sequencesPage_->runButton;
+    stopButton = sequencesPage_->stopButton;
+    rulesOnBox = rulesPage_->rulesOnBox;
+    rulesTable = rulesPage_->rulesTable;
+    answersBox = rulesPage_->answersBox;
+    filePath = filePage_->filePath;
+    paceBox = filePage_->paceBox;
+    paceDelayBox = filePage_->paceDelayBox;
+    hexFileBox = filePage_->hexFileBox;
+    sendFileButton = filePage_->sendFileButton;
+    stopFileButton = filePage_->stopFileButton;
+    fileBar = filePage_->fileBar;
+    fileLabel = filePage_->fileLabel;
+    breakBox = filePage_->breakBox;
+    breakButton = filePage_->breakButton;
+    rtsBox = filePage_->rtsBox;
+}
+
+void QuickSendWindow::wireBookAndSender() {
     connect(exportButton, &QPushButton::clicked, this, [this] {
         const QString path = QFileDialog::getSaveFileName(this, QStringLiteral("Export Quick Send"),
                                                           {}, QStringLiteral("JSON (*.json)"));
@@ -231,77 +156,20 @@ QuickSendWindow::QuickSendWindow(engine::Session& session, QWidget* parent)
         if (!path.isEmpty())
             importFrom(path);
     });
-
+    connect(&keeper_, &engine::QuickSendKeeper::saveFailed, this, [this](const QString& why) {
+        bookFault->setText(QStringLiteral("The entries were not saved: ") + why);
+    });
+    connect(sequencesPage_, &SequencesPage::edited, this, &QuickSendWindow::commit);
+    connect(rulesPage_, &RulesPage::edited, this, &QuickSendWindow::commit);
     connect(&sender_, &QuickSender::failed, this, &QuickSendWindow::showFailure);
     connect(&sender_, &QuickSender::repeatingChanged, this, [this](int entry, bool on) {
         if (auto* b = sendButtons->findChild<QPushButton*>(QStringLiteral("Send_%1").arg(entry)))
             b->setChecked(on);
     });
-    connect(&sender_, &QuickSender::ruleFired, this, [this](int rule, int count) {
-        const QSignalBlocker quiet(rulesTable); // a count is not an edit
-        if (QTableWidgetItem* item = rulesTable->item(rule, 5))
-            item->setText(QString::number(count));
-    });
-    connect(&sender_, &QuickSender::rulesEnabledChanged, rulesOnBox, &QCheckBox::setChecked);
-    connect(&sender_, &QuickSender::ruleSwitchedOff, this, [this](int rule) {
-        book_.rules[std::size_t(rule)].enabled = false; // and stays off when the book is saved
-        const QSignalBlocker quiet(rulesTable);
-        if (QTableWidgetItem* item = rulesTable->item(rule, 0))
-            item->setCheckState(Qt::Unchecked);
-        saveTimer_.start(kSaveDelayMs);
-    });
-    connect(&sender_, &QuickSender::sequenceStep, this, [this](int sequence, int step) {
-        runButton->setEnabled(step < 0);
-        stopButton->setEnabled(step >= 0);
-        if (sequence == sequenceList->currentRow())
-            stepsTable->selectRow(step); // the step being sent; none once ended
-        if (step < 0)
-            stepsTable->clearSelection();
-    });
-    connect(engine_, &engine::TerminalEngine::portOpenChanged, this,
-            &QuickSendWindow::followPort);
-    followPort();
-
-    // The remembered book. One kept in the settings by an earlier version moves to its own
-    // file first; a book that cannot be read is set aside with one message, after the window
-    // is up, and Quick Send starts empty.
-    const QString path = bookPath();
-    QSettings s = userSettings();
-    if (s.contains(kOldBookKey)) {
-        if (!QFileInfo::exists(path)) {
-            QFile f(path);
-            if (f.open(QIODevice::WriteOnly))
-                f.write(s.value(kOldBookKey).toByteArray());
-        }
-        s.remove(kOldBookKey);
-    }
-    const QString why = engine::loadBook(path, &book_);
-    if (!why.isEmpty())
-        QTimer::singleShot(0, this, [this, why] { showFailure(why); });
-    commit(); // and what is not in use until mended is said beneath
-    showBook();
-    // F1-F12 anywhere in the terminal's windows while this one is open.
-    qApp->installEventFilter(this);
-}
-
-QuickSendWindow::~QuickSendWindow() {
-    qApp->removeEventFilter(this);
-    if (saveTimer_.isActive())
-        saveBook();
-    // What the window started ends with it.
-    sender_.setBook({});
-    sender_.stopFile();
 }
 
 void QuickSendWindow::showBeside(const QWidget* main) {
     showPlaced(*this, placed_, kGeometryKey, main, kDefaultSize);
-}
-
-void QuickSendWindow::saveBook() {
-    saveTimer_.stop();
-    const QString why = engine::bookToFile(bookPath(), book_);
-    if (!why.isEmpty())
-        bookFault->setText(QStringLiteral("The entries were not saved: ") + why);
 }
 
 bool QuickSendWindow::exportTo(const QString& path) {
@@ -408,6 +276,14 @@ QWidget* QuickSendWindow::buildEntries() {
     auto* top = new QHBoxLayout;
     top->addLayout(left, 1);
     top->addLayout(form, 2);
+    auto* layout = new QVBoxLayout(page);
+    layout->addLayout(top, 3);
+    layout->addWidget(buildSendButtons(page), 1);
+    wireEntries();
+    return page;
+}
+
+QWidget* QuickSendWindow::buildSendButtons(QWidget* page) {
     // The buttons scroll: a thousand entries must not make the window taller than the screen.
     auto* scroll = new QScrollArea(page);
     scroll->setObjectName(QStringLiteral("SendButtonsArea"));
@@ -430,333 +306,58 @@ QWidget* QuickSendWindow::buildEntries() {
     scroll->setWidget(sendButtons);
     scroll->viewport()->setAutoFillBackground(false); // the page's own colour behind the buttons
     sendButtons->setAutoFillBackground(false);
-    auto* layout = new QVBoxLayout(page);
-    layout->addLayout(top, 3);
-    layout->addWidget(scroll, 1);
+    return scroll;
+}
 
+void QuickSendWindow::wireEntries() {
     connect(entryList, &QListWidget::currentRowChanged, this, &QuickSendWindow::showEntry);
     connect(addEntryButton, &QPushButton::clicked, this, [this] {
-        Entry e;
-        e.name = uniqueName(book_, QStringLiteral("Entry ")).toStdU16String();
-        e.data = u"AT";
-        e.end = quicksend::LineEnd::CR;
-        book_.entries.push_back(e);
+        const std::size_t added = book_.addEntry();
         commit();
         showBook();
-        entryList->setCurrentRow(static_cast<int>(book_.entries.size()) - 1);
+        entryList->setCurrentRow(int(added));
     });
-    connect(removeEntryButton, &QPushButton::clicked, this, [this] {
-        const int row = entryList->currentRow();
-        if (row < 0)
-            return;
-        // The steps and rules that send it go with it: asked first, naming them.
-        const QStringList users = book_.usersOf(std::size_t(row));
-        if (!users.isEmpty() &&
-            ask(this,
-                QStringLiteral("\"%1\" is sent by %2. Remove it and them?")
-                    .arg(q(book_.entries[std::size_t(row)].name), users.join(QStringLiteral(", "))),
-                {QStringLiteral("Remove")}) != 0)
-            return;
-        book_.remove(std::size_t(row));
-        commit();
-        showBook();
-    });
+    connect(removeEntryButton, &QPushButton::clicked, this, &QuickSendWindow::removeEntry);
     for (QLineEdit* e : {nameEdit, dataEdit})
         connect(e, &QLineEdit::textEdited, this, &QuickSendWindow::entryEdited);
     for (QComboBox* c : {formBox, endBox, checksumBox, keyBox})
         connect(c, &QComboBox::currentIndexChanged, this, &QuickSendWindow::entryEdited);
     for (QSpinBox* s : {skipFirstBox, skipLastBox, periodBox})
         connect(s, &QSpinBox::valueChanged, this, &QuickSendWindow::entryEdited);
-    return page;
 }
 
-QWidget* QuickSendWindow::buildSequences() {
-    auto* page = new QWidget;
-    sequenceList = new QListWidget(page);
-    auto* addSequence = button("Add", page);
-    auto* removeSequence = button("Remove", page);
-    sequenceName = new QLineEdit(page);
-    runsBox = spin(1'000'000, 1, " times", page);
-    runsBox->setSpecialValueText(QStringLiteral("until stopped"));
-    stepsTable = new QTableWidget(0, 2, page);
-    stepsTable->setHorizontalHeaderLabels(
-        {QStringLiteral("Entry"), QStringLiteral("Delay after (ms)")});
-    stepsTable->horizontalHeader()->setStretchLastSection(true);
-    stepsTable->setSelectionBehavior(QAbstractItemView::SelectRows);
-    auto* addStep = button("Add step", page);
-    auto* removeStep = button("Remove step", page);
-    runButton = button("Run", page);
-    stopButton = button("Stop", page);
-    stopButton->setEnabled(false);
-
-    auto* left = new QVBoxLayout;
-    left->addWidget(sequenceList, 1);
-    auto* lb = new QHBoxLayout;
-    lb->addWidget(addSequence);
-    lb->addWidget(removeSequence);
-    left->addLayout(lb);
-    auto* head = new QHBoxLayout;
-    head->addWidget(new QLabel(QStringLiteral("Name"), page));
-    head->addWidget(sequenceName, 1);
-    head->addWidget(new QLabel(QStringLiteral("Run"), page));
-    head->addWidget(runsBox);
-    auto* rb = new QHBoxLayout;
-    rb->addWidget(addStep);
-    rb->addWidget(removeStep);
-    rb->addStretch();
-    rb->addWidget(runButton);
-    rb->addWidget(stopButton);
-    auto* right = new QVBoxLayout;
-    right->addLayout(head);
-    right->addWidget(stepsTable, 1);
-    right->addLayout(rb);
-    auto* layout = new QHBoxLayout(page);
-    layout->addLayout(left, 1);
-    layout->addLayout(right, 2);
-
-    connect(sequenceList, &QListWidget::currentRowChanged, this, [this] { showBook(); });
-    connect(addSequence, &QPushButton::clicked, this, [this] {
-        book_.sequences.push_back(
-            {QStringLiteral("Sequence %1").arg(book_.sequences.size() + 1).toStdU16String(),
-             {},
-             1});
-        commit();
-        showBook();
-        sequenceList->setCurrentRow(static_cast<int>(book_.sequences.size()) - 1);
-    });
-    connect(removeSequence, &QPushButton::clicked, this, [this] {
-        const int row = sequenceList->currentRow();
-        if (row < 0)
-            return;
-        book_.sequences.erase(book_.sequences.begin() + row);
-        commit();
-        showBook();
-    });
-    connect(addStep, &QPushButton::clicked, this, [this] {
-        const int row = sequenceList->currentRow();
-        if (row < 0 || book_.entries.empty())
-            return;
-        book_.sequences[static_cast<std::size_t>(row)].steps.push_back(
-            {book_.entries.front().name, 100});
-        commit();
-        showBook();
-    });
-    connect(removeStep, &QPushButton::clicked, this, [this] {
-        const int row = sequenceList->currentRow(), step = stepsTable->currentRow();
-        if (row < 0 || step < 0)
-            return;
-        auto& steps = book_.sequences[static_cast<std::size_t>(row)].steps;
-        steps.erase(steps.begin() + step);
-        commit();
-        showBook();
-    });
-    connect(sequenceName, &QLineEdit::textEdited, this, &QuickSendWindow::stepsEdited);
-    connect(runsBox, &QSpinBox::valueChanged, this, &QuickSendWindow::stepsEdited);
-    connect(stepsTable, &QTableWidget::itemChanged, this, &QuickSendWindow::stepsEdited);
-    connect(runButton, &QPushButton::clicked, this,
-            [this] { sender_.runSequence(sequenceList->currentRow()); });
-    connect(stopButton, &QPushButton::clicked, &sender_, &QuickSender::stopSequence);
-    return page;
-}
-
-QWidget* QuickSendWindow::buildRules() {
-    auto* page = new QWidget;
-    rulesOnBox = new QCheckBox(QStringLiteral("Answer by these rules"), page);
-    rulesOnBox->setChecked(true);
-    rulesTable = new QTableWidget(0, 6, page);
-    rulesTable->setHorizontalHeaderLabels({QStringLiteral("On"), QStringLiteral("Kind"),
-                                           QStringLiteral("Pattern"), QStringLiteral("Answer"),
-                                           QStringLiteral("Delay (ms)"), QStringLiteral("Fired")});
-    rulesTable->horizontalHeader()->setSectionResizeMode(2, QHeaderView::Stretch);
-    rulesTable->setToolTip(QStringLiteral("Kind: Text (with escapes), Hex or Regex; Answer: "
-                                          "the name of an entry"));
-    answersBox = spin(1'000'000, quicksend::RateLimit::kDefaultPerSecond, "", page);
-    answersBox->setMinimum(1);
-    answersBox->setToolTip(QStringLiteral("A rule that fires more often in one second switches "
-                                          "itself off (an echoing device would fire it without "
-                                          "end)"));
-    auto* addRule = button("Add rule", page);
-    addRule->setObjectName(QStringLiteral("AddRule"));
-    auto* removeRule = button("Remove rule", page);
-    auto* rb = new QHBoxLayout;
-    rb->addWidget(rulesOnBox);
-    rb->addSpacing(16);
-    rb->addWidget(new QLabel(QStringLiteral("At most"), page));
-    rb->addWidget(answersBox);
-    rb->addWidget(new QLabel(QStringLiteral("answers a second per rule"), page));
-    rb->addStretch();
-    rb->addWidget(addRule);
-    rb->addWidget(removeRule);
-    auto* layout = new QVBoxLayout(page);
-    layout->addWidget(rulesTable, 1);
-    layout->addLayout(rb);
-
-    connect(rulesOnBox, &QCheckBox::toggled, &sender_, &QuickSender::setRulesEnabled);
-    connect(answersBox, &QSpinBox::valueChanged, this, [this](int perSecond) {
-        if (showing_ || perSecond == book_.answersPerSecond)
-            return;
-        book_.answersPerSecond = perSecond;
-        commit();
-    });
-    connect(addRule, &QPushButton::clicked, this, [this] {
-        if (book_.entries.empty())
-            return;
-        engine::AnswerRule rule;
-        rule.pattern.text = u"?";
-        rule.entry = book_.entries.front().name;
-        book_.rules.push_back(std::move(rule));
-        commit();
-        showBook();
-    });
-    connect(removeRule, &QPushButton::clicked, this, [this] {
-        const int row = rulesTable->currentRow();
-        if (row < 0)
-            return;
-        book_.rules.erase(book_.rules.begin() + row);
-        commit();
-        showBook();
-    });
-    connect(rulesTable, &QTableWidget::itemChanged, this, &QuickSendWindow::rulesEdited);
-    return page;
-}
-
-QWidget* QuickSendWindow::buildFileAndLines() {
-    auto* page = new QWidget;
-    filePath = new QLineEdit(page);
-    auto* browse = button("Browse...", page);
-    paceBox = combo({QStringLiteral("Full speed"), QStringLiteral("Delay after each character"),
-                     QStringLiteral("Delay after each line end")},
-                    page);
-    paceDelayBox = spin(60000, 1, " ms", page);
-    hexFileBox = new QCheckBox(QStringLiteral("Read the file as a hex list"), page);
-    sendFileButton = button("Send file", page);
-    stopFileButton = button("Stop", page);
-    stopFileButton->setEnabled(false);
-    fileBar = new QProgressBar(page);
-    fileLabel = new QLabel(page);
-    fileLabel->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
-    breakBox = spin(60000, QuickSender::kBreakMs, " ms", page);
-    breakBox->setMinimum(1);
-    breakButton = button("Break", page);
-    rtsBox = new QCheckBox(QStringLiteral("RTS"), page);
-
-    auto* path = new QHBoxLayout;
-    path->addWidget(filePath, 1);
-    path->addWidget(browse);
-    auto* pace = new QHBoxLayout;
-    pace->addWidget(paceBox);
-    pace->addWidget(paceDelayBox);
-    pace->addStretch();
-    auto* go = new QHBoxLayout;
-    go->addWidget(hexFileBox);
-    go->addStretch();
-    go->addWidget(sendFileButton);
-    go->addWidget(stopFileButton);
-    auto* line = new QHBoxLayout;
-    line->addWidget(new QLabel(QStringLiteral("Hold the line in break for"), page));
-    line->addWidget(breakBox);
-    line->addWidget(breakButton);
-    line->addSpacing(24);
-    line->addWidget(rtsBox);
-    line->addStretch();
-    auto* form = new QFormLayout;
-    form->addRow(QStringLiteral("File"), path);
-    form->addRow(QStringLiteral("Pacing"), pace);
-    form->addRow(go);
-    form->addRow(fileBar);
-    form->addRow(fileLabel);
-    auto* layout = new QVBoxLayout(page);
-    layout->addLayout(form);
-    layout->addSpacing(16);
-    layout->addLayout(line);
-    layout->addStretch();
-
-    connect(browse, &QPushButton::clicked, this, [this] {
-        const QString p = QFileDialog::getOpenFileName(this, QStringLiteral("Send a file"));
-        if (!p.isEmpty())
-            filePath->setText(p);
-    });
-    connect(sendFileButton, &QPushButton::clicked, this, &QuickSendWindow::startFile);
-    connect(stopFileButton, &QPushButton::clicked, &sender_, &QuickSender::stopFile);
-    connect(&sender_, &QuickSender::fileProgress, this,
-            [this](qint64 sent, qint64 total, double rate, qint64 msLeft) {
-                fileBar->setRange(0, 1000);
-                fileBar->setValue(total > 0 ? int(sent * 1000 / total) : 1000);
-                fileLabel->setText(QStringLiteral("%1 of %2 bytes, %3 bytes/s, %4 left")
-                                       .arg(sent)
-                                       .arg(total)
-                                       .arg(qRound64(rate))
-                                       .arg(msLeft < 0 ? QStringLiteral("?")
-                                                       : QStringLiteral("%1 s").arg(
-                                                             double(msLeft) / 1000.0, 0, 'f', 1)));
-            });
-    connect(&sender_, &QuickSender::fileFinished, this, [this](bool complete) {
-        const bool onStop = stopFileButton->hasFocus(); // not on to the break box
-        sendFileButton->setEnabled(true);
-        stopFileButton->setEnabled(false);
-        if (onStop)
-            sendFileButton->setFocus();
-        fileLabel->setText(fileLabel->text() +
-                           (complete ? QStringLiteral(": done") : QStringLiteral(": stopped")));
-    });
-    connect(breakButton, &QPushButton::clicked, this,
-            [this] { sender_.sendBreak(breakBox->value()); });
-    connect(&sender_, &QuickSender::breakChanged, breakButton,
-            [this](bool on) { breakButton->setEnabled(!on); });
-    connect(rtsBox, &QCheckBox::clicked, this, [this](bool on) {
-        if (!sender_.setRts(on))
-            rtsBox->setChecked(!on);
-    });
-    return page;
+void QuickSendWindow::removeEntry() {
+    const int row = entryList->currentRow();
+    if (row < 0)
+        return;
+    // The steps and rules that send it go with it: asked first, naming them.
+    const QStringList users = book_.usersOf(std::size_t(row));
+    if (!users.isEmpty() &&
+        ask(this,
+            QStringLiteral("\"%1\" is sent by %2. Remove it and them?")
+                .arg(q(book_.entries[std::size_t(row)].name), users.join(QStringLiteral(", "))),
+            {QStringLiteral("Remove")}) != 0)
+        return;
+    book_.remove(std::size_t(row));
+    commit();
+    showBook();
 }
 
 // ---------------------------------------------------------------- showing and editing
 
 void QuickSendWindow::showBook() {
-    // Filling the lists and tables is not editing them.
-    const QSignalBlocker b1(entryList), b2(sequenceList), b3(stepsTable), b4(rulesTable);
+    // Filling the list is not editing it.
+    const QSignalBlocker quiet(entryList);
     showing_ = true;
     const int entry = entryList->currentRow();
     entryList->clear();
     for (const Entry& e : book_.entries)
-        entryList->addItem(q(e.name) + (e.key ? QStringLiteral("  [F%1]").arg(e.key) : QString()));
+        entryList->addItem(listed(e));
     entryList->setCurrentRow(std::min(entry, entryList->count() - 1));
 
-    const int seq = std::min(sequenceList->currentRow(), int(book_.sequences.size()) - 1);
-    sequenceList->clear();
-    for (const engine::Sequence& s : book_.sequences)
-        sequenceList->addItem(q(s.name));
-    sequenceList->setCurrentRow(seq < 0 && !book_.sequences.empty() ? 0 : seq);
-    const engine::Sequence* s =
-        sequenceList->currentRow() >= 0
-            ? &book_.sequences[static_cast<std::size_t>(sequenceList->currentRow())]
-            : nullptr;
-    sequenceName->setText(s ? q(s->name) : QString());
-    runsBox->setValue(s ? s->runs : 1);
-    stepsTable->setRowCount(s ? int(s->steps.size()) : 0);
-    for (int i = 0; s && i < int(s->steps.size()); ++i) {
-        stepsTable->setItem(i, 0, editableItem(q(s->steps[std::size_t(i)].entry)));
-        stepsTable->setItem(i, 1, editableItem(QString::number(s->steps[std::size_t(i)].delayMs)));
-    }
-    for (QWidget* w : {static_cast<QWidget*>(sequenceName), static_cast<QWidget*>(runsBox),
-                       static_cast<QWidget*>(runButton)})
-        w->setEnabled(s != nullptr && sender_.runningSequence() < 0);
-
-    answersBox->setValue(book_.answersPerSecond);
-    rulesTable->setRowCount(int(book_.rules.size()));
-    for (int i = 0; i < int(book_.rules.size()); ++i) {
-        const engine::AnswerRule& r = book_.rules[std::size_t(i)];
-        auto* on = readOnlyItem({});
-        on->setFlags(on->flags() | Qt::ItemIsUserCheckable);
-        on->setCheckState(r.enabled ? Qt::Checked : Qt::Unchecked);
-        rulesTable->setItem(i, 0, on);
-        rulesTable->setItem(i, 1, editableItem(kKinds[int(r.pattern.kind)]));
-        rulesTable->setItem(i, 2, editableItem(q(r.pattern.text)));
-        rulesTable->setItem(i, 3, editableItem(q(r.entry)));
-        rulesTable->setItem(i, 4, editableItem(QString::number(r.delayMs)));
-        rulesTable->setItem(i, 5, readOnlyItem(QString::number(sender_.firedCount(i))));
-    }
     showing_ = false;
+    sequencesPage_->showSequences();
+    rulesPage_->showRules();
     showEntry();
     rebuildButtons();
 }
@@ -813,80 +414,32 @@ void QuickSendWindow::entryEdited() {
     commit();
     if (!refused.isEmpty())
         bookFault->setText(QStringLiteral("The name stays \"%1\": %2").arg(q(e.name), refused));
-    showing_ = true;
-    if (oldKey != e.key) { // another entry may have lost the key
-        for (int i = 0; i < entryList->count(); ++i) {
-            const Entry& other = book_.entries[std::size_t(i)];
-            entryList->item(i)->setText(
-                q(other.name) + (other.key ? QStringLiteral("  [F%1]").arg(other.key) : QString()));
-        }
-    }
-    entryList->item(row)->setText(q(e.name) +
-                                  (e.key ? QStringLiteral("  [F%1]").arg(e.key) : QString()));
-    showing_ = false;
+    if (oldKey != e.key) // another entry may have lost the key
+        relist(-1);
+    relist(row);
     showEntry();
     rebuildButtons();
 }
 
-void QuickSendWindow::stepsEdited() {
-    const int row = sequenceList->currentRow();
-    if (showing_ || row < 0)
-        return;
-    engine::Sequence& s = book_.sequences[std::size_t(row)];
-    s.name = sequenceName->text().toStdU16String();
-    s.runs = runsBox->value();
-    for (int i = 0; i < stepsTable->rowCount() && i < int(s.steps.size()); ++i) {
-        if (!stepsTable->item(i, 0) || !stepsTable->item(i, 1))
-            continue;
-        s.steps[std::size_t(i)].entry = stepsTable->item(i, 0)->text().toStdU16String();
-        s.steps[std::size_t(i)].delayMs = std::max(0, stepsTable->item(i, 1)->text().toInt());
-    }
-    sequenceList->item(row)->setText(q(s.name));
-    commit();
-}
-
-void QuickSendWindow::rulesEdited() {
-    if (showing_)
-        return;
-    bool onlySwitches = true;
-    for (int i = 0; i < rulesTable->rowCount() && i < int(book_.rules.size()); ++i) {
-        engine::AnswerRule& r = book_.rules[std::size_t(i)];
-        if (!rulesTable->item(i, 0) || !rulesTable->item(i, 4))
-            continue;
-        const bool on = rulesTable->item(i, 0)->checkState() == Qt::Checked;
-        if (on != r.enabled) {
-            r.enabled = on;
-            sender_.setRuleEnabled(i, on); // switched without losing the counts
-        }
-        engine::AnswerRule edited = r;
-        edited.pattern.kind = kindOf(rulesTable->item(i, 1)->text());
-        edited.pattern.text = rulesTable->item(i, 2)->text().toStdU16String();
-        edited.entry = rulesTable->item(i, 3)->text().toStdU16String();
-        edited.delayMs = std::max(0, rulesTable->item(i, 4)->text().toInt());
-        if (!(edited == r)) {
-            r = edited;
-            onlySwitches = false;
-        }
-    }
-    if (!onlySwitches)
-        commit();
-    else
-        saveTimer_.start(kSaveDelayMs);
+void QuickSendWindow::relist(int row) {
+    const bool wasShowing = std::exchange(showing_, true);
+    for (int i = std::max(row, 0); i < (row < 0 ? entryList->count() : row + 1); ++i)
+        entryList->item(i)->setText(listed(book_.entries[std::size_t(i)]));
+    showing_ = wasShowing;
 }
 
 void QuickSendWindow::commit() {
-    // The sender runs the book as it is: what is under repair sends nothing until mended.
-    sender_.setBook(book_);
-    const QString why = engine::firstFault(book_);
+    showFault(keeper_.commit());
+}
+
+void QuickSendWindow::showFault(const QString& why) {
     bookFault->setText(
         why.isEmpty()
             ? QString()
             : elideMiddle(QStringLiteral("Not in use until mended: ") + why, kMessageRunChars * 2));
-    saveTimer_.start(kSaveDelayMs);
 }
 
 void QuickSendWindow::rebuildButtons() {
-    // The buttons in sight change their text; the rest are made when scrolled to.
     buttonField_->setCount(int(sender_.book().entries.size()));
 }
 
@@ -900,34 +453,8 @@ void QuickSendWindow::pressEntry(int index) {
         sender_.sendEntry(index);
 }
 
-void QuickSendWindow::startFile() {
-    // The focus follows the button that takes over, not on to the break box.
-    const bool onSend = sendFileButton->hasFocus();
-    stopFileButton->setEnabled(true);
-    if (onSend)
-        stopFileButton->setFocus();
-    sendFileButton->setEnabled(false);
-    sender_.sendFile(filePath->text(), hexFileBox->isChecked(),
-                     quicksend::Pace(paceBox->currentIndex()), paceDelayBox->value());
-    if (!sender_.sendingFile()) { // refused (closed port) or already done
-        sendFileButton->setEnabled(true);
-        if (onSend)
-            sendFileButton->setFocus();
-        stopFileButton->setEnabled(false);
-    }
-}
-
 void QuickSendWindow::showFailure(const QString& text) {
     showMessage(isVisible() ? this : nullptr, text);
-}
-
-void QuickSendWindow::followPort() {
-    // RTS is the line's own while RTS/CTS flow control drives it.
-    const bool rtsCts = engine_ && engine_->isOpen() &&
-                        engine_->lastOpenRequest().handshaking == serial::Handshaking::RtsCts;
-    rtsBox->setEnabled(!rtsCts);
-    rtsBox->setToolTip(rtsCts ? QStringLiteral("RTS/CTS flow control drives RTS")
-                              : QStringLiteral("Sets the RTS line of the open port"));
 }
 
 bool QuickSendWindow::eventFilter(QObject* watched, QEvent* event) {
@@ -935,8 +462,9 @@ bool QuickSendWindow::eventFilter(QObject* watched, QEvent* event) {
         return QWidget::eventFilter(watched, event);
     const auto* key = static_cast<QKeyEvent*>(event);
     const int f = key->key() - Qt::Key_F1 + 1;
-    // Any of the terminal's windows, but not while a message box waits for its answer.
-    if (f < 1 || f > 12 || key->isAutoRepeat() || !watched->isWidgetType() ||
+    // Any of the terminal's windows while this one is open, but not while a message box
+    // waits for its answer.
+    if (f < 1 || f > 12 || key->isAutoRepeat() || !watched->isWidgetType() || !isVisible() ||
         QApplication::activeModalWidget() || key->modifiers() != Qt::NoModifier)
         return QWidget::eventFilter(watched, event);
     const int entry = sender_.entryForKey(f);

@@ -1,14 +1,12 @@
 #pragma once
 // Quick Send: stored sends on buttons and F1-F12, sequences, auto-answer rules, a paced file,
-// BREAK and RTS. Non-modal; it shows and edits what the engine-layer sender runs, remembers
-// it in a JSON file of its own in the per-user folder, and exports or imports it. Closing the
-// window ends its sends.
-#include <QPointer>
-#include <QTimer>
+// BREAK and RTS. Non-modal; it shows and edits the session's book, which the session's sender
+// runs and remembers in a JSON file of its own in the per-user folder, and exports or imports
+// it. Closing the window only hides it: repeats, a sequence, answers and a file go on; F1-F12
+// send while it is open.
 #include <QWidget>
 
 #include "engine/session.h"
-#include "engine/quick_send.h"
 
 class QCheckBox;
 class QComboBox;
@@ -23,6 +21,9 @@ class QTableWidget;
 namespace varnok {
 
 class ButtonField;
+class FileAndLinesPage;
+class RulesPage;
+class SequencesPage;
 
 class QuickSendWindow : public QWidget {
     Q_OBJECT
@@ -87,28 +88,29 @@ class QuickSendWindow : public QWidget {
 
   private:
     QWidget* buildEntries();
-    QWidget* buildSequences();
-    QWidget* buildRules();
-    QWidget* buildFileAndLines();
+    QWidget* buildSendButtons(QWidget* page);
+    void wireEntries();
+    void removeEntry();
+    void wireBookAndSender();
+    void takePages();   // the pages' controls, under the names the window had for them
     void showBook();    // every list and table from book_
     void showEntry();   // the editor from the chosen entry
     void entryEdited(); // the editor into book_
-    void stepsEdited();
-    void rulesEdited();
-    void commit(); // book_ to the sender when it is whole; remembered
+    void commit();      // book_ to the sender, remembered; what is not in use said beneath
+    void showFault(const QString& why);
+    void relist(int row); // the entry list's text of `row`, or of all (-1)
     void rebuildButtons();
     void pressEntry(int index);
-    void startFile();
     void showFailure(const QString& text);
-    void saveBook();
-    void followPort();
 
-    QPointer<engine::TerminalEngine> engine_;
-    engine::QuickSender& sender_; // the session's
-    engine::QuickSendBook book_;
+    engine::QuickSender& sender_;     // the session's
+    engine::QuickSendKeeper& keeper_; // the session's
+    engine::QuickSendBook& book_;     // the keeper's, as edited here
+    SequencesPage* sequencesPage_ = nullptr;
+    RulesPage* rulesPage_ = nullptr;
+    FileAndLinesPage* filePage_ = nullptr;
     bool showing_ = false; // the controls are being filled, not edited
     ButtonField* buttonField_ = nullptr;
-    QTimer saveTimer_; // the book file is written once edits pause
     bool placed_ = false;
 };
 

@@ -10,6 +10,7 @@
 #include <QPushButton>
 #include <QScrollArea>
 #include <QScrollBar>
+#include <QSpinBox>
 #include <QTableWidget>
 #include <QTemporaryDir>
 #include <QTest>
@@ -105,6 +106,19 @@ class TstQuickSendWindow : public QObject {
         QCOMPARE(s.r.f->Text2->toPlainText(), "KOVRAN");
     }
 
+    // Closing the window leaves its repeat running, and the main window's button says so.
+    void closedWindowLeavesItsRepeatRunning() {
+        Rig s;
+        QVERIFY(s.start());
+        s.w->periodBox->setValue(50);
+        click(s.w->sendButtons->findChild<QPushButton*>("Send_0"));
+        s.w->close();
+        QCOMPARE(s.r.pty.readExactly(15, 2000), kWire + kWire + kWire);
+        QCOMPARE(s.r.f->Cmd_QuickSend->text(), "Quick Send (on)");
+        QVERIFY(s.r.f->Cmd_QuickSend->toolTip().contains("Quick Send window"));
+        QCOMPARE(s.r.f->Cmd_QuickSend->objectName(), "Cmd_QuickSend");
+    }
+
     void halfTypedEntrySendsNothingAndSaysSoOnce() {
         Rig s;
         QVERIFY(s.start());
@@ -181,6 +195,17 @@ class TstQuickSendWindow : public QObject {
         click(r.f->Cmd_QuickSend);
         QuickSendWindow* w = r.f->quickSend();
         QVERIFY(w->sender().book() == old && !userSettings().contains("quicksend/book"));
+    }
+
+    // A remembered book whose rule is on answers from the start, and the button says so.
+    void rememberedRuleShowsAsRunning() {
+        FormRig r;
+        engine::QuickSendBook old;
+        old.entries = {{u"old", u"x"}};
+        old.rules = {{{quicksend::PatternKind::Text, u"?"}, u"old"}};
+        userSettings().setValue("quicksend/book", engine::bookToJson(old));
+        click(r.f->Cmd_QuickSend);
+        QCOMPARE(r.f->Cmd_QuickSend->text(), "Quick Send (on)");
     }
 
     // Clear of the main window, or at the screen's edge when there is no room; where the user
