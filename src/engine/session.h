@@ -9,6 +9,7 @@
 #include "engine/find_sweep.h"
 #include "engine/modbus_master.h"
 #include "engine/monitor/traffic_recorder.h"
+#include "engine/poll/poll_model.h"
 #include "engine/quick_send.h"
 #include "engine/terminal_engine.h"
 
@@ -25,6 +26,7 @@ class Session : public QObject {
     TerminalEngine& terminal() { return terminal_; }
     TrafficRecorder& recorder() { return recorder_; }
     ModbusMaster& master() { return master_; }
+    PollModel& poll() { return poll_; }
     QuickSender& quickSend() { return quickSend_; }
     FindSweep& finder() { return finder_; }
 
@@ -36,6 +38,7 @@ class Session : public QObject {
     TerminalEngine terminal_;
     TrafficRecorder recorder_;
     ModbusMaster master_;
+    PollModel poll_{master_}; // Poll's rows, values and log, kept while its window is closed
     QuickSender quickSend_;
     FindSweep finder_;
 };
