@@ -8,6 +8,7 @@
 #include <QProcess>
 #include <QPushButton>
 #include <QTableView>
+#include <QTableWidget>
 #include <QTimer>
 
 #include <algorithm>
