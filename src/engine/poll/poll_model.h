@@ -33,7 +33,7 @@ class PollModel : public QAbstractTableModel {
         ColumnCount
     };
     enum Role { StaleRole = Qt::UserRole + 1 }; // true on a value of a read whose poll failed
-    static constexpr int kRefreshMs = 200;
+    static constexpr int kRefreshMs = 200;      // new values reach the view at most this often
 
     explicit PollModel(ModbusMaster& master, QObject* parent = nullptr);
     ~PollModel() override;
@@ -56,6 +56,7 @@ class PollModel : public QAbstractTableModel {
     void setRowFormat(int row, const modbus::ValueFormat& format);
     QString rowLabel(int row) const;
     QString addressText(int function, int address) const;
+    // The value as the last refresh showed it, and its registers in hex.
     QString valueText(int row, QString* raw = nullptr) const;
     // A plotted row's samples, kept from its tick on.
     const modbus::Trace* trace(const modbus::RowKey& key) const;
