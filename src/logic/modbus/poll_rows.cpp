@@ -4,7 +4,9 @@
 #include <cctype>
 #include <cmath>
 
+#include "logic/modbus/poll_request.h"
 #include "logic/modbus/register_map.h"
+#include "logic/modbus/value_format.h"
 
 namespace varnok::modbus {
 

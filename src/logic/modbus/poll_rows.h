@@ -11,10 +11,10 @@
 #include <string>
 #include <vector>
 
-#include "logic/modbus/poll_request.h"
-#include "logic/modbus/value_format.h"
-
 namespace varnok::modbus {
+
+struct PollRequest;
+struct ValueFormat;
 
 // A row everywhere it is named: table, definitions, register map, CSV header, chart.
 struct RowKey {
