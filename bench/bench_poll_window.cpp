@@ -7,6 +7,7 @@
 #include <QFile>
 #include <QProcess>
 #include <QPushButton>
+#include <QTableView>
 #include <QTableWidget>
 #include <QTimer>
 
@@ -64,7 +65,8 @@ int main(int argc, char** argv) {
     const int pi = w.rowOf({1, 3, 52});
     w.setRowFormat(pi, {modbus::ValueType::Float32, modbus::WordOrder::ABCD});
     for (const int row : {w.rowOf({1, 3, 50}), w.rowOf({1, 3, 51}), pi})
-        w.table->item(row, PollWindow::ColPlot)->setCheckState(Qt::Checked);
+        w.table->model()->setData(w.table->model()->index(row, PollWindow::ColPlot), Qt::Checked,
+                                  Qt::CheckStateRole);
     long polls = 0, failed = 0;
     QObject::connect(&w.master(), &engine::ModbusMaster::done, &w,
                      [&](const engine::PollResult& r) { ++(r.ok ? polls : failed); });

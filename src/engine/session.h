@@ -10,6 +10,7 @@
 #include "engine/find_sweep.h"
 #include "engine/modbus_master.h"
 #include "engine/monitor/traffic_recorder.h"
+#include "engine/poll/poll_model.h"
 #include "engine/quick_send.h"
 #include "engine/quick_send_keeper.h"
 #include "engine/terminal_engine.h"
@@ -27,6 +28,7 @@ class Session : public QObject {
     TerminalEngine& terminal() { return terminal_; }
     TrafficRecorder& recorder() { return recorder_; }
     ModbusMaster& master() { return master_; }
+    PollModel& poll() { return poll_; }
     QuickSender& quickSend() { return quickSend_; }
     QuickSendKeeper& quickSendBook() { return quickSendBook_; }
     FindSweep& finder() { return finder_; }
@@ -39,6 +41,7 @@ class Session : public QObject {
     TerminalEngine terminal_;
     TrafficRecorder recorder_;
     ModbusMaster master_;
+    PollModel poll_{master_}; // Poll's rows, values and log, kept while its window is closed
     QuickSender quickSend_;
     QuickSendKeeper quickSendBook_; // the book the sender runs, as the user edits it
     FindSweep finder_;

@@ -6,6 +6,7 @@
 
 #include "engine/modbus_master.h"
 #include "engine/poll_setup.h"
+#include "engine/session.h"
 #include "engine/terminal_engine.h"
 #include "logic/serial/port_map.h"
 #include "support/bytes.h"
@@ -141,6 +142,35 @@ class TstModbusMaster : public QObject {
         rig.e->close();
         QCOMPARE(polling.size(), 2);
         QVERIFY(!rig.m->polling());
+    }
+
+    // Poll's model lives in the session with no window: a value of two registers shows on its
+    // first row, the chart's samples are the values read (not their text) with a gap for a
+    // failed poll, and a value the row's format cannot hold is refused with nothing sent.
+    void pollModelWithoutAWindow() {
+        engine::Session session;
+        engine::PollModel& m = session.poll();
+        m.setReads({{{1, 3, 0, 2, {}, {}}, 0, 100, 0}});
+        m.setRowFormat(0, {modbus::ValueType::Float32});
+        QVERIFY(m.covered(1) && m.rowOf({1, 3, 1}) < 0);
+        QVERIFY(m.setData(m.index(0, m.ColPlot), Qt::Checked, Qt::CheckStateRole));
+        const auto report = [&](bool ok, qint64 wallMs) {
+            PollResult r{0, m.master().reads()[0].request, ok, false, {}, {}, 0, 0, wallMs};
+            r.reply.registers = {0x4049, 0x0FDB};
+            emit m.master().done(r);
+        };
+        report(true, 1000);
+        report(false, 2000);
+        report(true, 3000);
+        QTRY_COMPARE(m.index(0, m.ColValue).data().toString(), QString("3.14159274"));
+        QCOMPARE(m.index(0, m.ColRaw).data().toString(), QString("4049 0FDB"));
+        const auto runs = m.trace({1, 3, 0})->runs(0);
+        QCOMPARE(runs.size(), std::size_t(2));
+        QCOMPARE(runs[0][0].second, double(3.14159274f));
+        QSignalSpy failed(&m, &engine::PollModel::failed);
+        QVERIFY(!m.setData(m.index(0, m.ColValue), "1e39", Qt::EditRole));
+        QCOMPARE(failed.size(), 1);
+        QVERIFY(failed[0][0].toString().endsWith("Nothing was sent."));
     }
 
     // Definitions are judged by the rule Apply uses; a field of the wrong type refuses the file.

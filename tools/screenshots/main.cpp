@@ -191,11 +191,13 @@ bool pollWindow(const QString& device) {
     const int pi = p->rowOf({1, 3, 52});
     p->setRowFormat(pi, {varnok::modbus::ValueType::Float32, varnok::modbus::WordOrder::ABCD});
     const char* names[] = {"counter", "sine", "pi"};
+    QAbstractItemModel* rows = p->table->model();
     for (int i = 0; i < 3; ++i)
-        p->table->item(p->rowOf({1, 3, 50 + i}), varnok::PollWindow::ColName)
-            ->setText(QLatin1String(names[i]));
+        rows->setData(rows->index(p->rowOf({1, 3, 50 + i}), varnok::PollWindow::ColName),
+                      QLatin1String(names[i]));
     for (const int row : {p->rowOf({1, 3, 50}), p->rowOf({1, 3, 51})})
-        p->table->item(row, varnok::PollWindow::ColPlot)->setCheckState(Qt::Checked);
+        rows->setData(rows->index(row, varnok::PollWindow::ColPlot), Qt::Checked,
+                      Qt::CheckStateRole);
     QTest::mouseClick(p->pollButton, Qt::LeftButton);
     QTest::qWait(12000);
     const bool ok = p->chartPoints(p->rowOf({1, 3, 51})) > 10 ? save(*p, "poll.png")

@@ -1,9 +1,12 @@
 #include "logic/modbus/poll_rows.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cmath>
 
+#include "logic/modbus/poll_request.h"
 #include "logic/modbus/register_map.h"
+#include "logic/modbus/value_format.h"
 
 namespace varnok::modbus {
 
@@ -27,6 +30,29 @@ std::string rowLabel(const RowKey& key, const std::string& name, bool oneBased) 
     if (!name.empty())
         label += " " + name;
     return label;
+}
+
+PollRequest writeRequest(const RowKey& key, const ValueFormat& format, std::string_view text,
+                         bool always16) {
+    PollRequest q{key.station, 0, key.address, 1, {}, {}};
+    if (readsBits(key.function)) {
+        const std::size_t from = text.find_first_not_of(" \t\r\n");
+        std::string t(from == std::string_view::npos
+                          ? std::string_view()
+                          : text.substr(from, text.find_last_not_of(" \t\r\n") + 1 - from));
+        for (char& c : t)
+            c = char(std::tolower(static_cast<unsigned char>(c)));
+        if (t != "0" && t != "1" && t != "on" && t != "off")
+            throw ValueFailure("\"" + std::string(text.substr(0, 40)) +
+                               "\" is not a coil value (0, 1, on or off).");
+        q.bits = {t == "1" || t == "on"};
+        q.function = always16 ? 15 : 5;
+        return q;
+    }
+    q.registers = parseValue(format, text);
+    q.count = int(q.registers.size());
+    q.function = q.registers.size() == 1 && !always16 ? 6 : 16;
+    return q;
 }
 
 void ChangeClock::note(const RowKey& key, std::uint16_t value, std::int64_t wallMs) {

@@ -15,6 +15,9 @@
 
 namespace varnok::modbus {
 
+struct PollRequest;
+struct ValueFormat;
+
 // A row everywhere it is named: table, definitions, register map, CSV header, chart.
 struct RowKey {
     int station = 1;
@@ -29,6 +32,12 @@ std::string tableTag(int function);
 // "st1 HR 40001 flow": station, table, address (1-based with its prefix, or 0-based) and the
 // name when there is one.
 std::string rowLabel(const RowKey& key, const std::string& name, bool oneBased);
+
+// The write of `text` typed into a row: 05 (15 with `always16`) for a coil, given as 0, 1, on
+// or off; 06 for a register value and 16 for a longer one (or with `always16`), its registers
+// in the row's format. Throws ValueFailure naming the text and what the row takes.
+PollRequest writeRequest(const RowKey& key, const ValueFormat& format, std::string_view text,
+                         bool always16);
 
 // When each register or coil last changed. Keyed by row, it outlives a new list of reads, a
 // format or a numbering: only a different value read moves a time.

@@ -1,53 +1,33 @@
 #pragma once
-// The poll workbench: reads polled in turn by the Modbus master into a table of registers and
-// coils in the formats engineers read them, written from the table, charted over time and
-// logged to CSV; the reads with their row names and formats saved and loaded as JSON, names
-// and formats imported from a CSV register map. It may stay open while the port opens and
-// closes; it polls only while the port is open.
-#include <QFile>
+// The poll workbench, a view of the session's poll model: reads polled in turn by the Modbus
+// master into a table of registers and coils in the formats engineers read them, written from
+// the table, charted over time and logged to CSV; the reads with their row names and formats
+// saved and loaded as JSON, names and formats imported from a CSV register map. It may stay
+// open while the port opens and closes; it polls only while the port is open.
 #include <QTimer>
 #include <QWidget>
-#include <map>
+#include <memory>
 #include <vector>
 
+#include "engine/poll/poll_model.h"
 #include "engine/session.h"
-#include "engine/modbus_master.h"
-#include "engine/poll_setup.h"
-#include "logic/modbus/poll_rows.h"
-#include "logic/modbus/value_format.h"
 
 class QCheckBox;
-class QChart;
 class QChartView;
 class QComboBox;
-class QDateTimeAxis;
 class QLabel;
-class QLineSeries;
 class QPushButton;
+class QTableView;
 class QTableWidget;
-class QTableWidgetItem;
-class QValueAxis;
 
 namespace varnok {
 
-namespace engine {
-class TerminalEngine;
-}
+class PollChart;
 
 class PollWindow : public QWidget {
     Q_OBJECT
   public:
-    enum Column {
-        ColStation,
-        ColFunction,
-        ColAddress,
-        ColName,
-        ColFormat,
-        ColValue,
-        ColRaw,
-        ColChanged,
-        ColPlot
-    };
+    using enum engine::PollModel::Column;
     enum ReadColumn { RdStation, RdFunction, RdAddress, RdCount, RdPeriod, RdTimeout, RdRetries };
 
     explicit PollWindow(engine::Session& session, QWidget* parent = nullptr);
@@ -70,9 +50,9 @@ class PollWindow : public QWidget {
     bool saveChart(const QString& path);
     bool startLog(const QString& path);
     void stopLog();
-    bool logging() const { return log_.isOpen(); }
+    bool logging() const { return model_.logging(); }
 
-    engine::ModbusMaster& master() { return master_; }
+    engine::ModbusMaster& master() { return model_.master(); }
     // The register table's row of a station's register or coil (-1 when not shown).
     int rowOf(const modbus::RowKey& key) const;
     void setRowFormat(int row, const modbus::ValueFormat& format);
@@ -85,8 +65,8 @@ class PollWindow : public QWidget {
     QPushButton* pollButton; // "Start polling" / "Stop polling"
     QCheckBox* oneBasedBox;  // addresses as 40001 ... instead of 0-based
     QCheckBox* always16Box;  // registers written with 16 (coils with 15) even when one
-    QTableWidget* table;
-    QLabel* readStatus; // one line per read; lines too long for the window end in "..."
+    QTableView* table;       // shows the session's poll model
+    QLabel* readStatus;      // one line per read; lines too long for the window end in "..."
     QLabel* writeStatus;
     QComboBox* spanBox; // the chart's time span
     QPushButton* pauseButton;
@@ -99,61 +79,30 @@ class PollWindow : public QWidget {
 
   protected:
     void hideEvent(QHideEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:
-    struct RowRef {
-        int read = 0;
-        modbus::RowKey key;
-    };
-    struct ReadValues {
-        std::vector<std::uint16_t> registers;
-        std::vector<bool> bits;
-        bool any = false;   // a good reply came
-        bool dirty = false; // not yet shown
-        qint64 goodWallMs = 0;
-    };
-
-    void buildControls();
-    void rebuildRows();
+    QWidget* buildReads();
+    QLayout* buildOptions();
+    QWidget* buildTable();
+    QWidget* buildChart();
+    void hideCoveredRows();
     void refresh();
-    void showRead(int read);
     void updateChart();
-    void onDone(const engine::PollResult& r);
-    void onCycle();
-    void onItemChanged(QTableWidgetItem* item);
-    void writeRow(int row, const QString& text);
     void showReads(const std::vector<engine::PollRead>& reads);
-    void sample(const engine::PollResult& r);
+    void showSetup();
     void togglePolling();
     void chooseLog();
-    QString valueText(int row, QString* raw = nullptr) const;
-    int spanOf(int row) const; // registers the row's value takes
-    QString addressText(int function, int address) const;
-    QString rowLabel(int row) const;
-    engine::RowDef defOf(int row) const;
+    bool done(const QString& problem); // true when there is none, else after its message
     void fail(const QString& text);
 
     engine::TerminalEngine& engine_;
-    engine::ModbusMaster& master_; // the session's: polling goes on without the window
-    engine::RowDefs defs_;
-    std::vector<RowRef> rows_;
-    std::vector<ReadValues> values_;
-    modbus::ChangeClock changes_;
+    engine::PollModel& model_; // the session's: polling goes on without the window
     QTimer refresh_;
-    bool updating_ = false;
     bool placed_ = false;
 
-    QChart* chart_ = nullptr;
-    QDateTimeAxis* timeAxis_ = nullptr;
-    QValueAxis* valueAxis_ = nullptr;
-    // A plotted row's samples go on while the chart is paused; its line is one series per
-    // unbroken run.
-    std::map<modbus::RowKey, modbus::Trace> traces_;
-    std::map<modbus::RowKey, std::vector<QLineSeries*>> series_;
+    std::unique_ptr<PollChart> chart_;
     bool paused_ = false;
-
-    QFile log_;
-    int logFlushTicks_ = 0;
 };
 
 } // namespace varnok

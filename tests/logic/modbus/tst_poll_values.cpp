@@ -147,6 +147,49 @@ class TestPollValues : public QObject {
         }
     }
 
+    // A typed value becomes the write of its row: the function by row and count, the
+    // registers in the row's format.
+    void writes_data() {
+        QTest::addColumn<int>("function"); // of the row's read
+        QTest::addColumn<QString>("format");
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<bool>("always16");
+        QTest::addColumn<QString>("write"); // "function count values", or why it is refused
+        const auto row = [](const char* name, int f, const char* fm, const char* t, bool a16,
+                            const char* w) {
+            QTest::newRow(name) << f << QString(fm) << QString(t) << a16 << QString(w);
+        };
+        row("a coil takes on: 05", 1, "uint16", " On ", false, "5 1 1");
+        row("a coil with always16: 15", 1, "uint16", "0", true, "15 1 0");
+        row("a coil refuses 2", 1, "uint16", "2", false,
+            "\"2\" is not a coil value (0, 1, on or off).");
+        row("one register: 06", 3, "uint16", "77", false, "6 1 77");
+        row("one register with always16: 16", 3, "int16", "-1", true, "16 1 65535");
+        row("a float32 takes two registers: 16", 3, "float32", "3.14159274", false,
+            "16 2 16457 4059");
+    }
+    void writes() {
+        QFETCH(int, function);
+        QFETCH(QString, format);
+        QFETCH(QString, text);
+        QFETCH(bool, always16);
+        QFETCH(QString, write);
+        QStringList got;
+        try {
+            const PollRequest q =
+                writeRequest({2, function, 7}, fmt(format), text.toStdString(), always16);
+            QCOMPARE(q.station * 100 + q.address, 207);
+            got << QString::number(q.function) << QString::number(q.count);
+            for (const auto r : q.registers)
+                got << QString::number(r);
+            for (const bool b : q.bits)
+                got << QString::number(b);
+        } catch (const ValueFailure& e) {
+            got << QString::fromStdString(e.description());
+        }
+        QCOMPARE(got.join(' '), write);
+    }
+
     void names() {
         for (const ValueFormat& f : allFormats())
             QVERIFY(parseFormatName(formatName(f)) == f);

@@ -26,8 +26,15 @@ using W = PollWindow;
 
 namespace {
 
+QModelIndex cell(const W& w, int row, int column) {
+    return w.table->model()->index(row, column);
+}
 QString text(const W& w, int row, int column) {
-    return row < 0 ? "(no row)" : w.table->item(row, column)->text();
+    return row < 0 ? "(no row)" : cell(w, row, column).data().toString();
+}
+// As the user types into a cell or ticks it.
+void set(W& w, int row, int column, const QVariant& value, int role = Qt::EditRole) {
+    w.table->model()->setData(cell(w, row, column), value, role);
 }
 // A poll of the window's first read as the master reports it, all its registers at `value`.
 void report(W& w, bool ok, int value, qint64 wallMs = QDateTime::currentMSecsSinceEpoch()) {
@@ -98,25 +105,25 @@ class TstPollWindow : public QObject {
         QVERIFY(r.start());
         QVERIFY(r.w->table->isRowHidden(r.pi + 1));
         QTest::mouseClick(r.w->pollButton, Qt::LeftButton);
-        QTRY_COMPARE(r.w->table->item(r.pi, W::ColValue)->text(), QString("3.14159274"));
-        QCOMPARE(r.w->table->item(0, W::ColValue)->text(), QString("4660"));
-        QCOMPARE(r.w->table->item(r.pi, W::ColRaw)->text(), QString("4049 0FDB"));
+        QTRY_COMPARE(text(*r.w, r.pi, W::ColValue), QString("3.14159274"));
+        QCOMPARE(text(*r.w, 0, W::ColValue), QString("4660"));
+        QCOMPARE(text(*r.w, r.pi, W::ColRaw), QString("4049 0FDB"));
         QVERIFY(r.e->manualReceive()); // the input is borrowed while polling
     }
 
     void editWritesAndReadsBack() {
         SimRig r;
         QVERIFY(r.start() && r.poll());
-        r.w->table->item(1, W::ColValue)->setText("77");
+        set(*r.w, 1, W::ColValue, "77");
         QTRY_VERIFY2(r.w->writeStatus->text().endsWith("FC06 at 1: ok"),
                      qPrintable(r.w->writeStatus->text()));
-        QTRY_COMPARE(r.w->table->item(1, W::ColValue)->text(), QString("77"));
+        QTRY_COMPARE(text(*r.w, 1, W::ColValue), QString("77"));
     }
 
     void tickedRowGetsChartPoints() {
         SimRig r;
         QVERIFY(r.start() && r.poll());
-        r.w->table->item(r.pi, W::ColPlot)->setCheckState(Qt::Checked);
+        set(*r.w, r.pi, W::ColPlot, Qt::Checked, Qt::CheckStateRole);
         QTRY_VERIFY(r.w->chartPoints(r.pi) >= 2);
     }
 
@@ -127,7 +134,7 @@ class TstPollWindow : public QObject {
         QVERIFY(r.w->startLog(r.dir.filePath("log.csv")));
         QVERIFY(r.poll());
         const QString changed = text(*r.w, 1, W::ColChanged);
-        r.w->table->item(1, W::ColValue)->setText("77");
+        set(*r.w, 1, W::ColValue, "77");
         QTRY_VERIFY(text(*r.w, 1, W::ColChanged) != changed); // a poll read the write back
         r.w->stopLog();
         const QStringList lines =
@@ -171,7 +178,7 @@ class TstPollWindow : public QObject {
         SimRig r;
         QVERIFY(r.start());
         if (input == 0)
-            r.w->table->item(2, W::ColValue)->setText("70000");
+            set(*r.w, 2, W::ColValue, "70000");
         const QString map = r.dir.filePath("map.csv");
         if (input == 1)
             QVERIFY(test::writeFile(map,
@@ -194,12 +201,12 @@ class TstPollWindow : public QObject {
         w.addRead({{2, 3, 0, 2, {}, {}}, 0, 100, 0});
         QVERIFY(w.applyReads());
         QVERIFY(w.rowOf({1, 3, 0}) >= 0 && w.rowOf({2, 3, 0}) >= 0);
-        w.table->item(w.rowOf({1, 3, 0}), W::ColName)->setText("flow");
+        set(w, w.rowOf({1, 3, 0}), W::ColName, "flow");
         w.setRowFormat(w.rowOf({1, 3, 0}), {modbus::ValueType::Float32});
-        w.table->item(w.rowOf({1, 3, 0}), W::ColPlot)->setCheckState(Qt::Checked);
+        set(w, w.rowOf({1, 3, 0}), W::ColPlot, Qt::Checked, Qt::CheckStateRole);
         const int s2 = w.rowOf({2, 3, 0});
         QCOMPARE(text(w, s2, W::ColName) + text(w, s2, W::ColFormat), QString("uint16"));
-        QCOMPARE(w.table->item(s2, W::ColPlot)->checkState(), Qt::Unchecked);
+        QCOMPARE(cell(w, s2, W::ColPlot).data(Qt::CheckStateRole), QVariant(Qt::Unchecked));
         QVERIFY(w.rowOf({2, 3, 1}) >= 0);
         QTemporaryDir dir;
         QVERIFY(w.startLog(dir.filePath("log.csv")));
@@ -247,7 +254,7 @@ class TstPollWindow : public QObject {
         engine::Session session;
         W w(session);
         w.show();
-        w.table->item(0, W::ColPlot)->setCheckState(Qt::Checked);
+        set(w, 0, W::ColPlot, Qt::Checked, Qt::CheckStateRole);
         const qint64 t0 = QDateTime::currentMSecsSinceEpoch() - 20000;
         const auto poll = [&](int second, bool ok, int value) {
             report(w, ok, value, t0 + second * 1000);
@@ -299,6 +306,15 @@ class TstPollWindow : public QObject {
         QVERIFY(!o.w.table->indexWidget(format));
     }
 
+    // Enter on a value opens its editor as a double-click does: the view alone only activates it.
+    void enterOnAValueOpensItsEditor() {
+        Offline o;
+        const QModelIndex value = o.w.table->model()->index(0, W::ColValue);
+        o.w.table->setCurrentIndex(value);
+        QTest::keyClick(o.w.table, Qt::Key_Return);
+        QVERIFY(o.w.table->indexWidget(value));
+    }
+
     void tabLeavesTheFormatWithoutAValueEditor() {
         Offline o;
         const QModelIndex format = o.w.table->model()->index(0, W::ColFormat);
@@ -314,7 +330,9 @@ class TstPollWindow : public QObject {
         Offline o;
         QVERIFY(o.applied);
         const int input = o.w.rowOf({1, 4, 0});
-        QVERIFY(input >= 0 && o.w.table->item(input, W::ColValue)->toolTip().contains("read-only"));
+        QVERIFY(
+            input >= 0 &&
+            cell(o.w, input, W::ColValue).data(Qt::ToolTipRole).toString().contains("read-only"));
     }
 
     void refusedApplyShowsWhatIsPolled() {
