@@ -5,27 +5,29 @@
 
 #include "engine/byte_view.h"
 #include "engine/terminal_engine.h"
+#include "logic/modbus/function_code.h"
 
 namespace varnok::engine {
 
 namespace {
 
 int functionOf(FindProbe p) {
+    using modbus::Function;
     switch (p) {
     case FindProbe::ReadHolding:
-        return 3;
+        return modbus::code(Function::ReadHoldingRegisters);
     case FindProbe::ReadInput:
-        return 4;
+        return modbus::code(Function::ReadInputRegisters);
     case FindProbe::ReadCoils:
-        return 1;
+        return modbus::code(Function::ReadCoils);
     case FindProbe::ReadDiscrete:
-        return 2;
+        return modbus::code(Function::ReadDiscreteInputs);
     case FindProbe::ReportServerId:
         return modbus::kReportServerId;
     case FindProbe::DeviceIdentification:
         return modbus::kDeviceIdentification;
     }
-    return 3;
+    return modbus::code(Function::ReadHoldingRegisters);
 }
 
 QString answerText(const modbus::ReplyCheck& c) {

@@ -221,6 +221,7 @@ class TstFindSweep : public QObject {
         QSignalSpy finished(&s.finder(), &engine::FindSweep::finished);
         sweeping = true;
         QVERIFY(s.finder().start(r));
+        QTRY_VERIFY(s.poll().statusText().startsWith("Polling waits for Find Device:"));
         QVERIFY(finished.wait(20000));
         sweeping = false;
         pollsAfter = 0;
@@ -229,6 +230,7 @@ class TstFindSweep : public QObject {
         QTRY_VERIFY(pollsAfter >= 3);
         QCOMPARE(pollsAtTrial, 0);
         QCOMPARE(wrongValues, 0);
+        QVERIFY(!s.poll().statusText().contains("waits"));
         s.master().stop();
     }
 };

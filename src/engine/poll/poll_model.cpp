@@ -3,6 +3,7 @@
 #include <QDateTime>
 #include <QFileInfo>
 
+#include "logic/modbus/function_code.h"
 #include "logic/modbus/register_map.h"
 
 namespace varnok::engine {
@@ -29,8 +30,10 @@ QString isoTime(const QDateTime& t) {
     return t.toOffsetFromUtc(t.offsetFromUtc()).toString(Qt::ISODateWithMs);
 }
 
+// Coils and holding registers; inputs of either kind have no write function.
 bool writable(int function) {
-    return function == 1 || function == 3;
+    return function == modbus::code(modbus::Function::ReadCoils) ||
+           function == modbus::code(modbus::Function::ReadHoldingRegisters);
 }
 
 } // namespace
@@ -39,6 +42,8 @@ PollModel::PollModel(ModbusMaster& master, QObject* parent)
     : QAbstractTableModel(parent), master_(master) {
     connect(&master_, &ModbusMaster::done, this, &PollModel::onDone);
     connect(&master_, &ModbusMaster::cycleDone, this, &PollModel::logCycle);
+    connect(&master_, &ModbusMaster::waitingForLine, this,
+            [this](const QString& holder) { waitingFor_ = holder; });
     refresh_.setInterval(kRefreshMs);
     connect(&refresh_, &QTimer::timeout, this, &PollModel::refresh);
     refresh_.start();
@@ -50,10 +55,11 @@ PollModel::~PollModel() {
 }
 
 QString PollModel::readOnlyHint(int function) {
-    return function == 2 ? QStringLiteral("Discrete inputs are read-only: Modbus has no function "
-                                          "that writes them.")
-                         : QStringLiteral("Input registers are read-only: Modbus has no function "
-                                          "that writes them.");
+    return function == modbus::code(modbus::Function::ReadDiscreteInputs)
+               ? QStringLiteral("Discrete inputs are read-only: Modbus has no function "
+                                "that writes them.")
+               : QStringLiteral("Input registers are read-only: Modbus has no function "
+                                "that writes them.");
 }
 
 // ---------------------------------------------------------------- reads and rows
@@ -169,6 +175,9 @@ bool PollModel::stale(int row) const {
 
 QString PollModel::statusText() const {
     QStringList lines;
+    if (!waitingFor_.isEmpty())
+        lines << QStringLiteral("Polling waits for %1: it goes on by itself when that ends.")
+                     .arg(waitingFor_);
     for (int i = 0; i < int(master_.reads().size()); ++i) {
         const modbus::PollStatus& s = master_.status(i);
         const auto& q = master_.reads()[std::size_t(i)].request;
@@ -220,7 +229,11 @@ void PollModel::onDone(const PollResult& r) {
             QStringLiteral("%1 write FC%2 at %3: %4")
                 .arg(clockText(r.wallMs))
                 .arg(q.function, 2, 10, QLatin1Char('0'))
-                .arg(addressText(q.function == 5 || q.function == 15 ? 1 : 3, q.address), r.text));
+                .arg(addressText(modbus::code(modbus::writesBits(q.function)
+                                                  ? modbus::Function::ReadCoils
+                                                  : modbus::Function::ReadHoldingRegisters),
+                                 q.address),
+                     r.text));
         return;
     }
     if (*r.read >= int(values_.size()))

@@ -135,6 +135,7 @@ class PollModel : public QAbstractTableModel {
     QTimer refresh_;
     QFile log_;
     int logFlushTicks_ = 0;
+    QString waitingFor_; // who holds the line while polling waits for it
 };
 
 } // namespace varnok::engine

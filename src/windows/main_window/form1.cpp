@@ -94,7 +94,17 @@ Form1::Form1(engine::Session& session, QWidget* parent)
     connect(Cmd_QuickSend, &QPushButton::clicked, this, &Form1::Cmd_QuickSend_Click);
     connect(Cmd_Find, &QPushButton::clicked, this, &Form1::Cmd_Find_Click);
     connectEngine();
+    connectDeviceChoice();
+    // Bindings of earlier runs, under those given on the command line.
+    restorePortBindings();
 
+    Form_Load();
+    Timer1->start();
+    Timer3->start();
+}
+
+// The port number, the device box, Reopen and the devices the system has.
+void Form1::connectDeviceChoice() {
     connect(Combo1, &QComboBox::currentIndexChanged, this, [this] {
         reopenedText_.clear();
         refreshDeviceInfo();
@@ -120,12 +130,6 @@ Form1::Form1(engine::Session& session, QWidget* parent)
         marksStale_ = deviceListStale_ = true;
         refreshDeviceInfo();
     });
-    // Bindings of earlier runs, under those given on the command line.
-    restorePortBindings();
-
-    Form_Load();
-    Timer1->start();
-    Timer3->start();
 }
 
 void Form1::connectEngine() {

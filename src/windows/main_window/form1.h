@@ -199,6 +199,7 @@ class Form1 : public QWidget {
     void buildFreeArea();
     void buildModbusFrame();
     void connectEngine();
+    void connectDeviceChoice();
     void refreshDeviceInfo();             // the device line under the device box
     void refreshPortMarks();              // numbers whose device is present, in bold
     void refreshDeviceList();             // the devices present now, in the device box
