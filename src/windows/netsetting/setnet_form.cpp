@@ -63,7 +63,7 @@ SETNET_Form::SETNET_Form(engine::TerminalEngine* engine, QWidget* over)
     connect(Cmd_Exit, &QPushButton::clicked, this, &SETNET_Form::Cmd_Exit_Click);
 
     if (over) {
-        // Not owned by the main window, but it cannot outlive it: it borrows its port.
+        // Not owned by the main window, but it cannot outlive it: it uses its port.
         connect(over, &QObject::destroyed, this, [this] { delete this; });
         // First placed over the middle of the main window.
         const QRect m = over->frameGeometry();

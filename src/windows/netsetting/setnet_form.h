@@ -1,6 +1,7 @@
 #pragma once
 // The N500 network settings dialog: reads and writes address, mask and gateway through the
-// device's serial console, borrowing the main window's port input while it is open.
+// device's serial console. While it is open the terminal's receive is manual text; each GET
+// and SET takes the line for its exchange (polling waits meanwhile).
 #include <QPointer>
 #include <QWidget>
 #include <array>
@@ -20,7 +21,7 @@ class SETNET_Form : public QWidget {
     Q_OBJECT
   public:
     // A top-level window with no owner, placed over `over` and gone with it; loading it
-    // borrows the port's input from the engine.
+    // turns the terminal's receive to manual text.
     SETNET_Form(engine::TerminalEngine* engine, QWidget* over);
     ~SETNET_Form() override;
 

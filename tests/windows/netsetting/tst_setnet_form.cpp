@@ -1,5 +1,5 @@
 // The N500 dialog against the simulated console: its look, what goes on the wire, what the
-// boxes show, and how the main window's receiving is borrowed and given back.
+// boxes show, and how the main window's receiving is taken and given back.
 #include <QElapsedTimer>
 #include <QGroupBox>
 #include <QLabel>

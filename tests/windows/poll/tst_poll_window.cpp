@@ -108,7 +108,7 @@ class TstPollWindow : public QObject {
         QTRY_COMPARE(text(*r.w, r.pi, W::ColValue), QString("3.14159274"));
         QCOMPARE(text(*r.w, 0, W::ColValue), QString("4660"));
         QCOMPARE(text(*r.w, r.pi, W::ColRaw), QString("4049 0FDB"));
-        QVERIFY(r.e->manualReceive()); // the input is borrowed while polling
+        QVERIFY(r.e->manualReceive()); // the master holds the line's input while polling
     }
 
     void editWritesAndReadsBack() {
