@@ -591,6 +591,97 @@ class TstEngine : public QObject {
         r.e.scheduleAutoReceive(10);
         QTRY_VERIFY(r.e.autoReceiveRunning() && !r.e.manualReceive());
     }
+
+    // ---- the line, one user at a time ----
+
+    // The second ask waits for the first lease, is granted in order when it ends, and the
+    // holder hears it is wanted; a withdrawn ask is never granted.
+    void leasesTakeTurns() {
+        EngineRig r;
+        QVERIFY(r.open());
+        using engine::LineLease, engine::LineUse;
+        LineLease a, b, c;
+        int wanted = 0;
+        r.e.askForLine(LineUse("A"), &r.e, [&](LineLease l) { a = std::move(l); });
+        QVERIFY(a.held());
+        a.onWanted([&] { ++wanted; });
+        r.e.askForLine(LineUse("B"), &r.e, [&](LineLease l) { b = std::move(l); });
+        const auto ticket =
+            r.e.askForLine(LineUse("C"), &r.e, [&](LineLease l) { c = std::move(l); });
+        r.e.withdrawAsk(ticket);
+        QVERIFY(!b.held() && a.wanted());
+        QCOMPARE(wanted, 1);
+        QCOMPARE(r.e.lineHolder(), QString("A"));
+        a.release();
+        QVERIFY(b.held() && !c.held());
+        QCOMPARE(r.e.lineHolder(), QString("B"));
+        b.release();
+        QVERIFY(!c.held());
+        QCOMPARE(r.e.lineHolder(), QString());
+    }
+
+    // Sends are held while any hold lives (a count): the first hold's end sends nothing yet.
+    void sendHoldsCount() {
+        EngineRig r;
+        QVERIFY(r.open());
+        engine::LineLease lease;
+        r.e.askForLine(engine::LineUse("test", false), &r.e,
+                       [&](engine::LineLease l) { lease = std::move(l); });
+        engine::SendHold first = lease.holdSends(), second = lease.holdSends();
+        r.e.sendBytes("x");
+        first.release();
+        QCOMPARE(r.pty.readFor(50), QByteArray());
+        second.release();
+        QCOMPARE(r.pty.readFor(200), QByteArray("x"));
+    }
+
+    // Auto receive stops for the first lease taking the input, stays off while the line goes
+    // to the next one, and comes back once the last has given it back: a hand-over does not
+    // leave the terminal in manual receive.
+    void inputComesBackAfterAHandOver() {
+        EngineRig r;
+        QVERIFY(r.open());
+        r.e.startAutoReceive();
+        QVERIFY(r.e.autoReceiveRunning());
+        engine::LineLease a, b;
+        r.e.askForLine(engine::LineUse("A"), &r.e, [&](engine::LineLease l) { a = std::move(l); });
+        r.e.askForLine(engine::LineUse("B"), &r.e, [&](engine::LineLease l) { b = std::move(l); });
+        QVERIFY(!r.e.autoReceiveRunning());
+        a.release();
+        QVERIFY(b.held());
+        r.pty.write("for B");
+        QByteArray got;
+        QTRY_COMPARE(got += b.read(), QByteArray("for B"));
+        test::serveEvents(50);
+        QVERIFY(!r.e.autoReceiveRunning() && r.e.displayText().isEmpty());
+        b.release();
+        QTRY_VERIFY(r.e.autoReceiveRunning() && !r.e.manualReceive());
+    }
+
+    // Settings a lease changed come back when it ends; closing the port ends the lease and
+    // drops the asks waiting.
+    void settingsComeBackAndClosingEndsLeases() {
+        EngineRig r;
+        QVERIFY(r.open());
+        {
+            engine::LineLease lease;
+            r.e.askForLine(engine::LineUse("sweep"), &r.e,
+                           [&](engine::LineLease l) { lease = std::move(l); });
+            QVERIFY(!lease.changeLineSettings(serial::LineSettings{9600}));
+            QCOMPARE(r.e.lineSettings().baud, 9600);
+        }
+        QCOMPARE(r.e.lineSettings().baud, 115200);
+        engine::LineLease held, waiting;
+        r.e.askForLine(engine::LineUse("A"), &r.e,
+                       [&](engine::LineLease l) { held = std::move(l); });
+        r.e.askForLine(engine::LineUse("B"), &r.e,
+                       [&](engine::LineLease l) { waiting = std::move(l); });
+        r.e.close();
+        QVERIFY(!held.held() && r.e.lineHolder().isEmpty());
+        QVERIFY(r.open());
+        held.release();
+        QVERIFY(!waiting.held());
+    }
 };
 
 QTEST_MAIN(TstEngine)
