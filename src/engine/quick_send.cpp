@@ -197,13 +197,19 @@ void QuickSender::runSequence(int index) {
     sequence_ = index;
     step_ = 0;
     run_ = 0;
+    takeLine(sequenceLease_, sequenceAsk_, &QuickSender::sequenceNext);
+}
+
+// A sequence or a file holds the line from its start to its end; the input stays the
+// terminal's. `then` runs once the line is granted (at once when it is free).
+void QuickSender::takeLine(LineLease& lease, std::uint64_t& ask, void (QuickSender::*then)()) {
     const auto ticket = engine_->askForLine(LineUse(QStringLiteral("Quick Send"), false), this,
-                                            [this](LineLease lease) {
-                                                sequenceAsk_ = 0;
-                                                sequenceLease_ = std::move(lease);
-                                                sequenceNext();
+                                            [this, &lease, &ask, then](LineLease granted) {
+                                                ask = 0;
+                                                lease = std::move(granted);
+                                                (this->*then)();
                                             });
-    sequenceAsk_ = sequenceLease_ ? 0 : ticket;
+    ask = lease ? 0 : ticket;
 }
 
 void QuickSender::stopSequence() {
@@ -332,13 +338,7 @@ void QuickSender::startFile(const QByteArray& bytes, Pace pace, int delayMs) {
         bytes, pace, {nowUs(), std::int64_t(delayMs) * 1000}, 0, 0, false, {}, -kProgressMs});
     file_->clock.start();
     progress(true);
-    const auto ticket = engine_->askForLine(LineUse(QStringLiteral("Quick Send"), false), this,
-                                            [this](LineLease lease) {
-                                                fileAsk_ = 0;
-                                                fileLease_ = std::move(lease);
-                                                pumpFile();
-                                            });
-    fileAsk_ = fileLease_ ? 0 : ticket;
+    takeLine(fileLease_, fileAsk_, &QuickSender::pumpFile);
 }
 
 void QuickSender::sendFile(const QString& path, bool hexList, Pace pace, int delayMs) {

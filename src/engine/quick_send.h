@@ -105,6 +105,7 @@ class QuickSender : public QObject {
     void onReceived(const QByteArray& bytes);
     void answer(int rule, int generation);
     void sequenceNext();
+    void takeLine(LineLease& lease, std::uint64_t& ask, void (QuickSender::*then)());
     void pumpFile();
     void wakeAt(std::int64_t dueUs); // pumpFile then (0: not at all)
     bool writeUnit(qint64 length);
@@ -119,8 +120,7 @@ class QuickSender : public QObject {
 
     int sequence_ = -1, step_ = 0, run_ = 0;
     QTimer sequenceTimer_;
-    // A sequence and a file each hold the line from start to end (polling and a sweep wait);
-    // the input stays the terminal's.
+    // A sequence and a file each hold the line from start to end (polling and a sweep wait).
     LineLease sequenceLease_, fileLease_;
     std::uint64_t sequenceAsk_ = 0, fileAsk_ = 0;
 

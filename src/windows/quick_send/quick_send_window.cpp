@@ -78,13 +78,12 @@ QuickSendWindow::QuickSendWindow(engine::Session& session, QWidget* parent)
 
     auto* tabs = new QTabWidget(this);
     tabs->addTab(buildEntries(), QStringLiteral("Entries"));
-    sequencesPage_ = new SequencesPage(keeper_, sender_);
-    tabs->addTab(sequencesPage_, QStringLiteral("Sequences"));
-    rulesPage_ = new RulesPage(keeper_, sender_);
-    tabs->addTab(rulesPage_, QStringLiteral("Auto-answer"));
-    filePage_ = new FileAndLinesPage(sender_, session.terminal());
-    tabs->addTab(filePage_, QStringLiteral("File and lines"));
-    takePages();
+    sequences = new SequencesPage(keeper_, sender_);
+    tabs->addTab(sequences, QStringLiteral("Sequences"));
+    rules = new RulesPage(keeper_, sender_);
+    tabs->addTab(rules, QStringLiteral("Auto-answer"));
+    file = new FileAndLinesPage(sender_, session.terminal());
+    tabs->addTab(file, QStringLiteral("File and lines"));
     exportButton = button("Export...", this);
     importButton = button("Import...", this);
     bookFault = new QLabel(this);
@@ -119,29 +118,6 @@ QuickSendWindow::~QuickSendWindow() {
     qApp->removeEventFilter(this);
 }
 
-void QuickSendWindow::takePages() {
-    sequenceList = sequencesPage_->sequenceList;
-    sequenceName = sequencesPage_->sequenceName;
-    runsBox = sequencesPage_->runsBox;
-    stepsTable = sequencesPage_->stepsTable;
-    runButton = sequencesPage_->runButton;
-    stopButton = sequencesPage_->stopButton;
-    rulesOnBox = rulesPage_->rulesOnBox;
-    rulesTable = rulesPage_->rulesTable;
-    answersBox = rulesPage_->answersBox;
-    filePath = filePage_->filePath;
-    paceBox = filePage_->paceBox;
-    paceDelayBox = filePage_->paceDelayBox;
-    hexFileBox = filePage_->hexFileBox;
-    sendFileButton = filePage_->sendFileButton;
-    stopFileButton = filePage_->stopFileButton;
-    fileBar = filePage_->fileBar;
-    fileLabel = filePage_->fileLabel;
-    breakBox = filePage_->breakBox;
-    breakButton = filePage_->breakButton;
-    rtsBox = filePage_->rtsBox;
-}
-
 void QuickSendWindow::wireBookAndSender() {
     connect(exportButton, &QPushButton::clicked, this, [this] {
         const QString path = QFileDialog::getSaveFileName(this, QStringLiteral("Export Quick Send"),
@@ -159,8 +135,8 @@ void QuickSendWindow::wireBookAndSender() {
     connect(&keeper_, &engine::QuickSendKeeper::saveFailed, this, [this](const QString& why) {
         bookFault->setText(QStringLiteral("The entries were not saved: ") + why);
     });
-    connect(sequencesPage_, &SequencesPage::edited, this, &QuickSendWindow::commit);
-    connect(rulesPage_, &RulesPage::edited, this, &QuickSendWindow::commit);
+    connect(sequences, &SequencesPage::edited, this, &QuickSendWindow::commit);
+    connect(rules, &RulesPage::edited, this, &QuickSendWindow::commit);
     connect(&sender_, &QuickSender::failed, this, &QuickSendWindow::showFailure);
     connect(&sender_, &QuickSender::repeatingChanged, this, [this](int entry, bool on) {
         if (auto* b = sendButtons->findChild<QPushButton*>(QStringLiteral("Send_%1").arg(entry)))
@@ -356,8 +332,8 @@ void QuickSendWindow::showBook() {
     entryList->setCurrentRow(std::min(entry, entryList->count() - 1));
 
     showing_ = false;
-    sequencesPage_->showSequences();
-    rulesPage_->showRules();
+    sequences->showSequences();
+    rules->showRules();
     showEntry();
     rebuildButtons();
 }

@@ -54,31 +54,11 @@ class QuickSendWindow : public QWidget {
     QPushButton* addEntryButton;
     QPushButton* removeEntryButton;
     QWidget* sendButtons; // one button per entry, objectName "Send_<n>", in a scrolling area
-    // sequences
-    QListWidget* sequenceList;
-    QLineEdit* sequenceName;
-    QSpinBox* runsBox;        // 0 until stopped
-    QTableWidget* stepsTable; // entry name, delay ms
-    QPushButton* runButton;
-    QPushButton* stopButton;
-    // rules
-    QCheckBox* rulesOnBox;
-    QTableWidget* rulesTable; // on, kind, pattern, entry, delay ms, fired
-    QSpinBox* answersBox;     // at most this many answers per second, per rule
-    // file
-    QLineEdit* filePath;
-    QComboBox* paceBox;
-    QSpinBox* paceDelayBox; // ms
-    QCheckBox* hexFileBox;
-    QPushButton* sendFileButton;
-    QPushButton* stopFileButton;
-    QProgressBar* fileBar;
-    QLabel* fileLabel;
-    QLabel* bookFault; // what is not in use until mended
-    // the line
-    QSpinBox* breakBox; // ms
-    QPushButton* breakButton;
-    QCheckBox* rtsBox;
+    QLabel* bookFault;    // what is not in use until mended
+    // the other tabs, each with its controls
+    SequencesPage* sequences = nullptr;
+    RulesPage* rules = nullptr;
+    FileAndLinesPage* file = nullptr;
     QPushButton* exportButton;
     QPushButton* importButton;
 
@@ -92,7 +72,6 @@ class QuickSendWindow : public QWidget {
     void wireEntries();
     void removeEntry();
     void wireBookAndSender();
-    void takePages();   // the pages' controls, under the names the window had for them
     void showBook();    // every list and table from book_
     void showEntry();   // the editor from the chosen entry
     void entryEdited(); // the editor into book_
@@ -106,10 +85,7 @@ class QuickSendWindow : public QWidget {
     engine::QuickSender& sender_;     // the session's
     engine::QuickSendKeeper& keeper_; // the session's
     engine::QuickSendBook& book_;     // the keeper's, as edited here
-    SequencesPage* sequencesPage_ = nullptr;
-    RulesPage* rulesPage_ = nullptr;
-    FileAndLinesPage* filePage_ = nullptr;
-    bool showing_ = false; // the controls are being filled, not edited
+    bool showing_ = false;            // the controls are being filled, not edited
     ButtonField* buttonField_ = nullptr;
     bool placed_ = false;
 };

@@ -26,8 +26,9 @@
 #include "support/fake_lines_port.h"
 #include "support/form_rig.h"
 #include "version.h"
-#include "windows/poll/poll_window.h"
 #include "windows/placement.h"
+#include "windows/poll/poll_window.h"
+#include "windows/quick_send/file_page.h"
 #include "windows/quick_send/quick_send_window.h"
 
 using namespace varnok;
@@ -446,14 +447,14 @@ class TstForm1 : public QObject {
             click(f.Cmd_QuickSend);
             QuickSendWindow* w = f.quickSend();
             QVERIFY(test::writeFile(dir.filePath(QStringLiteral("f.txt")), "abcdefgh"));
-            w->filePath->setText(dir.filePath(QStringLiteral("f.txt")));
-            w->paceBox->setCurrentIndex(1); // a character every 40 ms: time to look
-            w->paceDelayBox->setValue(40);
+            w->file->filePath->setText(dir.filePath(QStringLiteral("f.txt")));
+            w->file->paceBox->setCurrentIndex(1); // a character every 40 ms: time to look
+            w->file->paceDelayBox->setValue(40);
             w->findChild<QTabWidget*>()->setCurrentIndex(3); // "File and lines"
             window = w;
-            press = w->sendFileButton;
-            next = w->stopFileButton;
-            last = w->sendFileButton;
+            press = w->file->sendFileButton;
+            next = w->file->stopFileButton;
+            last = w->file->sendFileButton;
         }
         window->activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(window));

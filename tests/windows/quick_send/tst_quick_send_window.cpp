@@ -17,6 +17,7 @@
 
 #include "support/form_rig.h"
 #include "windows/quick_send/quick_send_window.h"
+#include "windows/quick_send/rules_page.h"
 #include "windows/user_settings.h"
 
 using namespace varnok;
@@ -45,7 +46,7 @@ struct Rig {
         w->keyBox->setCurrentIndex(2);
         if (rule) {
             click(w->findChild<QPushButton*>("AddRule"));
-            w->rulesTable->item(0, 2)->setText("PING");
+            w->rules->rulesTable->item(0, 2)->setText("PING");
         }
         return true;
     }
@@ -135,7 +136,7 @@ class TstQuickSendWindow : public QObject {
         s.r.pty.write("..PI");
         s.r.pty.write("NG");
         QCOMPARE(s.r.pty.readExactly(5, 2000), kWire);
-        QTRY_COMPARE(s.w->rulesTable->item(0, 5)->text(), "1");
+        QTRY_COMPARE(s.w->rules->rulesTable->item(0, 5)->text(), "1");
     }
 
     void badImportChangesNothing() {
