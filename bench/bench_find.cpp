@@ -14,8 +14,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include "engine/find_sweep.h"
-#include "engine/terminal_engine.h"
+#include "engine/session.h"
 #include "logic/serial/port_map.h"
 
 using namespace varnok;
@@ -56,13 +55,13 @@ struct Run {
 
 Run sweep(const QString& path, engine::FindRequest r) {
     serial::bindPort(1, path.toStdString());
-    engine::TerminalEngine e;
+    engine::Session session; // as the program runs it, with no window
     Run run;
-    if (!e.open({})) {
+    if (!session.terminal().open({})) {
         std::printf("find: the port did not open\n");
         return run;
     }
-    engine::FindSweep f(e);
+    engine::FindSweep& f = session.finder();
     QObject::connect(&f, &engine::FindSweep::answer, &f, [&](const engine::FindAnswer& a) {
         if (a.kind == engine::FindAnswer::Kind::Reply ||
             a.kind == engine::FindAnswer::Kind::Exception) {
@@ -78,7 +77,7 @@ Run sweep(const QString& path, engine::FindRequest r) {
     run.plannedMs = f.plannedMs();
     QCoreApplication::exec();
     run.seconds = double(nowUs() - t0) / 1e6;
-    e.close();
+    session.terminal().close();
     return run;
 }
 

@@ -23,8 +23,7 @@
 #include <unistd.h>
 #include <vector>
 
-#include "engine/modbus_master.h"
-#include "engine/terminal_engine.h"
+#include "engine/session.h"
 #include "logic/serial/port_map.h"
 
 using namespace varnok;
@@ -58,12 +57,12 @@ void report(const char* who, std::vector<std::int64_t> timesUs, double seconds, 
 
 void runVarnok(const QString& path, double seconds) {
     serial::bindPort(1, path.toStdString());
-    engine::TerminalEngine e;
-    if (!e.open({})) {
+    engine::Session session; // as the program runs it, with no window
+    if (!session.terminal().open({})) {
         std::printf("poll varnok: the port did not open\n");
         return;
     }
-    engine::ModbusMaster m(e);
+    engine::ModbusMaster& m = session.master();
     m.setReads({{{1, 3, 0, 10, {}, {}}, 0, 1000, 0}});
     std::vector<std::int64_t> times;
     std::int64_t last = 0;
@@ -94,7 +93,7 @@ void runVarnok(const QString& path, double seconds) {
     drain.start();
     while (m.busy() && drain.elapsed() < 2000)
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
-    e.close();
+    session.terminal().close();
 }
 
 void runLibmodbus(const QString& path, double seconds) {
