@@ -63,7 +63,6 @@ void ModbusMaster::stop() {
     emit pollingChanged(false);
     if (!inFlight_ && writes_.empty())
         giveBack();
-    idle_.stop();
 }
 
 void ModbusMaster::write(const modbus::PollRequest& request, int timeoutMs, int retries) {
@@ -120,6 +119,10 @@ void ModbusMaster::onGranted(LineLease lease) {
 void ModbusMaster::giveBack() {
     engine_.withdrawAsk(std::exchange(ask_, 0));
     lease_.release();
+    if (toldWaiting_ && !wanted_ && writes_.empty()) {
+        toldWaiting_ = false; // stopped while waiting: nothing waits any more
+        emit waitingForLine(QString());
+    }
 }
 
 // Starts the next transaction when the line is the master's: a queued write first, then the

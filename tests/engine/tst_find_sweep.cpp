@@ -233,6 +233,29 @@ class TstFindSweep : public QObject {
         QVERIFY(!s.poll().statusText().contains("waits"));
         s.master().stop();
     }
+
+    // "Start polling" during a sweep waits for it; stopping meanwhile leaves nothing waiting.
+    void pollingStartedDuringASweepWaits() {
+        test::DevsimProcess sim;
+        QVERIFY(sim.start({"--silent"}));
+        serial::bindPort(1, sim.path().toStdString());
+        engine::Session s;
+        QVERIFY(s.terminal().open({}));
+        engine::FindRequest r = settings("9600 8N1");
+        r.autoTimeout = false;
+        r.fixedTimeoutMs = 50;
+        QVERIFY(s.finder().start(r));
+        int sent = 0;
+        QObject::connect(&s.terminal(), &engine::TerminalEngine::sent, &s, [&] { ++sent; });
+        s.master().setReads({{{1, 3, 0, 1, {}, {}}, 0, 100, 0}});
+        s.master().start();
+        QVERIFY(s.poll().statusText().startsWith("Polling waits for Find Device:"));
+        QTRY_VERIFY(sent >= 2);
+        QCOMPARE(s.master().busy(), false);
+        s.master().stop();
+        QVERIFY(!s.poll().statusText().contains("waits"));
+        s.finder().stop();
+    }
 };
 
 QTEST_GUILESS_MAIN(TstFindSweep)
