@@ -591,30 +591,34 @@ void TerminalEngine::grantNext() {
     while (!holder_ && !asks_.empty()) {
         Ask ask = std::move(asks_.front());
         asks_.pop_front();
-        if (!ask.context || !portOpened_)
+        if (!ask.context)
             continue;
         holder_.emplace();
         holder_->id = ask.ticket;
         holder_->use = ask.use;
-        takeInput(ask.use);
+        takeInput(*holder_);
+        if (!holder(ask.ticket))
+            continue; // the port failed under the hand-over: every lease has ended
+        holder_->wantedTold = !asks_.empty(); // told through onWanted once the holder sets it
         emit lineHolderChanged(ask.use.who);
-        if (!asks_.empty())
-            holder_->wantedTold = true; // told through onWanted once the holder sets it
         ask.granted(LineLease(this, ask.ticket));
-        if (holder_ && holder_->id == ask.ticket && holder_->wantedTold && holder_->onWanted) {
-            const auto told = holder_->onWanted;
+        if (Holder* h = holder(ask.ticket); h && h->wantedTold && h->onWanted) {
+            const auto told = h->onWanted;
             told();
         }
     }
 }
 
-void TerminalEngine::takeInput(const LineUse& use) {
-    if (!use.input)
+// A closed port has no input to hand over: a user that only writes may still hold the line
+// and meet the closed port's refusal there.
+void TerminalEngine::takeInput(Holder& h) {
+    if (!h.use.input || !portOpened_)
         return;
+    h.inputTaken = true;
     // The receive way the input comes back to is the one before the first lease.
     if (inputLent_++ == 0)
         manualBeforeLease_ = manual_;
-    if (use.showWaiting || !manual_)
+    if (h.use.showWaiting || !manual_)
         manualRead(); // from now on only the holder reads
 }
 
@@ -636,7 +640,7 @@ void TerminalEngine::giveBack(std::uint64_t id) {
         changeLineSettings(port_->lineSettings()); // a refusal was told when it was changed
     emit lineHolderChanged(QString());
     grantNext(); // the next holder takes the input over before the terminal's receive does
-    if (h.use.input)
+    if (h.inputTaken)
         returnInput();
 }
 

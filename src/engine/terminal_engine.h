@@ -195,6 +195,7 @@ class TerminalEngine : public QObject {
     struct Holder {
         std::uint64_t id = 0;
         LineUse use;
+        bool inputTaken = false;
         bool settingsChanged = false;
         bool wantedTold = false;
         std::function<void()> onData, onWanted;
@@ -208,7 +209,7 @@ class TerminalEngine : public QObject {
     void grantNext();
     void giveBack(std::uint64_t id);
     Holder* holder(std::uint64_t id) { return holder_ && holder_->id == id ? &*holder_ : nullptr; }
-    void takeInput(const LineUse& use);
+    void takeInput(Holder& h);
     void returnInput();
     void endLeases(); // the port closed: nobody holds the line, nobody waits for it
     void endSendHold();
