@@ -110,16 +110,14 @@ void TerminalEngine::fail(const char* form, const Failure& e) {
 
 // ---------------------------------------------------------------- port
 
-bool TerminalEngine::open(const OpenRequest& request) {
-    QString failure;
-    if (tryOpen(request, &failure))
-        return true;
-    if (!failure.isEmpty())
-        report(failure);
-    return false;
+Outcome TerminalEngine::open(const OpenRequest& request) {
+    Outcome done = tryOpen(request);
+    if (!done.failure().isEmpty())
+        tellDisplay(); // the user reads the failure with the display as it stands
+    return done;
 }
 
-bool TerminalEngine::tryOpen(const OpenRequest& request, QString* failure) {
+Outcome TerminalEngine::tryOpen(const OpenRequest& request) {
     openRequest_ = request;
     try {
         port_->setLineSettings(
@@ -130,12 +128,11 @@ bool TerminalEngine::tryOpen(const OpenRequest& request, QString* failure) {
         port_->setDTREnable(request.dtrAsserted);
         port_->setPortOpen(true);
         if (!port_->portOpen())
-            return false;
+            return Outcome::failed({});
         port_->setInBufferCount(0); // what arrived before the open is not ours
         toldWaiting_ = 0;
     } catch (const Failure& e) {
-        *failure = QString::fromStdString(e.description());
-        return false;
+        return Outcome::failed(QString::fromStdString(e.description()));
     }
     stopReopenWatch();
     portOpened_ = true;
@@ -144,7 +141,7 @@ bool TerminalEngine::tryOpen(const OpenRequest& request, QString* failure) {
     emit portOpenChanged(true);
     setSendAscii(true);
     startAutoReceive();
-    return true;
+    return {};
 }
 
 QString TerminalEngine::noteOnLink() const {
@@ -195,8 +192,7 @@ void TerminalEngine::tryReopen() {
         return;
     const QString path = reopenPath_;
     const bool manual = reopenManual_, binary = reopenBinary_, ascii = reopenAscii_;
-    QString failure;
-    if (!tryOpen(openRequest_, &failure)) {
+    if (!tryOpen(openRequest_)) {
         // Present but not ready yet (permissions are set a moment after the device appears).
         reopenRetry_.start();
         return;
@@ -846,14 +842,15 @@ void TerminalEngine::send(const SendRequest& request, bool autoTick) {
     sendMessageOpen_ = false;
 }
 
-bool TerminalEngine::setAutoSendPeriod(const QString& typed) {
+Outcome TerminalEngine::setAutoSendPeriod(const QString& typed) {
     bool ok = false;
     const uint period = typed.trimmed().toUInt(&ok);
     if (!ok || period > 65535) {
-        report(QStringLiteral("The period must be a whole number of milliseconds from 0 to "
-                              "65535; it stays at %1.")
-                   .arg(autoSendTimer_.isActive() ? autoSendTimer_.interval() : 0));
-        return false;
+        tellDisplay(); // the user reads the failure with the display as it stands
+        return Outcome::failed(
+            QStringLiteral("The period must be a whole number of milliseconds from 0 to "
+                           "65535; it stays at %1.")
+                .arg(autoSendTimer_.isActive() ? autoSendTimer_.interval() : 0));
     }
     if (period == 0) { // 0 stops the ticks
         autoSendTimer_.stop();
@@ -861,7 +858,7 @@ bool TerminalEngine::setAutoSendPeriod(const QString& typed) {
         autoSendTimer_.setInterval(static_cast<int>(period));
         autoSendTimer_.start();
     }
-    return true;
+    return {};
 }
 
 void TerminalEngine::setAutoSend(bool on) {

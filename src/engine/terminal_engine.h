@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "engine/line_lease.h"
+#include "engine/outcome.h"
 #include "logic/codec/send_encoding.h"
 #include "logic/codec/send_history.h"
 #include "logic/serial/settings_text.h"
@@ -72,7 +73,8 @@ class TerminalEngine : public QObject {
     serial::DeviceWatcher& devices() { return devices_; }
 
     // ---- port ----
-    bool open(const OpenRequest& request); // false after one message
+    // Failed with the text to show; the display is told first, so it stands as the user reads.
+    Outcome open(const OpenRequest& request);
     // When the open device vanishes, watch for its path to return and open it again with the
     // same settings and receive way, without a message.
     void setReopen(bool on);
@@ -144,8 +146,8 @@ class TerminalEngine : public QObject {
     std::int32_t sendShown() const { return sendShown_; }
 
     // ---- auto-send ----
-    // Validates the typed period; 0 stops the ticks. False after one message.
-    bool setAutoSendPeriod(const QString& typed);
+    // Validates the typed period; 0 stops the ticks. Failed with the text to show.
+    Outcome setAutoSendPeriod(const QString& typed);
     void setAutoSend(bool on);
     bool autoSend() const { return autoSend_; }
     QTimer* autoSendTimer() { return &autoSendTimer_; }
@@ -216,7 +218,7 @@ class TerminalEngine : public QObject {
     void write(const QByteArray& bytes);
     QByteArray read();
     void tellWaiting(); // what waits unread, to `arrived`
-    bool tryOpen(const OpenRequest& request, QString* failure);
+    Outcome tryOpen(const OpenRequest& request);
     void enterClosed(bool lost = true);
     void watchForReopen();
     void stopReopenWatch();

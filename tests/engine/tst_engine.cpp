@@ -182,8 +182,8 @@ class TstEngine : public QObject {
         const SendRequest request{u"T", EndOfString::Def, def.toStdU16String()};
         QObject::connect(&r.e, &engine::TerminalEngine::autoSendDue, &r.e,
                          [&] { r.e.send(request, true); });
-        r.e.setAutoSendPeriod(QStringLiteral("20"));
-        r.e.setAutoSendPeriod(period);
+        r.keep(r.e.setAutoSendPeriod(QStringLiteral("20")));
+        r.keep(r.e.setAutoSendPeriod(period));
         r.e.setAutoSend(true);
         test::serveEvents(300);
         QTEST(r.sent.size() > 0, "sends");
@@ -320,7 +320,7 @@ class TstEngine : public QObject {
         int total = 0;
         QObject::connect(&r.e, &engine::TerminalEngine::sendCountersChanged, &r.e,
                          [&](int, int t) { total = t; });
-        r.e.setAutoSendPeriod(QStringLiteral("1"));
+        r.keep(r.e.setAutoSendPeriod(QStringLiteral("1")));
         r.e.setAutoSend(true);
         test::serveEvents(1500);
         r.e.setAutoSend(false);
@@ -371,7 +371,7 @@ class TstEngine : public QObject {
             QObject::connect(&r.e, &engine::TerminalEngine::autoSendDue, &r.e, [&] {
                 r.e.send({u"x", EndOfString::None, u""}, true);
             });
-            r.e.setAutoSendPeriod(QStringLiteral("10"));
+            r.keep(r.e.setAutoSendPeriod(QStringLiteral("10")));
             r.e.setAutoSend(true);
         }
         test::serveEvents(50);

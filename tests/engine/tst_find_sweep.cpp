@@ -60,7 +60,7 @@ struct Rig {
         });
         QObject::connect(e.get(), &engine::TerminalEngine::sent, f.get(),
                          [this](const QByteArray&, auto) { ++probes; });
-        return e->open({});
+        return e->open({}).ok();
     }
     ~Rig() { serial::clearPortBindings(); }
 };

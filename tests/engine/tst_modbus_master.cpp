@@ -46,7 +46,7 @@ struct Rig {
                          [this](const QByteArray& b, auto) { traffic << "TX " + b.toHex(' '); });
         QObject::connect(e.get(), &engine::TerminalEngine::received, m.get(),
                          [this](const QByteArray&, auto) { traffic << "RX"; });
-        return e->open({});
+        return e->open({}).ok();
     }
     ~Rig() { serial::clearPortBindings(); }
 };
