@@ -870,14 +870,20 @@ void TerminalEngine::setAutoSend(bool on) {
 
 // ---------------------------------------------------------------- Modbus
 
-void TerminalEngine::sendBytes(const QByteArray& bytes) {
+Outcome TerminalEngine::sendBytes(const QByteArray& bytes) {
     if (!portOpened_)
-        throw serial::PortError(serial::kErrPortNotOpen,
-                                "Operation valid only when the port is open");
+        return Outcome::failed(QString::fromStdString(
+            serial::PortError(serial::kErrPortNotOpen, "Operation valid only when the port is open")
+                .description()));
     const auto size = static_cast<std::int32_t>(bytes.size());
     const std::int32_t total = codec::addToCounter(sendTotalText_, size); // may overflow
-    write(bytes);
+    try {
+        write(bytes);
+    } catch (const Failure& e) {
+        return Outcome::failed(QString::fromStdString(e.description()));
+    }
     setSendCounters(size, total);
+    return {};
 }
 
 std::optional<std::vector<std::uint8_t>> TerminalEngine::sendRtuRequest(std::u16string_view list) {

@@ -158,8 +158,8 @@ class TerminalEngine : public QObject {
 
     // ---- other senders (stored sends, files) ----
     // Writes the bytes as they are and counts them as sent; a closed port or a full output
-    // queue throws serial::PortError and nothing is written.
-    void sendBytes(const QByteArray& bytes);
+    // queue fails with the port's description and nothing is written.
+    Outcome sendBytes(const QByteArray& bytes);
 
   signals:
     void portOpenChanged(bool open);

@@ -129,7 +129,7 @@ class TstModbusMaster : public QObject {
         // "Auto Recv" clicked while a reply is awaited: the reply still reaches the master,
         // the terminal's receive does not take it and time the poll out.
         rig.e->startAutoReceive();
-        rig.e->sendBytes("x");
+        QVERIFY(rig.e->sendBytes("x"));
         QVERIFY(done.wait(2000));
         QVERIFY2(rig.results.value(0).startsWith("r0 ok"), qPrintable(rig.results.join('|')));
         rig.m->stop();
