@@ -629,7 +629,7 @@ void TerminalEngine::giveBack(std::uint64_t id) {
     Holder h = std::move(*holder_);
     holder_.reset();
     if (h.settingsChanged && portOpened_)
-        changeLineSettings(port_->lineSettings()); // a refusal was told when it was changed
+        static_cast<void>(changeLineSettings(port_->lineSettings())); // told when changed
     emit lineHolderChanged(QString());
     grantNext(); // the next holder takes the input over before the terminal's receive does
     if (h.use.input)
@@ -754,15 +754,15 @@ void TerminalEngine::write(const QByteArray& bytes) {
     emit sent(bytes, TrafficTime::now());
 }
 
-std::optional<serial::PortError>
-TerminalEngine::changeLineSettings(const serial::LineSettings& line) {
+Outcome TerminalEngine::changeLineSettings(const serial::LineSettings& line) {
     if (!portOpened_)
-        return serial::PortError(serial::kErrPortNotOpen,
-                                 "Operation valid only when the port is open");
-    std::optional<serial::PortError> refused = port_->changeLineSettings(line);
-    if (!refused)
-        emit lineSettingsChanged(port_->settingsInForce());
-    return refused;
+        return Outcome::failed(QString::fromStdString(
+            serial::PortError(serial::kErrPortNotOpen, "Operation valid only when the port is open")
+                .description()));
+    if (const std::optional<serial::PortError> refused = port_->changeLineSettings(line))
+        return Outcome::failed(QString::fromStdString(refused->description()));
+    emit lineSettingsChanged(port_->settingsInForce());
+    return {};
 }
 
 void TerminalEngine::setSendAscii(bool ascii) {

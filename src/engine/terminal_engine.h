@@ -214,7 +214,7 @@ class TerminalEngine : public QObject {
     void returnInput();
     void endLeases(); // the port closed: nobody holds the line, nobody waits for it
     void endSendHold();
-    std::optional<serial::PortError> changeLineSettings(const serial::LineSettings& line);
+    Outcome changeLineSettings(const serial::LineSettings& line);
     void write(const QByteArray& bytes);
     QByteArray read();
     void tellWaiting(); // what waits unread, to `arrived`
