@@ -663,20 +663,26 @@ void TerminalEngine::endSendHold() {
 
 // ---------------------------------------------------------------- console
 
-void TerminalEngine::consoleExchange(const QString& command, int pauseMs, QObject* context,
-                                     std::function<void(std::optional<QString>)> done) {
+Outcome TerminalEngine::consoleNotOpen(const QString& what) {
+    return Outcome::failed(
+        QStringLiteral("%1: the port is not open. Open it in the main window, then try again.")
+            .arg(what));
+}
+
+Outcome TerminalEngine::consoleExchange(const QString& command, int pauseMs, const QString& what,
+                                        QObject* context,
+                                        std::function<void(std::optional<QString>)> done) {
     consoleStep_.stop();
     consoleDone_ = nullptr;
     consoleHold_.release();
     consoleLease_.release();
     withdrawAsk(consoleAsk_);
     if (!portOpened_)
-        throw serial::PortError(serial::kErrPortNotOpen,
-                                "Operation valid only when the port is open");
+        return consoleNotOpen(what);
     consoleReply_.clear();
     consoleContext_ = context;
     consoleDone_ = std::move(done);
-    // Granted at once when the line is free: a refusal is then thrown to the caller.
+    // Granted at once when the line is free: a refusal is then the caller's answer.
     consoleAsking_ = true;
     consoleAsk_ = askForLine(LineUse(QStringLiteral("N500 Net Setting"), true, false), this,
                              [this, command, pauseMs](LineLease lease) {
@@ -693,14 +699,20 @@ void TerminalEngine::consoleExchange(const QString& command, int pauseMs, QObjec
                              });
     consoleAsking_ = false;
     if (!consoleLease_)
-        return; // it begins once the line is free
+        return {}; // it begins once the line is free
     try {
         consoleBegin(command, pauseMs);
-    } catch (const Failure&) {
-        consoleDone_ = nullptr; // the caller hears of it from the throw
+    } catch (const Failure& e) {
+        consoleDone_ = nullptr; // the caller hears of it from the answer
         endConsoleExchange(std::nullopt);
-        throw;
+        if (e.number() == serial::kErrPortNotOpen)
+            return consoleNotOpen(what);
+        return Outcome::failed(QStringLiteral("%1 => ErrCode=%2; ErrMsg=%3")
+                                   .arg(what)
+                                   .arg(e.number())
+                                   .arg(QString::fromStdString(e.description())));
     }
+    return {};
 }
 
 void TerminalEngine::consoleBegin(const QString& command, int pauseMs) {

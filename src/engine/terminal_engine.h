@@ -125,12 +125,13 @@ class TerminalEngine : public QObject {
     // Takes the line, drops input left from before (an answer that came late), writes the
     // command and, once pauseMs have passed, reads the reply until a turn of the event loop
     // brings no more; then hands it to `done`, as long as `context` lives, and gives the line
-    // back. Nothing waits meanwhile. A closed port throws serial::PortError; so does a port
-    // that refuses the drop or the write when the line is free at once. A failure met later is
-    // reported once like any other, and `done` gets nothing; so does closing the port
-    // meanwhile. A new exchange ends the one before without its call.
-    void consoleExchange(const QString& command, int pauseMs, QObject* context,
-                         std::function<void(std::optional<QString>)> done);
+    // back. Nothing waits meanwhile. A closed port fails, and so does a port that refuses the
+    // drop or the write when the line is free at once, with a text naming the command as
+    // `what`. A failure met later is reported once like any other, and `done` gets nothing; so
+    // does closing the port meanwhile. A new exchange ends the one before without its call.
+    Outcome consoleExchange(const QString& command, int pauseMs, const QString& what,
+                            QObject* context, std::function<void(std::optional<QString>)> done);
+    static Outcome consoleNotOpen(const QString& what);    // the failure of a closed port
     static constexpr qsizetype kConsoleReplyLimit = 65536; // characters read at most
 
     // ---- send ----

@@ -572,8 +572,8 @@ class TstEngine : public QObject {
         std::optional<std::optional<QString>> done; // the call, and what it was given
         QElapsedTimer t;
         t.start();
-        r.e.consoleExchange(QStringLiteral("ip\r"), 200, &r.e,
-                            [&](std::optional<QString> reply) { done = reply; });
+        QVERIFY(r.e.consoleExchange(QStringLiteral("ip\r"), 200, QStringLiteral("GET"), &r.e,
+                                    [&](std::optional<QString> reply) { done = reply; }));
         QVERIFY(t.elapsed() < 100);
         QCOMPARE(r.pty.readFor(50), QByteArray("ip\r"));
         if (vanish)
