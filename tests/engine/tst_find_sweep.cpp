@@ -207,7 +207,7 @@ class TstFindSweep : public QObject {
                              if (r.ok && r.reply.registers != std::vector<std::uint16_t>{0x1234, 0})
                                  ++wrongValues;
                          });
-        s.master().setReads({{{2, 3, 0, 2, {}, {}}, 0, 300, 0}});
+        QVERIFY(s.master().setReads({{{2, 3, 0, 2, {}, {}}, 0, 300, 0}}));
         s.master().start();
         QTRY_VERIFY(polls >= 3);
         QStringList answers;

@@ -97,9 +97,9 @@ class TstModbusMaster : public QObject {
         std::vector<engine::PollRead> list;
         for (const QString& r : reads)
             list.push_back({request(r), 60000, 150, 2});
-        rig.m->setReads(list);
+        QVERIFY(rig.m->setReads(list));
         for (const QString& w : writes)
-            rig.m->write(request(w));
+            QVERIFY(rig.m->write(request(w)));
         QSignalSpy cycle(rig.m.get(), &engine::ModbusMaster::cycleDone);
         rig.m->start();
         QVERIFY(cycle.wait(5000));
@@ -120,9 +120,8 @@ class TstModbusMaster : public QObject {
     void sharesThePort() {
         Rig rig;
         QVERIFY(rig.start({"--static", "--delay", "150"}));
-        QVERIFY_THROWS_EXCEPTION(modbus::RequestFailure,
-                                 rig.m->setReads({{request("1 3 65500 100"), 0, 500, 0}}));
-        rig.m->setReads({{request("1 3 0 1"), 0, 1000, 0}});
+        QVERIFY(!rig.m->setReads({{request("1 3 65500 100"), 0, 500, 0}}));
+        QVERIFY(rig.m->setReads({{request("1 3 0 1"), 0, 1000, 0}}));
         QSignalSpy done(rig.m.get(), &engine::ModbusMaster::done);
         rig.m->start();
         QVERIFY(rig.e->manualReceive());
@@ -150,7 +149,7 @@ class TstModbusMaster : public QObject {
     void pollModelWithoutAWindow() {
         engine::Session session;
         engine::PollModel& m = session.poll();
-        m.setReads({{{1, 3, 0, 2, {}, {}}, 0, 100, 0}});
+        QVERIFY(m.setReads({{{1, 3, 0, 2, {}, {}}, 0, 100, 0}}));
         m.setRowFormat(0, {modbus::ValueType::Float32});
         QVERIFY(m.covered(1) && m.rowOf({1, 3, 1}) < 0);
         QVERIFY(m.setData(m.index(0, m.ColPlot), Qt::Checked, Qt::CheckStateRole));

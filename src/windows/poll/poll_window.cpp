@@ -279,11 +279,8 @@ void PollWindow::fail(const QString& text) {
     showMessage(this, text);
 }
 
-bool PollWindow::done(const QString& problem) {
-    if (problem.isEmpty())
-        return true;
-    fail(problem);
-    return false;
+bool PollWindow::done(const engine::Outcome& outcome) {
+    return showFailure(this, outcome);
 }
 
 // ---------------------------------------------------------------- reads
@@ -297,6 +294,12 @@ void PollWindow::addRead(const engine::PollRead& r) {
         readsTable->setItem(row, c, editableItem(QString::number(values[c])));
 }
 
+bool PollWindow::refuseReads(const QString& why) {
+    fail(why + QStringLiteral(" Nothing was sent."));
+    showReads(master().reads()); // the table shows what is polled
+    return false;
+}
+
 bool PollWindow::applyReads() {
     std::vector<engine::PollRead> reads;
     try {
@@ -306,12 +309,11 @@ bool PollWindow::applyReads() {
                 fields << readsTable->item(row, c)->text();
             reads.push_back(engine::parseRead(row, fields));
         }
-        model_.setReads(reads);
     } catch (const Failure& e) {
-        fail(QString::fromStdString(e.description()) + QStringLiteral(" Nothing was sent."));
-        showReads(master().reads()); // the table shows what is polled
-        return false;
+        return refuseReads(QString::fromStdString(e.description()));
     }
+    if (const engine::Outcome taken = model_.setReads(reads); !taken)
+        return refuseReads(taken.failure());
     return true;
 }
 

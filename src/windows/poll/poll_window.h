@@ -39,6 +39,7 @@ class PollWindow : public QWidget {
     // The reads table to the master and the register table; false after one message, with the
     // reads table showing again what is polled.
     bool applyReads();
+    bool refuseReads(const QString& why); // the reads stay as polled, after one message
     void addRead(const engine::PollRead& read);
     // Every read to this station, applied at once.
     void useStation(int station);
@@ -93,7 +94,7 @@ class PollWindow : public QWidget {
     void showSetup();
     void togglePolling();
     void chooseLog();
-    bool done(const QString& problem); // true when there is none, else after its message
+    bool done(const engine::Outcome& outcome); // true when done, else after its message
     void fail(const QString& text);
 
     engine::TerminalEngine& engine_;
