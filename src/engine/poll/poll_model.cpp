@@ -66,6 +66,19 @@ Outcome PollModel::setReads(const std::vector<PollRead>& reads) {
     return {};
 }
 
+Outcome PollModel::setTypedReads(const std::vector<QStringList>& typed) {
+    std::vector<PollRead> reads;
+    try {
+        for (std::size_t i = 0; i < typed.size(); ++i)
+            reads.push_back(parseRead(int(i), typed[i]));
+    } catch (const Failure& e) {
+        return Outcome::failed(fromStd(e.description()) + QStringLiteral(" Nothing was sent."));
+    }
+    if (const Outcome taken = setReads(reads); !taken)
+        return Outcome::failed(taken.failure() + QStringLiteral(" Nothing was sent."));
+    return {};
+}
+
 void PollModel::setOneBased(bool on) {
     oneBased_ = on;
     if (!rows_.empty())

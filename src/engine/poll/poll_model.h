@@ -42,6 +42,9 @@ class PollModel : public QAbstractTableModel {
     const ModbusMaster& master() const { return master_; }
     // Failed ("Read 2: ...") with nothing changed.
     Outcome setReads(const std::vector<PollRead>& reads);
+    // The same from the reads' fields as typed (see parseRead); a failure ends in "Nothing
+    // was sent.".
+    Outcome setTypedReads(const std::vector<QStringList>& typed);
     bool oneBased() const { return oneBased_; }
     void setOneBased(bool on);
     bool always16() const { return always16_; }

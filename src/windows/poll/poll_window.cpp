@@ -294,27 +294,18 @@ void PollWindow::addRead(const engine::PollRead& r) {
         readsTable->setItem(row, c, editableItem(QString::number(values[c])));
 }
 
-bool PollWindow::refuseReads(const QString& why) {
-    fail(why + QStringLiteral(" Nothing was sent."));
+bool PollWindow::applyReads() {
+    std::vector<QStringList> typed;
+    for (int row = 0; row < readsTable->rowCount(); ++row) {
+        QStringList fields;
+        for (int c = 0; c < engine::kReadFields; ++c)
+            fields << readsTable->item(row, c)->text();
+        typed.push_back(fields);
+    }
+    if (done(model_.setTypedReads(typed)))
+        return true;
     showReads(master().reads()); // the table shows what is polled
     return false;
-}
-
-bool PollWindow::applyReads() {
-    std::vector<engine::PollRead> reads;
-    try {
-        for (int row = 0; row < readsTable->rowCount(); ++row) {
-            QStringList fields;
-            for (int c = 0; c < engine::kReadFields; ++c)
-                fields << readsTable->item(row, c)->text();
-            reads.push_back(engine::parseRead(row, fields));
-        }
-    } catch (const Failure& e) {
-        return refuseReads(QString::fromStdString(e.description()));
-    }
-    if (const engine::Outcome taken = model_.setReads(reads); !taken)
-        return refuseReads(taken.failure());
-    return true;
 }
 
 void PollWindow::showReads(const std::vector<engine::PollRead>& reads) {

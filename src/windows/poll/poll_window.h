@@ -39,7 +39,6 @@ class PollWindow : public QWidget {
     // The reads table to the master and the register table; false after one message, with the
     // reads table showing again what is polled.
     bool applyReads();
-    bool refuseReads(const QString& why); // the reads stay as polled, after one message
     void addRead(const engine::PollRead& read);
     // Every read to this station, applied at once.
     void useStation(int station);
