@@ -63,7 +63,10 @@ void runVarnok(const QString& path, double seconds) {
         return;
     }
     engine::ModbusMaster& m = session.master();
-    m.setReads({{{1, 3, 0, 10, {}, {}}, 0, 1000, 0}});
+    if (const engine::Outcome taken = m.setReads({{{1, 3, 0, 10, {}, {}}, 0, 1000, 0}}); !taken) {
+        std::printf("poll varnok: %s\n", qPrintable(taken.failure()));
+        return;
+    }
     std::vector<std::int64_t> times;
     std::int64_t last = 0;
     int failed = 0;

@@ -97,12 +97,8 @@ double FindSweep::settingMs(const serial::LineSettings& line) const {
     return settingMsOf(req_, line);
 }
 
-bool FindSweep::start(const FindRequest& request, QString* failure) {
-    const auto fail = [&](const QString& why) {
-        if (failure)
-            *failure = why;
-        return false;
-    };
+Outcome FindSweep::start(const FindRequest& request) {
+    const auto fail = [](const QString& why) { return Outcome::failed(why); };
     if (running_)
         return fail(QStringLiteral("A search is already running."));
     if (!engine_.isOpen())
@@ -137,7 +133,7 @@ bool FindSweep::start(const FindRequest& request, QString* failure) {
         engine_.askForLine(LineUse(QStringLiteral("Find Device")), this,
                            [this](LineLease lease) { onGranted(std::move(lease)); });
     ask_ = lease_ ? 0 : ticket; // granted at once, or later
-    return true;
+    return {};
 }
 
 void FindSweep::onGranted(LineLease lease) {
@@ -205,9 +201,9 @@ void FindSweep::enterSetting() {
         return;
     }
     const serial::LineSettings& line = order_[index_];
-    if (const auto refused = lease_.changeLineSettings(line)) {
+    if (const Outcome changed = lease_.changeLineSettings(line); !changed) {
         // Skipped, and out of the plan: it costs nothing.
-        tell(FindAnswer::Kind::Refused, 0, QString::fromStdString(refused->description()));
+        tell(FindAnswer::Kind::Refused, 0, changed.failure());
         plannedLeftMs_ -= settingMs(line);
         total_ -= req_.listen ? 1 : stations();
         nextSetting();
@@ -360,10 +356,10 @@ void FindSweep::finish(bool stopped) {
     running_ = false;
     engine_.withdrawAsk(std::exchange(ask_, 0));
     if (lease_) {
-        if (const auto refused = lease_.restoreLineSettings())
+        if (const Outcome restored = lease_.restoreLineSettings(); !restored)
             tell(FindAnswer::Kind::Refused, 0,
                  QStringLiteral("The port's own settings could not be restored: %1")
-                     .arg(QString::fromStdString(refused->description())));
+                     .arg(restored.failure()));
     }
     hold_.release();  // the terminal's own sends go out at the port's own settings
     lease_.release(); // then the input goes back

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "engine/modbus_transaction.h"
+#include "engine/outcome.h"
 #include "logic/modbus/find_plan.h"
 #include "logic/modbus/poll_request.h"
 #include "logic/serial/settings_text.h"
@@ -74,9 +75,9 @@ class FindSweep : public QObject {
     explicit FindSweep(TerminalEngine& engine, QObject* parent = nullptr);
     ~FindSweep() override;
 
-    // The port must be open; false (with `failure` set) when it is not or the request is
+    // The port must be open; failed with the text to show when it is not or the request is
     // empty. The planned time is known from here on.
-    bool start(const FindRequest& request, QString* failure = nullptr);
+    Outcome start(const FindRequest& request);
     // Ends within one timeout; finished(true) follows.
     void stop();
     bool running() const;

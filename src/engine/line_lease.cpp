@@ -37,6 +37,16 @@ LineLease& LineLease::operator=(LineLease&& other) noexcept {
     return *this;
 }
 
+namespace {
+
+Outcome notOpen() {
+    return Outcome::failed(QString::fromStdString(
+        serial::PortError(serial::kErrPortNotOpen, "Operation valid only when the port is open")
+            .description()));
+}
+
+} // namespace
+
 bool LineLease::held() const {
     return engine_ && engine_->holder(id_);
 }
@@ -65,18 +75,16 @@ SendHold LineLease::holdSends() {
     return held() ? SendHold(engine_) : SendHold();
 }
 
-std::optional<serial::PortError> LineLease::changeLineSettings(const serial::LineSettings& line) {
+Outcome LineLease::changeLineSettings(const serial::LineSettings& line) {
     if (!held())
-        return serial::PortError(serial::kErrPortNotOpen,
-                                 "Operation valid only when the port is open");
+        return notOpen();
     engine_->holder(id_)->settingsChanged = true;
     return engine_->changeLineSettings(line);
 }
 
-std::optional<serial::PortError> LineLease::restoreLineSettings() {
+Outcome LineLease::restoreLineSettings() {
     if (!held())
-        return serial::PortError(serial::kErrPortNotOpen,
-                                 "Operation valid only when the port is open");
+        return notOpen();
     engine_->holder(id_)->settingsChanged = false;
     return engine_->changeLineSettings(engine_->port_->lineSettings());
 }

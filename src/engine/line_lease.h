@@ -12,6 +12,7 @@
 #include <optional>
 #include <utility>
 
+#include "engine/outcome.h"
 #include "port/link.h"
 
 namespace varnok::engine {
@@ -65,9 +66,9 @@ class LineLease {
     void write(const QByteArray& bytes);
     SendHold holdSends();
     // Other settings on the open line between two uses, without closing it; the opening's
-    // come back when the lease ends. A refusal is returned (nothing is reported).
-    std::optional<serial::PortError> changeLineSettings(const serial::LineSettings& line);
-    std::optional<serial::PortError> restoreLineSettings();
+    // come back when the lease ends. Failed with the port's refusal (nothing is reported).
+    Outcome changeLineSettings(const serial::LineSettings& line);
+    Outcome restoreLineSettings();
 
     // Told at once when bytes arrive for the holder (only while it takes the input).
     void onData(std::function<void()> told);

@@ -23,16 +23,18 @@ ModbusMaster::~ModbusMaster() {
     engine_.withdrawAsk(ask_);
 }
 
-void ModbusMaster::setReads(const std::vector<PollRead>& reads) {
+Outcome ModbusMaster::setReads(const std::vector<PollRead>& reads) {
     std::vector<QByteArray> frames;
     for (std::size_t i = 0; i < reads.size(); ++i) {
         if (!modbus::isReadFunction(reads[i].request.function))
-            throw modbus::RequestFailure("Read " + std::to_string(i + 1) +
-                                         ": polling reads with functions 01-04 only.");
+            return Outcome::failed(QStringLiteral("Read %1: polling reads with functions 01-04 "
+                                                  "only.")
+                                       .arg(i + 1));
         try {
             frames.push_back(toByteArray(modbus::buildRequest(reads[i].request)));
         } catch (const modbus::RequestFailure& e) {
-            throw modbus::RequestFailure("Read " + std::to_string(i + 1) + ": " + e.description());
+            return Outcome::failed(QStringLiteral("Read %1: ").arg(i + 1) +
+                                   QString::fromStdString(e.description()));
         }
     }
     // A read in flight ends as it is, told to nobody: its index means another read now.
@@ -44,6 +46,7 @@ void ModbusMaster::setReads(const std::vector<PollRead>& reads) {
     if (inFlight_ && job_.read)
         job_.replaced = true;
     next();
+    return {};
 }
 
 void ModbusMaster::start() {
@@ -65,15 +68,21 @@ void ModbusMaster::stop() {
         giveBack();
 }
 
-void ModbusMaster::write(const modbus::PollRequest& request, int timeoutMs, int retries) {
-    Job job{std::nullopt, false,
-            request,      toByteArray(modbus::buildRequest(request)),
-            timeoutMs,    std::clamp(retries, 0, kMaxRetries)};
+Outcome ModbusMaster::write(const modbus::PollRequest& request, int timeoutMs, int retries) {
+    QByteArray frame;
+    try {
+        frame = toByteArray(modbus::buildRequest(request));
+    } catch (const Failure& e) {
+        return Outcome::failed(QString::fromStdString(e.description()));
+    }
     if (!engine_.isOpen())
-        throw serial::PortError(serial::kErrPortNotOpen,
-                                "Operation valid only when the port is open");
-    writes_.push_back(std::move(job));
+        return Outcome::failed(QString::fromStdString(
+            serial::PortError(serial::kErrPortNotOpen, "Operation valid only when the port is open")
+                .description()));
+    writes_.push_back(
+        Job{std::nullopt, false, request, frame, timeoutMs, std::clamp(retries, 0, kMaxRetries)});
     next();
+    return {};
 }
 
 void ModbusMaster::resetStatus() {

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "engine/modbus_transaction.h"
+#include "engine/outcome.h"
 #include "logic/modbus/poll_request.h"
 #include "logic/modbus/poll_status.h"
 
@@ -49,9 +50,9 @@ class ModbusMaster : public QObject {
     explicit ModbusMaster(TerminalEngine& engine, QObject* parent = nullptr);
     ~ModbusMaster() override;
 
-    // Each request is built once here: a bad one throws modbus::RequestFailure naming the
-    // read, and the reads stay as they were.
-    void setReads(const std::vector<PollRead>& reads);
+    // Each request is built once here: a bad one fails naming the read, and the reads stay
+    // as they were.
+    Outcome setReads(const std::vector<PollRead>& reads);
     const std::vector<PollRead>& reads() const { return reads_; }
 
     // Polling is wanted from start() to stop(); it runs while the port is open. A port
@@ -61,9 +62,9 @@ class ModbusMaster : public QObject {
     bool polling() const { return wanted_; }
     bool busy() const { return inFlight_; }
 
-    // Queued before the next read. Throws modbus::RequestFailure (a bad request) or
-    // serial::PortError (port closed); nothing is queued then.
-    void write(const modbus::PollRequest& request, int timeoutMs = 1000, int retries = 0);
+    // Queued before the next read. A bad request or a closed port fails with its text;
+    // nothing is queued then.
+    Outcome write(const modbus::PollRequest& request, int timeoutMs = 1000, int retries = 0);
 
     const modbus::PollStatus& status(int read) const { return status_.at(std::size_t(read)); }
     void resetStatus();

@@ -124,34 +124,28 @@ int QuickSender::entryForKey(int key) const {
     return -1;
 }
 
-QString QuickSender::trySend(int index, std::u16string_view name) {
+Outcome QuickSender::trySend(int index, std::u16string_view name) {
     if (index < 0 || index >= static_cast<int>(book_.entries.size()))
-        return QStringLiteral("there is no entry \"%1\"")
-            .arg(QString::fromStdU16String(std::u16string(name)));
+        return Outcome::failed(QStringLiteral("there is no entry \"%1\"")
+                                   .arg(QString::fromStdU16String(std::u16string(name))));
     const quicksend::Entry& e = book_.entries[static_cast<std::size_t>(index)];
     const QString entry = QString::fromStdU16String(e.name);
     const quicksend::EntryBytes b = quicksend::entryBytes(e);
     // What does not parse sends nothing at all: never a part, never an older form.
     if (!b.ok() || b.bytes.empty())
-        return QStringLiteral("\"%1\" is not in use until mended: %2")
-            .arg(entry,
-                 b.ok() ? QStringLiteral("it sends no bytes") : QString::fromStdString(b.error));
-    try {
-        engine_->sendBytes(toByteArray(b.bytes));
-        return {};
-    } catch (const Failure& f) {
-        return QStringLiteral("\"%1\" was not sent: %2")
-            .arg(entry, QString::fromStdString(f.description()));
-    }
+        return Outcome::failed(QStringLiteral("\"%1\" is not in use until mended: %2")
+                                   .arg(entry, b.ok() ? QStringLiteral("it sends no bytes")
+                                                      : QString::fromStdString(b.error)));
+    if (const Outcome sent = engine_->sendBytes(toByteArray(b.bytes)); !sent)
+        return Outcome::failed(
+            QStringLiteral("\"%1\" was not sent: %2").arg(entry, sent.failure()));
+    return {};
 }
 
-bool QuickSender::sendEntry(int index) {
+Outcome QuickSender::sendEntry(int index) {
     if (index < 0 || index >= static_cast<int>(book_.entries.size()))
-        return false;
-    const QString why = trySend(index);
-    if (!why.isEmpty())
-        emit failed(why);
-    return why.isEmpty();
+        return Outcome::failed({});
+    return trySend(index);
 }
 
 void QuickSender::setRepeating(int index, bool on) {
@@ -164,7 +158,8 @@ void QuickSender::setRepeating(int index, bool on) {
     }
     const int period = book_.entries[static_cast<std::size_t>(index)].periodMs;
     if (period <= 0) {
-        sendEntry(index);
+        if (const Outcome sent = sendEntry(index); !sent)
+            emit failed(sent.failure());
         return;
     }
     auto timer = std::make_unique<QTimer>();
@@ -179,12 +174,12 @@ void QuickSender::setRepeating(int index, bool on) {
 }
 
 void QuickSender::repeatTick(int index) {
-    const QString why = trySend(index);
-    if (why.isEmpty())
+    const Outcome sent = trySend(index);
+    if (sent)
         return;
     // Stopped before the message, so that no tick runs while it is open.
     setRepeating(index, false);
-    emit failed(QStringLiteral("Repeating stopped: ") + why);
+    emit failed(QStringLiteral("Repeating stopped: ") + sent.failure());
 }
 
 // ---------------------------------------------------------------- sequences
@@ -239,11 +234,10 @@ void QuickSender::sequenceNext() {
     emit sequenceStep(sequence_, step_);
     const int s = sequence_;
     sequenceTimer_.stop();
-    const QString why = trySend(book_.entryIndex(st.entry), st.entry);
-    if (!why.isEmpty()) {
+    if (const Outcome sent = trySend(book_.entryIndex(st.entry), st.entry); !sent) {
         const QString name = QString::fromStdU16String(seq.name);
         stopSequence();
-        emit failed(QStringLiteral("The sequence \"%1\" stopped: ").arg(name) + why);
+        emit failed(QStringLiteral("The sequence \"%1\" stopped: ").arg(name) + sent.failure());
         return;
     }
     if (sequence_ != s)
@@ -317,10 +311,10 @@ void QuickSender::answer(int rule, int generation) {
     const AnswerRule& r = book_.rules[static_cast<std::size_t>(rule)];
     const int entry = book_.entryIndex(r.entry);
     // One failure switches all rules off: a flood of patterns would bring a flood of messages.
-    const QString why = trySend(entry, r.entry);
-    if (!why.isEmpty()) {
+    if (const Outcome sent = trySend(entry, r.entry); !sent) {
         setRulesEnabled(false);
-        emit failed(QStringLiteral("Auto-answer is off (rule %1): ").arg(rule + 1) + why);
+        emit failed(QStringLiteral("Auto-answer is off (rule %1): ").arg(rule + 1) +
+                    sent.failure());
     }
 }
 
@@ -378,15 +372,13 @@ void QuickSender::finishFile(bool complete) {
 
 bool QuickSender::writeUnit(qint64 length) {
     const QByteArray unit = file_->bytes.mid(file_->pos, length);
-    try {
-        engine_->sendBytes(unit);
-    } catch (const Failure& f) {
+    if (const Outcome sent = engine_->sendBytes(unit); !sent) {
         const qint64 at = file_->pos, total = file_->bytes.size();
         finishFile(false);
         emit failed(QStringLiteral("The file stopped after %1 of %2 bytes: %3")
                         .arg(at)
                         .arg(total)
-                        .arg(QString::fromStdString(f.description())));
+                        .arg(sent.failure()));
         return false;
     }
     file_->pos += length;
@@ -471,13 +463,13 @@ void QuickSender::sendBreak(int ms) {
     breakTimer_.start(std::max(1, ms));
 }
 
-bool QuickSender::setRts(bool on) {
+Outcome QuickSender::setRts(bool on) {
     try {
         engine_->port().setRts(on);
-        return true;
+        return {};
     } catch (const Failure& f) {
-        emit failed(QStringLiteral("RTS was not set: ") + QString::fromStdString(f.description()));
-        return false;
+        return Outcome::failed(QStringLiteral("RTS was not set: ") +
+                               QString::fromStdString(f.description()));
     }
 }
 

@@ -41,7 +41,7 @@ class QuickSender : public QObject {
     const QuickSendBook& book() const { return book_; }
 
     // ---- entries ----
-    bool sendEntry(int index); // false after one `failed`
+    Outcome sendEntry(int index); // failed with the text to show
     // A repeating entry sends at once and then every periodMs until stopped or a send fails.
     void setRepeating(int index, bool on);
     bool repeating(int index) const { return repeats_.count(index) > 0; }
@@ -75,7 +75,7 @@ class QuickSender : public QObject {
     // ---- the line ----
     void sendBreak(int ms); // holds the line in break for `ms`
     bool inBreak() const { return breakTimer_.isActive(); }
-    bool setRts(bool on); // false after one `failed`
+    Outcome setRts(bool on); // failed with the text to show
 
   signals:
     void failed(const QString& text);
@@ -99,8 +99,8 @@ class QuickSender : public QObject {
         QElapsedTimer clock;
         qint64 lastProgressMs = -kProgressMs;
     };
-    // "" when sent, else why not, naming the entry (`name` when there is no such entry).
-    QString trySend(int index, std::u16string_view name = {});
+    // Failed with why not, naming the entry (`name` when there is no such entry).
+    Outcome trySend(int index, std::u16string_view name = {});
     void repeatTick(int index);
     void onReceived(const QByteArray& bytes);
     void answer(int rule, int generation);

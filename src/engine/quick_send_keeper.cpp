@@ -32,7 +32,7 @@ QuickSendKeeper::~QuickSendKeeper() {
         save();
 }
 
-QString QuickSendKeeper::open(const QString& path, QSettings& settings) {
+Outcome QuickSendKeeper::open(const QString& path, QSettings& settings) {
     if (isOpen())
         return {};
     path_ = path;
@@ -40,7 +40,7 @@ QString QuickSendKeeper::open(const QString& path, QSettings& settings) {
     const QString why = loadBook(path, &book_);
     sender_.setBook(book_);
     follow();
-    return why;
+    return why.isEmpty() ? Outcome() : Outcome::failed(why);
 }
 
 QString QuickSendKeeper::commit() {

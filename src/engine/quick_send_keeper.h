@@ -22,8 +22,8 @@ class QuickSendKeeper : public QObject {
     ~QuickSendKeeper() override; // edits not yet written are written
 
     // Reads the book remembered at `path`, once; a book an earlier version kept in `settings`
-    // moves there first. "" or why the book starts empty (see loadBook).
-    QString open(const QString& path, QSettings& settings);
+    // moves there first. Failed with why the book starts empty (see loadBook).
+    Outcome open(const QString& path, QSettings& settings);
     bool isOpen() const { return !path_.isEmpty(); }
 
     // The book to edit; commit() hands the edits on.

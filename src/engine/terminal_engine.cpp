@@ -110,16 +110,14 @@ void TerminalEngine::fail(const char* form, const Failure& e) {
 
 // ---------------------------------------------------------------- port
 
-bool TerminalEngine::open(const OpenRequest& request) {
-    QString failure;
-    if (tryOpen(request, &failure))
-        return true;
-    if (!failure.isEmpty())
-        report(failure);
-    return false;
+Outcome TerminalEngine::open(const OpenRequest& request) {
+    Outcome done = tryOpen(request);
+    if (!done.failure().isEmpty())
+        tellDisplay(); // the user reads the failure with the display as it stands
+    return done;
 }
 
-bool TerminalEngine::tryOpen(const OpenRequest& request, QString* failure) {
+Outcome TerminalEngine::tryOpen(const OpenRequest& request) {
     openRequest_ = request;
     try {
         port_->setLineSettings(
@@ -130,12 +128,11 @@ bool TerminalEngine::tryOpen(const OpenRequest& request, QString* failure) {
         port_->setDTREnable(request.dtrAsserted);
         port_->setPortOpen(true);
         if (!port_->portOpen())
-            return false;
+            return Outcome::failed({});
         port_->setInBufferCount(0); // what arrived before the open is not ours
         toldWaiting_ = 0;
     } catch (const Failure& e) {
-        *failure = QString::fromStdString(e.description());
-        return false;
+        return Outcome::failed(QString::fromStdString(e.description()));
     }
     stopReopenWatch();
     portOpened_ = true;
@@ -144,7 +141,7 @@ bool TerminalEngine::tryOpen(const OpenRequest& request, QString* failure) {
     emit portOpenChanged(true);
     setSendAscii(true);
     startAutoReceive();
-    return true;
+    return {};
 }
 
 QString TerminalEngine::noteOnLink() const {
@@ -195,8 +192,7 @@ void TerminalEngine::tryReopen() {
         return;
     const QString path = reopenPath_;
     const bool manual = reopenManual_, binary = reopenBinary_, ascii = reopenAscii_;
-    QString failure;
-    if (!tryOpen(openRequest_, &failure)) {
+    if (!tryOpen(openRequest_)) {
         // Present but not ready yet (permissions are set a moment after the device appears).
         reopenRetry_.start();
         return;
@@ -637,7 +633,7 @@ void TerminalEngine::giveBack(std::uint64_t id) {
     Holder h = std::move(*holder_);
     holder_.reset();
     if (h.settingsChanged && portOpened_)
-        changeLineSettings(port_->lineSettings()); // a refusal was told when it was changed
+        static_cast<void>(changeLineSettings(port_->lineSettings())); // told when changed
     emit lineHolderChanged(QString());
     grantNext(); // the next holder takes the input over before the terminal's receive does
     if (h.inputTaken)
@@ -671,20 +667,26 @@ void TerminalEngine::endSendHold() {
 
 // ---------------------------------------------------------------- console
 
-void TerminalEngine::consoleExchange(const QString& command, int pauseMs, QObject* context,
-                                     std::function<void(std::optional<QString>)> done) {
+Outcome TerminalEngine::consoleNotOpen(const QString& what) {
+    return Outcome::failed(
+        QStringLiteral("%1: the port is not open. Open it in the main window, then try again.")
+            .arg(what));
+}
+
+Outcome TerminalEngine::consoleExchange(const QString& command, int pauseMs, const QString& what,
+                                        QObject* context,
+                                        std::function<void(std::optional<QString>)> done) {
     consoleStep_.stop();
     consoleDone_ = nullptr;
     consoleHold_.release();
     consoleLease_.release();
     withdrawAsk(consoleAsk_);
     if (!portOpened_)
-        throw serial::PortError(serial::kErrPortNotOpen,
-                                "Operation valid only when the port is open");
+        return consoleNotOpen(what);
     consoleReply_.clear();
     consoleContext_ = context;
     consoleDone_ = std::move(done);
-    // Granted at once when the line is free: a refusal is then thrown to the caller.
+    // Granted at once when the line is free: a refusal is then the caller's answer.
     consoleAsking_ = true;
     consoleAsk_ = askForLine(LineUse(QStringLiteral("N500 Net Setting"), true, false), this,
                              [this, command, pauseMs](LineLease lease) {
@@ -701,14 +703,20 @@ void TerminalEngine::consoleExchange(const QString& command, int pauseMs, QObjec
                              });
     consoleAsking_ = false;
     if (!consoleLease_)
-        return; // it begins once the line is free
+        return {}; // it begins once the line is free
     try {
         consoleBegin(command, pauseMs);
-    } catch (const Failure&) {
-        consoleDone_ = nullptr; // the caller hears of it from the throw
+    } catch (const Failure& e) {
+        consoleDone_ = nullptr; // the caller hears of it from the answer
         endConsoleExchange(std::nullopt);
-        throw;
+        if (e.number() == serial::kErrPortNotOpen)
+            return consoleNotOpen(what);
+        return Outcome::failed(QStringLiteral("%1 => ErrCode=%2; ErrMsg=%3")
+                                   .arg(what)
+                                   .arg(e.number())
+                                   .arg(QString::fromStdString(e.description())));
     }
+    return {};
 }
 
 void TerminalEngine::consoleBegin(const QString& command, int pauseMs) {
@@ -762,15 +770,15 @@ void TerminalEngine::write(const QByteArray& bytes) {
     emit sent(bytes, TrafficTime::now());
 }
 
-std::optional<serial::PortError>
-TerminalEngine::changeLineSettings(const serial::LineSettings& line) {
+Outcome TerminalEngine::changeLineSettings(const serial::LineSettings& line) {
     if (!portOpened_)
-        return serial::PortError(serial::kErrPortNotOpen,
-                                 "Operation valid only when the port is open");
-    std::optional<serial::PortError> refused = port_->changeLineSettings(line);
-    if (!refused)
-        emit lineSettingsChanged(port_->settingsInForce());
-    return refused;
+        return Outcome::failed(QString::fromStdString(
+            serial::PortError(serial::kErrPortNotOpen, "Operation valid only when the port is open")
+                .description()));
+    if (const std::optional<serial::PortError> refused = port_->changeLineSettings(line))
+        return Outcome::failed(QString::fromStdString(refused->description()));
+    emit lineSettingsChanged(port_->settingsInForce());
+    return {};
 }
 
 void TerminalEngine::setSendAscii(bool ascii) {
@@ -850,14 +858,15 @@ void TerminalEngine::send(const SendRequest& request, bool autoTick) {
     sendMessageOpen_ = false;
 }
 
-bool TerminalEngine::setAutoSendPeriod(const QString& typed) {
+Outcome TerminalEngine::setAutoSendPeriod(const QString& typed) {
     bool ok = false;
     const uint period = typed.trimmed().toUInt(&ok);
     if (!ok || period > 65535) {
-        report(QStringLiteral("The period must be a whole number of milliseconds from 0 to "
-                              "65535; it stays at %1.")
-                   .arg(autoSendTimer_.isActive() ? autoSendTimer_.interval() : 0));
-        return false;
+        tellDisplay(); // the user reads the failure with the display as it stands
+        return Outcome::failed(
+            QStringLiteral("The period must be a whole number of milliseconds from 0 to "
+                           "65535; it stays at %1.")
+                .arg(autoSendTimer_.isActive() ? autoSendTimer_.interval() : 0));
     }
     if (period == 0) { // 0 stops the ticks
         autoSendTimer_.stop();
@@ -865,7 +874,7 @@ bool TerminalEngine::setAutoSendPeriod(const QString& typed) {
         autoSendTimer_.setInterval(static_cast<int>(period));
         autoSendTimer_.start();
     }
-    return true;
+    return {};
 }
 
 void TerminalEngine::setAutoSend(bool on) {
@@ -877,14 +886,20 @@ void TerminalEngine::setAutoSend(bool on) {
 
 // ---------------------------------------------------------------- Modbus
 
-void TerminalEngine::sendBytes(const QByteArray& bytes) {
+Outcome TerminalEngine::sendBytes(const QByteArray& bytes) {
     if (!portOpened_)
-        throw serial::PortError(serial::kErrPortNotOpen,
-                                "Operation valid only when the port is open");
+        return Outcome::failed(QString::fromStdString(
+            serial::PortError(serial::kErrPortNotOpen, "Operation valid only when the port is open")
+                .description()));
     const auto size = static_cast<std::int32_t>(bytes.size());
     const std::int32_t total = codec::addToCounter(sendTotalText_, size); // may overflow
-    write(bytes);
+    try {
+        write(bytes);
+    } catch (const Failure& e) {
+        return Outcome::failed(QString::fromStdString(e.description()));
+    }
     setSendCounters(size, total);
+    return {};
 }
 
 std::optional<std::vector<std::uint8_t>> TerminalEngine::sendRtuRequest(std::u16string_view list) {

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "engine/line_lease.h"
+#include "engine/outcome.h"
 #include "logic/codec/send_encoding.h"
 #include "logic/codec/send_history.h"
 #include "logic/serial/settings_text.h"
@@ -72,7 +73,8 @@ class TerminalEngine : public QObject {
     serial::DeviceWatcher& devices() { return devices_; }
 
     // ---- port ----
-    bool open(const OpenRequest& request); // false after one message
+    // Failed with the text to show; the display is told first, so it stands as the user reads.
+    Outcome open(const OpenRequest& request);
     // When the open device vanishes, watch for its path to return and open it again with the
     // same settings and receive way, without a message.
     void setReopen(bool on);
@@ -123,12 +125,13 @@ class TerminalEngine : public QObject {
     // Takes the line, drops input left from before (an answer that came late), writes the
     // command and, once pauseMs have passed, reads the reply until a turn of the event loop
     // brings no more; then hands it to `done`, as long as `context` lives, and gives the line
-    // back. Nothing waits meanwhile. A closed port throws serial::PortError; so does a port
-    // that refuses the drop or the write when the line is free at once. A failure met later is
-    // reported once like any other, and `done` gets nothing; so does closing the port
-    // meanwhile. A new exchange ends the one before without its call.
-    void consoleExchange(const QString& command, int pauseMs, QObject* context,
-                         std::function<void(std::optional<QString>)> done);
+    // back. Nothing waits meanwhile. A closed port fails, and so does a port that refuses the
+    // drop or the write when the line is free at once, with a text naming the command as
+    // `what`. A failure met later is reported once like any other, and `done` gets nothing; so
+    // does closing the port meanwhile. A new exchange ends the one before without its call.
+    Outcome consoleExchange(const QString& command, int pauseMs, const QString& what,
+                            QObject* context, std::function<void(std::optional<QString>)> done);
+    static Outcome consoleNotOpen(const QString& what);    // the failure of a closed port
     static constexpr qsizetype kConsoleReplyLimit = 65536; // characters read at most
 
     // ---- send ----
@@ -144,8 +147,8 @@ class TerminalEngine : public QObject {
     std::int32_t sendShown() const { return sendShown_; }
 
     // ---- auto-send ----
-    // Validates the typed period; 0 stops the ticks. False after one message.
-    bool setAutoSendPeriod(const QString& typed);
+    // Validates the typed period; 0 stops the ticks. Failed with the text to show.
+    Outcome setAutoSendPeriod(const QString& typed);
     void setAutoSend(bool on);
     bool autoSend() const { return autoSend_; }
     QTimer* autoSendTimer() { return &autoSendTimer_; }
@@ -156,8 +159,8 @@ class TerminalEngine : public QObject {
 
     // ---- other senders (stored sends, files) ----
     // Writes the bytes as they are and counts them as sent; a closed port or a full output
-    // queue throws serial::PortError and nothing is written.
-    void sendBytes(const QByteArray& bytes);
+    // queue fails with the port's description and nothing is written.
+    Outcome sendBytes(const QByteArray& bytes);
 
   signals:
     void portOpenChanged(bool open);
@@ -213,11 +216,11 @@ class TerminalEngine : public QObject {
     void returnInput();
     void endLeases(); // the port closed: nobody holds the line, nobody waits for it
     void endSendHold();
-    std::optional<serial::PortError> changeLineSettings(const serial::LineSettings& line);
+    Outcome changeLineSettings(const serial::LineSettings& line);
     void write(const QByteArray& bytes);
     QByteArray read();
     void tellWaiting(); // what waits unread, to `arrived`
-    bool tryOpen(const OpenRequest& request, QString* failure);
+    Outcome tryOpen(const OpenRequest& request);
     void enterClosed(bool lost = true);
     void watchForReopen();
     void stopReopenWatch();

@@ -182,8 +182,8 @@ class TstEngine : public QObject {
         const SendRequest request{u"T", EndOfString::Def, def.toStdU16String()};
         QObject::connect(&r.e, &engine::TerminalEngine::autoSendDue, &r.e,
                          [&] { r.e.send(request, true); });
-        r.e.setAutoSendPeriod(QStringLiteral("20"));
-        r.e.setAutoSendPeriod(period);
+        r.keep(r.e.setAutoSendPeriod(QStringLiteral("20")));
+        r.keep(r.e.setAutoSendPeriod(period));
         r.e.setAutoSend(true);
         test::serveEvents(300);
         QTEST(r.sent.size() > 0, "sends");
@@ -232,7 +232,9 @@ class TstEngine : public QObject {
         engine::OpenRequest request;
         request.portNumber = number;
         request.lineControl = lineControl;
+        QSignalSpy told(&r.e, &engine::TerminalEngine::message);
         QVERIFY(!r.open(request));
+        QCOMPARE(told.size(), 0); // the failure is the call's answer, not a message of its own
         QVERIFY(!r.e.isOpen() && !r.e.port().portOpen());
         QCOMPARE(r.messages.size(), 1);
         QVERIFY2(test::wildcardMatch(message, r.messages[0]), qPrintable(r.messages[0]));
@@ -320,7 +322,7 @@ class TstEngine : public QObject {
         int total = 0;
         QObject::connect(&r.e, &engine::TerminalEngine::sendCountersChanged, &r.e,
                          [&](int, int t) { total = t; });
-        r.e.setAutoSendPeriod(QStringLiteral("1"));
+        r.keep(r.e.setAutoSendPeriod(QStringLiteral("1")));
         r.e.setAutoSend(true);
         test::serveEvents(1500);
         r.e.setAutoSend(false);
@@ -371,7 +373,7 @@ class TstEngine : public QObject {
             QObject::connect(&r.e, &engine::TerminalEngine::autoSendDue, &r.e, [&] {
                 r.e.send({u"x", EndOfString::None, u""}, true);
             });
-            r.e.setAutoSendPeriod(QStringLiteral("10"));
+            r.keep(r.e.setAutoSendPeriod(QStringLiteral("10")));
             r.e.setAutoSend(true);
         }
         test::serveEvents(50);
@@ -572,8 +574,8 @@ class TstEngine : public QObject {
         std::optional<std::optional<QString>> done; // the call, and what it was given
         QElapsedTimer t;
         t.start();
-        r.e.consoleExchange(QStringLiteral("ip\r"), 200, &r.e,
-                            [&](std::optional<QString> reply) { done = reply; });
+        QVERIFY(r.e.consoleExchange(QStringLiteral("ip\r"), 200, QStringLiteral("GET"), &r.e,
+                                    [&](std::optional<QString> reply) { done = reply; }));
         QVERIFY(t.elapsed() < 100);
         QCOMPARE(r.pty.readFor(50), QByteArray("ip\r"));
         if (vanish)
@@ -628,7 +630,7 @@ class TstEngine : public QObject {
         r.e.askForLine(engine::LineUse("test", false), &r.e,
                        [&](engine::LineLease l) { lease = std::move(l); });
         engine::SendHold first = lease.holdSends(), second = lease.holdSends();
-        r.e.sendBytes("x");
+        QVERIFY(r.e.sendBytes("x")); // held, not refused
         first.release();
         QCOMPARE(r.pty.readFor(50), QByteArray());
         second.release();
@@ -667,7 +669,7 @@ class TstEngine : public QObject {
             engine::LineLease lease;
             r.e.askForLine(engine::LineUse("sweep"), &r.e,
                            [&](engine::LineLease l) { lease = std::move(l); });
-            QVERIFY(!lease.changeLineSettings(serial::LineSettings{9600}));
+            QVERIFY(lease.changeLineSettings(serial::LineSettings{9600}));
             QCOMPARE(r.e.lineSettings().baud, 9600);
         }
         QCOMPARE(r.e.lineSettings().baud, 115200);

@@ -60,7 +60,7 @@ struct Rig {
         });
         QObject::connect(e.get(), &engine::TerminalEngine::sent, f.get(),
                          [this](const QByteArray&, auto) { ++probes; });
-        return e->open({});
+        return e->open({}).ok();
     }
     ~Rig() { serial::clearPortBindings(); }
 };
@@ -207,7 +207,7 @@ class TstFindSweep : public QObject {
                              if (r.ok && r.reply.registers != std::vector<std::uint16_t>{0x1234, 0})
                                  ++wrongValues;
                          });
-        s.master().setReads({{{2, 3, 0, 2, {}, {}}, 0, 300, 0}});
+        QVERIFY(s.master().setReads({{{2, 3, 0, 2, {}, {}}, 0, 300, 0}}));
         s.master().start();
         QTRY_VERIFY(polls >= 3);
         QStringList answers;
@@ -247,7 +247,7 @@ class TstFindSweep : public QObject {
         QVERIFY(s.finder().start(r));
         int sent = 0;
         QObject::connect(&s.terminal(), &engine::TerminalEngine::sent, &s, [&] { ++sent; });
-        s.master().setReads({{{1, 3, 0, 1, {}, {}}, 0, 100, 0}});
+        QVERIFY(s.master().setReads({{{1, 3, 0, 1, {}, {}}, 0, 100, 0}}));
         s.master().start();
         QVERIFY(s.poll().statusText().startsWith("Polling waits for Find Device:"));
         QTRY_VERIFY(sent >= 2);

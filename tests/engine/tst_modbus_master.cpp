@@ -46,7 +46,7 @@ struct Rig {
                          [this](const QByteArray& b, auto) { traffic << "TX " + b.toHex(' '); });
         QObject::connect(e.get(), &engine::TerminalEngine::received, m.get(),
                          [this](const QByteArray&, auto) { traffic << "RX"; });
-        return e->open({});
+        return e->open({}).ok();
     }
     ~Rig() { serial::clearPortBindings(); }
 };
@@ -97,9 +97,9 @@ class TstModbusMaster : public QObject {
         std::vector<engine::PollRead> list;
         for (const QString& r : reads)
             list.push_back({request(r), 60000, 150, 2});
-        rig.m->setReads(list);
+        QVERIFY(rig.m->setReads(list));
         for (const QString& w : writes)
-            rig.m->write(request(w));
+            QVERIFY(rig.m->write(request(w)));
         QSignalSpy cycle(rig.m.get(), &engine::ModbusMaster::cycleDone);
         rig.m->start();
         QVERIFY(cycle.wait(5000));
@@ -120,16 +120,15 @@ class TstModbusMaster : public QObject {
     void sharesThePort() {
         Rig rig;
         QVERIFY(rig.start({"--static", "--delay", "150"}));
-        QVERIFY_THROWS_EXCEPTION(modbus::RequestFailure,
-                                 rig.m->setReads({{request("1 3 65500 100"), 0, 500, 0}}));
-        rig.m->setReads({{request("1 3 0 1"), 0, 1000, 0}});
+        QVERIFY(!rig.m->setReads({{request("1 3 65500 100"), 0, 500, 0}}));
+        QVERIFY(rig.m->setReads({{request("1 3 0 1"), 0, 1000, 0}}));
         QSignalSpy done(rig.m.get(), &engine::ModbusMaster::done);
         rig.m->start();
         QVERIFY(rig.e->manualReceive());
         // "Auto Recv" clicked while a reply is awaited: the reply still reaches the master,
         // the terminal's receive does not take it and time the poll out.
         rig.e->startAutoReceive();
-        rig.e->sendBytes("x");
+        QVERIFY(rig.e->sendBytes("x"));
         QVERIFY(done.wait(2000));
         QVERIFY2(rig.results.value(0).startsWith("r0 ok"), qPrintable(rig.results.join('|')));
         rig.m->stop();
@@ -150,7 +149,7 @@ class TstModbusMaster : public QObject {
     void pollModelWithoutAWindow() {
         engine::Session session;
         engine::PollModel& m = session.poll();
-        m.setReads({{{1, 3, 0, 2, {}, {}}, 0, 100, 0}});
+        QVERIFY(m.setReads({{{1, 3, 0, 2, {}, {}}, 0, 100, 0}}));
         m.setRowFormat(0, {modbus::ValueType::Float32});
         QVERIFY(m.covered(1) && m.rowOf({1, 3, 1}) < 0);
         QVERIFY(m.setData(m.index(0, m.ColPlot), Qt::Checked, Qt::CheckStateRole));

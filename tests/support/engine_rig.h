@@ -29,7 +29,13 @@ struct EngineRig {
     }
     ~EngineRig() { serial::clearPortBindings(); }
 
-    bool open(engine::OpenRequest r = {}) { return e.open(r); }
+    // A failure's text joins the messages, where the user reads it.
+    bool open(engine::OpenRequest r = {}) { return keep(e.open(r)); }
+    bool keep(const engine::Outcome& outcome) {
+        if (!outcome.failure().isEmpty())
+            messages << outcome.failure();
+        return outcome.ok();
+    }
 };
 
 } // namespace varnok::test

@@ -149,10 +149,10 @@ void TrafficRecorder::commit() {
     }
 }
 
-QString TrafficRecorder::startCapture(const QString& path, CaptureForm form, bool replace) {
+engine::Outcome TrafficRecorder::startCapture(const QString& path, CaptureForm form, bool replace) {
     const QString error = capture_->start(path, replace);
     if (!error.isEmpty())
-        return error;
+        return engine::Outcome::failed(error);
     captureForm_ = form;
     capturePath_ = path;
     if (form == CaptureForm::Text) {

@@ -11,6 +11,7 @@
 #include <optional>
 #include <string>
 
+#include "engine/outcome.h"
 #include "engine/terminal_engine.h"
 #include "logic/monitor/frame_text.h"
 #include "logic/monitor/monitor_session.h"
@@ -42,8 +43,8 @@ class TrafficRecorder : public QObject {
     void setTimeoutUs(std::int64_t us);
     void resetStats();
 
-    // Empty when the capture runs, else the reason it could not start.
-    QString startCapture(const QString& path, CaptureForm form, bool replace);
+    // Failed with the reason the capture could not start.
+    engine::Outcome startCapture(const QString& path, CaptureForm form, bool replace);
     void stopCapture(); // a failing last flush is told through captureFailed()
     bool capturing() const;
     CaptureForm captureForm() const { return captureForm_; }

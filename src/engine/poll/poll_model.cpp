@@ -64,10 +64,25 @@ QString PollModel::readOnlyHint(int function) {
 
 // ---------------------------------------------------------------- reads and rows
 
-void PollModel::setReads(const std::vector<PollRead>& reads) {
-    master_.setReads(reads);
+Outcome PollModel::setReads(const std::vector<PollRead>& reads) {
+    if (Outcome taken = master_.setReads(reads); !taken)
+        return taken;
     values_.assign(reads.size(), {});
     rebuildRows();
+    return {};
+}
+
+Outcome PollModel::setTypedReads(const std::vector<QStringList>& typed) {
+    std::vector<PollRead> reads;
+    try {
+        for (std::size_t i = 0; i < typed.size(); ++i)
+            reads.push_back(parseRead(int(i), typed[i]));
+    } catch (const Failure& e) {
+        return Outcome::failed(fromStd(e.description()) + QStringLiteral(" Nothing was sent."));
+    }
+    if (const Outcome taken = setReads(reads); !taken)
+        return Outcome::failed(taken.failure() + QStringLiteral(" Nothing was sent."));
+    return {};
 }
 
 void PollModel::setOneBased(bool on) {
@@ -279,17 +294,22 @@ void PollModel::sample(const PollResult& r) {
     }
 }
 
-QString PollModel::write(int row, const QString& text) {
+Outcome PollModel::write(int row, const QString& text) {
     const Row& r = rows_[std::size_t(row)];
     const PollRead& read = master_.reads()[std::size_t(r.read)];
+    Outcome queued;
     try {
-        master_.write(modbus::writeRequest(r.key, defOf(row).format, text.toStdString(), always16_),
-                      read.timeoutMs, read.retries);
+        queued = master_.write(
+            modbus::writeRequest(r.key, defOf(row).format, text.toStdString(), always16_),
+            read.timeoutMs, read.retries);
     } catch (const Failure& e) {
-        QString why = fromStd(e.description());
+        queued = Outcome::failed(fromStd(e.description()));
+    }
+    if (!queued) {
+        QString why = queued.failure();
         if (!why.endsWith(QLatin1String("Nothing was sent.")))
             why += QStringLiteral(" Nothing was sent.");
-        return why;
+        return Outcome::failed(why);
     }
     emit writeNoted(QStringLiteral("Writing %1 to %2...").arg(text.left(40), rowLabel(row)));
     return {};
@@ -421,10 +441,10 @@ bool PollModel::setData(const QModelIndex& index, const QVariant& value, int rol
         return true;
     } else if (index.column() == ColValue) {
         // The row keeps the polled value; a good write shows in the next poll.
-        const QString why = write(row, value.toString());
-        if (!why.isEmpty())
-            emit failed(why);
-        return why.isEmpty();
+        const Outcome written = write(row, value.toString());
+        if (!written)
+            emit failed(written.failure());
+        return written.ok();
     } else {
         return false;
     }
@@ -434,12 +454,12 @@ bool PollModel::setData(const QModelIndex& index, const QVariant& value, int rol
 
 // ---------------------------------------------------------------- CSV log
 
-QString PollModel::startLog(const QString& path) {
+Outcome PollModel::startLog(const QString& path) {
     stopLog();
     log_.setFileName(path);
     if (!log_.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Text))
-        return QStringLiteral("The CSV log cannot be written to %1: %2")
-            .arg(path, log_.errorString());
+        return Outcome::failed(QStringLiteral("The CSV log cannot be written to %1: %2")
+                                   .arg(path, log_.errorString()));
     QStringList header{QStringLiteral("time")};
     for (int row = 0; row < rowCount(); ++row)
         if (!covered(row))
@@ -478,29 +498,34 @@ void PollModel::logCycle() {
 
 // ---------------------------------------------------------------- definitions
 
-QString PollModel::saveDefinitions(const QString& path) const {
+Outcome PollModel::saveDefinitions(const QString& path) const {
     const PollSetup setup{master_.reads(), defs_, oneBased_, always16_};
     QFile f(path);
     const QByteArray text = definitionsJson(setup);
     if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate) || f.write(text) != text.size() ||
         !f.flush())
-        return QStringLiteral("The definitions cannot be saved to %1: %2")
-            .arg(path, f.errorString());
+        return Outcome::failed(
+            QStringLiteral("The definitions cannot be saved to %1: %2").arg(path, f.errorString()));
     return {};
 }
 
-QString PollModel::loadDefinitions(const QString& path) {
+Outcome PollModel::loadDefinitions(const QString& path) {
+    const auto notDefinitions = [&path](const QString& why) {
+        return Outcome::failed(QStringLiteral("%1 is not a definitions file: %2. Nothing was "
+                                              "changed.")
+                                   .arg(QFileInfo(path).fileName(), why));
+    };
     QFile f(path);
     if (!f.open(QIODevice::ReadOnly))
-        return QStringLiteral("%1 cannot be read: %2").arg(path, f.errorString());
+        return Outcome::failed(QStringLiteral("%1 cannot be read: %2").arg(path, f.errorString()));
     PollSetup setup;
     try {
         setup = parseDefinitions(f.readAll());
-        master_.setReads(setup.reads);
     } catch (const Failure& e) {
-        return QStringLiteral("%1 is not a definitions file: %2. Nothing was changed.")
-            .arg(QFileInfo(path).fileName(), fromStd(e.description()));
+        return notDefinitions(fromStd(e.description()));
     }
+    if (const Outcome taken = master_.setReads(setup.reads); !taken)
+        return notDefinitions(taken.failure());
     defs_ = setup.rows;
     oneBased_ = setup.oneBased;
     always16_ = setup.always16;
@@ -510,10 +535,10 @@ QString PollModel::loadDefinitions(const QString& path) {
     return {};
 }
 
-QString PollModel::importMap(const QString& path, QString* note) {
+Outcome PollModel::importMap(const QString& path, QString* note) {
     QFile f(path);
     if (!f.open(QIODevice::ReadOnly))
-        return QStringLiteral("%1 cannot be read: %2").arg(path, f.errorString());
+        return Outcome::failed(QStringLiteral("%1 cannot be read: %2").arg(path, f.errorString()));
     int applied = 0;
     std::size_t entries = 0;
     try {
@@ -521,8 +546,8 @@ QString PollModel::importMap(const QString& path, QString* note) {
         entries = map.size();
         applied = applyMap(map, master_.reads(), defs_);
     } catch (const Failure& e) {
-        return QStringLiteral("%1 is not a register map: %2 Nothing was imported.")
-            .arg(QFileInfo(path).fileName(), fromStd(e.description()));
+        return Outcome::failed(QStringLiteral("%1 is not a register map: %2 Nothing was imported.")
+                                   .arg(QFileInfo(path).fileName(), fromStd(e.description())));
     }
     rebuildRows();
     if (note)

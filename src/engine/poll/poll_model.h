@@ -40,8 +40,11 @@ class PollModel : public QAbstractTableModel {
 
     ModbusMaster& master() { return master_; }
     const ModbusMaster& master() const { return master_; }
-    // Throws modbus::RequestFailure ("Read 2: ...") with nothing changed.
-    void setReads(const std::vector<PollRead>& reads);
+    // Failed ("Read 2: ...") with nothing changed.
+    Outcome setReads(const std::vector<PollRead>& reads);
+    // The same from the reads' fields as typed (see parseRead); a failure ends in "Nothing
+    // was sent.".
+    Outcome setTypedReads(const std::vector<QStringList>& typed);
     bool oneBased() const { return oneBased_; }
     void setOneBased(bool on);
     bool always16() const { return always16_; }
@@ -63,17 +66,17 @@ class PollModel : public QAbstractTableModel {
     // One line per read: what it asks for and how its polls go.
     QString statusText() const;
 
-    // Each "" or the message for the user naming the file and why.
-    QString saveDefinitions(const QString& path) const;
-    QString loadDefinitions(const QString& path);
+    // Each failed with the message for the user naming the file and why.
+    Outcome saveDefinitions(const QString& path) const;
+    Outcome loadDefinitions(const QString& path);
     // `note` gets "map.csv: 2 of 3 entries fall in the reads."
-    QString importMap(const QString& path, QString* note);
-    QString startLog(const QString& path);
+    Outcome importMap(const QString& path, QString* note);
+    Outcome startLog(const QString& path);
     void stopLog();
     bool logging() const { return log_.isOpen(); }
 
-    // The typed value written to the row's register or coil; "" or why nothing was sent.
-    QString write(int row, const QString& text);
+    // The typed value written to the row's register or coil; failed with why nothing was sent.
+    Outcome write(int row, const QString& text);
 
     int rowCount(const QModelIndex& parent = {}) const override;
     int columnCount(const QModelIndex& parent = {}) const override;

@@ -381,11 +381,8 @@ void FindWindow::refreshButtons() {
 
 bool FindWindow::start() {
     // The sweep checks the port, the ticked settings and the stations, and says what is wrong.
-    QString failure;
-    if (!sweep_.start(request(), &failure)) {
-        showMessage(this, failure);
+    if (!showFailure(this, sweep_.start(request())))
         return false;
-    }
     // Its first answer comes from the event loop, after these are cleared.
     results->setRowCount(0);
     answers_.clear();

@@ -11,6 +11,7 @@
 #include <QTimer>
 
 #include "windows/main_window/form1.h"
+#include "windows/main_window/message_box.h"
 
 namespace varnok {
 
@@ -42,7 +43,8 @@ void Form1::Command1_Click() {
     const int flow = std::max(0, flowGroup_->checkedId());
     r.handshaking = kFlowByButton[flow];
     r.dtrAsserted = !Chk_DTR->isChecked();
-    engine_->open(r); // opening goes on in ASCII sending and auto receive
+    // Opening goes on in ASCII sending and auto receive.
+    showFailure(this, engine_->open(r));
 }
 
 void Form1::Command7_Click() {
@@ -146,7 +148,7 @@ void Form1::Command6_Click() {
 }
 
 void Form1::Command10_Click() {
-    engine_->setAutoSendPeriod(Text4->text());
+    showFailure(this, engine_->setAutoSendPeriod(Text4->text()));
 }
 
 void Form1::Command11_Click() {

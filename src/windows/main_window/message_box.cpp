@@ -27,4 +27,10 @@ void showMessage(QWidget* parent, const QString& text) {
     box.exec();
 }
 
+bool showFailure(QWidget* parent, const engine::Outcome& outcome) {
+    if (!outcome.ok() && !outcome.failure().isEmpty())
+        showMessage(parent, outcome.failure());
+    return outcome.ok();
+}
+
 } // namespace varnok

@@ -307,10 +307,7 @@ void MonitorWindow::onCaptureClicked() {
 }
 
 bool MonitorWindow::startCapture(const QString& path, CaptureForm form, bool replace) {
-    const QString error = recorder_->startCapture(path, form, replace);
-    if (!error.isEmpty())
-        showMessage(this, error);
-    return error.isEmpty();
+    return showFailure(this, recorder_->startCapture(path, form, replace));
 }
 
 void MonitorWindow::stopCapture() {

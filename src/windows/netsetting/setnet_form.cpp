@@ -147,29 +147,22 @@ void SETNET_Form::exchange(const QString& command, int pauseMs, const QString& w
         return; // one exchange at a time: a press meanwhile is ignored
     SendStr = command;
     RecvStr.clear();
-    try {
-        if (!engine_)
-            throw serial::PortError(serial::kErrPortNotOpen, "no main window");
-        engine_->consoleExchange(command, pauseMs, this,
-                                 [this, then = std::move(then)](std::optional<QString> reply) {
-                                     busy_ = false;
-                                     if (!reply)
-                                         return; // the port closed, or its failure was told
-                                     RecvStr = *reply;
-                                     then();
-                                 });
-        busy_ = true;
-    } catch (const Failure& e) {
-        if (e.number() == serial::kErrPortNotOpen)
-            showMessage(this, QStringLiteral("%1: the port is not open. Open it in the main "
-                                             "window, then try again.")
-                                  .arg(what));
-        else
-            showMessage(this, QStringLiteral("%1 => ErrCode=%2; ErrMsg=%3")
-                                  .arg(what)
-                                  .arg(e.number())
-                                  .arg(QString::fromStdString(e.description())));
+    if (!engine_) {
+        showFailure(this, engine::TerminalEngine::consoleNotOpen(what));
+        return;
     }
+    const engine::Outcome begun = engine_->consoleExchange(
+        command, pauseMs, what, this, [this, then = std::move(then)](std::optional<QString> reply) {
+            busy_ = false;
+            if (!reply)
+                return; // the port closed, or its failure was told
+            RecvStr = *reply;
+            then();
+        });
+    if (begun)
+        busy_ = true;
+    else
+        showFailure(this, begun);
 }
 
 void SETNET_Form::Cmd_GET_Click() {

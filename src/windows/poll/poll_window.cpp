@@ -279,11 +279,8 @@ void PollWindow::fail(const QString& text) {
     showMessage(this, text);
 }
 
-bool PollWindow::done(const QString& problem) {
-    if (problem.isEmpty())
-        return true;
-    fail(problem);
-    return false;
+bool PollWindow::done(const engine::Outcome& outcome) {
+    return showFailure(this, outcome);
 }
 
 // ---------------------------------------------------------------- reads
@@ -298,21 +295,17 @@ void PollWindow::addRead(const engine::PollRead& r) {
 }
 
 bool PollWindow::applyReads() {
-    std::vector<engine::PollRead> reads;
-    try {
-        for (int row = 0; row < readsTable->rowCount(); ++row) {
-            QStringList fields;
-            for (int c = 0; c < engine::kReadFields; ++c)
-                fields << readsTable->item(row, c)->text();
-            reads.push_back(engine::parseRead(row, fields));
-        }
-        model_.setReads(reads);
-    } catch (const Failure& e) {
-        fail(QString::fromStdString(e.description()) + QStringLiteral(" Nothing was sent."));
-        showReads(master().reads()); // the table shows what is polled
-        return false;
+    std::vector<QStringList> typed;
+    for (int row = 0; row < readsTable->rowCount(); ++row) {
+        QStringList fields;
+        for (int c = 0; c < engine::kReadFields; ++c)
+            fields << readsTable->item(row, c)->text();
+        typed.push_back(fields);
     }
-    return true;
+    if (done(model_.setTypedReads(typed)))
+        return true;
+    showReads(master().reads()); // the table shows what is polled
+    return false;
 }
 
 void PollWindow::showReads(const std::vector<engine::PollRead>& reads) {

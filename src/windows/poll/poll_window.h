@@ -93,7 +93,7 @@ class PollWindow : public QWidget {
     void showSetup();
     void togglePolling();
     void chooseLog();
-    bool done(const QString& problem); // true when there is none, else after its message
+    bool done(const engine::Outcome& outcome); // true when done, else after its message
     void fail(const QString& text);
 
     engine::TerminalEngine& engine_;

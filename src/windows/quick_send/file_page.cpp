@@ -12,6 +12,7 @@
 #include <QSpinBox>
 #include <QVBoxLayout>
 
+#include "windows/main_window/message_box.h"
 #include "windows/quick_send/controls.h"
 
 namespace varnok {
@@ -101,7 +102,7 @@ void FileAndLinesPage::wire() {
     connect(&sender_, &QuickSender::breakChanged, breakButton,
             [this](bool on) { breakButton->setEnabled(!on); });
     connect(rtsBox, &QCheckBox::clicked, this, [this](bool on) {
-        if (!sender_.setRts(on))
+        if (!showFailure(window(), sender_.setRts(on)))
             rtsBox->setChecked(!on);
     });
     connect(engine_, &engine::TerminalEngine::portOpenChanged, this, &FileAndLinesPage::followPort);

@@ -105,9 +105,8 @@ QuickSendWindow::QuickSendWindow(engine::Session& session, QWidget* parent)
     // The remembered book, read once per session; one that cannot be read is set aside with
     // one message, after the window is up, and Quick Send starts empty.
     QSettings settings = userSettings();
-    const QString why = keeper_.open(bookPath(), settings);
-    if (!why.isEmpty())
-        QTimer::singleShot(0, this, [this, why] { showFailure(why); });
+    if (const engine::Outcome read = keeper_.open(bookPath(), settings); !read)
+        QTimer::singleShot(0, this, [this, why = read.failure()] { showFailure(why); });
     showFault(engine::firstFault(book_));
     showBook();
     // F1-F12 anywhere in the terminal's windows while this one is open.
@@ -425,8 +424,8 @@ void QuickSendWindow::pressEntry(int index) {
         return;
     if (entries[std::size_t(index)].periodMs > 0)
         sender_.setRepeating(index, !sender_.repeating(index));
-    else
-        sender_.sendEntry(index);
+    else if (const engine::Outcome sent = sender_.sendEntry(index); !sent)
+        showFailure(sent.failure());
 }
 
 void QuickSendWindow::showFailure(const QString& text) {
