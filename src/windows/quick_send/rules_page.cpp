@@ -19,7 +19,7 @@ using quick_send::q;
 using quick_send::readOnlyItem;
 
 RulesPage::RulesPage(engine::QuickSendKeeper& keeper, engine::QuickSender& sender, QWidget* parent)
-    : QWidget(parent), keeper_(keeper), sender_(sender), book_(keeper.book()) {
+    : BookPage(keeper, sender, parent) {
     rulesOnBox = new QCheckBox(QStringLiteral("Answer by these rules"), this);
     rulesOnBox->setChecked(sender_.rulesEnabled());
     rulesTable = new QTableWidget(0, 6, this);

@@ -2,9 +2,7 @@
 // Quick Send's "Auto-answer" page: the book's rules that answer a pattern with an entry,
 // edited here and kept by the session's sender (which goes on answering with the window
 // closed), with how often each fired.
-#include <QWidget>
-
-#include "engine/quick_send_keeper.h"
+#include "windows/quick_send/book_page.h"
 
 class QCheckBox;
 class QPushButton;
@@ -13,7 +11,7 @@ class QTableWidget;
 
 namespace varnok {
 
-class RulesPage : public QWidget {
+class RulesPage : public BookPage {
     Q_OBJECT
   public:
     RulesPage(engine::QuickSendKeeper& keeper, engine::QuickSender& sender,
@@ -24,18 +22,10 @@ class RulesPage : public QWidget {
     QTableWidget* rulesTable; // on, kind, pattern, entry, delay ms, fired
     QSpinBox* answersBox;     // at most this many answers per second, per rule
 
-  signals:
-    void edited(); // the book changed here
-
   private:
     void lay(QPushButton* add, QPushButton* remove);
     void wire(QPushButton* add, QPushButton* remove);
     void rulesEdited();
-
-    engine::QuickSendKeeper& keeper_;
-    engine::QuickSender& sender_;
-    engine::QuickSendBook& book_; // the keeper's
-    bool showing_ = false;        // the controls are being filled, not edited
 };
 
 } // namespace varnok

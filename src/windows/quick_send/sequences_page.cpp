@@ -21,7 +21,7 @@ using quick_send::q;
 
 SequencesPage::SequencesPage(engine::QuickSendKeeper& keeper, engine::QuickSender& sender,
                              QWidget* parent)
-    : QWidget(parent), sender_(sender), book_(keeper.book()) {
+    : BookPage(keeper, sender, parent) {
     sequenceList = new QListWidget(this);
     sequenceName = new QLineEdit(this);
     runsBox = quick_send::spin(1'000'000, 1, " times", this);

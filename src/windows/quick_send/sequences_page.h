@@ -2,9 +2,7 @@
 // Quick Send's "Sequences" page: the book's sequences, each a list of entries with a delay
 // after each, edited here and run by the session's sender (which goes on with the window
 // closed).
-#include <QWidget>
-
-#include "engine/quick_send_keeper.h"
+#include "windows/quick_send/book_page.h"
 
 class QLineEdit;
 class QListWidget;
@@ -14,7 +12,7 @@ class QTableWidget;
 
 namespace varnok {
 
-class SequencesPage : public QWidget {
+class SequencesPage : public BookPage {
     Q_OBJECT
   public:
     SequencesPage(engine::QuickSendKeeper& keeper, engine::QuickSender& sender,
@@ -28,17 +26,10 @@ class SequencesPage : public QWidget {
     QPushButton* runButton;
     QPushButton* stopButton;
 
-  signals:
-    void edited(); // the book changed here
-
   private:
     void lay(QPushButton* add, QPushButton* remove, QPushButton* addStep, QPushButton* removeStep);
     void wire(QPushButton* add, QPushButton* remove, QPushButton* addStep, QPushButton* removeStep);
     void stepsEdited();
-
-    engine::QuickSender& sender_;
-    engine::QuickSendBook& book_; // the keeper's
-    bool showing_ = false;        // the controls are being filled, not edited
 };
 
 } // namespace varnok
