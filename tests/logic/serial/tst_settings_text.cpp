@@ -3,6 +3,7 @@
 // device.
 #include <QTest>
 
+#include "logic/serial/network_port.h"
 #include "logic/serial/port_map.h"
 #include "logic/serial/settings_text.h"
 
@@ -42,13 +43,43 @@ class TstSettingsText : public QObject {
               "65=/dev/ttyACM0", "96=/dev/ttyACM31", "97=", "256="})
             row(rule, "Com" + QString(rule).section('=', 0, 0), QString(rule).section('=', 1));
         row("bound, the last binding wins", "Com200 /x /tmp/sim", "/tmp/sim");
+        // Network ports: read and written back, or "! " and what the refusal names.
+        row("rfc2217 by address", "net rfc2217://127.0.0.1:7001", "rfc2217://127.0.0.1:7001");
+        row("raw tcp by name", "net tcp://pi-rig.local:2000", "tcp://pi-rig.local:2000");
+        row("modbus tcp takes 502 when no port is given", "net modbus-tcp://10.0.0.5",
+            "modbus-tcp://10.0.0.5");
+        row("modbus tcp with its port", "net modbus-tcp://10.0.0.5:1502",
+            "modbus-tcp://10.0.0.5:1502");
+        row("ipv6 in brackets", "net tcp://[::1]:7000", "tcp://[::1]:7000");
+        row("ipv6 modbus default port", "net modbus-tcp://[fe80::1]", "modbus-tcp://[fe80::1]");
+        row("unknown scheme named", "net telnet://host:23", "! unknown scheme \"telnet\"");
+        row("port 0 refused", "net tcp://host:0", "! not from 1 to 65535");
+        row("port 65536 refused", "net rfc2217://host:65536", "! not from 1 to 65535");
+        row("port not a number", "net tcp://host:http", "! not from 1 to 65535");
+        row("rfc2217 needs its port", "net rfc2217://host", "! the port is missing");
+        row("empty port after the colon", "net tcp://host:", "! not from 1 to 65535");
+        row("no host", "net tcp://:7000", "! the host is missing");
+        row("nothing after the scheme", "net rfc2217://", "! the host is missing");
+        row("ipv6 without brackets", "net tcp://::1:7000", "! IPv6 goes in brackets");
+        row("ipv6 without its closing bracket", "net tcp://[::1:7000", "! closing");
+        row("no scheme", "net host:7000", "! scheme://host:port");
         row("unbound again", "Com3 /dev/pts/9 -", "/dev/ttyS2");
     }
     void texts() {
         QFETCH(QString, text);
         QFETCH(QString, result);
         const QStringList words = text.split(' ');
-        if (words[0] == "--port") {
+        if (words[0] == "net") {
+            std::string why;
+            const auto port = parseNetworkPort(words[1].toStdString(), &why);
+            if (result.startsWith("! "))
+                QVERIFY2(!port && QString::fromStdString(why).contains(result.mid(2)), why.c_str());
+            else
+                QCOMPARE(port ? QString::fromStdString(networkPortText(*port))
+                              : "!" + QString::fromStdString(why),
+                         result);
+            QCOMPARE(looksLikeNetworkPort(words[1].toStdString()), words[1].contains("://"));
+        } else if (words[0] == "--port") {
             const auto b = parsePortBinding(words[1].toStdString());
             QCOMPARE(b ? QString::number(b->first) + ' ' + b->second.c_str() : "", result);
         } else if (words[0].startsWith("Com")) {
