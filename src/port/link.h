@@ -45,6 +45,10 @@ struct ModemLines {
 // Flow control while open; the numbers are those of the Handshaking property.
 enum class Handshaking { None = 0, XonXoff = 1, RtsCts = 2 };
 
+// What carries the line: a device of this computer, or a port over the network (a remote
+// serial port with RFC 2217, a raw byte stream, Modbus TCP).
+enum class LinkKind { Device, Rfc2217, RawTcp, ModbusTcp };
+
 // A setting a far end confirms (or not) on its own.
 enum class LinkSetting { Baud, DataBits, Parity, StopBits, FlowControl, Dtr, Rts };
 
@@ -67,8 +71,17 @@ class Link : public QObject {
 
     // ---- Opening: true opens with the settings above (failures throw PortError), false
     // closes. Reading never fails; a vanished device reads open until reported.
+    // A link that connects first (over the network) returns from setPortOpen(true) with
+    // opening() true and portOpen() false, and tells openSettled once it is open or has
+    // failed; setPortOpen(false) meanwhile cancels it without a signal.
     virtual void setPortOpen(bool open) = 0;
     virtual bool portOpen() const = 0;
+    virtual bool opening() const { return false; }
+    // What carries the present number's line (decided by its binding; read at opening).
+    virtual LinkKind kind() const { return LinkKind::Device; }
+    // What the device line says of the open link beyond its settings ("connected to
+    // 127.0.0.1:7001, RFC 2217, server 'ser2net'"); "" for a local device.
+    virtual QString linkNote() const { return {}; }
     // The device vanished and no operation has reported it yet.
     virtual bool lost() const = 0;
 
@@ -112,6 +125,9 @@ class Link : public QObject {
     virtual void setRts(bool on) = 0;    // throws without the line or under RTS/CTS
 
   signals:
+    // An opening that connects first has ended: open when `failure` is empty, else closed
+    // with the text naming the host, the port and the system's reason.
+    void openSettled(const QString& failure);
     // Input is waiting (also raised once when the device vanishes, so that a reader looks).
     void dataArrived();
     // The device vanished while open (raised once); the link is already closed.
