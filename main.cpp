@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "engine/session.h"
+#include "logic/serial/network_port.h"
 #include "logic/serial/port_map.h"
 #include "version.h"
 #include "windows/main_window/form1.h"
@@ -19,10 +20,14 @@ namespace {
 
 const char kPortBinding[] =
     "  --port ComN=PATH binds any number from 1 to 255 to PATH, and DEVICE binds Com1,\n"
-    "  for this run only; bindings chosen in the window are remembered.\n"
+    "  for this run only; bindings chosen in the window are remembered.\n";
+
+const char kExamples[] =
     "\nExamples:\n"
     "  varnok-binary /dev/ttyUSB0\n"
     "  varnok-binary --port Com1=/dev/pts/3 --port Com2=/dev/serial/by-id/usb-FTDI-if00\n"
+    "  varnok-binary --port Com5=rfc2217://127.0.0.1:7001\n"
+    "  varnok-binary modbus-tcp://localhost\n"
     "  varnok-binary --version\n";
 
 const char kQtOptions[] =
@@ -60,6 +65,15 @@ void addQtOptions(QCommandLineParser& parser) {
     }
 }
 
+// A path written as a network port must be one; false after telling why it is not.
+bool networkPortAllowed(const QString& given, const std::string& path, Request& r) {
+    std::string why;
+    if (!varnok::serial::looksLikeNetworkPort(path) || varnok::serial::parseNetworkPort(path, &why))
+        return true;
+    fail(r, QStringLiteral("\"%1\": %2").arg(given, QString::fromStdString(why)));
+    return false;
+}
+
 // The --port bindings, then DEVICE as Com1's; false after the first mistake is told.
 bool readBindings(const QCommandLineParser& parser, const QCommandLineOption& portOption,
                   Request& r) {
@@ -70,6 +84,8 @@ bool readBindings(const QCommandLineParser& parser, const QCommandLineOption& po
                         .arg(binding));
             return false;
         }
+        if (!networkPortAllowed(binding, b->second, r))
+            return false;
         r.bindings.push_back(*b);
     }
     const QStringList devices = parser.positionalArguments();
@@ -84,6 +100,8 @@ bool readBindings(const QCommandLineParser& parser, const QCommandLineOption& po
             fail(r, QStringLiteral("DEVICE is empty"));
             return false;
         }
+        if (!networkPortAllowed(devices[0], devices[0].toStdString(), r))
+            return false;
         r.bindings.emplace_back(1, devices[0].toStdString());
     }
     return true;
@@ -101,8 +119,8 @@ Request readCommandLine(int argc, char** argv) {
     parser.addVersionOption();
     const QCommandLineOption portOption(
         QStringLiteral("port"),
-        QStringLiteral("Bind port number N (1-255) to a device path, e.g. "
-                       "--port Com3=/dev/pts/4 (repeatable)."),
+        QStringLiteral("Bind port number N (1-255) to a device path or a network port, "
+                       "e.g. --port Com3=/dev/pts/4 (repeatable)."),
         QStringLiteral("ComN=PATH"));
     parser.addOption(portOption);
     parser.addPositionalArgument(QStringLiteral("DEVICE"),
@@ -122,8 +140,10 @@ Request readCommandLine(int argc, char** argv) {
     const bool helpAll = parser.isSet(QStringLiteral("help-all"));
     if (helpAll || parser.isSet(QStringLiteral("help"))) {
         // The numbers' rule is printed from the rule the program follows.
-        std::printf("%s\nPort numbers and devices:\n%s%s%s", qPrintable(parser.helpText()),
-                    varnok::serial::portRuleText().c_str(), kPortBinding,
+        std::printf("%s\nPort numbers and devices:\n%s%s\nPorts over the network (in place of "
+                    "PATH or DEVICE):\n%s%s%s",
+                    qPrintable(parser.helpText()), varnok::serial::portRuleText().c_str(),
+                    kPortBinding, varnok::serial::networkFormsText().c_str(), kExamples,
                     helpAll ? kQtOptions : "");
         r.exitCode = 0;
         return r;

@@ -4,12 +4,15 @@
 #include <QPointer>
 #include <algorithm>
 #include <chrono>
+#include <utility>
 
 #include "logic/codec/hex_list.h"
 #include "logic/codec/recv_display.h"
 #include "logic/modbus/crc16.h"
 #include "logic/modbus/rtu_frame.h"
+#include "logic/serial/network_port.h"
 #include "logic/serial/settings_text.h"
+#include "port/any_link.h"
 #include "port/comm_port.h"
 
 namespace varnok::engine {
@@ -38,7 +41,9 @@ TrafficTime TrafficTime::now() {
 }
 
 TerminalEngine::TerminalEngine(std::unique_ptr<serial::Link> port, QObject* parent)
-    : QObject(parent), port_(port ? std::move(port) : std::make_unique<serial::CommPort>()) {
+    : QObject(parent), port_(port ? std::move(port)
+                                  : std::make_unique<serial::AnyLink>(
+                                        std::make_unique<serial::CommPort>(), nullptr)) {
     port_->setObjectName(QStringLiteral("MSComm1"));
 
     // Arriving data and a vanished device wake the receive side. The port tells them from
@@ -58,6 +63,7 @@ TerminalEngine::TerminalEngine(std::unique_ptr<serial::Link> port, QObject* pare
     });
     connect(port_.get(), &serial::Link::deviceLost, this, &TerminalEngine::onDeviceLost,
             Qt::QueuedConnection);
+    connect(port_.get(), &serial::Link::openSettled, this, &TerminalEngine::onOpenSettled);
     connect(port_.get(), &serial::Link::linesMayHaveChanged, this, [this] {
         if (loop_ != AutoLoop::Off)
             readLines();
@@ -82,7 +88,7 @@ TerminalEngine::TerminalEngine(std::unique_ptr<serial::Link> port, QObject* pare
 
     connect(&devices_, &serial::DeviceWatcher::changed, this, &TerminalEngine::tryReopen);
     reopenRetry_.setSingleShot(true);
-    reopenRetry_.setInterval(500);
+    reopenRetry_.setInterval(kDeviceRetryMs);
     connect(&reopenRetry_, &QTimer::timeout, this, &TerminalEngine::tryReopen);
 }
 
@@ -127,13 +133,48 @@ Outcome TerminalEngine::tryOpen(const OpenRequest& request) {
         port_->setInBufferSize(8192);
         port_->setDTREnable(request.dtrAsserted);
         port_->setPortOpen(true);
+        if (port_->opening()) {
+            // A port over the network connects first: the opening ends in onOpenSettled.
+            setConnecting(true);
+            return {};
+        }
         if (!port_->portOpen())
             return Outcome::failed({});
-        port_->setInBufferCount(0); // what arrived before the open is not ours
-        toldWaiting_ = 0;
     } catch (const Failure& e) {
         return Outcome::failed(QString::fromStdString(e.description()));
     }
+    return finishOpen();
+}
+
+void TerminalEngine::setConnecting(bool on) {
+    if (connecting_ == on)
+        return;
+    connecting_ = on;
+    emit connectingChanged(on);
+}
+
+void TerminalEngine::onOpenSettled(const QString& failure) {
+    if (!connecting_)
+        return; // cancelled meanwhile
+    setConnecting(false);
+    const QString reopening = std::exchange(reopenConnecting_, {});
+    Outcome done = failure.isEmpty() && port_->portOpen() ? finishOpen() : Outcome::failed(failure);
+    if (done && !reopening.isEmpty())
+        finishReopen(reopening);
+    else if (!done && !reopening.isEmpty())
+        reopenRetry_.start(); // quietly, until the server accepts again
+    else if (!done)
+        report(done.failure());
+}
+
+Outcome TerminalEngine::finishOpen() {
+    try {
+        port_->setInBufferCount(0); // what arrived before the open is not ours
+    } catch (const Failure& e) {
+        port_->setPortOpen(false);
+        return Outcome::failed(QString::fromStdString(e.description()));
+    }
+    toldWaiting_ = 0;
     stopReopenWatch();
     portOpened_ = true;
     shownLines_.reset();
@@ -146,14 +187,21 @@ Outcome TerminalEngine::tryOpen(const OpenRequest& request) {
 
 QString TerminalEngine::noteOnLink() const {
     QStringList notes;
-    if (!port_->framingApplied())
+    const bool network = port_->kind() != serial::LinkKind::Device;
+    if (network)
+        notes << port_->linkNote(); // it says itself whose line settings are in force
+    else if (!port_->framingApplied())
         notes << QStringLiteral("pseudo-terminal: no line, framing not applied");
     // A far end that has not answered may run at other settings than those shown.
     QStringList unconfirmed;
     for (serial::LinkSetting s : port_->unconfirmedSettings())
         unconfirmed << QString::fromLatin1(serial::linkSettingName(s));
-    if (!unconfirmed.isEmpty())
+    if (!unconfirmed.isEmpty() && network)
+        notes << QStringLiteral("settings not confirmed by the server: ") +
+                     unconfirmed.join(QStringLiteral(", "));
+    else if (!unconfirmed.isEmpty())
         notes << unconfirmed.join(QStringLiteral(", ")) + QStringLiteral(" not confirmed");
+    notes.removeAll(QString());
     return notes.join(QStringLiteral("; "));
 }
 
@@ -169,19 +217,42 @@ void TerminalEngine::stopReopenWatch() {
         return;
     const QString path = reopenPath_;
     reopenPath_.clear();
+    if (connecting_ && !reopenConnecting_.isEmpty()) {
+        reopenConnecting_.clear();
+        port_->setPortOpen(false); // Reopen switched off while it connects
+        setConnecting(false);
+    }
     devices_.follow(QStringLiteral("reopen"), QString());
     emit reopenWaitingChanged(false, path);
 }
 
 void TerminalEngine::watchForReopen() {
-    // The system tells when the folder changes: no polling while the device is away.
-    devices_.follow(QStringLiteral("reopen"), reopenPath_);
     emit reopenWaitingChanged(true, reopenPath_);
+    if (serial::looksLikeNetworkPort(reopenPath_.toStdString())) {
+        // A server tells nobody when it accepts again: ask once a second, idle in between.
+        reopenRetry_.setInterval(kNetworkReopenMs);
+        reopenRetry_.start();
+        return;
+    }
+    // The system tells when the folder changes: no polling while the device is away.
+    reopenRetry_.setInterval(kDeviceRetryMs);
+    devices_.follow(QStringLiteral("reopen"), reopenPath_);
 }
 
 void TerminalEngine::tryReopen() {
-    if (reopenPath_.isEmpty() || portOpened_)
+    if (reopenPath_.isEmpty() || portOpened_ || connecting_)
         return;
+    if (serial::looksLikeNetworkPort(reopenPath_.toStdString())) {
+        const QString path = reopenPath_;
+        const Outcome started = tryOpen(openRequest_);
+        if (!started)
+            reopenRetry_.start();
+        else if (connecting_)
+            reopenConnecting_ = path; // ends in onOpenSettled
+        else
+            finishReopen(path);
+        return;
+    }
     if (!QFileInfo::exists(reopenPath_)) {
         reopenSeenGone_ = true;
         return;
@@ -191,15 +262,19 @@ void TerminalEngine::tryReopen() {
     if (!reopenSeenGone_ && QFileInfo(reopenPath_).canonicalFilePath() == reopenTarget_)
         return;
     const QString path = reopenPath_;
-    const bool manual = reopenManual_, binary = reopenBinary_, ascii = reopenAscii_;
     if (!tryOpen(openRequest_)) {
         // Present but not ready yet (permissions are set a moment after the device appears).
         reopenRetry_.start();
         return;
     }
-    setReceiveBinary(binary);
-    setSendAscii(ascii);
-    if (manual) {
+    finishReopen(path);
+}
+
+void TerminalEngine::finishReopen(const QString& path) {
+    // The receive and send ways in force when the device vanished.
+    setReceiveBinary(reopenBinary_);
+    setSendAscii(reopenAscii_);
+    if (reopenManual_) {
         manual_ = true;
         emit receiveModeChanged();
     }
@@ -207,6 +282,13 @@ void TerminalEngine::tryReopen() {
 }
 
 void TerminalEngine::close() {
+    if (connecting_) {
+        // Cancels a connection under way; the port was never open.
+        reopenConnecting_.clear();
+        port_->setPortOpen(false);
+        setConnecting(false);
+        return;
+    }
     // A port the layer closed after its device vanished still leaves the terminal open: it
     // returns to its closed state then too, so that the user can open again.
     if (!port_->portOpen() && !portOpened_)
@@ -226,8 +308,9 @@ void TerminalEngine::shutdown() {
     autoStart_.stop();
     displayFrame_.stop();
     stopAutoLoop();
-    if (port_->portOpen())
+    if (port_->portOpen() || connecting_)
         port_->setPortOpen(false);
+    connecting_ = false;
     portOpened_ = false;
 }
 

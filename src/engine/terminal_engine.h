@@ -80,9 +80,13 @@ class TerminalEngine : public QObject {
     void setReopen(bool on);
     bool reopen() const { return reopen_; }
     bool watchingForReopen() const { return !reopenPath_.isEmpty(); }
+    // Closes the port, or cancels a connection under way.
     void close();
     void shutdown(); // the program ends: close quietly, stop everything
     bool isOpen() const { return portOpened_; }
+    // A port over the network connects: open() has returned, and the opening ends later
+    // (portOpenChanged, or one message naming the host, the port and the reason).
+    bool connecting() const { return connecting_; }
     const OpenRequest& lastOpenRequest() const { return openRequest_; }
     // The line settings in force since the last opening, as the port reports them.
     const serial::LineSettings& lineSettings() const { return port_->settingsInForce(); }
@@ -164,6 +168,7 @@ class TerminalEngine : public QObject {
 
   signals:
     void portOpenChanged(bool open);
+    void connectingChanged(bool connecting);
     void lineSettingsChanged(const varnok::serial::LineSettings& inForce); // while open
     void receiveModeChanged(); // manual/auto or binary/ASCII
     void sendModeChanged(bool ascii);
@@ -221,6 +226,10 @@ class TerminalEngine : public QObject {
     QByteArray read();
     void tellWaiting(); // what waits unread, to `arrived`
     Outcome tryOpen(const OpenRequest& request);
+    Outcome finishOpen();
+    void onOpenSettled(const QString& failure);
+    void setConnecting(bool on);
+    void finishReopen(const QString& path);
     void enterClosed(bool lost = true);
     void watchForReopen();
     void stopReopenWatch();
@@ -257,6 +266,10 @@ class TerminalEngine : public QObject {
     serial::DeviceWatcher devices_;
     QString deviceNote_;
     QTimer reopenRetry_;
+    static constexpr int kDeviceRetryMs = 500;    // a device present but not ready yet
+    static constexpr int kNetworkReopenMs = 1000; // a server asked again at most this often
+    bool connecting_ = false;
+    QString reopenConnecting_; // the port Reopen connects to now ("" otherwise)
     bool reopenManual_ = false, reopenBinary_ = false, reopenAscii_ = true;
 
     bool manual_ = false;

@@ -7,6 +7,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include "logic/serial/network_port.h"
 #include "logic/serial/port_map.h"
 #include "support/files.h"
 
@@ -55,6 +56,12 @@ class TstCommandLine : public QObject {
                                       << "garbage" << 2;
         QTest::newRow("two devices") << QStringList{"/dev/ttyUSB0", "/dev/ttyUSB1"} << 2 << ""
                                      << "one DEVICE" << 2;
+        QTest::newRow("network port without its port: refused, naming what is missing")
+            << QStringList{"--port", "Com5=rfc2217://127.0.0.1"} << 2 << ""
+            << "the port is missing" << 2;
+        QTest::newRow("lone argument with an unknown scheme: refused, naming the scheme")
+            << QStringList{"ftp://127.0.0.1:21"} << 2 << ""
+            << "unknown scheme \"ftp\"" << 2;
         QTest::newRow("no display: one line, status 1, no abort with status 134")
             << QStringList{"/dev/ttyUSB0"} << 1 << ""
             << "no display found" << 1;
@@ -80,6 +87,12 @@ class TstCommandLine : public QObject {
         const QString manual = QString::fromUtf8(varnok::test::fileBytes(VARNOK_MANUAL));
         const QString readme = QString::fromUtf8(varnok::test::fileBytes(VARNOK_README));
         QVERIFY(help.out.contains(varnok::serial::portRuleText().c_str()));
+        // The network forms come from the parser's own table, and both documents name each.
+        QVERIFY(help.out.contains(varnok::serial::networkFormsText().c_str()));
+        for (const char* form : {"rfc2217://", "tcp://", "modbus-tcp://"}) {
+            QVERIFY2(manual.contains(roff(QString::fromLatin1(form))), form);
+            QVERIFY2(readme.contains(QString::fromLatin1(form)), form);
+        }
         for (const varnok::serial::PortRange& r : varnok::serial::kPortRule) {
             const auto device = [](int n) {
                 return QString::fromStdString(varnok::serial::ruleDevicePath(n));

@@ -1,5 +1,6 @@
 #include "logic/serial/network_port.h"
 
+#include <algorithm>
 #include <array>
 #include <charconv>
 
@@ -11,11 +12,13 @@ struct Scheme {
     std::string_view name;
     NetworkKind kind;
     bool portOptional;
+    std::string_view what; // for the help text
 };
 
-constexpr std::array<Scheme, 3> kSchemes{{{"rfc2217", NetworkKind::Rfc2217, false},
-                                          {"tcp", NetworkKind::RawTcp, false},
-                                          {"modbus-tcp", NetworkKind::ModbusTcp, true}}};
+constexpr std::array<Scheme, 3> kSchemes{
+    {{"rfc2217", NetworkKind::Rfc2217, false, "remote serial port (RFC 2217), settings and lines"},
+     {"tcp", NetworkKind::RawTcp, false, "raw byte stream; the server sets the line"},
+     {"modbus-tcp", NetworkKind::ModbusTcp, true, "Modbus TCP (MBAP header instead of the CRC)"}}};
 
 std::optional<NetworkPort> refuse(std::string* why, std::string text) {
     if (why)
@@ -97,6 +100,19 @@ std::optional<NetworkPort> parseNetworkPort(std::string_view text, std::string* 
         return refuse(why, "the port \"" + std::string(portText) + "\" is not from 1 to 65535");
     port.port = static_cast<std::uint16_t>(value);
     return port;
+}
+
+std::string networkFormsText() {
+    std::string text;
+    for (const Scheme& s : kSchemes) {
+        std::string form =
+            std::string(s.name) + (s.portOptional ? "://HOST[:PORT]" : "://HOST:PORT");
+        form.resize(std::max<std::size_t>(form.size() + 2, 28), ' ');
+        text += "  " + form + std::string(s.what) + "\n";
+    }
+    text += "  HOST is a name or an address (IPv6 in brackets); PORT is from 1 to 65535,\n";
+    text += "  " + std::to_string(kModbusTcpPort) + " for modbus-tcp when left out.\n";
+    return text;
 }
 
 std::string networkPortText(const NetworkPort& port) {

@@ -27,6 +27,9 @@ bool looksLikeNetworkPort(std::string_view text);
 // missing or outside 1-65535, an IPv6 address without its closing bracket.
 std::optional<NetworkPort> parseNetworkPort(std::string_view text, std::string* why = nullptr);
 
+// The forms, one line each with what it carries, for the help text.
+std::string networkFormsText();
+
 // The text it is written as again ("[::1]" for IPv6, the default port left out).
 std::string networkPortText(const NetworkPort& port);
 

@@ -20,6 +20,7 @@
 #include <QTime>
 #include <QTimer>
 
+#include "logic/serial/network_port.h"
 #include "logic/serial/port_map.h"
 #include "version.h"
 #include "windows/find/find_window.h"
@@ -137,6 +138,7 @@ void Form1::connectEngine() {
     E* e = engine_;
     connect(e, &E::message, this, [this](const QString& text) { showMessage(this, text); });
     connect(e, &E::portOpenChanged, this, &Form1::showPortOpen);
+    connect(e, &E::connectingChanged, this, &Form1::showConnecting);
     connect(e, &E::receiveModeChanged, this, &Form1::showReceiveMode);
     connect(e, &E::sendModeChanged, this, &Form1::showSendMode);
     connect(e, &E::autoSendChanged, this, &Form1::showAutoSend);
@@ -401,9 +403,23 @@ void Form1::showPortOpen(bool open) {
     refreshDeviceInfo();
 }
 
+void Form1::showConnecting(bool connecting) {
+    // A port over the network connects in the background: "Close COM" in the place of
+    // "Open COM" says so and cancels it.
+    swapped_.start();
+    Command1->setEnabled(!connecting);
+    Command1->setVisible(!connecting);
+    Command7->setText(connecting ? tr("Connecting...\nClose COM") : QStringLiteral("Close COM"));
+    Command7->setEnabled(connecting);
+    Command7->setVisible(connecting);
+    lockPortChoices();
+    deviceNote_ = connecting ? tr("connecting (Close COM cancels)") : QString();
+    refreshDeviceInfo();
+}
+
 void Form1::lockPortChoices() {
     // Choices that only apply at opening: while Reopen waits they are the ones it will use.
-    const bool locked = engine_->isOpen() || engine_->watchingForReopen();
+    const bool locked = engine_->isOpen() || engine_->connecting() || engine_->watchingForReopen();
     for (QWidget* w : {static_cast<QWidget*>(Combo1), static_cast<QWidget*>(Cbo_Device),
                        static_cast<QWidget*>(Combo2), static_cast<QWidget*>(Text1)})
         w->setEnabled(!locked);
@@ -479,7 +495,9 @@ void Form1::refreshDeviceInfo() {
     serial::DeviceWatcher& devices = engine_->devices();
     const int number = Combo1->currentIndex() + 1;
     const QString path = QString::fromStdString(serial::devicePathFor(number));
-    devices.follow(QStringLiteral("device line"), path); // a link outside /dev is followed too
+    const bool network = serial::looksLikeNetworkPort(path.toStdString());
+    // A link outside /dev is followed too; a port over the network is no file to follow.
+    devices.follow(QStringLiteral("device line"), network ? QString() : path);
     if (!Cbo_Device->lineEdit()->hasFocus() && Cbo_Device->currentText() != path)
         Cbo_Device->setEditText(path); // what is being typed is left alone
     QString text;
@@ -491,6 +509,10 @@ void Form1::refreshDeviceInfo() {
         text = prefix + fm.elidedText(waitingPath_, Qt::ElideMiddle, room) + tr(" to return");
     } else if (path.isEmpty()) {
         text = tr("Com%1: no device mapped").arg(number);
+    } else if (network) {
+        // Open, the link says where it is connected (the note below).
+        if (!engine_->isOpen() && !engine_->connecting())
+            text = tr("not connected");
     } else {
         const bool present = serial::DeviceWatcher::present(path);
         text = present ? tr("present") : tr("not present");
@@ -500,7 +522,7 @@ void Form1::refreshDeviceInfo() {
     }
     for (const QString& more : {reopenedText_, deviceNote_})
         if (!more.isEmpty())
-            text += QStringLiteral("; ") + more;
+            text += (text.isEmpty() ? QString() : QStringLiteral("; ")) + more;
     Lbl_Device->setText(text);
     const QString shownPath = elideMiddle(path, kMessageRunChars);
     Lbl_Device->setToolTip(path.isEmpty() ? text : shownPath + QStringLiteral(" ") + text);
@@ -530,6 +552,9 @@ void Form1::refreshDeviceList() {
         entries.append(
             {d.description.isEmpty() ? d.path : d.path + QStringLiteral("  ") + d.description,
              d.bindPath});
+    // Ports over the network used before, after the devices present.
+    for (const QString& port : recentNetworkPorts())
+        entries.append({port, port});
     QList<std::pair<QString, QString>> shown;
     for (int i = 0; i < Cbo_Device->count(); ++i)
         shown.append({Cbo_Device->itemText(i), Cbo_Device->itemData(i).toString()});
@@ -552,6 +577,15 @@ void Form1::bindDevice(const QString& typed) {
     const QString path = typed.trimmed();
     if (bound == path)
         return;
+    std::string why;
+    if (serial::looksLikeNetworkPort(path.toStdString()) &&
+        !serial::parseNetworkPort(path.toStdString(), &why)) {
+        Cbo_Device->setEditText(bound); // as for a path too long, below
+        showMessage(this,
+                    tr("Network port refused: %1: %2")
+                        .arg(QString::fromStdString(why), elideMiddle(path, kMessageRunChars)));
+        return;
+    }
     if (!serial::pathLengthAllowed(path.toStdString())) {
         // Back to what is bound first: the box losing its focus to the message ends the edit
         // again.
@@ -566,6 +600,10 @@ void Form1::bindDevice(const QString& typed) {
     // As --port ComN=PATH does, but remembered; an empty box gives the number back to the rule.
     serial::bindPort(number, path.toStdString());
     rememberPortBindings();
+    if (serial::looksLikeNetworkPort(path.toStdString())) {
+        rememberNetworkPort(path);
+        deviceListStale_ = true;
+    }
     marksStale_ = true;
     reopenedText_.clear();
     refreshDeviceInfo();

@@ -209,6 +209,7 @@ class Form1 : public QWidget {
 
     // what the engine reports, onto the controls
     void showPortOpen(bool open);
+    void showConnecting(bool connecting);
     bool justSwapped() const;
     void showReceiveMode();
     void showSendMode(bool ascii);

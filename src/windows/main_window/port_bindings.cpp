@@ -35,4 +35,17 @@ void rememberPortBindings() {
             s.setValue(QStringLiteral("Com%1").arg(number), QString::fromStdString(path));
 }
 
+QStringList recentNetworkPorts() {
+    return userSettings().value(QStringLiteral("network/recent")).toStringList();
+}
+
+void rememberNetworkPort(const QString& port) {
+    QStringList recent = recentNetworkPorts();
+    recent.removeAll(port);
+    recent.prepend(port);
+    while (recent.size() > kRecentNetworkPorts)
+        recent.removeLast();
+    userSettings().setValue(QStringLiteral("network/recent"), recent);
+}
+
 } // namespace varnok
