@@ -347,10 +347,15 @@ void NetworkLink::tellInputLater() {
 
 void NetworkLink::onReadyRead() {
     ackAtOnce(socket_); // the mode lapses on its own: set again on every arrival
-    const qsizetype before = in_.size();
-    readSocket();
-    if (phase_ == Phase::Open && in_.size() > before)
+    // More than the input buffer may be waiting: a reader that empties it on dataArrived gets
+    // the rest in the same wake-up, a few rounds at most.
+    for (int round = 0; round < 8 && socket_; ++round) {
+        const qsizetype before = in_.size();
+        readSocket();
+        if (phase_ != Phase::Open || in_.size() == before)
+            break;
         emit dataArrived();
+    }
 }
 
 void NetworkLink::readSocket() {
