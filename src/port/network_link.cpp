@@ -288,6 +288,7 @@ void NetworkLink::closeSocket() {
     confirmTimer_.stop();
     phase_ = Phase::Closed;
     in_.clear();
+    ++generation_;
     QTcpSocket* s = std::exchange(socket_, nullptr);
     if (!s)
         return;
@@ -349,7 +350,8 @@ void NetworkLink::onReadyRead() {
     ackAtOnce(socket_); // the mode lapses on its own: set again on every arrival
     // More than the input buffer may be waiting: a reader that empties it on dataArrived gets
     // the rest in the same wake-up, a few rounds at most.
-    for (int round = 0; round < 8 && socket_; ++round) {
+    const int generation = generation_;
+    for (int round = 0; round < 8 && generation == generation_; ++round) {
         const qsizetype before = in_.size();
         readSocket();
         if (phase_ != Phase::Open || in_.size() == before)
@@ -359,6 +361,7 @@ void NetworkLink::onReadyRead() {
 }
 
 void NetworkLink::readSocket() {
+    const int generation = generation_;
     std::string data;
     std::vector<tn::Command> commands;
     while (socket_ && in_.size() < inBufferSize_ && socket_->bytesAvailable() > 0) {
@@ -374,8 +377,8 @@ void NetworkLink::readSocket() {
         in_.append(data.data(), qsizetype(data.size()));
         for (const tn::Command& c : commands) {
             takeCommand(c);
-            if (!socket_)
-                return; // the opening failed
+            if (generation != generation_)
+                return; // closed (the opening failed), or closed and opened again
         }
     }
 }
@@ -409,9 +412,10 @@ void NetworkLink::takeCommand(const tn::Command& command) {
     }
     if (command.option != tn::kOptComPort)
         return;
+    const int generation = generation_;
     for (const tn::Reply& r : tn::readReplies(command.body)) {
         takeReply(r);
-        if (!socket_)
+        if (generation != generation_)
             return;
     }
 }

@@ -111,6 +111,9 @@ class NetworkLink final : public Link {
     void tellInputLater();
 
     QTcpSocket* socket_ = nullptr; // one for each opening
+    // Counts closings: a handler told of a settled opening may close (and open) the link
+    // while a chunk of the old connection is being read.
+    int generation_ = 0;
     QTimer connectTimer_;
     QTimer confirmTimer_;
     Phase phase_ = Phase::Closed;
