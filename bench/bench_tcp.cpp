@@ -57,7 +57,12 @@ std::int64_t percentile(const std::vector<std::int64_t>& sorted, double share) {
 }
 
 // Runs `args` (a program on PATH) with its output to `outFd` (or nowhere) and no input.
+// The server's thread runs meanwhile: the child allocates nothing before it execs.
 pid_t spawn(const std::vector<std::string>& args, int outFd = -1) {
+    std::vector<char*> argv;
+    for (const std::string& a : args)
+        argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
     const pid_t pid = ::fork();
     if (pid != 0)
         return pid;
@@ -65,10 +70,6 @@ pid_t spawn(const std::vector<std::string>& args, int outFd = -1) {
     ::dup2(null, 0);
     ::dup2(outFd >= 0 ? outFd : null, 1);
     ::dup2(null, 2);
-    std::vector<char*> argv;
-    for (const std::string& a : args)
-        argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
     ::execvp(argv[0], argv.data());
     ::_exit(127);
 }

@@ -39,7 +39,12 @@ std::string python() {
 
 // Runs `args` with no input and its output discarded; the child dies with its parent, so that
 // a crashed test leaves no server behind.
+// The child only calls what is safe after a fork in a process with threads: no allocation.
 pid_t spawn(const std::vector<std::string>& args) {
+    std::vector<char*> argv;
+    for (const std::string& a : args)
+        argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
     const pid_t parent = ::getpid();
     const pid_t pid = ::fork();
     if (pid != 0)
@@ -51,10 +56,6 @@ pid_t spawn(const std::vector<std::string>& args) {
     ::dup2(null, 0);
     ::dup2(null, 1);
     ::dup2(null, 2);
-    std::vector<char*> argv;
-    for (const std::string& a : args)
-        argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
     ::execv(argv[0], argv.data());
     ::_exit(127);
 }
