@@ -26,8 +26,8 @@ QString readThree(std::uint16_t port) {
     return got;
 }
 
-// The answers to `requests` sent in turn on one connection: all that comes within 300 ms of
-// each, and "closed" once the server has closed it.
+// The answers to `requests` sent in turn on one connection: all that comes until 300 ms
+// without any or 50 ms after the last bytes, and "closed" once the server has closed it.
 QByteArrayList exchange(std::uint16_t port, const QByteArrayList& requests) {
     QTcpSocket socket;
     socket.connectToHost(QStringLiteral("127.0.0.1"), port);
@@ -37,7 +37,7 @@ QByteArrayList exchange(std::uint16_t port, const QByteArrayList& requests) {
     for (const QByteArray& request : requests) {
         socket.write(request);
         QByteArray got;
-        while (socket.waitForReadyRead(300))
+        while (socket.waitForReadyRead(got.isEmpty() ? 300 : 50))
             got += socket.readAll();
         answers << (socket.state() == QAbstractSocket::UnconnectedState ? "closed"
                                                                         : got.toHex(' '));

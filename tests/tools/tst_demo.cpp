@@ -47,7 +47,7 @@ class TestDemo : public QObject {
         if (sig) {
             // Com1 is the I/O module (holding register 0 = 0x1234), Com2 the N500 console,
             // Com4 another module's Modbus TCP server, Com3 the same module through ser2net
-            // (its Telnet options come first).
+            // (its 21 bytes of Telnet options come first).
             const char* io = R"sh(at() { echo "$0" | sed -n "s/.*$1 = \(\S*\).*/\1/p"; }
                 io() { exec 3<>"$(at $1)"; stty raw -echo <&3; printf "$2" >&3
                        timeout 2 head -c $3 <&3; }
@@ -55,7 +55,7 @@ class TestDemo : public QObject {
                 exec 3<>/dev/tcp/${a%:*}/${a#*:}; printf '\0\7\0\0\0\6\1\3\0\0\0\1' >&3
                 timeout 2 head -c 11 <&3; a=$(at Com3); a=${a#*//}; [ $a != none ] || exit
                 exec 3<>/dev/tcp/${a%:*}/${a#*:}; printf '\1\3\0\0\0\1\204\n' >&3
-                timeout 1 cat <&3 | tail -c 7)sh";
+                timeout 2 head -c 28 <&3 | tail -c 7)sh";
             const QByteArray reply = QByteArray::fromHex("0103021234B533");
             const bool ser2net =
                 !QStandardPaths::findExecutable("ser2net").isEmpty() ||
