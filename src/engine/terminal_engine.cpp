@@ -14,6 +14,7 @@
 #include "logic/serial/settings_text.h"
 #include "port/any_link.h"
 #include "port/comm_port.h"
+#include "port/network_link.h"
 
 namespace varnok::engine {
 
@@ -41,9 +42,10 @@ TrafficTime TrafficTime::now() {
 }
 
 TerminalEngine::TerminalEngine(std::unique_ptr<serial::Link> port, QObject* parent)
-    : QObject(parent), port_(port ? std::move(port)
-                                  : std::make_unique<serial::AnyLink>(
-                                        std::make_unique<serial::CommPort>(), nullptr)) {
+    : QObject(parent),
+      port_(port ? std::move(port)
+                 : std::make_unique<serial::AnyLink>(std::make_unique<serial::CommPort>(),
+                                                     std::make_unique<serial::NetworkLink>())) {
     port_->setObjectName(QStringLiteral("MSComm1"));
 
     // Arriving data and a vanished device wake the receive side. The port tells them from

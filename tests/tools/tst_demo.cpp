@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QProcess>
 #include <QScopeGuard>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -32,7 +33,7 @@ class TestDemo : public QObject {
         auto guard = qScopeGuard([pid = sid.toInt()] { ::kill(-pid, SIGKILL); });
         const auto run = [](const QString& script, const QString& arg) {
             QProcess sh;
-            sh.start("sh", {"-c", script, arg});
+            sh.start("bash", {"-c", script, arg});
             sh.waitForFinished(5000);
             return sh.readAllStandardOutput();
         };
@@ -41,13 +42,28 @@ class TestDemo : public QObject {
         while (!out.contains("Close the terminal") && demo.waitForReadyRead(10000))
             out += demo.readAllStandardOutput();
         QTRY_COMPARE_WITH_TIMEOUT(run("ps -o comm= -s $0 | grep varnok | sort", sid),
-                                  "varnok-binary\nvarnok-devsim\nvarnok-devsim\n", 5000);
+                                  "varnok-binary\nvarnok-devsim\nvarnok-devsim\nvarnok-devsim\n",
+                                  5000);
         if (sig) {
-            // Com1 is the I/O module (holding register 0 = 0x1234), Com2 the N500 console.
-            const char* io = R"sh(io() { exec 3<>"$(echo "$0" | sed -n "s/.*$1 = \(\S*\).*/\1/p")"
-                stty raw -echo <&3; printf "$2" >&3; timeout 2 head -c $3 <&3; }
-                io Com1 '\1\3\0\0\0\1\204\n' 7; io Com2 'ip\r' 13)sh";
-            QCOMPARE(run(io, out), QByteArray::fromHex("0103021234B533") + "IP=10.0.0.7\r\n");
+            // Com1 is the I/O module (holding register 0 = 0x1234), Com2 the N500 console,
+            // Com4 another module's Modbus TCP server, Com3 the same module through ser2net
+            // (its 21 bytes of Telnet options come first).
+            const char* io = R"sh(at() { echo "$0" | sed -n "s/.*$1 = \(\S*\).*/\1/p"; }
+                io() { exec 3<>"$(at $1)"; stty raw -echo <&3; printf "$2" >&3
+                       timeout 2 head -c $3 <&3; }
+                io Com1 '\1\3\0\0\0\1\204\n' 7; io Com2 'ip\r' 13; a=$(at Com4); a=${a#*//}
+                exec 3<>/dev/tcp/${a%:*}/${a#*:}; printf '\0\7\0\0\0\6\1\3\0\0\0\1' >&3
+                timeout 2 head -c 11 <&3; a=$(at Com3); a=${a#*//}; [ $a != none ] || exit
+                exec 3<>/dev/tcp/${a%:*}/${a#*:}; printf '\1\3\0\0\0\1\204\n' >&3
+                timeout 2 head -c 28 <&3 | tail -c 7)sh";
+            const QByteArray reply = QByteArray::fromHex("0103021234B533");
+            const bool ser2net =
+                !QStandardPaths::findExecutable("ser2net").isEmpty() ||
+                !QStandardPaths::findExecutable("ser2net", {"/usr/sbin"}).isEmpty();
+            QCOMPARE(run(io, out).toHex(' '),
+                     (reply + "IP=10.0.0.7\r\n" + QByteArray::fromHex("0007000000050103021234") +
+                      (ser2net ? reply : QByteArray()))
+                         .toHex(' '));
             const int terminal = run("pgrep -s $0 -x varnok-binary", sid).trimmed().toInt();
             QCOMPARE(::kill(sig < 0 ? terminal : sid.toInt(), qAbs(sig)), 0);
         }

@@ -4,14 +4,17 @@
 #include "n500_console.h"
 #include "sim_common.h"
 
+#include <arpa/inet.h>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <netinet/in.h>
 #include <optional>
 #include <poll.h>
 #include <string>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
@@ -33,6 +36,10 @@ const char kUsage[] =
     "                       parity cannot be seen through a pseudo-terminal\n"
     "  --static             keep discrete inputs, input registers and live values fixed\n"
     "  --delay MS           send each reply MS milliseconds late\n"
+    "  --tcp PORT           also serve Modbus TCP on 127.0.0.1:PORT (0: a free port) with\n"
+    "                       the same data, answering the station's number and unit 255 with\n"
+    "                       the request's MBAP header (transaction id echoed); prints\n"
+    "                       'LISTEN modbus-tcp://127.0.0.1:PORT' after the DEVICE line\n"
     "  64 coils, inputs, holding and input registers from address 0; beyond them the\n"
     "  answer is exception 02 (illegal data address); live holding registers:\n"
     "  50 a counter (+1 every 200 ms), 51 a sine (int16, +-1000, 60 s period),\n"
@@ -53,6 +60,7 @@ struct Options {
     int values = 3;
     std::optional<std::string> banner;
     bool silent = false;
+    int tcpPort = -1;
 };
 
 [[noreturn]] void usageError(const std::string& message) {
@@ -98,6 +106,8 @@ Options parseOptions(int argc, char** argv) {
                 (f[2] != '1' && f[2] != '2'))
                 usageError("bad value for --framing: " + f + " (e.g. 8E1, 8N2)");
             o.modbus.stopBits = f[2] - '0';
+        } else if (arg == "--tcp") {
+            o.tcpPort = toInt(value(), 0, 65535, "--tcp");
         } else if (arg == "--static") {
             o.modbus.frozen = true;
         } else if (arg == "--ip") {
@@ -118,6 +128,8 @@ Options parseOptions(int argc, char** argv) {
             usageError("unknown option " + arg);
         }
     }
+    if (o.tcpPort >= 0 && o.mode != "modbus")
+        usageError("--tcp needs --mode modbus");
     o.modbus.delayMs = o.delayMs;
     o.modbus.silent = o.silent;
     return o;
@@ -129,6 +141,26 @@ bool makeRaw(int fd) {
         return false;
     ::cfmakeraw(&t);
     return ::tcsetattr(fd, TCSANOW, &t) == 0;
+}
+
+// A listening socket on 127.0.0.1:port (0: one the system picks); the port in `port`.
+int listenOn(int& port) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const int on = 1;
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(static_cast<std::uint16_t>(port));
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t size = sizeof a;
+    if (fd < 0 || ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) != 0 ||
+        ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || ::listen(fd, 8) != 0 ||
+        ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &size) != 0) {
+        if (fd >= 0)
+            ::close(fd);
+        return -1;
+    }
+    port = ntohs(a.sin_port);
+    return fd;
 }
 
 int runConsole(int masterFd, const Options& o) {
@@ -189,6 +221,17 @@ int main(int argc, char** argv) {
         return 1;
     }
 
+    Options run = options;
+    if (options.tcpPort >= 0) {
+        int port = options.tcpPort;
+        run.modbus.listenFd = listenOn(port);
+        if (run.modbus.listenFd < 0) {
+            std::fprintf(stderr, "varnok-devsim: 127.0.0.1:%d: %s\n", port, std::strerror(errno));
+            return 1;
+        }
+        run.tcpPort = port;
+    }
+
     if (!options.link.empty()) {
         struct stat st {};
         if (::lstat(options.link.c_str(), &st) == 0 && S_ISLNK(st.st_mode))
@@ -200,11 +243,15 @@ int main(int argc, char** argv) {
     }
 
     std::printf("DEVICE %s\n", device.c_str());
+    if (run.tcpPort >= 0)
+        std::printf("LISTEN modbus-tcp://127.0.0.1:%d\n", run.tcpPort);
     std::fflush(stdout);
     std::fprintf(stderr, "varnok-devsim: %s mode on %s\n", options.mode.c_str(), device.c_str());
 
     const int rc = options.mode == "n500" ? runConsole(master, options)
-                                          : devsim::runModbusSlave(master, device, options.modbus);
+                                          : devsim::runModbusSlave(master, device, run.modbus);
+    if (run.modbus.listenFd >= 0)
+        ::close(run.modbus.listenFd);
 
     if (!options.link.empty())
         ::unlink(options.link.c_str());

@@ -2,6 +2,7 @@
 
 #include "sim_common.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
@@ -183,11 +184,15 @@ int runModbusSlave(int masterFd, const std::string& devicePath, const ModbusOpti
     }
     setStartValues(map);
 
-    // One request, whole: answered (perhaps garbled), ignored or dropped, and logged.
-    const auto serve = [&](const Bytes& request) {
-        const std::string hex = hexLine(request.data(), request.size());
+    // One request, whole: answered (perhaps garbled), ignored or dropped, and logged. A Modbus
+    // TCP client's request comes as the RTU frame of its unit and PDU, and its reply goes back
+    // to `client` with the request's MBAP header (transaction id echoed), never garbled.
+    const auto serve = [&](const Bytes& request, int client = -1, const Bytes& mbap = {}) {
+        const char* via = client < 0 ? "modbus" : "modbus-tcp";
+        const std::string hex = client < 0 ? hexLine(request.data(), request.size())
+                                           : hexLine(mbap.data(), mbap.size());
         if (options.silent) {
-            std::fprintf(stderr, "modbus %s -> silent\n", hex.c_str());
+            std::fprintf(stderr, "%s %s -> silent\n", via, hex.c_str());
             return true;
         }
         Bytes reply;
@@ -226,6 +231,17 @@ int runModbusSlave(int masterFd, const std::string& devicePath, const ModbusOpti
             if (stopRequested())
                 return false;
         }
+        if (client >= 0) {
+            Bytes out(mbap.begin(), mbap.begin() + 7);
+            const std::size_t length = reply.size() - 2; // unit and PDU, without the CRC
+            out[4] = static_cast<std::uint8_t>(length >> 8);
+            out[5] = static_cast<std::uint8_t>(length);
+            out[6] = mbap[6];
+            out.insert(out.end(), reply.begin() + 1, reply.end() - 2);
+            writeAll(client, reinterpret_cast<const char*>(out.data()), out.size());
+            std::fprintf(stderr, "%s %s -> %zu bytes\n", via, hex.c_str(), out.size());
+            return true;
+        }
         const Seen seen = seenSetting(masterFd);
         const bool garbled = (options.baud && seen.baud != options.baud) ||
                              (options.stopBits && seen.stopBits != options.stopBits);
@@ -240,6 +256,41 @@ int runModbusSlave(int masterFd, const std::string& devicePath, const ModbusOpti
         return true;
     };
 
+    // Modbus TCP clients, each with the bytes of its next request so far. A request is the
+    // MBAP header (transaction, protocol 0, length, unit) and the PDU; unit 255 stands for
+    // this station, as for a device reached only over TCP.
+    struct Client {
+        int fd;
+        Bytes in;
+    };
+    std::vector<Client> clients;
+    const auto serveClient = [&](Client& c) {
+        std::uint8_t buffer[512];
+        const ssize_t n = ::recv(c.fd, buffer, sizeof buffer, MSG_DONTWAIT);
+        if (n <= 0)
+            return n < 0 && errno == EAGAIN;
+        c.in.insert(c.in.end(), buffer, buffer + n);
+        while (c.in.size() >= 7) {
+            const std::size_t length = static_cast<std::size_t>(c.in[4] << 8 | c.in[5]);
+            if (c.in[2] != 0 || c.in[3] != 0 || length < 2 || length > 254) {
+                std::fprintf(stderr, "modbus-tcp %s -> connection closed (not a request)\n",
+                             hexLine(c.in.data(), std::min<std::size_t>(c.in.size(), 7)).c_str());
+                return false;
+            }
+            if (c.in.size() < 6 + length)
+                break;
+            const Bytes mbap(c.in.begin(), c.in.begin() + static_cast<long>(6 + length));
+            c.in.erase(c.in.begin(), c.in.begin() + static_cast<long>(6 + length));
+            Bytes request(mbap.begin() + 6, mbap.end());
+            if (request[0] == 255)
+                request[0] = static_cast<std::uint8_t>(options.slaveId);
+            addCrc(request);
+            if (!serve(request, c.fd, mbap))
+                return false;
+        }
+        return true;
+    };
+
     unsigned tick = 0;
     Clock::time_point nextTick = Clock::now() + kInputPeriod;
     Bytes in;
@@ -249,8 +300,12 @@ int runModbusSlave(int masterFd, const std::string& devicePath, const ModbusOpti
         const Clock::time_point* due = options.frozen ? nullptr : &nextTick;
         if (quiet && (!due || *quiet < *due))
             due = &*quiet;
-        pollfd fds[2] = {{masterFd, POLLIN, 0}, {wakeFd(), POLLIN, 0}};
-        const int rc = ::poll(fds, 2, msUntil(due));
+        std::vector<pollfd> fds{{masterFd, POLLIN, 0}, {wakeFd(), POLLIN, 0}};
+        if (options.listenFd >= 0)
+            fds.push_back({options.listenFd, POLLIN, 0});
+        for (const Client& c : clients)
+            fds.push_back({c.fd, POLLIN, 0});
+        const int rc = ::poll(fds.data(), fds.size(), msUntil(due));
         if (rc < 0 && errno != EINTR) {
             std::perror("poll");
             break;
@@ -261,6 +316,19 @@ int runModbusSlave(int masterFd, const std::string& devicePath, const ModbusOpti
             advanceInputs(map, ++tick);
             setLiveValues(map, tick);
             nextTick += kInputPeriod;
+        }
+        if (rc > 0 && options.listenFd >= 0) {
+            for (std::size_t i = 3; i < fds.size(); ++i)
+                if (fds[i].revents && !serveClient(clients[i - 3])) {
+                    ::close(clients[i - 3].fd);
+                    clients[i - 3].fd = -1;
+                }
+            std::erase_if(clients, [](const Client& c) { return c.fd < 0; });
+            if (fds[2].revents & POLLIN) {
+                const int fd = ::accept4(options.listenFd, nullptr, nullptr, SOCK_CLOEXEC);
+                if (fd >= 0)
+                    clients.push_back({fd, {}});
+            }
         }
         bool got = false;
         if (rc > 0 && (fds[0].revents & POLLIN)) {
@@ -296,6 +364,8 @@ int runModbusSlave(int masterFd, const std::string& devicePath, const ModbusOpti
             quiet.reset();
     }
 
+    for (const Client& c : clients)
+        ::close(c.fd);
     modbus_mapping_free(map);
     modbus_free(ctx);
     ::close(feed);

@@ -13,6 +13,8 @@ struct ModbusOptions {
     // speed (0: any) and these stop bits, and garbled bytes otherwise.
     int baud = 0;
     int stopBits = 0; // 0: any, 1 or 2
+    // A listening socket for Modbus TCP clients (-1: none), served with the same station data.
+    int listenFd = -1;
 };
 
 // Serves until a stop signal; returns the process exit code.
