@@ -523,7 +523,16 @@ void Form1::refreshDeviceInfo() {
     for (const QString& more : {reopenedText_, deviceNote_})
         if (!more.isEmpty())
             text += (text.isEmpty() ? QString() : QStringLiteral("; ")) + more;
-    Lbl_Device->setText(text);
+    // What does not fit the line's two rows ends in "..."; the tip holds it whole.
+    QString shown = text;
+    const QFontMetrics fm = Lbl_Device->fontMetrics();
+    const QRect room(0, 0, Lbl_Device->width(), Lbl_Device->height() + fm.height() / 2);
+    while (shown.size() > 3 &&
+           fm.boundingRect(room, Qt::TextWordWrap, shown).height() > room.height()) {
+        const qsizetype blank = shown.lastIndexOf(u' ', shown.size() - 5);
+        shown = shown.left(blank > 0 ? blank : shown.size() - 4) + QStringLiteral("...");
+    }
+    Lbl_Device->setText(shown);
     const QString shownPath = elideMiddle(path, kMessageRunChars);
     Lbl_Device->setToolTip(path.isEmpty() ? text : shownPath + QStringLiteral(" ") + text);
 }
