@@ -40,6 +40,11 @@ void AnyLink::setCommPort(int number) {
     number_ = number;
 }
 
+void AnyLink::setConnectTimeout(int ms) {
+    if (network_)
+        network_->setConnectTimeout(ms);
+}
+
 void AnyLink::setLineSettings(const LineSettings& line) {
     device_->setLineSettings(line);
     if (network_)

@@ -30,6 +30,7 @@ class AnyLink final : public Link {
     void setPortOpen(bool open) override;
     bool portOpen() const override { return active_->portOpen(); }
     bool opening() const override { return active_->opening(); }
+    void setConnectTimeout(int ms) override;
     LinkKind kind() const override;
     QString linkNote() const override { return active_->linkNote(); }
     bool lost() const override { return active_->lost(); }

@@ -77,6 +77,8 @@ class Link : public QObject {
     virtual void setPortOpen(bool open) = 0;
     virtual bool portOpen() const = 0;
     virtual bool opening() const { return false; }
+    // How long a link that connects first waits for its far end, from the next opening on.
+    virtual void setConnectTimeout(int ms) { (void)ms; }
     // What carries the present number's line (decided by its binding; read at opening).
     virtual LinkKind kind() const { return LinkKind::Device; }
     // What the device line says of the open link beyond its settings ("connected to

@@ -29,7 +29,7 @@ class NetworkLink final : public Link {
 
     // From the start of an opening to the connection (and, for RFC 2217, to the server's
     // agreement to take port commands).
-    void setConnectTimeout(int ms) { connectTimeoutMs_ = ms; }
+    void setConnectTimeout(int ms) override { connectTimeoutMs_ = ms; }
     int connectTimeout() const { return connectTimeoutMs_; }
 
     void setCommPort(int number) override;

@@ -6,8 +6,6 @@
 #include <QTcpSocket>
 #include <QTest>
 
-#include "port/any_link.h"
-#include "port/network_link.h"
 #include "support/engine_rig.h"
 #include "support/ser2net_process.h"
 
@@ -15,10 +13,6 @@ using namespace varnok;
 using namespace varnok::test;
 
 namespace {
-
-serial::NetworkLink& networkLink(engine::TerminalEngine& e) {
-    return static_cast<serial::NetworkLink&>(*static_cast<serial::AnyLink&>(e.port()).network());
-}
 
 // Binds Com1 to `address` and asks to open it; true when the opening went on in the background.
 bool startOpening(EngineRig& rig, const QString& address) {
@@ -63,7 +57,7 @@ class TstNetworkEngine : public QObject {
         EngineRig rig;
         QSignalSpy opened(&rig.e, &engine::TerminalEngine::portOpenChanged);
         QSignalSpy connecting(&rig.e, &engine::TerminalEngine::connectingChanged);
-        networkLink(rig.e).setConnectTimeout(300);
+        rig.e.port().setConnectTimeout(300);
         QVERIFY(startOpening(rig, QStringLiteral("rfc2217://127.0.0.1:%1").arg(mute.serverPort())));
         rig.e.close();
         QVERIFY(!rig.e.connecting());
@@ -86,7 +80,7 @@ class TstNetworkEngine : public QObject {
         if (!listening)
             mute.close();
         EngineRig rig;
-        networkLink(rig.e).setConnectTimeout(300);
+        rig.e.port().setConnectTimeout(300);
         QVERIFY(startOpening(rig, QStringLiteral("rfc2217://127.0.0.1:%1").arg(port)));
         QTRY_VERIFY(!rig.e.connecting());
         QTest::qWait(100);

@@ -98,6 +98,7 @@ Form1::Form1(engine::Session& session, QWidget* parent)
     connectDeviceChoice();
     // Bindings of earlier runs, under those given on the command line.
     restorePortBindings();
+    engine_->port().setConnectTimeout(networkConnectTimeoutMs());
 
     Form_Load();
     Timer1->start();

@@ -1,5 +1,7 @@
 #include "windows/main_window/port_bindings.h"
 
+#include <algorithm>
+
 #include "logic/serial/port_map.h"
 #include "windows/user_settings.h"
 
@@ -33,6 +35,11 @@ void rememberPortBindings() {
     for (const auto& [number, path] : serial::portBindings())
         if (!serial::isBoundForThisRun(number))
             s.setValue(QStringLiteral("Com%1").arg(number), QString::fromStdString(path));
+}
+
+int networkConnectTimeoutMs() {
+    const int ms = userSettings().value(QStringLiteral("network/connectTimeoutMs"), 3000).toInt();
+    return std::clamp(ms, 100, 60000);
 }
 
 QStringList recentNetworkPorts() {

@@ -14,6 +14,9 @@ void rememberPortBindings();
 // Ports over the network bound before, the latest first (at most kRecentNetworkPorts).
 inline constexpr int kRecentNetworkPorts = 10;
 QStringList recentNetworkPorts();
+// How long opening a network port waits for the server ("network/connectTimeoutMs" in the
+// settings file; 3000 when unset, kept within 100-60000).
+int networkConnectTimeoutMs();
 void rememberNetworkPort(const QString& port);
 
 } // namespace varnok
