@@ -8,6 +8,7 @@
 #include "logic/codec/hex_list.h"
 #include "logic/codec/recv_display.h"
 #include "logic/modbus/crc16.h"
+#include "logic/modbus/mbap.h"
 #include "logic/modbus/rtu_frame.h"
 #include "logic/serial/settings_text.h"
 #include "port/comm_port.h"
@@ -908,6 +909,11 @@ std::optional<std::vector<std::uint8_t>> TerminalEngine::sendRtuRequest(std::u16
     QString text;
     try {
         modbus::RtuFrame f = modbus::Build_RTU_Frame(list);
+        if (port_->kind() == serial::LinkKind::ModbusTcp) {
+            const std::span<const std::uint8_t> typed(f.frame.data(), std::size_t(f.count));
+            f.frame = modbus::mbap::buildAdu(++mbapTransaction_, typed.empty() ? 0 : typed[0],
+                                             typed.empty() ? typed : typed.subspan(1));
+        }
         write(toBytes(f.frame));
         return std::move(f.frame);
     } catch (const TypeMismatch&) {

@@ -155,6 +155,8 @@ class TerminalEngine : public QObject {
 
     // ---- Modbus ----
     // Builds the frame with its CRC and writes it; the frame, or nothing after one message.
+    // On Modbus TCP the first byte is the unit id and the rest the PDU, sent behind an MBAP
+    // header with the next transaction id instead of the CRC.
     std::optional<std::vector<std::uint8_t>> sendRtuRequest(std::u16string_view list);
 
     // ---- other senders (stored sends, files) ----
@@ -292,6 +294,7 @@ class TerminalEngine : public QObject {
     codec::SendHistory history_;
     std::int32_t sendShown_ = 0;
     std::u16string sendTotalText_ = u"0";
+    std::uint16_t mbapTransaction_ = 0; // the Modbus tool's last id on Modbus TCP
     bool sendMessageOpen_ = false;
     bool blockedTold_ = false; // auto-send said once that its ticks are skipped
     bool autoSend_ = false;

@@ -109,8 +109,8 @@ class TestMonitor : public QObject {
         row("43/14", "RX", "012B0E010100000300045661726E010256420203312E34034D",
             "st 1 FC43/14 reply: basic, conformity 01, 3 objects: 0 \"Varn\", 1 \"VB\", 2 \"1.4\"");
         row("exception 02", "RX", "018302C0F1", "st 1 FC3 exception 02: illegal data address");
-        row("exception 0B", "RX", "11840B0302",
-            "st 17 FC4 exception 0B: gateway target failed to respond");
+        row("exception 0B names the gateway's target device", "RX", "11840B0302",
+            "st 17 FC4 exception 0B: gateway target device failed to respond");
         row("request, bad CRC", "TX", "010300000001840B",
             "st 1 FC3 request: Read multi-registers, addr 0 (0x0000) qty 1 · CRC bad, expected "
             "84 0A");
