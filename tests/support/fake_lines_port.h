@@ -18,6 +18,7 @@ class FakeLinesPort : public serial::Link {
     int lineReads = 0;          // how often the lines were read
     QList<bool> dtrApplied;     // every DTR state handed to the line, in order
     std::vector<serial::LinkSetting> unconfirmed; // as a far end that has not answered tells
+    serial::LinkKind linkKind = serial::LinkKind::Device; // what the link says carries it
 
     static constexpr int kLineReadError = 8099;
 
@@ -62,6 +63,7 @@ class FakeLinesPort : public serial::Link {
         poll_.start(serial::CommPort::kLinesPollMs);
     }
     bool portOpen() const override { return inner_.portOpen(); }
+    serial::LinkKind kind() const override { return linkKind; }
     bool lost() const override { return inner_.lost(); }
 
     const serial::LineSettings& settingsInForce() const override {

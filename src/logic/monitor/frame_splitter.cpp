@@ -88,7 +88,7 @@ std::ptrdiff_t rxFrameLength(modbus::Framing framing, std::span<const std::uint8
 }
 
 bool FrameSplitter::awaitsLength() const {
-    return open_ && rxFrameLength(framing_, open_->bytes) > 0;
+    return open_ && rxFrameLength(framing_, open_->bytes) >= 0; // known, or soon told
 }
 
 Frame FrameSplitter::closeOpen() {
@@ -106,7 +106,7 @@ std::vector<Frame> FrameSplitter::feed(std::int64_t timeUs, std::int64_t wallMs,
         return done;
     // Our own write always ends what was being received: on a half-duplex bus it cannot
     // belong to the same frame.
-    if (open_ && (direction == Direction::Tx || timeUs - open_->lastUs >= gapUs_))
+    if (open_ && (direction == Direction::Tx || timeUs >= openDeadlineUs()))
         done.push_back(closeOpen());
     if (direction == Direction::Tx) {
         done.push_back({timeUs, timeUs, wallMs, direction, {bytes.begin(), bytes.end()}});
