@@ -20,7 +20,8 @@ std::vector<mbap::Piece> feedInChunks(varnok::fuzz::Input& in, mbap::Reassembler
     std::vector<mbap::Piece> out;
     std::size_t at = 0;
     while (at < stream.size()) {
-        const std::size_t n = std::min<std::size_t>(stream.size() - at, 1 + in.take<std::uint8_t>() % 64);
+        const std::size_t n =
+            std::min<std::size_t>(stream.size() - at, 1 + in.take<std::uint8_t>() % 64);
         r.feed(std::span<const std::uint8_t>(stream.data() + at, n));
         for (mbap::Piece& p : r.take())
             out.push_back(std::move(p));

@@ -114,7 +114,7 @@ class ModbusMaster : public QObject {
     ModbusTransaction tx_;
     bool reading_ = false; // inside onData: the port's signals are that read's bytes
     modbus::Framing framing_ = modbus::Framing::Line; // of the link, read at each send
-    QByteArray early_; // Modbus TCP bytes between two transactions
+    QByteArray early_;                                // Modbus TCP bytes between two transactions
     QTimer idle_;
 };
 

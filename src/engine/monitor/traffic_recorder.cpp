@@ -4,8 +4,8 @@
 #include <algorithm>
 
 #include "engine/byte_view.h"
-#include "engine/monitor/capture_file.h"
 #include "engine/modbus_transaction.h"
+#include "engine/monitor/capture_file.h"
 #include "engine/monitor/frame_table_model.h"
 #include "logic/monitor/frame_text.h"
 

@@ -58,8 +58,9 @@ struct Piece {
 // length cannot tell where the next ADU starts: the reassembler then drops one byte at a time
 // until the bytes in front read as a possible header (protocol id 0 and a length of 2 to 254)
 // or fewer than 6 bytes are left to judge (they wait for the next read), and hands the bytes
-// dropped in one read out as one Garbage piece. A protocol id other than 0 with a possible length is still framed by that length
-// (and flagged): a peer speaking something else keeps its own boundaries.
+// dropped in one read out as one Garbage piece. A protocol id other than 0 with a possible length
+// is still framed by that length (and flagged): a peer speaking something else keeps its own
+// boundaries.
 class Reassembler {
   public:
     void feed(std::span<const std::uint8_t> chunk);

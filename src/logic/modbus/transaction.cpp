@@ -114,10 +114,11 @@ Transaction::Step Transaction::receivedAdus(std::span<const std::uint8_t> chunk,
         check_ = {};
         check_.status = ReplyStatus::BadHeader;
         const unsigned field = p.bytes.size() >= 6 ? (p.bytes[2] << 8 | p.bytes[3]) : 0;
-        check_.text = p.kind == mbap::Piece::Kind::Protocol
-                          ? "protocol id " + std::to_string(field) + " in the MBAP header, not 0"
-                          : "MBAP header with an impossible length: " +
-                                std::to_string(p.bytes.size()) + " bytes dropped";
+        check_.text =
+            p.kind == mbap::Piece::Kind::Protocol
+                ? "protocol id " + std::to_string(field) + " in the MBAP header, not 0"
+                : "MBAP header with an impossible length: " + std::to_string(p.bytes.size()) +
+                      " bytes dropped";
         return failedTry();
     }
     if (stream_.pending() == 0) {

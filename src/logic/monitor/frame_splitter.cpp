@@ -60,9 +60,21 @@ std::ptrdiff_t rxFrameLength(modbus::Framing framing, std::span<const std::uint8
     if (b[1] & 0x80)
         return 5; // station, function, exception code, CRC
     switch (b[1]) {
-    case 1: case 2: case 3: case 4: case 12: case 17: case 20: case 21: case 23:
+    case 1:
+    case 2:
+    case 3:
+    case 4:
+    case 12:
+    case 17:
+    case 20:
+    case 21:
+    case 23:
         return counted(5); // station, function, byte count, the bytes, CRC
-    case 5: case 6: case 11: case 15: case 16:
+    case 5:
+    case 6:
+    case 11:
+    case 15:
+    case 16:
         return 8;
     case 7:
         return 5;
@@ -141,9 +153,8 @@ std::vector<Frame> FrameSplitter::feed(std::int64_t timeUs, std::int64_t wallMs,
         } else {
             open_ = Frame{timeUs, timeUs, wallMs, direction, {slice.begin(), slice.end()}};
         }
-        if (byLength && open_->bytes.size() ==
-                            std::size_t(std::max<std::ptrdiff_t>(
-                                rxFrameLength(framing_, open_->bytes), 0)))
+        if (byLength && open_->bytes.size() == std::size_t(std::max<std::ptrdiff_t>(
+                                                   rxFrameLength(framing_, open_->bytes), 0)))
             done.push_back(closeOpen()); // whole by its length: no gap needed
     }
     return done;

@@ -43,8 +43,8 @@ std::ptrdiff_t rxFrameLength(modbus::Framing framing, std::span<const std::uint8
 // so a flood becomes many frames instead of one that grows without end; every frame of such a
 // run, up to the one a gap or a write ends, is marked a piece.
 // Over the network, which moves gaps, an RX frame ends by its length (rxFrameLength) as
-// soon as it is whole; one whose length is known but not reached ends only after the stall
-// time; silence ends only what has no known length.
+// soon as it is whole; one whose length is known (or still being told by its first bytes)
+// but not reached ends only after the stall time; silence ends only what has no known length.
 class FrameSplitter {
   public:
     static constexpr std::size_t kMaxFrameBytes = 256;
@@ -71,8 +71,10 @@ class FrameSplitter {
     // The time of the open frame's last chunk: its silence counts from there.
     std::int64_t openLastUs() const { return open_ ? open_->lastUs : 0; }
     // When the open frame ends if nothing more comes: after the gap, or the stall time for
-    // one still short of its known length.
-    std::int64_t openDeadlineUs() const { return openLastUs() + (awaitsLength() ? stallUs_ : gapUs_); }
+    // one still short of its length (known, or still being told).
+    std::int64_t openDeadlineUs() const {
+        return openLastUs() + (awaitsLength() ? stallUs_ : gapUs_);
+    }
     void clear() {
         open_.reset();
         continuation_ = false;

@@ -80,8 +80,7 @@ std::string MonitorSession::gapText() const {
     case modbus::Framing::Stream:
         return "RX frame ends by its Modbus length; one without a known length: " + silence;
     case modbus::Framing::Mbap:
-        return "RX frame ends by its MBAP length field; one without a possible length: " +
-               silence;
+        return "RX frame ends by its MBAP length field; one without a possible length: " + silence;
     }
     return silence;
 }

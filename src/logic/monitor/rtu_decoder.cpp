@@ -512,8 +512,8 @@ std::string summary(const Decoded& d) {
     if (d.tooShort)
         return d.transaction ? "too short for a Modbus TCP frame"
                              : "too short for a Modbus RTU frame";
-    std::string s = d.transaction ? "tid " + num(std::size_t(*d.transaction)) + " unit "
-                                  : std::string("st ");
+    std::string s =
+        d.transaction ? "tid " + num(std::size_t(*d.transaction)) + " unit " : std::string("st ");
     s += num(std::size_t(d.station)) + " FC" + num(std::size_t(d.function));
     if (d.meiType)
         s += "/" + num(std::size_t(*d.meiType));

@@ -353,14 +353,14 @@ void FindWindow::refreshPlan() {
         timeoutText = *low == *high ? QStringLiteral("%1 ms").arg(*low)
                                     : QStringLiteral("%1 to %2 ms").arg(*low).arg(*high);
         if (r.autoTimeout)
-            timeoutText = QStringLiteral("automatic %1 (the probe and the longest reply on the "
-                                         "line, 3.5 characters, %2 ms allowance)")
-                              .arg(timeoutText)
-                              .arg(r.allowanceMs) +
-                          (r.link == serial::LinkKind::Device
-                               ? QString()
-                               : QStringLiteral(" and %1 ms for the network")
-                                     .arg(modbus::kNetworkAllowanceMs));
+            timeoutText =
+                QStringLiteral("automatic %1 (the probe and the longest reply on the "
+                               "line, 3.5 characters, %2 ms allowance)")
+                    .arg(timeoutText)
+                    .arg(r.allowanceMs) +
+                (r.link == serial::LinkKind::Device ? QString()
+                                                    : QStringLiteral(" and %1 ms for the network")
+                                                          .arg(modbus::kNetworkAllowanceMs));
         timeoutText = QStringLiteral("%1Reply timeout %2; %3 settings × %4 stations: about %5 "
                                      "if nobody answers.")
                           .arg(fixed, timeoutText)

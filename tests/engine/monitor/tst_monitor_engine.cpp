@@ -6,7 +6,11 @@
 
 #include "engine/monitor/capture_file.h"
 #include "engine/monitor/frame_table_model.h"
+#include "engine/monitor/traffic_recorder.h"
+#include "logic/serial/port_map.h"
+#include "support/fake_lines_port.h"
 #include "support/numbered_frames.h"
+#include "support/pty_pair.h"
 #include "support/test_support.h"
 
 using namespace varnok;
@@ -53,6 +57,29 @@ class TstMonitorEngine : public QObject {
                                            ": No space left on device"});
         const QByteArray kept = test::fileBytes(path);
         QVERIFY(kept.size() >= room / 2 && bytes.startsWith(kept));
+    }
+
+    // The recorder learns what carries the port when it opens: on Modbus TCP it frames and
+    // decodes ADUs, and a text capture's first line names the port.
+    void learnsTheLink() {
+        test::PtyPair pty;
+        serial::bindPort(1, pty.slavePath().toStdString());
+        auto port = std::make_unique<test::FakeLinesPort>();
+        port->linkKind = serial::LinkKind::ModbusTcp;
+        engine::TerminalEngine e(std::move(port));
+        TrafficRecorder recorder(&e);
+        recorder.start();
+        QVERIFY(e.open({}).ok());
+        QCOMPARE(int(recorder.session().framing()), int(modbus::Framing::Mbap));
+        QTemporaryDir dir;
+        QVERIFY(
+            recorder.startCapture(dir.filePath("c.log"), TrafficRecorder::CaptureForm::Text, true));
+        recorder.stopCapture();
+        QVERIFY(test::fileBytes(dir.filePath("c.log"))
+                    .split('\t')
+                    .first()
+                    .endsWith(" on " + pty.slavePath().toUtf8()));
+        serial::clearPortBindings();
     }
 
     // Frames of `size` bytes, committed `batch` at a time: the table keeps the newest 100,000

@@ -46,8 +46,8 @@ class TstMbap : public QObject {
         QTest::addColumn<QStringList>("pieces");
         QTest::addColumn<int>("pending");
         QTest::newRow("several ADUs in one read come out each whole, in order")
-            << "000700000005010302123400080000000401830201" << QStringList{
-                   "adu:00070000000501030212 34" , "adu:00080000000401830201"} << 0;
+            << "000700000005010302123400080000000401830201"
+            << QStringList{"adu:00070000000501030212 34", "adu:00080000000401830201"} << 0;
         QTest::newRow("one ADU over several reads comes out once whole")
             << "0007|0000000501|0302|1234" << QStringList{"adu:000700000005010302 1234"} << 0;
         QTest::newRow("protocol id 1 is flagged, framed by its length")
@@ -88,16 +88,19 @@ class TstMbap : public QObject {
             << 1 << kMbap << "00060000000501030299 99|" + QString(kReply.toHex())
             << "ok 4660 stale 1 tries 1";
         QTest::newRow("a reply whose id is unknown never answers: timeout")
-            << 1 << kMbap << "00630000000501030212 34|timeout|timeout" << "timeout stale 1 tries 2";
-        QTest::newRow("protocol id 1 fails the try")
-            << 1 << kMbap << "00070001000501030212 34" << "protocol id 1 in the MBAP header, not 0";
+            << 1 << kMbap << "00630000000501030212 34|timeout|timeout"
+            << "timeout stale 1 tries 2";
+        QTest::newRow("protocol id 1 fails the try") << 1 << kMbap << "00070001000501030212 34"
+                                                     << "protocol id 1 in the MBAP header, not 0";
         QTest::newRow("a header promising more than comes is a short reply at the timeout")
             << 1 << kMbap << "00070000000801030212 34|timeout"
             << "short reply: the MBAP header gives 14 bytes, 11 came";
         QTest::newRow("unit 0 expects no reply: no retry, no timeout counted")
-            << 0 << kMbap << "timeout" << "broadcast: no reply expected stale 0 tries 1";
+            << 0 << kMbap << "timeout"
+            << "broadcast: no reply expected stale 0 tries 1";
         QTest::newRow("over the network a gap does not end an RTU reply of known length")
-            << 1 << kStream << "010302|silence|1234B533" << "ok 4660 stale 0 tries 1";
+            << 1 << kStream << "010302|silence|1234B533"
+            << "ok 4660 stale 0 tries 1";
     }
     void transaction() {
         QFETCH(int, station);
@@ -121,8 +124,10 @@ class TstMbap : public QObject {
         QString got = QString::fromStdString(t.check().text);
         if (t.check().status == ReplyStatus::Ok)
             got = "ok " + QString::number(t.check().registers.at(0));
-        if (t.check().status != ReplyStatus::BadHeader && t.check().status != ReplyStatus::ShortReply)
-            got += QStringLiteral(" stale %1 tries %2").arg(t.tally().staleReplies).arg(t.attempts());
+        if (t.check().status != ReplyStatus::BadHeader &&
+            t.check().status != ReplyStatus::ShortReply)
+            got +=
+                QStringLiteral(" stale %1 tries %2").arg(t.tally().staleReplies).arg(t.attempts());
         QCOMPARE(got, outcome);
     }
 };

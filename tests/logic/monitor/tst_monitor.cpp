@@ -282,23 +282,31 @@ class TestMonitor : public QObject {
         QTest::addColumn<QString>("frames");
         QTest::addColumn<QString>("counts");
         QTest::newRow("RTU over TCP: a gap inside a reply does not cut it, two in one read are two")
-            << false << QString("0 tx 010300000001840A, 100 rx 0103, 5000 rx 021234B5330103021234B533, "
-                                "9000 tick").split(", ")
+            << false
+            << QString("0 tx 010300000001840A, 100 rx 0103, 5000 rx 021234B5330103021234B533, "
+                       "9000 tick")
+                   .split(", ")
             << "st 1 FC3 request: Read multi-registers, addr 0 (0x0000) qty 1 · CRC ok|st 1 FC3 "
                "reply: 1 reg: [0] 0x1234 = 4660 · CRC ok|st 1 FC3 reply: 1 reg: [0] 0x1234 = 4660 "
                "· CRC ok"
             << "1 1 1 0 0 0 100 100 100 100";
         QTest::newRow("Modbus TCP: a late reply of the previous id is unpaired, its own answers")
-            << true << QString("0 tx 000200000006010300000001, 100 rx 00010000000501030211, "
-                               "5000 rx 11000200000005010302, 9000 rx 1234, 9500 tick").split(", ")
-            << "tid 2 unit 1 FC3 request: Read multi-registers, addr 0 (0x0000) qty 1 · MBAP ok|tid "
+            << true
+            << QString("0 tx 000200000006010300000001, 100 rx 00010000000501030211, "
+                       "5000 rx 11000200000005010302, 9000 rx 1234, 9500 tick")
+                   .split(", ")
+            << "tid 2 unit 1 FC3 request: Read multi-registers, addr 0 (0x0000) qty 1 · MBAP "
+               "ok|tid "
                "1 unit 1 FC3 reply: 1 reg: [0] 0x1111 = 4369 · MBAP ok|tid 2 unit 1 FC3 reply: 1 "
                "reg: [0] 0x1234 = 4660 · MBAP ok"
             << "1 1 1 0 0 0 5000 5000 5000 5000";
         QTest::newRow("Modbus TCP: gateway exception 0A, protocol id 1 flagged")
-            << true << QString("0 tx 000300000006010300000001, 100 rx 00030000000301830A, "
-                               "200 rx 000400010003018302, 3000 tick").split(", ")
-            << "tid 3 unit 1 FC3 request: Read multi-registers, addr 0 (0x0000) qty 1 · MBAP ok|tid "
+            << true
+            << QString("0 tx 000300000006010300000001, 100 rx 00030000000301830A, "
+                       "200 rx 000400010003018302, 3000 tick")
+                   .split(", ")
+            << "tid 3 unit 1 FC3 request: Read multi-registers, addr 0 (0x0000) qty 1 · MBAP "
+               "ok|tid "
                "3 unit 1 FC3 exception 0A: gateway path unavailable · MBAP ok|tid 4 unit 1 FC3 "
                "exception 02: illegal data address · MBAP bad: protocol id 1, not 0"
             << "1 1 1 0 0 1 100 100 100 100";
@@ -319,10 +327,10 @@ class TestMonitor : public QObject {
         QStringList got;
         for (const QString& e : events) {
             const QStringList f = e.split(' ', Qt::SkipEmptyParts);
-            const auto done =
-                f[1] == "tick" ? s.advance(f[0].toLongLong())
-                               : s.feed(f[0].toLongLong(), 0, f[1] == "tx" ? Direction::Tx : Direction::Rx,
-                                        span(QByteArray::fromHex(f[2].toLatin1())));
+            const auto done = f[1] == "tick" ? s.advance(f[0].toLongLong())
+                                             : s.feed(f[0].toLongLong(), 0,
+                                                      f[1] == "tx" ? Direction::Tx : Direction::Rx,
+                                                      span(QByteArray::fromHex(f[2].toLatin1())));
             for (const SessionFrame& sf : done)
                 got << str(sf.decoded).section(" · response", 0, 0);
         }
