@@ -338,6 +338,9 @@ void FindWindow::refreshPlan() {
                                                                    "settings: only stations are "
                                                                    "tried. ")
                                                   : QString();
+    // Where only stations are tried, the one setting goes unsaid.
+    const QString settingsTimes =
+        fixed.isEmpty() ? QStringLiteral("%1 settings × ").arg(order.size()) : QString();
     if (r.listen) {
         timeoutLabel->setText(QStringLiteral("Listening at %1 settings takes %2.")
                                   .arg(order.size())
@@ -361,18 +364,16 @@ void FindWindow::refreshPlan() {
                 (r.link == serial::LinkKind::Device ? QString()
                                                     : QStringLiteral(" and %1 ms for the network")
                                                           .arg(modbus::kNetworkAllowanceMs));
-        timeoutText = QStringLiteral("%1Reply timeout %2; %3 settings × %4 stations: about %5 "
-                                     "if nobody answers.")
-                          .arg(fixed, timeoutText)
-                          .arg(order.size())
+        timeoutText = QStringLiteral("%1Reply timeout %2; %3%4 stations: about %5 if nobody "
+                                     "answers.")
+                          .arg(fixed, timeoutText, settingsTimes)
                           .arg(stations)
                           .arg(durationText(engine::findPlannedMs(r)));
     } catch (const Failure&) {
         // A probe whose reply length varies: the sweep works its timeout out itself.
-        timeoutText = QStringLiteral("%1Reply timeout from the baud and the longest reply; %2 "
-                                     "settings × %3 stations.")
-                          .arg(fixed)
-                          .arg(order.size())
+        timeoutText = QStringLiteral("%1Reply timeout from the baud and the longest reply; %2%3 "
+                                     "stations.")
+                          .arg(fixed, settingsTimes)
                           .arg(stations);
     }
     timeoutLabel->setText(timeoutText);
