@@ -20,6 +20,11 @@ modbus::Framing framingOf(serial::LinkKind kind) {
     return modbus::Framing::Line;
 }
 
+std::uint16_t nextTransactionId() {
+    static std::uint16_t last = 0;
+    return ++last;
+}
+
 ModbusTransaction::ModbusTransaction(QObject* parent) : QObject(parent) {
     for (QTimer* t : {&timeout_, &silence_}) {
         t->setSingleShot(true);
@@ -60,12 +65,13 @@ void ModbusTransaction::cancel() {
 void ModbusTransaction::write() {
     silence_.stop();
     QByteArray bytes = frame_;
+    std::uint16_t id = 0;
     if (framing_ == modbus::Framing::Mbap) {
         // A new id for every try: a late reply to the one before is told apart.
-        ++transaction_;
-        bytes = toByteArray(modbus::mbap::aduFromRtu(transaction_, byteSpan(frame_)));
+        id = nextTransactionId();
+        bytes = toByteArray(modbus::mbap::aduFromRtu(id, byteSpan(frame_)));
     }
-    rules_.sent(nowUs(), transaction_); // as the monitor counts: from the write of the request
+    rules_.sent(nowUs(), id); // as the monitor counts: from the write of the request
     try {
         lease_->write(bytes);
     } catch (const Failure&) {

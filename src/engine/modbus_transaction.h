@@ -14,6 +14,9 @@ namespace varnok::engine {
 
 // How replies end on what carries the line.
 modbus::Framing framingOf(serial::LinkKind kind);
+// The next Modbus TCP transaction id, one series for every Modbus user of the program (the
+// Modbus tool, the master, Find Device): a late reply to one is never taken by another.
+std::uint16_t nextTransactionId();
 
 class ModbusTransaction : public QObject {
     Q_OBJECT
@@ -44,7 +47,6 @@ class ModbusTransaction : public QObject {
     QByteArray frame_;
     int timeoutMs_ = 1000, silenceMs_ = 2;
     modbus::Framing framing_ = modbus::Framing::Line;
-    std::uint16_t transaction_ = 0; // the last id sent
     QTimer timeout_, silence_;
 };
 

@@ -1,4 +1,5 @@
 #include "engine/terminal_engine.h"
+#include "engine/modbus_transaction.h"
 
 #include <QFileInfo>
 #include <QPointer>
@@ -911,7 +912,7 @@ std::optional<std::vector<std::uint8_t>> TerminalEngine::sendRtuRequest(std::u16
         modbus::RtuFrame f = modbus::Build_RTU_Frame(list);
         if (port_->kind() == serial::LinkKind::ModbusTcp) {
             const std::span<const std::uint8_t> typed(f.frame.data(), std::size_t(f.count));
-            f.frame = modbus::mbap::buildAdu(++mbapTransaction_, typed.empty() ? 0 : typed[0],
+            f.frame = modbus::mbap::buildAdu(nextTransactionId(), typed.empty() ? 0 : typed[0],
                                              typed.empty() ? typed : typed.subspan(1));
         }
         write(toBytes(f.frame));

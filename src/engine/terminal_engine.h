@@ -294,7 +294,6 @@ class TerminalEngine : public QObject {
     codec::SendHistory history_;
     std::int32_t sendShown_ = 0;
     std::u16string sendTotalText_ = u"0";
-    std::uint16_t mbapTransaction_ = 0; // the Modbus tool's last id on Modbus TCP
     bool sendMessageOpen_ = false;
     bool blockedTold_ = false; // auto-send said once that its ticks are skipped
     bool autoSend_ = false;
