@@ -549,9 +549,8 @@ class TstEngine : public QObject {
         QFETCH(QByteArray, wire);
         QFETCH(QString, message);
         QFETCH(bool, modbusTcp);
-        auto port = std::make_unique<test::FakeLinesPort>();
-        port->linkKind = modbusTcp ? serial::LinkKind::ModbusTcp : serial::LinkKind::Device;
-        EngineRig r(std::move(port));
+        EngineRig r(
+            test::fakeLink(modbusTcp ? serial::LinkKind::ModbusTcp : serial::LinkKind::Device));
         QVERIFY(!r.e.sendRtuRequest(list.toStdU16String())); // closed: nothing, silently
         QVERIFY(r.open());
         const auto frame = r.e.sendRtuRequest(list.toStdU16String());

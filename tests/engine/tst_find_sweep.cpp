@@ -11,6 +11,7 @@
 #include "engine/terminal_engine.h"
 #include "logic/serial/port_map.h"
 #include "support/devsim_process.h"
+#include "support/engine_rig.h"
 #include "support/fake_lines_port.h"
 #include "support/pty_pair.h"
 #include "support/test_support.h"
@@ -74,13 +75,9 @@ class TstFindSweep : public QObject {
     // framings ticked are not), unit ids 0 and 255 after the range: a device answering to 255
     // alone is found there, and the silence of unit 0 is nothing found.
     void modbusTcpSweepsUnitIds() {
-        test::PtyPair pty;
-        serial::bindPort(1, pty.slavePath().toStdString());
-        auto port = std::make_unique<test::FakeLinesPort>();
-        port->linkKind = serial::LinkKind::ModbusTcp;
-        engine::TerminalEngine e(std::move(port));
-        engine::FindSweep f(e);
-        QVERIFY(e.open({}).ok());
+        test::EngineRig rig(test::fakeLink(serial::LinkKind::ModbusTcp));
+        engine::FindSweep f(rig.e);
+        QVERIFY(rig.open());
         QStringList answers;
         connect(&f, &engine::FindSweep::answer, &f, [&](const FindAnswer& a) {
             answers << QString("st %1: %2").arg(a.station).arg(a.text);
@@ -93,15 +90,14 @@ class TstFindSweep : public QObject {
         QCOMPARE(f.total(), 4);
         QByteArray units;
         for (int i = 0; i < 4; ++i) {
-            const QByteArray request = pty.readExactly(12, 1000);
+            const QByteArray request = rig.pty.readExactly(12, 1000);
             units += request.mid(6, 1);
             if (request.mid(6, 1) == "\xFF")
-                pty.write(request.left(4) + QByteArray::fromHex("0005FF03021234"));
+                rig.pty.write(request.left(4) + QByteArray::fromHex("0005FF03021234"));
         }
         QTRY_VERIFY(!f.running());
         QCOMPARE(units.toHex(), QByteArray("010200ff"));
         QCOMPARE(answers, QStringList{"st 255: value 4660"});
-        serial::clearPortBindings();
     }
 
     void sweep_data() {

@@ -5,6 +5,7 @@
 // is recorded, open or closed.
 #include <QList>
 #include <QTimer>
+#include <memory>
 
 #include "port/comm_port.h"
 
@@ -125,5 +126,12 @@ class FakeLinesPort : public serial::Link {
     int number_ = 1;
     bool dtr_ = false;
 };
+
+// A fake link that says `kind` carries it (data still over the bound pseudo-terminal).
+inline std::unique_ptr<FakeLinesPort> fakeLink(serial::LinkKind kind) {
+    auto port = std::make_unique<FakeLinesPort>();
+    port->linkKind = kind;
+    return port;
+}
 
 } // namespace varnok::test

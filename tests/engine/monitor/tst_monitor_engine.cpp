@@ -7,10 +7,9 @@
 #include "engine/monitor/capture_file.h"
 #include "engine/monitor/frame_table_model.h"
 #include "engine/monitor/traffic_recorder.h"
-#include "logic/serial/port_map.h"
+#include "support/engine_rig.h"
 #include "support/fake_lines_port.h"
 #include "support/numbered_frames.h"
-#include "support/pty_pair.h"
 #include "support/test_support.h"
 
 using namespace varnok;
@@ -62,14 +61,10 @@ class TstMonitorEngine : public QObject {
     // The recorder learns what carries the port when it opens: on Modbus TCP it frames and
     // decodes ADUs, and a text capture's first line names the port.
     void learnsTheLink() {
-        test::PtyPair pty;
-        serial::bindPort(1, pty.slavePath().toStdString());
-        auto port = std::make_unique<test::FakeLinesPort>();
-        port->linkKind = serial::LinkKind::ModbusTcp;
-        engine::TerminalEngine e(std::move(port));
-        TrafficRecorder recorder(&e);
+        test::EngineRig r(test::fakeLink(serial::LinkKind::ModbusTcp));
+        TrafficRecorder recorder(&r.e);
         recorder.start();
-        QVERIFY(e.open({}).ok());
+        QVERIFY(r.open());
         QCOMPARE(int(recorder.session().framing()), int(modbus::Framing::Mbap));
         QTemporaryDir dir;
         QVERIFY(
@@ -78,8 +73,7 @@ class TstMonitorEngine : public QObject {
         QVERIFY(test::fileBytes(dir.filePath("c.log"))
                     .split('\t')
                     .first()
-                    .endsWith(" on " + pty.slavePath().toUtf8()));
-        serial::clearPortBindings();
+                    .endsWith(" on " + r.pty.slavePath().toUtf8()));
     }
 
     // Frames of `size` bytes, committed `batch` at a time: the table keeps the newest 100,000

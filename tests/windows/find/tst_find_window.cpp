@@ -68,9 +68,7 @@ class TstFindWindow : public QObject {
     // Over raw TCP the server fixes the line settings: the window says so and offers no bauds
     // or framings to tick.
     void networkPortOffersStationsOnly() {
-        auto port = std::make_unique<test::FakeLinesPort>();
-        port->linkKind = serial::LinkKind::RawTcp;
-        engine::Session session(std::move(port));
+        engine::Session session(test::fakeLink(serial::LinkKind::RawTcp));
         FindWindow w(session);
         QVERIFY2(w.timeoutLabel->text().startsWith(
                      "The server fixes the line settings: only stations are tried. Reply timeout"),
