@@ -1,6 +1,7 @@
 // The monitor's session over any traffic: every request ends in one of reply, CRC error and
 // timeout, so the counts always add up, and a frame shown plainly is never flagged.
-// Input: events, each an opcode byte (bits 0-2 what, bits 3-7 the time that passes first as a
+// Input: a byte choosing how frames end (on a line, by Modbus length over the network, as
+// Modbus TCP ADUs), then events, each an opcode byte (bits 0-2 what, bits 3-7 the time that passes first as a
 // power of two in µs), then for a frame a length byte and its bytes; a frame whose opcode has
 // bit 2 set gets its CRC put right, so that valid frames are frequent.
 #include <cstdint>
@@ -18,6 +19,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     MonitorSession s;
     s.setLine({9600, serial::Parity::None, 8, serial::StopBits::One});
     s.setTimeoutUs(100000);
+    s.setFraming(static_cast<modbus::Framing>(in.take<std::uint8_t>() % 3));
     std::int64_t t = 0;
     bool decoding = true;
     while (in.size() > 0) {

@@ -13,7 +13,7 @@ SECONDS_EACH=${1:-10}
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
 BUILD=${BUILD:-"$ROOT/build-fuzz"}
 PARALLEL=${PARALLEL:-1}
-TARGETS=${TARGETS:-"rtu_frame send_encoding settings_text extract_tokens recv_display monitor_session network_port telnet"}
+TARGETS=${TARGETS:-"rtu_frame send_encoding settings_text extract_tokens recv_display monitor_session network_port telnet mbap"}
 
 cmake -S "$ROOT/fuzz" -B "$BUILD" -DCMAKE_CXX_COMPILER="${CXX:-clang++}" \
     -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null || exit 2

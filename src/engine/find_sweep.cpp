@@ -41,7 +41,7 @@ QString answerText(const modbus::ReplyCheck& c) {
 }
 
 int stationsOf(const FindRequest& r) {
-    return std::max(0, std::min(r.lastStation, 247) - std::max(r.firstStation, 1) + 1);
+    return static_cast<int>(findStations(r).size());
 }
 
 double settingMsOf(const FindRequest& r, const serial::LineSettings& line) {
@@ -56,15 +56,32 @@ modbus::PollRequest findProbe(const FindRequest& request) {
         std::max(request.firstStation, 1), functionOf(request.probe), request.address, 1, {}, {}};
 }
 
+bool stationsOnly(const FindRequest& request) {
+    return request.link == serial::LinkKind::RawTcp || request.link == serial::LinkKind::ModbusTcp;
+}
+
+std::vector<serial::LineSettings> findOrder(const FindRequest& request) {
+    if (stationsOnly(request))
+        return {request.lineInForce};
+    return modbus::sweepOrder(request.bauds, request.framings);
+}
+
+std::vector<int> findStations(const FindRequest& request) {
+    const int first = std::max(request.firstStation, 1);
+    const int last = std::min(request.lastStation, 247);
+    return modbus::sweepStations(first, last, request.link == serial::LinkKind::ModbusTcp);
+}
+
 int findTimeoutMs(const FindRequest& request, const serial::LineSettings& line) {
+    const int network = request.link == serial::LinkKind::Device ? 0 : modbus::kNetworkAllowanceMs;
     return request.autoTimeout
-               ? modbus::autoTimeoutMs(line, findProbe(request), request.allowanceMs)
+               ? modbus::autoTimeoutMs(line, findProbe(request), request.allowanceMs) + network
                : std::max(request.fixedTimeoutMs, 1);
 }
 
 double findPlannedMs(const FindRequest& request) {
     double ms = 0;
-    for (const auto& line : modbus::sweepOrder(request.bauds, request.framings))
+    for (const auto& line : findOrder(request))
         ms += settingMsOf(request, line);
     return ms;
 }
@@ -108,14 +125,18 @@ Outcome FindSweep::start(const FindRequest& request) {
     const int last = std::min(request.lastStation, 247);
     if (!request.listen && first > last)
         return fail(QStringLiteral("The stations must be a range within 1 to 247."));
-    std::vector<serial::LineSettings> order = modbus::sweepOrder(request.bauds, request.framings);
+    FindRequest onLink = request;
+    onLink.link = engine_.port().kind();
+    onLink.lineInForce = engine_.lineSettings();
+    std::vector<serial::LineSettings> order = findOrder(onLink);
     if (order.empty())
         return fail(QStringLiteral("Tick at least one baud rate and one framing."));
-    req_ = request;
+    req_ = onLink;
     req_.firstStation = first;
     req_.lastStation = std::max(first, last);
     req_.listenMs = std::max(req_.listenMs, 1);
     probe_ = findProbe(req_);
+    stations_ = findStations(req_);
     order_ = std::move(order);
     index_ = 0;
     done_ = 0;
@@ -201,7 +222,9 @@ void FindSweep::enterSetting() {
         return;
     }
     const serial::LineSettings& line = order_[index_];
-    if (const Outcome changed = lease_.changeLineSettings(line); !changed) {
+    // Where the server fixes the settings, the one setting is those in force.
+    if (const Outcome changed = stationsOnly(req_) ? Outcome() : lease_.changeLineSettings(line);
+        !changed) {
         // Skipped, and out of the plan: it costs nothing.
         tell(FindAnswer::Kind::Refused, 0, changed.failure());
         plannedLeftMs_ -= settingMs(line);
@@ -210,7 +233,8 @@ void FindSweep::enterSetting() {
         return;
     }
     garbledTold_ = false;
-    station_ = req_.firstStation;
+    stationIndex_ = 0;
+    station_ = stations_.front();
     try {
         lease_.read(); // what came at the setting before is not this one's
     } catch (const Failure&) {
@@ -230,19 +254,27 @@ void FindSweep::enterSetting() {
 }
 
 void FindSweep::probe() {
+    // Built for a station of a line; the unit ids 0 and 255 of Modbus TCP go in afterwards
+    // (the ADU carries no CRC).
+    probe_.station = std::clamp(station_, 1, 247);
+    QByteArray frame = toByteArray(modbus::buildRequest(probe_));
     probe_.station = station_;
-    const QByteArray frame = toByteArray(modbus::buildRequest(probe_));
+    frame[0] = char(station_);
     tellProgress();
     if (!running_)
         return;
+    QByteArray late;
     try {
-        lease_.read(); // a late reply to the probe before
+        late = lease_.read(); // a late reply to the probe before
     } catch (const Failure&) {
         abandon();
         return;
     }
     inFlight_ = true;
-    tx_.start(lease_, probe_, frame, timeoutMs(order_[index_]), 0, order_[index_]);
+    const modbus::Framing framing = framingOf(req_.link);
+    tx_.start(lease_, probe_, frame, timeoutMs(order_[index_]), 0, order_[index_], framing);
+    if (framing == modbus::Framing::Mbap && !late.isEmpty())
+        tx_.feed(late); // dropped by its transaction id, and an ADU begun goes on
 }
 
 void FindSweep::onData() {
@@ -301,8 +333,8 @@ void FindSweep::probeEnded(bool found) {
         finish(stopping_);
         return;
     }
-    if (station_ < req_.lastStation) {
-        ++station_;
+    if (stationIndex_ + 1 < stations_.size()) {
+        station_ = stations_[++stationIndex_];
         probe();
         return;
     }
@@ -355,7 +387,7 @@ void FindSweep::finish(bool stopped) {
     inFlight_ = listening_ = false;
     running_ = false;
     engine_.withdrawAsk(std::exchange(ask_, 0));
-    if (lease_) {
+    if (lease_ && !stationsOnly(req_)) {
         if (const Outcome restored = lease_.restoreLineSettings(); !restored)
             tell(FindAnswer::Kind::Refused, 0,
                  QStringLiteral("The port's own settings could not be restored: %1")

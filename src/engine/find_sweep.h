@@ -15,6 +15,7 @@
 #include "logic/modbus/find_plan.h"
 #include "logic/modbus/poll_request.h"
 #include "logic/serial/settings_text.h"
+#include "port/link.h"
 
 namespace varnok::engine {
 
@@ -41,6 +42,11 @@ struct FindRequest {
     bool stopAtFirst = true;
     bool listen = false; // send nothing: listen listenMs at each setting
     int listenMs = 3000;
+    // What carries the line and the settings in force there (the sweep reads both off the
+    // port). Over raw TCP and Modbus TCP the server fixes the line settings: only stations
+    // are tried, at the settings in force; Modbus TCP adds the unit ids 0 and 255.
+    serial::LinkKind link = serial::LinkKind::Device;
+    serial::LineSettings lineInForce;
 };
 
 // One row of the results.
@@ -66,6 +72,9 @@ struct FindProgress {
 // time the whole sweep takes when nobody answers. The probe's building may throw
 // modbus::RequestFailure.
 modbus::PollRequest findProbe(const FindRequest& request);
+bool stationsOnly(const FindRequest& request);
+std::vector<serial::LineSettings> findOrder(const FindRequest& request);
+std::vector<int> findStations(const FindRequest& request);
 int findTimeoutMs(const FindRequest& request, const serial::LineSettings& line);
 double findPlannedMs(const FindRequest& request);
 
@@ -111,7 +120,7 @@ class FindSweep : public QObject {
               std::int64_t responseUs = -1);
     int timeoutMs(const serial::LineSettings& line) const { return findTimeoutMs(req_, line); }
     double settingMs(const serial::LineSettings& line) const;
-    int stations() const { return req_.lastStation - req_.firstStation + 1; }
+    int stations() const { return static_cast<int>(stations_.size()); }
 
     TerminalEngine& engine_;
     LineLease lease_;
@@ -121,6 +130,8 @@ class FindSweep : public QObject {
     modbus::PollRequest probe_;
     std::vector<serial::LineSettings> order_;
     std::size_t index_ = 0;
+    std::vector<int> stations_;
+    std::size_t stationIndex_ = 0;
     int station_ = 0;
     bool running_ = false, stopping_ = false, inFlight_ = false, listening_ = false;
     bool dataPending_ = false, garbledTold_ = false;

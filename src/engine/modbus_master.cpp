@@ -177,15 +177,21 @@ void ModbusMaster::next() {
 void ModbusMaster::send() {
     inFlight_ = true;
     hold_ = lease_.holdSends();
+    framing_ = framingOf(engine_.port().kind());
+    QByteArray early = std::exchange(early_, {});
     try {
         // Late bytes of an earlier reply would be taken for this one's start.
-        lease_.read();
+        early += lease_.read();
     } catch (const Failure&) {
         abort();
         return;
     }
     tx_.start(lease_, job_.request, job_.frame, job_.timeoutMs, job_.retries,
-              engine_.lineSettings());
+              engine_.lineSettings(), framing_);
+    // On Modbus TCP the transaction id tells them apart: they are dropped there and counted,
+    // and an ADU begun before goes on where it stopped.
+    if (framing_ == modbus::Framing::Mbap && !early.isEmpty())
+        tx_.feed(early);
 }
 
 void ModbusMaster::onData() {
@@ -200,7 +206,10 @@ void ModbusMaster::onData() {
         return;
     }
     if (inFlight_)
-        tx_.feed(chunk); // else nothing asked for: told to the monitor, and dropped
+        tx_.feed(chunk);
+    else if (framing_ == modbus::Framing::Mbap)
+        early_ += chunk; // judged by its id when the next transaction starts
+    // else nothing asked for: told to the monitor, and dropped
 }
 
 // Every try of the transaction counts, as the status shows tries, not transactions.
@@ -211,6 +220,7 @@ void ModbusMaster::count(const modbus::Transaction& t) {
     s.timeouts += t.tally().timeouts;
     s.crcErrors += t.tally().crcErrors;
     s.otherErrors += t.tally().otherErrors;
+    s.staleReplies += std::uint64_t(t.tally().staleReplies);
 }
 
 void ModbusMaster::finish() {
@@ -261,6 +271,7 @@ void ModbusMaster::finish() {
 // The port went away under a transaction: it ends without a result.
 void ModbusMaster::abort() {
     tx_.cancel();
+    early_.clear();
     idle_.stop();
     inFlight_ = false;
     hold_.release();

@@ -113,6 +113,8 @@ class ModbusMaster : public QObject {
     Job job_;
     ModbusTransaction tx_;
     bool reading_ = false; // inside onData: the port's signals are that read's bytes
+    modbus::Framing framing_ = modbus::Framing::Line; // of the link, read at each send
+    QByteArray early_;                                // Modbus TCP bytes between two transactions
     QTimer idle_;
 };
 

@@ -3,8 +3,27 @@
 #include <algorithm>
 
 #include "engine/byte_view.h"
+#include "logic/modbus/mbap.h"
 
 namespace varnok::engine {
+
+modbus::Framing framingOf(serial::LinkKind kind) {
+    switch (kind) {
+    case serial::LinkKind::Device:
+        return modbus::Framing::Line;
+    case serial::LinkKind::Rfc2217:
+    case serial::LinkKind::RawTcp:
+        return modbus::Framing::Stream;
+    case serial::LinkKind::ModbusTcp:
+        return modbus::Framing::Mbap;
+    }
+    return modbus::Framing::Line;
+}
+
+std::uint16_t nextTransactionId() {
+    static std::uint16_t last = 0;
+    return ++last;
+}
 
 ModbusTransaction::ModbusTransaction(QObject* parent) : QObject(parent) {
     for (QTimer* t : {&timeout_, &silence_}) {
@@ -17,12 +36,13 @@ ModbusTransaction::ModbusTransaction(QObject* parent) : QObject(parent) {
 
 void ModbusTransaction::start(LineLease& lease, const modbus::PollRequest& request,
                               const QByteArray& frame, int timeoutMs, int retries,
-                              const serial::LineSettings& line) {
+                              const serial::LineSettings& line, modbus::Framing framing) {
     lease_ = &lease;
     frame_ = frame;
+    framing_ = framing;
     timeoutMs_ = std::max(timeoutMs, 1);
     silenceMs_ = modbus::frameSilenceMs(line);
-    rules_.begin(request, retries);
+    rules_.begin(request, retries, framing);
     write();
 }
 
@@ -44,9 +64,16 @@ void ModbusTransaction::cancel() {
 
 void ModbusTransaction::write() {
     silence_.stop();
-    rules_.sent(nowUs()); // as the monitor counts: from the write of the request
+    QByteArray bytes = frame_;
+    std::uint16_t id = 0;
+    if (framing_ == modbus::Framing::Mbap) {
+        // A new id for every try: a late reply to the one before is told apart.
+        id = nextTransactionId();
+        bytes = toByteArray(modbus::mbap::aduFromRtu(id, byteSpan(frame_)));
+    }
+    rules_.sent(nowUs(), id); // as the monitor counts: from the write of the request
     try {
-        lease_->write(frame_);
+        lease_->write(bytes);
     } catch (const Failure&) {
         cancel();
         emit lost();

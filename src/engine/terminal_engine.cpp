@@ -1,4 +1,5 @@
 #include "engine/terminal_engine.h"
+#include "engine/modbus_transaction.h"
 
 #include <QFileInfo>
 #include <QPointer>
@@ -9,6 +10,7 @@
 #include "logic/codec/hex_list.h"
 #include "logic/codec/recv_display.h"
 #include "logic/modbus/crc16.h"
+#include "logic/modbus/mbap.h"
 #include "logic/modbus/rtu_frame.h"
 #include "logic/serial/network_port.h"
 #include "logic/serial/settings_text.h"
@@ -993,6 +995,11 @@ std::optional<std::vector<std::uint8_t>> TerminalEngine::sendRtuRequest(std::u16
     QString text;
     try {
         modbus::RtuFrame f = modbus::Build_RTU_Frame(list);
+        if (port_->kind() == serial::LinkKind::ModbusTcp) {
+            const std::span<const std::uint8_t> typed(f.frame.data(), std::size_t(f.count));
+            f.frame = modbus::mbap::buildAdu(nextTransactionId(), typed.empty() ? 0 : typed[0],
+                                             typed.empty() ? typed : typed.subspan(1));
+        }
         write(toBytes(f.frame));
         return std::move(f.frame);
     } catch (const TypeMismatch&) {

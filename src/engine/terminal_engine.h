@@ -159,6 +159,8 @@ class TerminalEngine : public QObject {
 
     // ---- Modbus ----
     // Builds the frame with its CRC and writes it; the frame, or nothing after one message.
+    // On Modbus TCP the first byte is the unit id and the rest the PDU, sent behind an MBAP
+    // header with the next transaction id instead of the CRC.
     std::optional<std::vector<std::uint8_t>> sendRtuRequest(std::u16string_view list);
 
     // ---- other senders (stored sends, files) ----

@@ -533,19 +533,29 @@ class TstEngine : public QObject {
         QTest::addColumn<QString>("list");
         QTest::addColumn<QByteArray>("wire");
         QTest::addColumn<QString>("message");
+        QTest::addColumn<bool>("modbusTcp"); // sent twice over a link of Modbus TCP
         QTest::addRow("frame with its CRC, low byte first")
-            << "1 3 0 0 0 1" << QByteArray::fromHex("010300000001840A") << "";
+            << "1 3 0 0 0 1" << QByteArray::fromHex("010300000001840A") << "" << false;
         QTest::addRow("value too big")
-            << "1 100" << QByteArray() << "Space need to be placed between every binary data";
+            << "1 100" << QByteArray() << "Space need to be placed between every binary data"
+            << false;
+        QTest::addRow("Modbus TCP: the first byte is the unit id, behind a header with the next id")
+            << "1 3 0 0 0 1"
+            << QByteArray::fromHex("000100000006010300000001000200000006010300000001") << ""
+            << true;
     }
     void modbusRequest() {
         QFETCH(QString, list);
         QFETCH(QByteArray, wire);
         QFETCH(QString, message);
-        EngineRig r;
+        QFETCH(bool, modbusTcp);
+        EngineRig r(
+            test::fakeLink(modbusTcp ? serial::LinkKind::ModbusTcp : serial::LinkKind::Device));
         QVERIFY(!r.e.sendRtuRequest(list.toStdU16String())); // closed: nothing, silently
         QVERIFY(r.open());
         const auto frame = r.e.sendRtuRequest(list.toStdU16String());
+        if (modbusTcp)
+            QVERIFY(r.e.sendRtuRequest(list.toStdU16String()));
         QCOMPARE(frame.has_value(), !wire.isEmpty());
         QCOMPARE(r.pty.readFor(100), wire);
         QCOMPARE(r.messages, message.isEmpty() ? QStringList() : QStringList{message});

@@ -11,6 +11,7 @@
 #include "engine/terminal_engine.h"
 #include "logic/serial/port_map.h"
 #include "support/devsim_process.h"
+#include "support/engine_rig.h"
 #include "support/fake_lines_port.h"
 #include "support/pty_pair.h"
 #include "support/test_support.h"
@@ -70,6 +71,35 @@ struct Rig {
 class TstFindSweep : public QObject {
     Q_OBJECT
   private slots:
+    // Over Modbus TCP only stations are tried, at the settings in force (the bauds and
+    // framings ticked are not), unit ids 0 and 255 after the range: a device answering to 255
+    // alone is found there, and the silence of unit 0 is nothing found.
+    void modbusTcpSweepsUnitIds() {
+        test::EngineRig rig(test::fakeLink(serial::LinkKind::ModbusTcp));
+        engine::FindSweep f(rig.e);
+        QVERIFY(rig.open());
+        QStringList answers;
+        connect(&f, &engine::FindSweep::answer, &f, [&](const FindAnswer& a) {
+            answers << QString("st %1: %2").arg(a.station).arg(a.text);
+        });
+        engine::FindRequest r = settings("9600,19200 8E1,8N1");
+        r.lastStation = 2;
+        r.autoTimeout = false;
+        r.fixedTimeoutMs = 50;
+        QVERIFY(f.start(r));
+        QCOMPARE(f.total(), 4);
+        QByteArray units;
+        for (int i = 0; i < 4; ++i) {
+            const QByteArray request = rig.pty.readExactly(12, 1000);
+            units += request.mid(6, 1);
+            if (request.mid(6, 1) == "\xFF")
+                rig.pty.write(request.left(4) + QByteArray::fromHex("0005FF03021234"));
+        }
+        QTRY_VERIFY(!f.running());
+        QCOMPARE(units.toHex(), QByteArray("010200ff"));
+        QCOMPARE(answers, QStringList{"st 255: value 4660"});
+    }
+
     void sweep_data() {
         QTest::addColumn<QString>("sim");
         QTest::addColumn<bool>("realLine");

@@ -5,6 +5,7 @@
 // is recorded, open or closed.
 #include <QList>
 #include <QTimer>
+#include <memory>
 
 #include "port/comm_port.h"
 
@@ -18,6 +19,7 @@ class FakeLinesPort : public serial::Link {
     int lineReads = 0;          // how often the lines were read
     QList<bool> dtrApplied;     // every DTR state handed to the line, in order
     std::vector<serial::LinkSetting> unconfirmed; // as a far end that has not answered tells
+    serial::LinkKind linkKind = serial::LinkKind::Device; // what the link says carries it
 
     static constexpr int kLineReadError = 8099;
 
@@ -62,6 +64,7 @@ class FakeLinesPort : public serial::Link {
         poll_.start(serial::CommPort::kLinesPollMs);
     }
     bool portOpen() const override { return inner_.portOpen(); }
+    serial::LinkKind kind() const override { return linkKind; }
     bool lost() const override { return inner_.lost(); }
 
     const serial::LineSettings& settingsInForce() const override {
@@ -123,5 +126,12 @@ class FakeLinesPort : public serial::Link {
     int number_ = 1;
     bool dtr_ = false;
 };
+
+// A fake link that says `kind` carries it (data still over the bound pseudo-terminal).
+inline std::unique_ptr<FakeLinesPort> fakeLink(serial::LinkKind kind) {
+    auto port = std::make_unique<FakeLinesPort>();
+    port->linkKind = kind;
+    return port;
+}
 
 } // namespace varnok::test

@@ -4,6 +4,7 @@
 #include <algorithm>
 
 #include "engine/byte_view.h"
+#include "engine/modbus_transaction.h"
 #include "engine/monitor/capture_file.h"
 #include "engine/monitor/frame_table_model.h"
 #include "logic/monitor/frame_text.h"
@@ -86,6 +87,8 @@ void TrafficRecorder::onPortOpenChanged(bool open) {
         return;
     }
     session_.setLine(engine_->lineSettings());
+    // What carries the line decides how frames end and what they are.
+    session_.setFraming(engine::framingOf(engine_->port().kind()));
     emit ruleChanged();
 }
 
@@ -157,7 +160,9 @@ engine::Outcome TrafficRecorder::startCapture(const QString& path, CaptureForm f
     capturePath_ = path;
     if (form == CaptureForm::Text) {
         const std::string header =
-            monitor::captureHeader(QDateTime::currentMSecsSinceEpoch()) + '\n';
+            monitor::captureHeader(QDateTime::currentMSecsSinceEpoch(),
+                                   engine_ ? engine_->port().devicePath().toStdString() : "") +
+            '\n';
         capture_->write(header.data(), static_cast<qint64>(header.size()));
     }
     emit captureChanged(true);

@@ -98,6 +98,17 @@ int autoTimeoutMs(const LineSettings& line, const PollRequest& probe, int allowa
     return static_cast<int>(std::ceil(onLine - 1e-9)) + std::max(allowanceMs, 0);
 }
 
+std::vector<int> sweepStations(int first, int last, bool modbusTcp) {
+    std::vector<int> stations;
+    for (int s = first; s <= last; ++s)
+        stations.push_back(s);
+    if (modbusTcp)
+        for (const int unit : {0, 255})
+            if (std::find(stations.begin(), stations.end(), unit) == stations.end())
+                stations.push_back(unit);
+    return stations;
+}
+
 double sweepMs(const std::vector<int>& timeoutMsPerSetting, int stations) {
     double ms = 0;
     for (const int t : timeoutMsPerSetting)

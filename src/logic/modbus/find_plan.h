@@ -16,6 +16,8 @@ inline constexpr int kFindBauds[] = {300,   600,   2400,   4800,   9600,   19200
                                      38400, 57600, 115200, 230400, 460800, 921600};
 // An adapter's latency on top of the line time (a USB adapter holds input for a few ms).
 inline constexpr int kDefaultAllowanceMs = 8;
+// The network's round trip on top of that when the port is over the network.
+inline constexpr int kNetworkAllowanceMs = 50;
 // What a change of the line settings between two probes costs, for the estimate.
 inline constexpr double kChangeMs = 1.0;
 
@@ -45,6 +47,10 @@ std::size_t longestReply(const PollRequest& probe);
 // The reply timeout from the baud: the request's and the longest reply's time on the line,
 // 3.5 characters of silence and the adapter's allowance, in whole ms rounded up.
 int autoTimeoutMs(const serial::LineSettings& line, const PollRequest& probe, int allowanceMs);
+
+// The stations a sweep probes, in order: first to last; on Modbus TCP then the unit ids a
+// gateway or a device of its own may answer to besides (0, the broadcast, and 255).
+std::vector<int> sweepStations(int first, int last, bool modbusTcp);
 
 // The time a sweep takes when nobody answers: every station at every setting waits its
 // setting's timeout, and each setting costs a change.

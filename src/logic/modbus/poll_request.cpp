@@ -318,6 +318,8 @@ std::string statusName(ReplyStatus status) {
         return "short reply";
     case ReplyStatus::BadCrc:
         return "bad CRC";
+    case ReplyStatus::BadHeader:
+        return "bad MBAP header";
     }
     return {};
 }

@@ -65,6 +65,7 @@ enum class ReplyStatus {
     WrongEcho, // a write reply that does not repeat the request
     ShortReply,
     BadCrc,
+    BadHeader, // Modbus TCP: a protocol id other than 0, or an impossible length
 };
 
 struct ReplyCheck {

@@ -33,6 +33,8 @@ std::string statusText(const PollStatus& s, const std::string& clock) {
                       double(s.times.p99Us()) / 1000, double(s.times.maxUs()) / 1000);
         out += text;
     }
+    if (s.staleReplies > 0)
+        out += "  stale replies dropped: " + std::to_string(s.staleReplies);
     if (!s.lastError.empty())
         out += "  last error " + clock + " " + s.lastError;
     return out;

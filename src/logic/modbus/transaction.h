@@ -6,6 +6,7 @@
 #include <span>
 #include <vector>
 
+#include "logic/modbus/mbap.h"
 #include "logic/modbus/poll_request.h"
 #include "logic/serial/settings_text.h"
 
@@ -24,15 +25,20 @@ class Transaction {
     // Failed tries by kind, over all tries of the transaction.
     struct Tally {
         int timeouts = 0, crcErrors = 0, otherErrors = 0;
+        int staleReplies = 0; // Modbus TCP replies of another transaction id, dropped
     };
 
-    void begin(const PollRequest& request, int retries);
-    // The request went out (again): a new try with nothing received.
-    void sent(std::int64_t nowUs);
+    void begin(const PollRequest& request, int retries, Framing framing = Framing::Line);
+    // The request went out (again): a new try with nothing received; on Modbus TCP with the
+    // transaction id it carries.
+    void sent(std::int64_t nowUs, std::uint16_t transaction = 0);
     Step received(std::span<const std::uint8_t> chunk, std::int64_t nowUs);
     Step silence();
     Step timeout();
-    void cancel() { state_ = State::Idle; }
+    void cancel() {
+        state_ = State::Idle;
+        stream_.clear(); // the stream starts again with the next connection
+    }
 
     State state() const { return state_; }
     const PollRequest& request() const { return request_; }
@@ -48,9 +54,15 @@ class Transaction {
   private:
     Step judge(bool silent);
     Step failedTry();
+    Step receivedAdus(std::span<const std::uint8_t> chunk, std::int64_t nowUs);
+    bool broadcast() const { return request_.station == 0; }
 
     PollRequest request_;
     int retries_ = 0, attempts_ = 0;
+    Framing framing_ = Framing::Line;
+    std::uint16_t transaction_ = 0;
+    mbap::Reassembler stream_;
+    std::int64_t pendingSinceUs_ = -1; // the first byte of the ADU not yet whole
     State state_ = State::Idle;
     Tally tally_;
     ReplyCheck check_;

@@ -47,6 +47,62 @@ std::string frameGapText(const serial::LineSettings& line, std::int64_t userGapU
     return text;
 }
 
+std::ptrdiff_t rxFrameLength(modbus::Framing framing, std::span<const std::uint8_t> b) {
+    if (framing == modbus::Framing::Mbap)
+        return modbus::mbap::aduLength(b);
+    if (framing == modbus::Framing::Line)
+        return -1;
+    if (b.size() < 2)
+        return 0;
+    const auto counted = [&](std::ptrdiff_t extra) -> std::ptrdiff_t {
+        return b.size() < 3 ? 0 : extra + b[2];
+    };
+    if (b[1] & 0x80)
+        return 5; // station, function, exception code, CRC
+    switch (b[1]) {
+    case 1:
+    case 2:
+    case 3:
+    case 4:
+    case 12:
+    case 17:
+    case 20:
+    case 21:
+    case 23:
+        return counted(5); // station, function, byte count, the bytes, CRC
+    case 5:
+    case 6:
+    case 11:
+    case 15:
+    case 16:
+        return 8;
+    case 7:
+        return 5;
+    case 22:
+        return 10;
+    case 24: // a byte count of two bytes
+        return b.size() < 4 ? 0 : 6 + ((b[2] << 8) | b[3]);
+    case 43: { // 14: objects of their own lengths after 8 bytes
+        if (b.size() >= 3 && b[2] != 14)
+            return -1;
+        if (b.size() < 8)
+            return 0;
+        std::size_t at = 8;
+        for (int i = 0; i < b[7]; ++i) {
+            if (at + 2 > b.size())
+                return 0;
+            at += 2 + std::size_t(b[at + 1]);
+        }
+        return static_cast<std::ptrdiff_t>(at + 2);
+    }
+    }
+    return -1;
+}
+
+bool FrameSplitter::awaitsLength() const {
+    return open_ && rxFrameLength(framing_, open_->bytes) >= 0; // known, or soon told
+}
+
 Frame FrameSplitter::closeOpen() {
     Frame done = std::move(*open_);
     open_.reset();
@@ -62,20 +118,33 @@ std::vector<Frame> FrameSplitter::feed(std::int64_t timeUs, std::int64_t wallMs,
         return done;
     // Our own write always ends what was being received: on a half-duplex bus it cannot
     // belong to the same frame.
-    if (open_ && (direction == Direction::Tx || timeUs - open_->lastUs >= gapUs_))
+    if (open_ && (direction == Direction::Tx || timeUs >= openDeadlineUs()))
         done.push_back(closeOpen());
     if (direction == Direction::Tx) {
         done.push_back({timeUs, timeUs, wallMs, direction, {bytes.begin(), bytes.end()}});
         return done;
     }
+    const bool byLength = framing_ != modbus::Framing::Line;
     while (!bytes.empty()) {
-        if (open_ && open_->bytes.size() == kMaxFrameBytes) {
+        if (open_ && open_->bytes.size() == maxBytes()) {
             // Full, and more came without a gap: a piece, and so is what follows it.
             open_->piece = true;
             done.push_back(closeOpen());
             continuation_ = true;
         }
-        const std::size_t room = kMaxFrameBytes - (open_ ? open_->bytes.size() : 0);
+        std::size_t room = maxBytes() - (open_ ? open_->bytes.size() : 0);
+        std::ptrdiff_t length = -1;
+        if (byLength) {
+            // One byte at a time until the length is known, then up to it.
+            length = rxFrameLength(framing_, open_ ? std::span<const std::uint8_t>(open_->bytes)
+                                                   : std::span<const std::uint8_t>());
+            if (length > 0 && std::size_t(length) <= open_->bytes.size())
+                length = -1; // a length its own bytes already passed: no rule holds
+            if (length == 0)
+                room = 1;
+            else if (length > 0)
+                room = std::min(room, std::size_t(length) - open_->bytes.size());
+        }
         const auto slice = bytes.first(std::min(room, bytes.size()));
         bytes = bytes.subspan(slice.size());
         if (open_) {
@@ -84,12 +153,15 @@ std::vector<Frame> FrameSplitter::feed(std::int64_t timeUs, std::int64_t wallMs,
         } else {
             open_ = Frame{timeUs, timeUs, wallMs, direction, {slice.begin(), slice.end()}};
         }
+        if (byLength && open_->bytes.size() == std::size_t(std::max<std::ptrdiff_t>(
+                                                   rxFrameLength(framing_, open_->bytes), 0)))
+            done.push_back(closeOpen()); // whole by its length: no gap needed
     }
     return done;
 }
 
 std::optional<Frame> FrameSplitter::flush(std::int64_t nowUs) {
-    if (!open_ || nowUs - open_->lastUs < gapUs_)
+    if (!open_ || nowUs < openDeadlineUs())
         return std::nullopt;
     return closeOpen();
 }

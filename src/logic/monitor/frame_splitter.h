@@ -1,5 +1,6 @@
 #pragma once
 // Cuts the timestamped chunks read from and written to the port into frames.
+#include "logic/modbus/mbap.h"
 #include "logic/serial/settings_text.h"
 
 #include <cstdint>
@@ -31,19 +32,31 @@ std::int64_t frameGapUs(const serial::LineSettings& line, std::int64_t userGapUs
 // "RX frame ends after 3.5 characters of silence: 3.65 ms at 9600 8N1".
 std::string frameGapText(const serial::LineSettings& line, std::int64_t userGapUs);
 
+// The length of an RX frame (a reply) as its first bytes give it by the Modbus rules: an
+// RTU frame by its function code and byte count, an ADU by its MBAP header; 0 while more
+// bytes must come to tell, -1 when they never will (no known length: silence ends it).
+std::ptrdiff_t rxFrameLength(modbus::Framing framing, std::span<const std::uint8_t> bytes);
+
 // A chunk's time stands for all of its bytes (the moment it was read or written). Each TX chunk
 // is one frame; RX bytes gather into one frame until the line has been silent for the gap.
 // RX bytes that keep coming without a gap are cut every kMaxFrameBytes (the longest RTU frame),
 // so a flood becomes many frames instead of one that grows without end; every frame of such a
 // run, up to the one a gap or a write ends, is marked a piece.
+// Over the network, which moves gaps, an RX frame ends by its length (rxFrameLength) as
+// soon as it is whole; one whose length is known (or still being told by its first bytes)
+// but not reached ends only after the stall time; silence ends only what has no known length.
 class FrameSplitter {
   public:
     static constexpr std::size_t kMaxFrameBytes = 256;
+    static constexpr std::size_t kMaxAduBytes = 260; // an MBAP header with a 253-byte PDU
 
     explicit FrameSplitter(std::int64_t gapUs) : gapUs_(gapUs) {}
 
     void setGapUs(std::int64_t gapUs) { gapUs_ = gapUs; }
     std::int64_t gapUs() const { return gapUs_; }
+    void setFraming(modbus::Framing framing) { framing_ = framing; }
+    modbus::Framing framing() const { return framing_; }
+    void setStallUs(std::int64_t us) { stallUs_ = us; }
 
     // The frames this chunk completes, oldest first: the RX frame it closes, if any, and for
     // TX the chunk itself. An empty chunk changes nothing.
@@ -57,6 +70,11 @@ class FrameSplitter {
     bool hasOpenFrame() const { return open_.has_value(); }
     // The time of the open frame's last chunk: its silence counts from there.
     std::int64_t openLastUs() const { return open_ ? open_->lastUs : 0; }
+    // When the open frame ends if nothing more comes: after the gap, or the stall time for
+    // one still short of its length (known, or still being told).
+    std::int64_t openDeadlineUs() const {
+        return openLastUs() + (awaitsLength() ? stallUs_ : gapUs_);
+    }
     void clear() {
         open_.reset();
         continuation_ = false;
@@ -64,8 +82,14 @@ class FrameSplitter {
 
   private:
     Frame closeOpen();
+    bool awaitsLength() const;
+    std::size_t maxBytes() const {
+        return framing_ == modbus::Framing::Mbap ? kMaxAduBytes : kMaxFrameBytes;
+    }
 
     std::int64_t gapUs_;
+    modbus::Framing framing_ = modbus::Framing::Line;
+    std::int64_t stallUs_ = 1000000;
     std::optional<Frame> open_;
     bool continuation_ = false; // the open frame follows a cut made without a gap
 };

@@ -130,11 +130,14 @@ CaptureForm captureFormFor(std::string_view path, CaptureForm chosen, bool leftA
     return chosen;
 }
 
-std::string captureHeader(std::int64_t wallMs) {
+std::string captureHeader(std::int64_t wallMs, std::string_view port) {
     const std::tm tm = localTm(wallMs);
     char buf[64];
     std::strftime(buf, sizeof buf, "# capture %Y-%m-%d %H:%M:%S UTC%z", &tm);
-    return std::string(buf) + "\ttime\tgap ms\tdir\tlen\thex\ttext\tdecoded";
+    std::string head = buf;
+    if (!port.empty())
+        head.append(" on ").append(port);
+    return head + "\ttime\tgap ms\tdir\tlen\thex\ttext\tdecoded";
 }
 
 std::string cArrayText(std::span<const std::uint8_t> bytes) {

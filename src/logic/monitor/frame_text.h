@@ -34,9 +34,9 @@ enum class CaptureForm {
 // text; any other keeps the type offered).
 CaptureForm captureFormFor(std::string_view path, CaptureForm chosen, bool leftAsOffered);
 
-// The capture file's first line: the local date and time of the start, the UTC offset and
-// the column names.
-std::string captureHeader(std::int64_t wallMs);
+// The capture file's first line: the local date and time of the start, the UTC offset, the
+// port it runs on when given ("on modbus-tcp://127.0.0.1:1502") and the column names.
+std::string captureHeader(std::int64_t wallMs, std::string_view port = {});
 
 // {0x01, 0x03} - for pasting into C or C++.
 std::string cArrayText(std::span<const std::uint8_t> bytes);

@@ -65,6 +65,24 @@ void MonitorSession::setUserGapUs(std::int64_t us) {
 
 void MonitorSession::setTimeoutUs(std::int64_t us) {
     timeoutUs_ = us;
+    splitter_.setStallUs(us); // a frame short of its length waits as long as a reply would
+}
+
+void MonitorSession::setFraming(modbus::Framing framing) {
+    splitter_.setFraming(framing);
+}
+
+std::string MonitorSession::gapText() const {
+    const std::string silence = frameGapText(line_, userGapUs_);
+    switch (splitter_.framing()) {
+    case modbus::Framing::Line:
+        return silence;
+    case modbus::Framing::Stream:
+        return "RX frame ends by its Modbus length; one without a known length: " + silence;
+    case modbus::Framing::Mbap:
+        return "RX frame ends by its MBAP length field; one without a possible length: " + silence;
+    }
+    return silence;
 }
 
 void MonitorSession::setDecoding(bool on) {
@@ -105,7 +123,7 @@ std::vector<SessionFrame> MonitorSession::endLine() {
 
 std::optional<std::int64_t> MonitorSession::nextDeadlineUs() const {
     if (splitter_.hasOpenFrame())
-        return splitter_.openLastUs() + splitter_.gapUs();
+        return splitter_.openDeadlineUs();
     if (waitingSinceUs_)
         return *waitingSinceUs_ + timeoutUs_ + 1; // a timeout is a wait longer than it
     return std::nullopt;
@@ -121,7 +139,8 @@ SessionFrame MonitorSession::finish(Frame frame) {
         Decoded d;
         d.crcOk = true;
         if (!frame.piece)
-            d = decodeRtu(frame.bytes, tx);
+            d = splitter_.framing() == modbus::Framing::Mbap ? decodeMbap(frame.bytes, tx)
+                                                             : decodeRtu(frame.bytes, tx);
         // A line that has carried no Modbus yet (a text console) is shown as it is: every
         // frame of it would be a CRC error.
         if (!modbusSeen_ &&
@@ -150,6 +169,9 @@ std::optional<std::int64_t> MonitorSession::count(const Frame& frame, const Deco
         if (waitingSinceUs_)
             ++counts_.timeouts; // the next request went out before a reply came
         waitingSinceUs_.reset();
+        // A broadcast through a gateway: nobody owes a reply, so it asks for none.
+        if (d.transaction && d.station == 0 && d.crcOk)
+            return std::nullopt;
         ++counts_.requests;
     } else {
         expireRequest(frame.firstUs);
@@ -166,11 +188,13 @@ std::optional<std::int64_t> MonitorSession::count(const Frame& frame, const Deco
     }
     if (tx) {
         waitingSinceUs_ = frame.lastUs;
+        waitingTransaction_ = d.transaction;
         return std::nullopt;
     }
     if (d.kind == FrameKind::Exception)
         ++counts_.exceptions;
-    if (!waitingSinceUs_) {
+    // On Modbus TCP a reply answers the request of its own id only (a late one answers none).
+    if (!waitingSinceUs_ || d.transaction != waitingTransaction_) {
         ++counts_.unpaired;
         return std::nullopt;
     }

@@ -86,6 +86,11 @@ class MonitorSession {
     void setLine(const serial::LineSettings& line);
     void setUserGapUs(std::int64_t us); // 0 or less: 3.5 characters at the line's settings
     void setTimeoutUs(std::int64_t us);
+    // How frames end and what they are (the link's): on Modbus TCP frames are ADUs, decoded
+    // with their header and paired by transaction id; a request to unit 0 (a broadcast)
+    // waits for no reply.
+    void setFraming(modbus::Framing framing);
+    modbus::Framing framing() const { return splitter_.framing(); }
     // Off: frames are neither decoded nor counted, and no request waits (one waiting leaves
     // the count of requests).
     void setDecoding(bool on);
@@ -94,7 +99,7 @@ class MonitorSession {
     std::int64_t timeoutUs() const { return timeoutUs_; }
     bool decoding() const { return decoding_; }
     std::int64_t gapUs() const { return splitter_.gapUs(); }
-    std::string gapText() const { return frameGapText(line_, userGapUs_); }
+    std::string gapText() const;
 
     // The frames this chunk completes, oldest first.
     std::vector<SessionFrame> feed(std::int64_t timeUs, std::int64_t wallMs, Direction direction,
@@ -125,6 +130,7 @@ class MonitorSession {
     FrameSplitter splitter_;
     std::optional<std::int64_t> lastEndUs_;      // last byte of the previous frame
     std::optional<std::int64_t> waitingSinceUs_; // last byte of the unanswered request
+    std::optional<int> waitingTransaction_;      // its id on Modbus TCP
 
     TrafficCounts counts_; // without the response times
     ResponseTimes times_;

@@ -3,6 +3,7 @@
 #include "logic/modbus/catalogue.h"
 #include "logic/modbus/crc16.h"
 #include "logic/modbus/function_code.h"
+#include "logic/modbus/mbap.h"
 #include "logic/monitor/frame_text.h"
 
 #include <cstdio>
@@ -440,7 +441,7 @@ std::string exceptionName(int code) {
     case 0x0A:
         return "gateway path unavailable";
     case 0x0B:
-        return "gateway target failed to respond";
+        return "gateway target device failed to respond";
     }
     return {};
 }
@@ -486,10 +487,34 @@ Decoded decodeRtu(std::span<const std::uint8_t> frame, bool request) {
     return d;
 }
 
+Decoded decodeMbap(std::span<const std::uint8_t> adu, bool request) {
+    if (adu.size() < modbus::mbap::kHeaderBytes + 1) {
+        Decoded d;
+        d.request = request;
+        d.tooShort = true;
+        d.transaction = -1;
+        return d;
+    }
+    Decoded d = decodeRtu(modbus::mbap::rtuFromAdu(adu), request);
+    d.transaction = word(adu, 0);
+    d.expectedCrc.reset();
+    const std::uint16_t protocol = word(adu, 2);
+    const std::size_t length = word(adu, 4);
+    if (protocol != 0)
+        d.headerFault = "protocol id " + num(protocol) + ", not 0";
+    else if (length != adu.size() - 6)
+        d.headerFault = "length " + num(length) + " but " + num(adu.size() - 6) + " bytes follow";
+    d.crcOk = d.headerFault.empty();
+    return d;
+}
+
 std::string summary(const Decoded& d) {
     if (d.tooShort)
-        return "too short for a Modbus RTU frame";
-    std::string s = "st " + num(std::size_t(d.station)) + " FC" + num(std::size_t(d.function));
+        return d.transaction ? "too short for a Modbus TCP frame"
+                             : "too short for a Modbus RTU frame";
+    std::string s =
+        d.transaction ? "tid " + num(std::size_t(*d.transaction)) + " unit " : std::string("st ");
+    s += num(std::size_t(d.station)) + " FC" + num(std::size_t(d.function));
     if (d.meiType)
         s += "/" + num(std::size_t(*d.meiType));
     if (d.request) {
@@ -503,7 +528,9 @@ std::string summary(const Decoded& d) {
     } else {
         s += " reply: " + d.fields;
     }
-    if (d.crcOk)
+    if (d.transaction)
+        s += d.headerFault.empty() ? " · MBAP ok" : " · MBAP bad: " + d.headerFault;
+    else if (d.crcOk)
         s += " · CRC ok";
     else
         s += " · CRC bad, expected " + hexByte((*d.expectedCrc)[0]) + ' ' +

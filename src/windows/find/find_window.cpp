@@ -68,13 +68,18 @@ QTableWidgetItem* readOnlyItem(const QString& text) {
 } // namespace
 
 FindWindow::FindWindow(engine::Session& session, QWidget* parent)
-    : QWidget(parent, Qt::Window), sweep_(session.finder()) {
+    : QWidget(parent, Qt::Window), sweep_(session.finder()), engine_(session.terminal()) {
     setObjectName(QStringLiteral("Find"));
     setWindowTitle(QStringLiteral("Find Device - Varnok_Binary"));
     buildControls();
     connect(&sweep_, &engine::FindSweep::progress, this, &FindWindow::onProgress);
     connect(&sweep_, &engine::FindSweep::answer, this, &FindWindow::onAnswer);
     connect(&sweep_, &engine::FindSweep::finished, this, &FindWindow::onFinished);
+    // What carries the port decides what can be swept.
+    connect(&engine_, &engine::TerminalEngine::portOpenChanged, this, [this] {
+        refreshPlan();
+        refreshButtons();
+    });
     refreshPlan();
     refreshButtons();
 }
@@ -314,6 +319,8 @@ engine::FindRequest FindWindow::request() const {
     r.stopAtFirst = stopAtFirstBox->isChecked();
     r.listen = listenBox->isChecked();
     r.listenMs = listenSecondsBox->value() * 1000;
+    r.link = engine_.port().kind();
+    r.lineInForce = engine_.lineSettings();
     return r;
 }
 
@@ -321,12 +328,19 @@ engine::FindRequest FindWindow::request() const {
 void FindWindow::refreshPlan() {
     const engine::FindRequest r = request();
     addressBox->setEnabled(r.probe <= FindProbe::ReadDiscrete);
-    const auto order = modbus::sweepOrder(r.bauds, r.framings);
+    const auto order = engine::findOrder(r);
     if (order.empty()) {
         timeoutLabel->setText(QStringLiteral("Tick at least one baud rate and one framing."));
         return;
     }
-    const int stations = std::max(0, r.lastStation - r.firstStation + 1);
+    const int stations = static_cast<int>(engine::findStations(r).size());
+    const QString fixed = engine::stationsOnly(r) ? QStringLiteral("The server fixes the line "
+                                                                   "settings: only stations are "
+                                                                   "tried. ")
+                                                  : QString();
+    // Where only stations are tried, the one setting goes unsaid.
+    const QString settingsTimes =
+        fixed.isEmpty() ? QStringLiteral("%1 settings × ").arg(order.size()) : QString();
     if (r.listen) {
         timeoutLabel->setText(QStringLiteral("Listening at %1 settings takes %2.")
                                   .arg(order.size())
@@ -342,21 +356,24 @@ void FindWindow::refreshPlan() {
         timeoutText = *low == *high ? QStringLiteral("%1 ms").arg(*low)
                                     : QStringLiteral("%1 to %2 ms").arg(*low).arg(*high);
         if (r.autoTimeout)
-            timeoutText = QStringLiteral("automatic %1 (the probe and the longest reply on the "
-                                         "line, 3.5 characters, %2 ms allowance)")
-                              .arg(timeoutText)
-                              .arg(r.allowanceMs);
-        timeoutText = QStringLiteral("Reply timeout %1; %2 settings × %3 stations: about %4 "
-                                     "if nobody answers.")
-                          .arg(timeoutText)
-                          .arg(order.size())
+            timeoutText =
+                QStringLiteral("automatic %1 (the probe and the longest reply on the "
+                               "line, 3.5 characters, %2 ms allowance)")
+                    .arg(timeoutText)
+                    .arg(r.allowanceMs) +
+                (r.link == serial::LinkKind::Device ? QString()
+                                                    : QStringLiteral(" and %1 ms for the network")
+                                                          .arg(modbus::kNetworkAllowanceMs));
+        timeoutText = QStringLiteral("%1Reply timeout %2; %3%4 stations: about %5 if nobody "
+                                     "answers.")
+                          .arg(fixed, timeoutText, settingsTimes)
                           .arg(stations)
                           .arg(durationText(engine::findPlannedMs(r)));
     } catch (const Failure&) {
         // A probe whose reply length varies: the sweep works its timeout out itself.
-        timeoutText = QStringLiteral("Reply timeout from the baud and the longest reply; %1 "
-                                     "settings × %2 stations.")
-                          .arg(order.size())
+        timeoutText = QStringLiteral("%1Reply timeout from the baud and the longest reply; %2%3 "
+                                     "stations.")
+                          .arg(fixed, settingsTimes)
                           .arg(stations);
     }
     timeoutLabel->setText(timeoutText);
@@ -373,10 +390,12 @@ void FindWindow::refreshButtons() {
                            a->kind == FindAnswer::Kind::Heard));
     neighboursButton->setEnabled(running && a && a->kind == FindAnswer::Kind::Garbled);
     startButton->setText(running ? QStringLiteral("Stop") : QStringLiteral("Start"));
-    for (QWidget* w : std::initializer_list<QWidget*>{
-             baudBoxes[0]->parentWidget(), framingBoxes[0]->parentWidget(),
-             probeBox->parentWidget(), stopAtFirstBox, listenBox, listenSecondsBox})
+    for (QWidget* w : std::initializer_list<QWidget*>{probeBox->parentWidget(), stopAtFirstBox,
+                                                      listenBox, listenSecondsBox})
         w->setEnabled(!running);
+    const bool settings = !engine::stationsOnly(request());
+    for (QWidget* w : {baudBoxes[0]->parentWidget(), framingBoxes[0]->parentWidget()})
+        w->setEnabled(!running && settings);
 }
 
 bool FindWindow::start() {

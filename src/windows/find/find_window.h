@@ -93,6 +93,7 @@ class FindWindow : public QWidget {
     std::vector<int> tickedBauds() const;
 
     engine::FindSweep& sweep_; // the session's
+    engine::TerminalEngine& engine_;
     std::vector<engine::FindAnswer> answers_;
     int found_ = 0;
     bool placed_ = false;

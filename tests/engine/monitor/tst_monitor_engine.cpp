@@ -6,6 +6,9 @@
 
 #include "engine/monitor/capture_file.h"
 #include "engine/monitor/frame_table_model.h"
+#include "engine/monitor/traffic_recorder.h"
+#include "support/engine_rig.h"
+#include "support/fake_lines_port.h"
 #include "support/numbered_frames.h"
 #include "support/test_support.h"
 
@@ -53,6 +56,24 @@ class TstMonitorEngine : public QObject {
                                            ": No space left on device"});
         const QByteArray kept = test::fileBytes(path);
         QVERIFY(kept.size() >= room / 2 && bytes.startsWith(kept));
+    }
+
+    // The recorder learns what carries the port when it opens: on Modbus TCP it frames and
+    // decodes ADUs, and a text capture's first line names the port.
+    void learnsTheLink() {
+        test::EngineRig r(test::fakeLink(serial::LinkKind::ModbusTcp));
+        TrafficRecorder recorder(&r.e);
+        recorder.start();
+        QVERIFY(r.open());
+        QCOMPARE(int(recorder.session().framing()), int(modbus::Framing::Mbap));
+        QTemporaryDir dir;
+        QVERIFY(
+            recorder.startCapture(dir.filePath("c.log"), TrafficRecorder::CaptureForm::Text, true));
+        recorder.stopCapture();
+        QVERIFY(test::fileBytes(dir.filePath("c.log"))
+                    .split('\t')
+                    .first()
+                    .endsWith(" on " + r.pty.slavePath().toUtf8()));
     }
 
     // Frames of `size` bytes, committed `batch` at a time: the table keeps the newest 100,000

@@ -109,8 +109,8 @@ class TestMonitor : public QObject {
         row("43/14", "RX", "012B0E010100000300045661726E010256420203312E34034D",
             "st 1 FC43/14 reply: basic, conformity 01, 3 objects: 0 \"Varn\", 1 \"VB\", 2 \"1.4\"");
         row("exception 02", "RX", "018302C0F1", "st 1 FC3 exception 02: illegal data address");
-        row("exception 0B", "RX", "11840B0302",
-            "st 17 FC4 exception 0B: gateway target failed to respond");
+        row("exception 0B names the gateway's target device", "RX", "11840B0302",
+            "st 17 FC4 exception 0B: gateway target device failed to respond");
         row("request, bad CRC", "TX", "010300000001840B",
             "st 1 FC3 request: Read multi-registers, addr 0 (0x0000) qty 1 · CRC bad, expected "
             "84 0A");
@@ -271,6 +271,71 @@ class TestMonitor : public QObject {
         }
         QCOMPARE(countsLine(s.counts()), counts);
         QCOMPARE(got.join(' '), gaps);
+    }
+
+    // Over the network, at 115200 8N1 (gap 1750 µs): frames end by their length, not by gaps;
+    // on Modbus TCP they are ADUs, paired by transaction id. The frames' decoding, then the
+    // counts as in session().
+    void networkSession_data() {
+        QTest::addColumn<bool>("mbap");
+        QTest::addColumn<QStringList>("events");
+        QTest::addColumn<QString>("frames");
+        QTest::addColumn<QString>("counts");
+        QTest::newRow("RTU over TCP: a gap inside a reply does not cut it, two in one read are two")
+            << false
+            << QString("0 tx 010300000001840A, 100 rx 0103, 5000 rx 021234B5330103021234B533, "
+                       "9000 tick")
+                   .split(", ")
+            << "st 1 FC3 request: Read multi-registers, addr 0 (0x0000) qty 1 · CRC ok|st 1 FC3 "
+               "reply: 1 reg: [0] 0x1234 = 4660 · CRC ok|st 1 FC3 reply: 1 reg: [0] 0x1234 = 4660 "
+               "· CRC ok"
+            << "1 1 1 0 0 0 100 100 100 100";
+        QTest::newRow("Modbus TCP: a late reply of the previous id is unpaired, its own answers")
+            << true
+            << QString("0 tx 000200000006010300000001, 100 rx 00010000000501030211, "
+                       "5000 rx 11000200000005010302, 9000 rx 1234, 9500 tick")
+                   .split(", ")
+            << "tid 2 unit 1 FC3 request: Read multi-registers, addr 0 (0x0000) qty 1 · MBAP "
+               "ok|tid "
+               "1 unit 1 FC3 reply: 1 reg: [0] 0x1111 = 4369 · MBAP ok|tid 2 unit 1 FC3 reply: 1 "
+               "reg: [0] 0x1234 = 4660 · MBAP ok"
+            << "1 1 1 0 0 0 5000 5000 5000 5000";
+        QTest::newRow("Modbus TCP: gateway exception 0A, protocol id 1 flagged")
+            << true
+            << QString("0 tx 000300000006010300000001, 100 rx 00030000000301830A, "
+                       "200 rx 000400010003018302, 3000 tick")
+                   .split(", ")
+            << "tid 3 unit 1 FC3 request: Read multi-registers, addr 0 (0x0000) qty 1 · MBAP "
+               "ok|tid "
+               "3 unit 1 FC3 exception 0A: gateway path unavailable · MBAP ok|tid 4 unit 1 FC3 "
+               "exception 02: illegal data address · MBAP bad: protocol id 1, not 0"
+            << "1 1 1 0 0 1 100 100 100 100";
+        QTest::newRow("Modbus TCP: unit 0 expects no reply, so none times out")
+            << true << QStringList{"0 tx 000500000006000600010001", "2000000 tick"}
+            << "tid 5 unit 0 FC6 request: Write single-register, addr 1 (0x0001) = 0x0001 = 1 · "
+               "MBAP ok"
+            << "0 0 0 0 0 0 0 0 0 0";
+    }
+    void networkSession() {
+        QFETCH(bool, mbap);
+        QFETCH(QStringList, events);
+        QFETCH(QString, frames);
+        QFETCH(QString, counts);
+        MonitorSession s;
+        s.setLine({115200, Parity::None, 8, StopBits::One});
+        s.setFraming(mbap ? varnok::modbus::Framing::Mbap : varnok::modbus::Framing::Stream);
+        QStringList got;
+        for (const QString& e : events) {
+            const QStringList f = e.split(' ', Qt::SkipEmptyParts);
+            const auto done = f[1] == "tick" ? s.advance(f[0].toLongLong())
+                                             : s.feed(f[0].toLongLong(), 0,
+                                                      f[1] == "tx" ? Direction::Tx : Direction::Rx,
+                                                      span(QByteArray::fromHex(f[2].toLatin1())));
+            for (const SessionFrame& sf : done)
+                got << str(sf.decoded).section(" · response", 0, 0);
+        }
+        QCOMPARE(got.join('|'), frames);
+        QCOMPARE(countsLine(s.counts()), counts);
     }
 
     // Every request ends in one of reply, CRC error and timeout, whatever the line carries:

@@ -16,6 +16,7 @@
 #include <QTimer>
 
 #include "support/devsim_process.h"
+#include "support/fake_lines_port.h"
 #include "support/form_rig.h"
 #include "windows/find/find_window.h"
 #include "windows/poll/poll_window.h"
@@ -62,6 +63,18 @@ class TstFindWindow : public QObject {
         QVERIFY(w && w->isVisible() && !w->isModal());
         QCOMPARE(w->objectName(), "Find");
         QVERIFY(w->baudBoxes[8]->isChecked()); // the main window's 115200
+    }
+
+    // Over raw TCP the server fixes the line settings: the window says so and offers no bauds
+    // or framings to tick.
+    void networkPortOffersStationsOnly() {
+        engine::Session session(test::fakeLink(serial::LinkKind::RawTcp));
+        FindWindow w(session);
+        QVERIFY2(w.timeoutLabel->text().startsWith(
+                     "The server fixes the line settings: only stations are tried. Reply timeout"),
+                 qPrintable(w.timeoutLabel->text()));
+        QVERIFY(!w.baudBoxes[0]->isEnabled() && !w.framingBoxes[0]->isEnabled());
+        QVERIFY(w.firstStationBox->isEnabled());
     }
 
     // The sweep's own check and text: the window repeats none of them.
