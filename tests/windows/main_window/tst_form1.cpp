@@ -16,6 +16,7 @@
 #include <QSpinBox>
 #include <QStyleHints>
 #include <QTabWidget>
+#include <QTcpServer>
 #include <QTemporaryDir>
 #include <QTextCursor>
 #include <QTimer>
@@ -130,6 +131,43 @@ class TstForm1 : public QObject {
         QVERIFY(!f.Cbo_Device->isEnabled());
         test::clickBox(f.Chk_Reopen);
         QVERIFY(f.engine().reopen());
+    }
+
+    // A network port typed in the device box: a bad form is refused naming what is wrong; a good
+    // one joins the list, connects in the background with "Close COM" in place saying so, and
+    // Close cancels it.
+    void networkPortInTheDeviceBox() {
+        QTcpServer mute; // takes the connection, never answers as a remote serial port
+        QVERIFY(mute.listen(QHostAddress::LocalHost));
+        FormRig r;
+        Form1& f = *r.f;
+        f.Combo1->setCurrentIndex(4); // Com5
+        const auto type = [&f](const QString& text) {
+            f.Cbo_Device->lineEdit()->setText(text);
+            QTest::keyClick(f.Cbo_Device, Qt::Key_Return);
+        };
+        type(QStringLiteral("rfc2217://127.0.0.1:70000"));
+        QCOMPARE(r.messages.texts.size(), 1);
+        QVERIFY2(r.messages.texts[0].contains(QStringLiteral("not from 1 to 65535")),
+                 qPrintable(r.messages.texts[0]));
+        QVERIFY(!serial::isPortBound(5));
+        const QString address = QStringLiteral("rfc2217://127.0.0.1:%1").arg(mute.serverPort());
+        type(address);
+        QCOMPARE(QString::fromStdString(serial::devicePathFor(5)), address);
+        QCOMPARE(f.Lbl_Device->text(), QStringLiteral("not connected"));
+        f.Cbo_Device->showPopup(); // the list is made as it opens
+        f.Cbo_Device->hidePopup();
+        QVERIFY(f.Cbo_Device->findData(address) >= 0); // offered again from the list
+        click(f.Command1);
+        QVERIFY(f.engine().connecting());
+        QVERIFY(f.Command7->isVisible() && f.Command7->isEnabled() && !f.Command1->isVisible());
+        QVERIFY(f.Command7->text().startsWith(QStringLiteral("Connecting...")));
+        QVERIFY(!f.Combo1->isEnabled() && !f.Cbo_Device->isEnabled());
+        click(f.Command7);
+        QVERIFY(!f.engine().connecting() && !f.engine().isOpen());
+        QVERIFY(f.Command1->isVisible() && f.Command1->isEnabled());
+        QCOMPARE(f.Command7->text(), QStringLiteral("Close COM"));
+        QCOMPARE(r.messages.texts.size(), 1);
     }
 
     // "Close COM" does not take the second click of a double-click on "Open COM" to close the
