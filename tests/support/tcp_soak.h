@@ -25,22 +25,15 @@ class TcpSoak {
         int restarts = 0;
         int messages = 0; // the engine's, one per loss
         // Requests on the wire, and what became of them.
-        std::uint64_t requests = 0, replies = 0, timeouts = 0, errors = 0, waiting = 0;
-        qint64 ms = 0;
+        unsigned long long requests = 0, replies = 0, timeouts = 0, errors = 0, waiting = 0;
+        long long ms = 0;
         bool addsUp() const { return requests == replies + timeouts + errors + waiting; }
         QString text() const {
-            return QStringLiteral("polls=%1 shifted=%2 requests=%3 replies=%4 timeouts=%5 "
-                                  "errors=%6 waiting=%7 restarts=%8 losses=%9 ms=%10")
-                .arg(polls)
-                .arg(shifted)
-                .arg(requests)
-                .arg(replies)
-                .arg(timeouts)
-                .arg(errors)
-                .arg(waiting)
-                .arg(restarts)
-                .arg(messages)
-                .arg(ms);
+            return QString::asprintf("polls=%d shifted=%d requests=%llu replies=%llu "
+                                     "timeouts=%llu errors=%llu waiting=%llu restarts=%d "
+                                     "losses=%d ms=%lld",
+                                     polls, shifted, requests, replies, timeouts, errors, waiting,
+                                     restarts, messages, ms);
         }
     };
 
@@ -123,7 +116,7 @@ class TcpSoak {
 
     const int polls_, restarts_, downMs_;
     int left_ = polls_, shifted_ = 0, restarted_ = 0, messages_ = 0;
-    std::uint64_t requests_ = 0;
+    unsigned long long requests_ = 0;
     bool done_ = false;
     std::uint16_t port_ = 0;
     QElapsedTimer clock_;
