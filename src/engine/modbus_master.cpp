@@ -271,7 +271,7 @@ void ModbusMaster::finish() {
 // The port went away under a transaction: it ends without a result, but its tries still
 // count (the last as an error without a reply), so the requests sent add up.
 void ModbusMaster::abort() {
-    if (inFlight_ && job_.read && !job_.replaced) {
+    if (tx_.running() && job_.read && !job_.replaced) {
         count(tx_.rules());
         modbus::PollStatus& s = status_[std::size_t(*job_.read)];
         ++s.polls;
