@@ -268,8 +268,18 @@ void ModbusMaster::finish() {
     next();
 }
 
-// The port went away under a transaction: it ends without a result.
+// The port went away under a transaction: it ends without a result, but its tries still
+// count (the last as an error without a reply), so the requests sent add up.
 void ModbusMaster::abort() {
+    if (tx_.running() && job_.read && !job_.replaced) {
+        count(tx_.rules());
+        modbus::PollStatus& s = status_[std::size_t(*job_.read)];
+        ++s.polls;
+        ++s.otherErrors;
+        s.stale = true;
+        s.lastError = "no reply: the port closed";
+        s.lastErrorWallMs = QDateTime::currentMSecsSinceEpoch();
+    }
     tx_.cancel();
     early_.clear();
     idle_.stop();

@@ -13,6 +13,7 @@
 #include "support/devsim_process.h"
 #include "support/engine_rig.h"
 #include "support/fake_lines_port.h"
+#include "support/modbus_servers.h"
 #include "support/pty_pair.h"
 #include "support/test_support.h"
 
@@ -98,6 +99,35 @@ class TstFindSweep : public QObject {
         QTRY_VERIFY(!f.running());
         QCOMPARE(units.toHex(), QByteArray("010200ff"));
         QCOMPARE(answers, QStringList{"st 255: value 4660"});
+    }
+
+    // Against pymodbus serving unit 5 alone over Modbus TCP: found at unit 5 and nothing else
+    // (the other units, 0 and 255 get no reply).
+    void modbusTcpFindsTheOnlyUnit() {
+        if (!test::PymodbusServer::unavailable().empty())
+            QSKIP(test::PymodbusServer::unavailable().c_str());
+        test::PymodbusServer server;
+        QVERIFY(server.start(test::PymodbusServer::Framing::Tcp, {5}));
+        serial::bindPort(1, "modbus-tcp://127.0.0.1:" + std::to_string(server.port()));
+        engine::Session s;
+        QVERIFY(s.terminal().open({}).ok());
+        QTRY_VERIFY(s.terminal().isOpen());
+        QStringList answers;
+        connect(&s.finder(), &engine::FindSweep::answer, &s, [&](const FindAnswer& a) {
+            answers << QString("%1 st %2: %3").arg(kKinds[int(a.kind)]).arg(a.station).arg(a.text);
+        });
+        engine::FindRequest r = settings("9600 8N1");
+        r.lastStation = 8;
+        r.stopAtFirst = false;
+        r.address = 10;
+        r.autoTimeout = false;
+        r.fixedTimeoutMs = 80;
+        QSignalSpy finished(&s.finder(), &engine::FindSweep::finished);
+        QVERIFY(s.finder().start(r));
+        QCOMPARE(s.finder().total(), 10);
+        QVERIFY(finished.wait(5000));
+        QCOMPARE(answers, QStringList{"reply st 5: value 1010"});
+        serial::clearPortBindings();
     }
 
     void sweep_data() {

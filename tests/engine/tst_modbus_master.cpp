@@ -1,7 +1,9 @@
 // The Modbus master on the engine's port against the device simulator: values of each read
-// function, writes read back, timeouts with retries, exceptions, and how it shares the port.
+// function, writes read back, timeouts with retries, exceptions, and how it shares the port;
+// over the network against pymodbus, libmodbus (right and wrong) and ser2net on 127.0.0.1.
 #include <QSignalSpy>
 #include <QTest>
+#include <QTestEventLoop>
 #include <memory>
 
 #include "engine/modbus_master.h"
@@ -13,6 +15,10 @@
 #include "support/devsim_process.h"
 #include "support/engine_rig.h"
 #include "support/fake_lines_port.h"
+#include "support/modbus_servers.h"
+#include "support/ser2net_process.h"
+#include "support/tcp_soak.h"
+#include "support/test_support.h"
 
 using namespace varnok;
 using engine::PollResult;
@@ -51,6 +57,33 @@ struct Rig {
         return e->open({}).ok();
     }
     ~Rig() { serial::clearPortBindings(); }
+};
+
+// A session on Com1 bound to a network port, with the master's results as "ok 1010 1011" or
+// their text, and the engine's messages.
+struct NetRig {
+    engine::Session s;
+    QStringList results, messages;
+    NetRig() {
+        QObject::connect(&s.master(), &engine::ModbusMaster::done, &s, [this](const PollResult& r) {
+            QStringList v{r.text};
+            for (const auto x : r.reply.registers)
+                v << QString::number(x);
+            results << v.join(' ');
+        });
+        QObject::connect(&s.terminal(), &engine::TerminalEngine::message, &s,
+                         [this](const QString& t) { messages << t; });
+    }
+    ~NetRig() { serial::clearPortBindings(); }
+    bool open(const QString& scheme, int port) {
+        serial::bindPort(1, QString("%1://127.0.0.1:%2").arg(scheme).arg(port).toStdString());
+        return s.terminal().open({}).ok() &&
+               QTest::qWaitFor([this] { return s.terminal().isOpen(); }, 5000);
+    }
+    bool poll(const QString& read, int periodMs = 0, int timeoutMs = 1000) {
+        return s.master().setReads({{request(read), periodMs, timeoutMs, 0}}) &&
+               (s.master().start(), true);
+    }
 };
 
 } // namespace
@@ -168,6 +201,157 @@ class TstModbusMaster : public QObject {
         QCOMPARE(m.status(0).staleReplies, 1u);
         QVERIFY(QString::fromStdString(modbus::statusText(m.status(0), ""))
                     .contains("stale replies dropped: 1"));
+    }
+
+    // Values read over each kind of network port are the server's own (pymodbus: holding
+    // register i = 1000 + i; the simulator: input register i = 0x3000 + i), each request in the
+    // port's framing: an MBAP header on Modbus TCP, an RTU frame with its CRC on the others.
+    void pollsOverTheNetwork_data() {
+        QTest::addColumn<QString>("scheme");
+        QTest::addColumn<QString>("read");
+        QTest::addColumn<QString>("values");
+        QTest::addColumn<QString>("request"); // the first on the wire, "*" for the id
+        QTest::newRow("modbus-tcp: pymodbus, MBAP") << "modbus-tcp"
+                                                    << "1 3 10 4"
+                                                    << "1010 1011 1012 1013"
+                                                    << "* 00 00 00 06 01 03 00 0a 00 04";
+        QTest::newRow("tcp: pymodbus, RTU frames over TCP") << "tcp"
+                                                            << "1 3 10 4"
+                                                            << "1010 1011 1012 1013"
+                                                            << "01 03 00 0a 00 04 64 0b";
+        QTest::newRow("rfc2217: ser2net to the simulator on a pseudo-terminal")
+            << "rfc2217"
+            << "1 4 0 4"
+            << "12288 12289 12290 12291"
+            << "01 04 00 00 00 04 f1 c9";
+    }
+    void pollsOverTheNetwork() {
+        QFETCH(QString, scheme);
+        QFETCH(QString, read);
+        QFETCH(QString, values);
+        QFETCH(QString, request);
+        test::PymodbusServer pymodbus;
+        test::DevsimProcess sim;
+        test::Ser2netProcess ser2net;
+        int port = 0;
+        if (scheme == "rfc2217") {
+            if (!test::Ser2netProcess::installed())
+                QSKIP("ser2net is not installed");
+            QVERIFY(sim.start({"--static"}) && ser2net.start(sim.path()));
+            port = ser2net.rfc2217Port();
+        } else {
+            if (!test::PymodbusServer::unavailable().empty())
+                QSKIP(test::PymodbusServer::unavailable().c_str());
+            using F = test::PymodbusServer::Framing;
+            QVERIFY(pymodbus.start(scheme == "tcp" ? F::RtuOverTcp : F::Tcp));
+            port = pymodbus.port();
+        }
+        NetRig rig;
+        QByteArray first;
+        connect(&rig.s.terminal(), &engine::TerminalEngine::sent, &rig.s,
+                [&](const QByteArray& b, auto) { first = first.isEmpty() ? b : first; });
+        QVERIFY(rig.open(scheme, port));
+        QVERIFY(rig.poll(read));
+        QTRY_VERIFY(rig.results.size() >= 3);
+        rig.s.master().stop();
+        QCOMPARE(rig.results.mid(0, 3), QStringList(3, "ok " + values));
+        QVERIFY2(test::wildcardMatch(request, first.toHex(' ')), first.toHex(' ').constData());
+        QVERIFY2(rig.messages.isEmpty(), qPrintable(rig.messages.join('\n')));
+    }
+
+    // A libmodbus server answering wrongly on Modbus TCP: the master never takes the value.
+    void wrongReplies_data() {
+        QTest::addColumn<bool>("wrongId");
+        QTest::addColumn<int>("protocol");
+        QTest::addColumn<int>("length");
+        QTest::addColumn<QString>("result");
+        QTest::addColumn<QString>("counts"); // valid, stale replies dropped, other errors
+        QTest::newRow("a reply with another transaction id is dropped and counted")
+            << true << 0 << -1 << "timeout"
+            << "0 1 0";
+        QTest::newRow("protocol id 1 is flagged")
+            << false << 1 << -1 << "protocol id 1 in the MBAP header, not 0"
+            << "0 0 1";
+        QTest::newRow("length 0 is flagged")
+            << false << 0 << 0 << "MBAP header with an impossible length: * bytes dropped"
+            << "0 0 1";
+        QTest::newRow("length 300 is flagged")
+            << false << 0 << 300 << "MBAP header with an impossible length: * bytes dropped"
+            << "0 0 1";
+    }
+    void wrongReplies() {
+        QFETCH(bool, wrongId);
+        QFETCH(int, protocol);
+        QFETCH(int, length);
+        QFETCH(QString, result);
+        QFETCH(QString, counts);
+        test::LibmodbusServer server;
+        QVERIFY(server.start({wrongId, protocol, length, -1}));
+        NetRig rig;
+        QVERIFY(rig.open("modbus-tcp", server.port()));
+        QVERIFY(rig.poll("1 3 10 4", 60000, 200)); // one poll
+        QTRY_VERIFY(!rig.results.isEmpty());
+        rig.s.master().stop();
+        QVERIFY2(test::wildcardMatch(result, rig.results[0]), qPrintable(rig.results[0]));
+        const modbus::PollStatus& s = rig.s.master().status(0);
+        QCOMPARE(QString("%1 %2 %3").arg(s.valid).arg(s.staleReplies).arg(s.otherErrors), counts);
+    }
+
+    // The server closes the connection while a poll waits for its reply: the loss is told
+    // once and the port is closed; with Reopen on, polling goes on by itself once the server
+    // accepts again.
+    void serverClosesWhileAPollWaits_data() {
+        QTest::addColumn<bool>("reopen");
+        QTest::newRow("Reopen off: the port closes and polling ends") << false;
+        QTest::newRow("Reopen on: polling goes on by itself") << true;
+    }
+    void serverClosesWhileAPollWaits() {
+        QFETCH(bool, reopen);
+        test::LibmodbusServer server;
+        QVERIFY(server.start({false, 0, -1, 2})); // two answers on each connection
+        NetRig rig;
+        rig.s.terminal().setReopen(reopen);
+        QVERIFY(rig.open("modbus-tcp", server.port()));
+        QVERIFY(rig.poll("1 3 10 4", 50, 1000));
+        QTRY_VERIFY(!rig.s.terminal().isOpen());
+        const QStringList ok(2, "ok 1010 1011 1012 1013");
+        QCOMPARE(rig.results, ok); // the third poll ends with the port, told to nobody
+        QCOMPARE(rig.messages.size(), 1);
+        QCOMPARE(rig.s.master().polling(), reopen);
+        QCOMPARE(rig.s.terminal().watchingForReopen(), reopen);
+        if (!reopen) {
+            QTest::qWait(300);
+            QCOMPARE(rig.messages.size(), 1);
+            return;
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(rig.results.size() >= 4, 4000);
+        rig.s.master().stop();
+        QCOMPARE(rig.results.mid(0, 4), ok + ok);
+    }
+
+    // Polls of registers whose values differ through a server stopped and started again twice
+    // on its port: every value is its register's own, and the requests on the wire are the
+    // replies, timeouts, errors and the one waiting (bench_soak_tcp runs 10,000).
+    void soakThroughServerRestarts_data() {
+        QTest::addColumn<int>("polls");
+        QTest::newRow("a poll cut by the lost server counts as an error: the requests add up")
+            << 2000;
+    }
+    void soakThroughServerRestarts() {
+        QFETCH(int, polls);
+        test::TcpSoak soak(polls, 2);
+        QTestEventLoop loop; // QTRY's waits sleep between turns: a poll would wait for them
+        soak.finished = [&loop] { loop.exitLoop(); };
+        QVERIFY(soak.start());
+        loop.enterLoopMSecs(20000);
+        QVERIFY(soak.done());
+        const test::TcpSoak::Result r = soak.result();
+        qInfo("%s", qPrintable(r.text()));
+        QCOMPARE(r.polls, polls);
+        QCOMPARE(r.shifted, 0);
+        QCOMPARE(r.restarts, 2);
+        QCOMPARE(r.messages, 2); // each loss told once
+        QVERIFY2(r.addsUp(), qPrintable(r.text()));
     }
 
     // Poll's model lives in the session with no window: a value of two registers shows on its

@@ -250,10 +250,10 @@ void PymodbusServer::stop() {
     pid_ = -1;
 }
 
-bool LibmodbusServer::start(const ServerFaults& faults) {
+bool LibmodbusServer::start(const ServerFaults& faults, std::uint16_t port) {
     stop();
     requests_ = 0;
-    port_ = freeTcpPort();
+    port_ = port ? port : freeTcpPort();
     modbus_t* ctx = modbus_new_tcp("127.0.0.1", port_);
     const int listenFd = ctx ? modbus_tcp_listen(ctx, 8) : -1;
     if (listenFd < 0 || ::pipe2(wake_, O_CLOEXEC) != 0) {

@@ -59,9 +59,11 @@ class LibmodbusServer {
     LibmodbusServer(const LibmodbusServer&) = delete;
     LibmodbusServer& operator=(const LibmodbusServer&) = delete;
 
-    bool start(const ServerFaults& faults = {});
+    // On `port`, or a free one: a server started again on its old port is the one a client
+    // lost and finds again.
+    bool start(const ServerFaults& faults = {}, std::uint16_t port = 0);
     std::uint16_t port() const { return port_; }
-    // Requests received, on all connections.
+    // Requests received since the start, on all connections.
     int requests() const { return requests_.load(); }
     void stop();
 

@@ -18,13 +18,14 @@ struct PollStatus {
     std::uint64_t retries = 0;
     std::uint64_t timeouts = 0; // requests without a reply in time
     std::uint64_t crcErrors = 0;
-    std::uint64_t otherErrors = 0; // short replies, wrong station, function, byte count, echo
+    std::uint64_t otherErrors = 0;  // short replies, wrong station, function, byte count, echo,
+                                    // or the port closed before the reply
     std::uint64_t staleReplies = 0; // Modbus TCP replies of another transaction id, dropped
     std::map<int, std::uint64_t> exceptions; // by exception code
     std::string lastError;                   // "" while none
     std::int64_t lastErrorWallMs = 0;
     std::int64_t lastGoodWallMs = 0;
-    bool stale = false; // the last poll failed: the values shown are older
+    bool stale = false;           // the last poll failed: the values shown are older
     monitor::ResponseTimes times; // the Monitor's own statistics
 };
 
