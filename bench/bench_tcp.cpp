@@ -1,10 +1,11 @@
-// The reference sides for ports over the network, on this machine only:
+// Ports over the network against their reference sides, on this machine only:
 //  - Modbus TCP against the libmodbus server of the tests (in a thread of this process):
-//    a plain loop of libmodbus' modbus_read_registers (10 holding registers) and Debian's
-//    mbpoll, as requests per second;
-//  - RFC 2217 through ser2net (chardelay off): a bare client's round trip to the simulator
-//    on a pseudo-terminal behind it (median and 99th percentile), and a bare reader's receive
-//    rate while a writer fills the pseudo-terminal's device end as fast as it takes bytes.
+//    a plain loop of libmodbus' modbus_read_registers (10 holding registers), Debian's
+//    mbpoll and the program's master polling back to back, as requests per second;
+//  - RFC 2217 through ser2net (chardelay off): the round trip of a bare client and of the
+//    program's master to the simulator on a pseudo-terminal behind it (median and 99th
+//    percentile), and a bare reader's receive rate while a writer fills the pseudo-terminal's
+//    device end as fast as it takes bytes.
 // One line each, "name program key=value ...".
 //   bench_tcp [SECONDS per measurement, default 3]
 #include <QCoreApplication>
