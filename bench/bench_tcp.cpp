@@ -1,12 +1,18 @@
-// The reference sides for ports over the network, on this machine only:
+// Ports over the network against their reference sides, on this machine only:
 //  - Modbus TCP against the libmodbus server of the tests (in a thread of this process):
-//    a plain loop of libmodbus' modbus_read_registers (10 holding registers) and Debian's
-//    mbpoll, as requests per second;
-//  - RFC 2217 through ser2net (chardelay off): a bare client's round trip to the simulator
-//    on a pseudo-terminal behind it (median and 99th percentile), and a bare reader's receive
-//    rate while a writer fills the pseudo-terminal's device end as fast as it takes bytes.
+//    a plain loop of libmodbus' modbus_read_registers (10 holding registers), Debian's
+//    mbpoll and the program's master polling back to back, as requests per second;
+//  - RFC 2217 through ser2net (chardelay off): the round trip of a bare client and of the
+//    program's master to the simulator on a pseudo-terminal behind it (median and 99th
+//    percentile), and a bare reader's receive rate while a writer fills the pseudo-terminal's
+//    device end as fast as it takes bytes.
 // One line each, "name program key=value ...".
 //   bench_tcp [SECONDS per measurement, default 3]
+#include <QCoreApplication>
+#include <QTimer>
+
+#include "engine/session.h"
+#include "logic/serial/port_map.h"
 #include "support/modbus_servers.h"
 
 #include <algorithm>
@@ -34,6 +40,7 @@
 #include <vector>
 
 using varnok::test::LibmodbusServer;
+using namespace varnok;
 
 namespace {
 
@@ -163,11 +170,85 @@ void pollMbpoll(std::uint16_t port, double seconds) {
                 double(reads) / (double(nowUs() - start) / 1e6));
 }
 
-// The program's Modbus master on a Modbus TCP link: Com1 bound to
-// modbus-tcp://127.0.0.1:PORT, the session's master reading the same 10 holding registers
-// back to back as bench_poll's varnok run does, printed as "poll_tcp varnok
-// requests_per_s=...". Left out until the port layer opens modbus-tcp:// bindings.
-void pollVarnokTcp(std::uint16_t /*port*/, double /*seconds*/) {}
+// The program's Modbus master through the session, as bench_poll runs it: Com1 bound to
+// `address` for this run, one read of `count` holding registers from station 1 back to back
+// (one request on the line at a time). Times are from one result to the next, so they hold
+// everything the program does per transaction; CPU is the main thread's, where the master runs.
+struct MasterRun {
+    std::vector<std::int64_t> times; // sorted
+    double elapsed = 0, cpu = 0;
+    int failed = 0;
+    QString failure;
+};
+
+MasterRun runMaster(const std::string& address, int count, double seconds) {
+    MasterRun run;
+    serial::bindPort(1, address, serial::Binding::ForThisRun);
+    engine::Session session;
+    engine::TerminalEngine& terminal = session.terminal();
+    QObject::connect(&terminal, &engine::TerminalEngine::message, qApp,
+                     [&](const QString& text) { run.failure = text; });
+    if (const engine::Outcome opened = terminal.open({}); !opened) {
+        run.failure = opened.failure();
+        return run;
+    }
+    engine::ModbusMaster& m = session.master();
+    if (const engine::Outcome taken = m.setReads({{{1, 3, 0, count, {}, {}}, 0, 1000, 0}});
+        !taken) {
+        run.failure = taken.failure();
+        return run;
+    }
+    std::int64_t last = 0, start = 0;
+    double cpu0 = 0;
+    QTimer deadline;
+    deadline.setSingleShot(true);
+    // Timing starts with the first result: the connection and negotiation stay out of it.
+    QObject::connect(&m, &engine::ModbusMaster::done, qApp, [&](const engine::PollResult& r) {
+        const std::int64_t t = nowUs();
+        if (!start) {
+            start = t;
+            cpu0 = threadCpuSeconds();
+            deadline.start(int(seconds * 1000));
+        } else if (!r.ok) {
+            ++run.failed;
+        } else {
+            run.times.push_back(t - last);
+        }
+        last = t;
+        if (!m.polling() && !m.busy())
+            QCoreApplication::quit();
+    });
+    // The request on the line when the time runs out is answered before the port closes.
+    QObject::connect(&deadline, &QTimer::timeout, qApp, [&] {
+        run.elapsed = double(nowUs() - start) / 1e6;
+        run.cpu = threadCpuSeconds() - cpu0;
+        m.stop();
+        if (!m.busy())
+            QCoreApplication::quit();
+    });
+    // A server that never answers ends the run with no figures rather than hanging it.
+    QTimer::singleShot(int(seconds * 1000) + 10000, qApp, &QCoreApplication::quit);
+    m.start();
+    QCoreApplication::exec();
+    m.stop();
+    terminal.close();
+    std::sort(run.times.begin(), run.times.end());
+    return run;
+}
+
+void pollVarnokTcp(std::uint16_t port, double seconds) {
+    const MasterRun run = runMaster("modbus-tcp://127.0.0.1:" + std::to_string(port), 10, seconds);
+    if (run.times.empty() || run.elapsed <= 0) {
+        std::printf("poll_tcp varnok: no read succeeded %s\n", qPrintable(run.failure));
+        return;
+    }
+    const double n = double(run.times.size());
+    std::printf("poll_tcp varnok requests_per_s=%.0f cpu_us_per_request=%.1f p99_us=%lld\n",
+                n / run.elapsed, run.cpu * 1e6 / n,
+                static_cast<long long>(percentile(run.times, 0.99)));
+    if (run.failed)
+        std::printf("  (%d reads failed)\n", run.failed);
+}
 
 // A bare RFC 2217 client: it agrees to binary, suppress-go-ahead and the COM port option,
 // refuses the rest, and keeps the data with the Telnet commands taken out (0xFF undoubled).
@@ -260,6 +341,21 @@ void rttRfc2217(std::uint16_t port, double seconds) {
         std::printf("  (%d round trips failed)\n", failed);
 }
 
+// The program's master on the same RFC 2217 port, one request of one register at a time as
+// the bare client sends it.
+void rttVarnok(std::uint16_t port, double seconds) {
+    const MasterRun run = runMaster("rfc2217://127.0.0.1:" + std::to_string(port), 1, seconds);
+    if (run.times.empty()) {
+        std::printf("rtt_rfc2217 varnok: no round trip succeeded %s\n", qPrintable(run.failure));
+        return;
+    }
+    std::printf("rtt_rfc2217 varnok median_us=%lld p99_us=%lld requests=%zu\n",
+                static_cast<long long>(percentile(run.times, 0.5)),
+                static_cast<long long>(percentile(run.times, 0.99)), run.times.size());
+    if (run.failed)
+        std::printf("  (%d round trips failed)\n", run.failed);
+}
+
 // The writer fills the pseudo-terminal's device end as fast as the reader takes bytes; the
 // bytes carry no 0xFF, which Telnet would double.
 void rxRfc2217(std::uint16_t port, int deviceFd, double seconds) {
@@ -347,6 +443,7 @@ void throughSer2net(double seconds) {
                                                             : "ser2net did not serve its ports");
     } else {
         rttRfc2217(rttPort, seconds);
+        rttVarnok(rttPort, seconds);
         rxRfc2217(rxPort, device, seconds);
     }
     if (server > 0)
@@ -364,6 +461,7 @@ void throughSer2net(double seconds) {
 } // namespace
 
 int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
     ::signal(SIGPIPE, SIG_IGN);
     const double seconds = argc > 1 ? std::clamp(std::atof(argv[1]), 0.5, 600.0) : 3.0;
     LibmodbusServer server;

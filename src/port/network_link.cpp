@@ -26,6 +26,23 @@ void ackAtOnce(QTcpSocket* socket) {
 #endif
 }
 
+// Writes what the socket takes at once straight to its descriptor, behind nothing queued:
+// through the socket's buffer every write turns its write notifier on and off, two wake-ups
+// of the event loop per request (a third of a Modbus TCP transaction's time on loopback).
+qint64 sendAtOnce(QTcpSocket* socket, const std::string& wire) {
+#ifdef __linux__
+    if (socket->bytesToWrite() > 0)
+        return 0;
+    const ssize_t n = ::send(int(socket->socketDescriptor()), wire.data(), wire.size(),
+                             MSG_NOSIGNAL | MSG_DONTWAIT);
+    return n > 0 ? qint64(n) : 0; // a failure is the socket's to find and report
+#else
+    (void)socket;
+    (void)wire;
+    return 0;
+#endif
+}
+
 namespace tn = telnet;
 
 constexpr bool framingSetting(LinkSetting s) {
@@ -559,9 +576,16 @@ void NetworkLink::output(const QByteArray& bytes) {
         throw PortError(kErrOutputBlocked, "The output is blocked: " + blockedReason());
     const std::string_view data(bytes.constData(), std::size_t(bytes.size()));
     const std::string wire = comPort() ? tn::escape(data) : std::string(data);
-    if (socket_->write(wire.data(), qint64(wire.size())) != qint64(wire.size()))
+    if (wire.empty())
+        return;
+    const qint64 sent = sendAtOnce(socket_, wire);
+    const qint64 rest = qint64(wire.size()) - sent;
+    if (rest > 0 && socket_->write(wire.data() + sent, rest) != rest)
         throw PortError(kErrWriteFailed, "Write error: " + socket_->errorString().toStdString());
-    socket_->flush();
+    if (rest > 0)
+        socket_->flush();
+    else
+        emit outputLeft(); // as the socket tells of its own writes
 }
 
 QMetaObject::Connection NetworkLink::onOutputLeft(QObject* context, std::function<void()> f) {
