@@ -13,7 +13,7 @@
 
 #include "engine/session.h"
 #include "logic/serial/port_map.h"
-#include "support/modbus_servers.h"
+#include "loopback/modbus_servers.h"
 
 #include <algorithm>
 #include <atomic>

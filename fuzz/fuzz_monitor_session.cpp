@@ -1,9 +1,9 @@
 // The monitor's session over any traffic: every request ends in one of reply, CRC error and
 // timeout, so the counts always add up, and a frame shown plainly is never flagged.
 // Input: a byte choosing how frames end (on a line, by Modbus length over the network, as
-// Modbus TCP ADUs), then events, each an opcode byte (bits 0-2 what, bits 3-7 the time that passes first as a
-// power of two in µs), then for a frame a length byte and its bytes; a frame whose opcode has
-// bit 2 set gets its CRC put right, so that valid frames are frequent.
+// Modbus TCP ADUs), then events, each an opcode byte (bits 0-2 what, bits 3-7 the time that passes
+// first as a power of two in µs), then for a frame a length byte and its bytes; a frame whose
+// opcode has bit 2 set gets its CRC put right, so that valid frames are frequent.
 #include <cstdint>
 #include <vector>
 

@@ -13,7 +13,7 @@
 #include "support/devsim_process.h"
 #include "support/engine_rig.h"
 #include "support/fake_lines_port.h"
-#include "support/modbus_servers.h"
+#include "loopback/modbus_servers.h"
 #include "support/pty_pair.h"
 #include "support/test_support.h"
 

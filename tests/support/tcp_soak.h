@@ -13,7 +13,7 @@
 #include "engine/modbus_master.h"
 #include "engine/terminal_engine.h"
 #include "logic/serial/port_map.h"
-#include "support/modbus_servers.h"
+#include "loopback/modbus_servers.h"
 
 namespace varnok::test {
 

@@ -1,4 +1,4 @@
-#include "support/modbus_servers.h"
+#include "loopback/modbus_servers.h"
 
 #include <arpa/inet.h>
 #include <cerrno>
@@ -15,7 +15,7 @@
 #include <unistd.h>
 
 #ifndef VARNOK_PYMODBUS_SERVER
-#error "VARNOK_PYMODBUS_SERVER names tests/support/pymodbus_server.py"
+#error "VARNOK_PYMODBUS_SERVER names tools/loopback/pymodbus_server.py"
 #endif
 
 namespace varnok::test {
