@@ -1,5 +1,6 @@
 #include "port/network_link.h"
 
+#include <QScopedValueRollback>
 #include <utility>
 
 #include "logic/serial/port_map.h"
@@ -582,10 +583,13 @@ void NetworkLink::output(const QByteArray& bytes) {
     const qint64 rest = qint64(wire.size()) - sent;
     if (rest > 0 && socket_->write(wire.data() + sent, rest) != rest)
         throw PortError(kErrWriteFailed, "Write error: " + socket_->errorString().toStdString());
-    if (rest > 0)
+    if (rest > 0) {
         socket_->flush();
-    else
-        emit outputLeft(); // as the socket tells of its own writes
+    } else if (!tellingOutputLeft_) {
+        // As the socket tells of its own writes.
+        const QScopedValueRollback<bool> telling(tellingOutputLeft_, true);
+        emit outputLeft();
+    }
 }
 
 QMetaObject::Connection NetworkLink::onOutputLeft(QObject* context, std::function<void()> f) {

@@ -114,6 +114,9 @@ class NetworkLink final : public Link {
     // Counts closings: a handler told of a settled opening may close (and open) the link
     // while a chunk of the old connection is being read.
     int generation_ = 0;
+    // outputLeft is being told: a write made by one who hears it tells nobody again (as the
+    // socket guards its own bytesWritten), so a sender pumping on it cannot recurse.
+    bool tellingOutputLeft_ = false;
     QTimer connectTimer_;
     QTimer confirmTimer_;
     Phase phase_ = Phase::Closed;
