@@ -114,6 +114,12 @@ double FindSweep::settingMs(const serial::LineSettings& line) const {
     return settingMsOf(req_, line);
 }
 
+FindRequest FindSweep::onThePort(FindRequest request) const {
+    request.link = engine_.port().kind();
+    request.lineInForce = engine_.lineSettings();
+    return request;
+}
+
 Outcome FindSweep::start(const FindRequest& request) {
     const auto fail = [](const QString& why) { return Outcome::failed(why); };
     if (running_)
@@ -125,9 +131,7 @@ Outcome FindSweep::start(const FindRequest& request) {
     const int last = std::min(request.lastStation, 247);
     if (!request.listen && first > last)
         return fail(QStringLiteral("The stations must be a range within 1 to 247."));
-    FindRequest onLink = request;
-    onLink.link = engine_.port().kind();
-    onLink.lineInForce = engine_.lineSettings();
+    const FindRequest onLink = onThePort(request);
     std::vector<serial::LineSettings> order = findOrder(onLink);
     if (order.empty())
         return fail(QStringLiteral("Tick at least one baud rate and one framing."));

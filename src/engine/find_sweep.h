@@ -87,6 +87,9 @@ class FindSweep : public QObject {
     // The port must be open; failed with the text to show when it is not or the request is
     // empty. The planned time is known from here on.
     Outcome start(const FindRequest& request);
+    // The request with what carries the port and the settings in force there, as the sweep
+    // will run it: what a plan shown before the start is made from.
+    FindRequest onThePort(FindRequest request) const;
     // Ends within one timeout; finished(true) follows.
     void stop();
     bool running() const;

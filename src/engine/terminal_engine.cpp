@@ -1,5 +1,4 @@
 #include "engine/terminal_engine.h"
-#include "engine/modbus_transaction.h"
 
 #include <QFileInfo>
 #include <QPointer>
@@ -7,6 +6,7 @@
 #include <chrono>
 #include <utility>
 
+#include "engine/modbus_transaction.h"
 #include "logic/codec/hex_list.h"
 #include "logic/codec/recv_display.h"
 #include "logic/modbus/crc16.h"
@@ -157,6 +157,12 @@ void TerminalEngine::setConnecting(bool on) {
     emit connectingChanged(on);
 }
 
+void TerminalEngine::cancelConnecting() {
+    reopenConnecting_.clear();
+    port_->setPortOpen(false); // the link ends its opening without a word
+    setConnecting(false);
+}
+
 void TerminalEngine::onOpenSettled(const QString& failure) {
     if (!connecting_)
         return; // cancelled meanwhile
@@ -221,11 +227,8 @@ void TerminalEngine::stopReopenWatch() {
         return;
     const QString path = reopenPath_;
     reopenPath_.clear();
-    if (connecting_ && !reopenConnecting_.isEmpty()) {
-        reopenConnecting_.clear();
-        port_->setPortOpen(false); // Reopen switched off while it connects
-        setConnecting(false);
-    }
+    if (!reopenConnecting_.isEmpty())
+        cancelConnecting(); // Reopen switched off while it connects
     devices_.follow(QStringLiteral("reopen"), QString());
     emit reopenWaitingChanged(false, path);
 }
@@ -246,32 +249,27 @@ void TerminalEngine::watchForReopen() {
 void TerminalEngine::tryReopen() {
     if (reopenPath_.isEmpty() || portOpened_ || connecting_)
         return;
-    if (serial::looksLikeNetworkPort(reopenPath_.toStdString())) {
-        const QString path = reopenPath_;
-        const Outcome started = tryOpen(openRequest_);
-        if (!started)
-            reopenRetry_.start();
-        else if (connecting_)
-            reopenConnecting_ = path; // ends in onOpenSettled
-        else
-            finishReopen(path);
-        return;
+    if (!serial::looksLikeNetworkPort(reopenPath_.toStdString())) {
+        if (!QFileInfo::exists(reopenPath_)) {
+            reopenSeenGone_ = true;
+            return;
+        }
+        // The dead device's node may linger a moment: only a device that went and came back
+        // (or a link that now points elsewhere) is a new one.
+        if (!reopenSeenGone_ && QFileInfo(reopenPath_).canonicalFilePath() == reopenTarget_)
+            return;
     }
-    if (!QFileInfo::exists(reopenPath_)) {
-        reopenSeenGone_ = true;
-        return;
-    }
-    // The dead device's node may linger a moment: only a device that went and came back (or a
-    // link that now points elsewhere) is a new one.
-    if (!reopenSeenGone_ && QFileInfo(reopenPath_).canonicalFilePath() == reopenTarget_)
-        return;
     const QString path = reopenPath_;
     if (!tryOpen(openRequest_)) {
-        // Present but not ready yet (permissions are set a moment after the device appears).
+        // A device present but not ready yet (permissions are set a moment after it appears),
+        // or a server that does not take the connection yet.
         reopenRetry_.start();
         return;
     }
-    finishReopen(path);
+    if (connecting_)
+        reopenConnecting_ = path; // ends in onOpenSettled
+    else
+        finishReopen(path);
 }
 
 void TerminalEngine::finishReopen(const QString& path) {
@@ -287,10 +285,7 @@ void TerminalEngine::finishReopen(const QString& path) {
 
 void TerminalEngine::close() {
     if (connecting_) {
-        // Cancels a connection under way; the port was never open.
-        reopenConnecting_.clear();
-        port_->setPortOpen(false);
-        setConnecting(false);
+        cancelConnecting(); // the port was never open
         return;
     }
     // A port the layer closed after its device vanished still leaves the terminal open: it

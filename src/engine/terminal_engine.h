@@ -231,6 +231,7 @@ class TerminalEngine : public QObject {
     Outcome finishOpen();
     void onOpenSettled(const QString& failure);
     void setConnecting(bool on);
+    void cancelConnecting();
     void finishReopen(const QString& path);
     void enterClosed(bool lost = true);
     void watchForReopen();

@@ -73,18 +73,7 @@ void AnyLink::setDTREnable(bool asserted) {
 LinkKind AnyLink::kind() const {
     if (active_->portOpen() || active_->opening())
         return active_->kind();
-    const auto port = parseNetworkPort(devicePathFor(number_));
-    if (!port)
-        return LinkKind::Device;
-    switch (port->kind) {
-    case NetworkKind::Rfc2217:
-        return LinkKind::Rfc2217;
-    case NetworkKind::RawTcp:
-        return LinkKind::RawTcp;
-    case NetworkKind::ModbusTcp:
-        break;
-    }
-    return LinkKind::ModbusTcp;
+    return linkKindOf(devicePathFor(number_));
 }
 
 void AnyLink::setPortOpen(bool open) {

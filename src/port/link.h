@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "logic/failure.h"
+#include "logic/serial/network_port.h"
 #include "logic/serial/settings_text.h"
 
 namespace varnok::serial {
@@ -137,6 +138,10 @@ class Link : public QObject {
     // CTS, DSR or DCD may have changed while open: modemLines() tells how they stand.
     void linesMayHaveChanged();
 };
+
+// What a bound path leads to: a network port by its scheme, else a device.
+LinkKind linkKindOf(const std::string& path);
+LinkKind linkKindOf(NetworkKind kind);
 
 // The name the device line shows for a setting not confirmed.
 const char* linkSettingName(LinkSetting s);

@@ -62,18 +62,6 @@ const char* kindName(NetworkKind kind) {
     return "raw TCP";
 }
 
-LinkKind linkKind(NetworkKind kind) {
-    switch (kind) {
-    case NetworkKind::Rfc2217:
-        return LinkKind::Rfc2217;
-    case NetworkKind::ModbusTcp:
-        return LinkKind::ModbusTcp;
-    case NetworkKind::RawTcp:
-        break;
-    }
-    return LinkKind::RawTcp;
-}
-
 std::uint8_t flowCode(Handshaking h) {
     switch (h) {
     case Handshaking::XonXoff:
@@ -150,10 +138,9 @@ void NetworkLink::setInBufferSize(int bytes) {
 }
 
 LinkKind NetworkLink::kind() const {
-    if (phase_ != Phase::Closed)
-        return linkKind(target_.kind);
-    const auto port = parseNetworkPort(devicePath().toStdString());
-    return port ? linkKind(port->kind) : LinkKind::Device;
+    // Open, the port it opened (the binding may have changed since); closed, the binding's.
+    return phase_ != Phase::Closed ? linkKindOf(target_.kind)
+                                   : linkKindOf(devicePath().toStdString());
 }
 
 QString NetworkLink::endpoint() const {

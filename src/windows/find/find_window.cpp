@@ -319,9 +319,7 @@ engine::FindRequest FindWindow::request() const {
     r.stopAtFirst = stopAtFirstBox->isChecked();
     r.listen = listenBox->isChecked();
     r.listenMs = listenSecondsBox->value() * 1000;
-    r.link = engine_.port().kind();
-    r.lineInForce = engine_.lineSettings();
-    return r;
+    return sweep_.onThePort(r);
 }
 
 // The timeout each setting gets and what the whole sweep takes when nobody answers.
