@@ -179,7 +179,7 @@ void Form1::Cmd_SetNet_Click() {
 void Form1::Cmd_Monitor_Click() {
     // One monitor window over the recorder; closing it only hides it.
     if (!monitor_) {
-        monitor_ = new MonitorWindow(&session_.recorder());
+        monitor_ = new MonitorWindow(session_);
     }
     monitor_->showBeside(this);
 }

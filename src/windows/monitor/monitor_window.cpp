@@ -5,6 +5,7 @@
 #include <QBrush>
 #include <QCheckBox>
 #include <QClipboard>
+#include <QComboBox>
 #include <QColor>
 #include <QDir>
 #include <QDoubleSpinBox>
@@ -15,23 +16,29 @@
 #include <QIdentityProxyModel>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QScreen>
 #include <QScrollBar>
 #include <QSpinBox>
+#include <QSplitter>
 #include <QTableView>
 #include <QTimer>
 #include <QVBoxLayout>
 #include <algorithm>
 #include <cmath>
 
+#include "engine/bus_ports.h"
 #include "engine/monitor/frame_table_model.h"
+#include "engine/session.h"
 #include "logic/monitor/frame_text.h"
+#include "logic/serial/port_map.h"
 #include "windows/elided_label.h"
 #include "windows/fixed_font.h"
 #include "windows/main_window/message_box.h"
+#include "windows/monitor/station_view.h"
 #include "windows/placement.h"
 #include "windows/user_settings.h"
 
@@ -39,7 +46,7 @@ namespace varnok {
 
 namespace {
 
-constexpr QSize kDefaultSize(1180, 560);
+constexpr QSize kDefaultSize(1360, 640);
 
 const QString kTextFilter = QStringLiteral("Text log (*.log *.txt *.csv)");
 const QString kRawFilter = QStringLiteral("Raw received bytes (*.bin *.raw *.dat)");
@@ -66,8 +73,9 @@ QLabel* caption(const char* text, QWidget* parent) {
 
 } // namespace
 
-MonitorWindow::MonitorWindow(TrafficRecorder* recorder, QWidget* parent)
-    : QWidget(parent, Qt::Window), recorder_(recorder) {
+MonitorWindow::MonitorWindow(engine::Session& session, QWidget* parent)
+    : QWidget(parent, Qt::Window), session_(session), recorder_(&session.recorder()) {
+    TrafficRecorder* recorder = recorder_;
     setObjectName(QStringLiteral("Monitor"));
     setWindowTitle(QStringLiteral("Monitor"));
     // Status texts cut short rather than widen the window past the screen.
@@ -79,18 +87,30 @@ MonitorWindow::MonitorWindow(TrafficRecorder* recorder, QWidget* parent)
     resetButton->setToolTip(QStringLiteral("Start the statistics over"));
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(buildOptions());
+    layout->addLayout(buildBusRow());
     layout->addWidget(ruleLabel);
     buildTable();
-    layout->addWidget(table, 1);
+    stations = new StationView(*recorder, this);
+    auto* split = new QSplitter(Qt::Horizontal, this);
+    split->addWidget(table);
+    split->addWidget(stations);
+    split->setStretchFactor(0, 3);
+    split->setStretchFactor(1, 2);
+    layout->addWidget(split, 1);
     auto* bottom = new QHBoxLayout;
     bottom->addWidget(statsLabel, 1);
     bottom->addWidget(resetButton);
     layout->addLayout(bottom);
+    auto* busLine = new QHBoxLayout;
+    busLine->addWidget(busLabel, 1);
+    busLine->addWidget(copyPathButton);
+    layout->addLayout(busLine);
     layout->addWidget(captureLabel);
     buildActions();
     resize(kDefaultSize);
 
     connect(recorder, &TrafficRecorder::statsChanged, this, &MonitorWindow::showStats);
+    connect(recorder, &TrafficRecorder::statsChanged, stations, &StationView::refresh);
     connect(recorder, &TrafficRecorder::ruleChanged, this, &MonitorWindow::showRule);
     connect(recorder, &TrafficRecorder::captureChanged, this, &MonitorWindow::showCapture);
     connect(recorder, &TrafficRecorder::captureFailed, this, [this](const QString& text) {
@@ -99,9 +119,23 @@ MonitorWindow::MonitorWindow(TrafficRecorder* recorder, QWidget* parent)
         QTimer::singleShot(0, this, [this, text] { showMessage(this, text); });
     });
     connect(resetButton, &QPushButton::clicked, recorder, &TrafficRecorder::resetStats);
+    engine::BusPorts& bus = session_.bus();
+    connect(&bus, &engine::BusPorts::modeChanged, this, &MonitorWindow::showBus);
+    connect(&bus, &engine::BusPorts::sideLost, this, [this](const QString& text) {
+        busNote_ = text;
+        showBus();
+        QTimer::singleShot(0, this, [this, text] { showMessage(this, text); });
+    });
+    connect(&bus, &engine::BusPorts::sideBack, this, [this](const QString& text) {
+        busNote_ = text;
+        showBus();
+    });
+    connect(&session_.terminal(), &engine::TerminalEngine::listenOnlyChanged, this,
+            &MonitorWindow::showBus);
     recorder->start();
     showRule();
     showStats();
+    showBus();
     showCapture(recorder->capturing());
 }
 
@@ -148,6 +182,126 @@ QHBoxLayout* MonitorWindow::buildOptions() {
     top->addStretch();
     top->addWidget(captureButton);
     return top;
+}
+
+// The bus row: listening only, and a second port that hears the other direction of a
+// tapped link or is bridged to the main window's port.
+QHBoxLayout* MonitorWindow::buildBusRow() {
+    listenBox = new QCheckBox(QStringLiteral("Listen only"), this);
+    listenBox->setToolTip(QStringLiteral("Decode a bus others drive; this program sends nothing"));
+    busModeBox = new QComboBox(this);
+    busModeBox->addItems({QStringLiteral("One port"), QStringLiteral("Tap: port B hears the other side"),
+                          QStringLiteral("Bridge: port A to port B")});
+    portBBox = new QComboBox(this);
+    sideABox = new QLineEdit(this);
+    sideBBox = new QLineEdit(this);
+    for (QLineEdit* side : {sideABox, sideBBox})
+        side->setMaximumWidth(side->fontMetrics().horizontalAdvance(QString(12, u'M')));
+    sideABox->setPlaceholderText(QStringLiteral("A"));
+    sideBBox->setPlaceholderText(QStringLiteral("B"));
+    sideABox->setToolTip(QStringLiteral("The name of what port A hears, e.g. PLC"));
+    sideBBox->setToolTip(QStringLiteral("The name of what port B hears, e.g. drive"));
+    QSettings settings = userSettings();
+    sideABox->setText(settings.value(QStringLiteral("monitor/sideA")).toString());
+    sideBBox->setText(settings.value(QStringLiteral("monitor/sideB")).toString());
+    recorder_->setSideNames(sideABox->text(), sideBBox->text());
+    busButton = new QPushButton(QStringLiteral("Stop"), this);
+    const int stopWidth = busButton->sizeHint().width();
+    busButton->setText(QStringLiteral("Start"));
+    busButton->setMinimumWidth(std::max(stopWidth, busButton->sizeHint().width()));
+    busLabel = new ElidedLabel(this, Qt::ElideMiddle);
+    busLabel->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    copyPathButton = new QPushButton(QStringLiteral("Copy path"), this);
+    copyPathButton->setToolTip(QStringLiteral("Copy the pseudo-terminal's path for the other program"));
+    showBusModeChoices();
+
+    connect(listenBox, &QCheckBox::clicked, this,
+            [this](bool on) { session_.terminal().setListenOnly(on); });
+    connect(busModeBox, &QComboBox::currentIndexChanged, this, &MonitorWindow::showBusModeChoices);
+    connect(busButton, &QPushButton::clicked, this, &MonitorWindow::onBusClicked);
+    connect(copyPathButton, &QPushButton::clicked, this, [this] {
+        QApplication::clipboard()->setText(session_.bus().ptyPath());
+    });
+    for (QLineEdit* side : {sideABox, sideBBox})
+        connect(side, &QLineEdit::editingFinished, this, [this] {
+            QSettings kept = userSettings();
+            kept.setValue(QStringLiteral("monitor/sideA"), sideABox->text());
+            kept.setValue(QStringLiteral("monitor/sideB"), sideBBox->text());
+            recorder_->setSideNames(sideABox->text(), sideBBox->text());
+        });
+
+    auto* row = new QHBoxLayout;
+    row->addWidget(listenBox);
+    row->addSpacing(12);
+    row->addWidget(busModeBox);
+    row->addWidget(caption("Port B:", this));
+    row->addWidget(portBBox);
+    row->addSpacing(12);
+    row->addWidget(caption("Sides:", this));
+    row->addWidget(sideABox);
+    row->addWidget(sideBBox);
+    row->addWidget(busButton);
+    row->addStretch();
+    return row;
+}
+
+// A bridge may make its own pseudo-terminal for a program on this computer; a tap hears two
+// ports that exist.
+void MonitorWindow::showBusModeChoices() {
+    const bool bridge = busModeBox->currentIndex() == 2;
+    const QString kept = portBBox->currentText();
+    const QSignalBlocker block(portBBox);
+    portBBox->clear();
+    if (bridge)
+        portBBox->addItem(QStringLiteral("New pseudo-terminal"), 0);
+    for (int n = serial::kFirstPort; n <= serial::kLastPort; ++n)
+        portBBox->addItem(QStringLiteral("Com%1").arg(n), n);
+    const int at = portBBox->findText(kept);
+    portBBox->setCurrentIndex(at >= 0 ? at : 0);
+    portBBox->setEnabled(busModeBox->currentIndex() != 0);
+    busButton->setEnabled(busModeBox->currentIndex() != 0 ||
+                          session_.bus().mode() != engine::BusPorts::Mode::Single);
+}
+
+void MonitorWindow::onBusClicked() {
+    engine::BusPorts& bus = session_.bus();
+    if (bus.mode() != engine::BusPorts::Mode::Single) {
+        bus.stop();
+        return;
+    }
+    busNote_.clear();
+    const int number = portBBox->currentData().toInt();
+    if (busModeBox->currentIndex() == 1)
+        showFailure(this, bus.startTap(number));
+    else if (busModeBox->currentIndex() == 2)
+        showFailure(this, bus.startBridge(number > 0 ? std::optional<int>(number) : std::nullopt));
+}
+
+void MonitorWindow::showBus() {
+    const engine::BusPorts& bus = session_.bus();
+    const engine::BusPorts::Mode mode = bus.mode();
+    const bool running = mode != engine::BusPorts::Mode::Single;
+    busButton->setText(running ? QStringLiteral("Stop") : QStringLiteral("Start"));
+    busModeBox->setEnabled(!running);
+    portBBox->setEnabled(!running && busModeBox->currentIndex() != 0);
+    busButton->setEnabled(running || busModeBox->currentIndex() != 0);
+    listenBox->setChecked(session_.terminal().listenOnly());
+    listenBox->setEnabled(!running); // a tap or a bridge never sends of its own
+    const QString a = session_.terminal().port().devicePath();
+    QString text;
+    if (mode == engine::BusPorts::Mode::Tap)
+        text = QStringLiteral("Tap: port A (%1) and %2 hear one side each; nothing is sent.")
+                   .arg(a, bus.labelB());
+    else if (mode == engine::BusPorts::Mode::Bridge && !bus.ptyPath().isEmpty())
+        text = QStringLiteral("Bridge: port A (%1) to %2; the other program opens %3")
+                   .arg(a, bus.ptyDevice(), bus.ptyPath());
+    else if (mode == engine::BusPorts::Mode::Bridge)
+        text = QStringLiteral("Bridge: port A (%1) to %2").arg(a, bus.labelB());
+    if (!busNote_.isEmpty())
+        text += QStringLiteral(" ") + busNote_;
+    busLabel->setText(text.trimmed());
+    busLabel->setVisible(running || !busNote_.isEmpty());
+    copyPathButton->setVisible(mode == engine::BusPorts::Mode::Bridge && !bus.ptyPath().isEmpty());
 }
 
 void MonitorWindow::buildTable() {

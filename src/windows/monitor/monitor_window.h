@@ -9,6 +9,8 @@
 
 class QAction;
 class QCheckBox;
+class QComboBox;
+class QLineEdit;
 class QDoubleSpinBox;
 class QHBoxLayout;
 class QLabel;
@@ -18,15 +20,20 @@ class QTableView;
 
 namespace varnok {
 
+namespace engine {
+class Session;
+}
 class FrameTableModel;
+class StationView;
 
 class MonitorWindow : public QWidget {
     Q_OBJECT
   public:
     using CaptureForm = TrafficRecorder::CaptureForm;
 
-    // A top-level window (objectName "Monitor") showing `recorder`.
-    explicit MonitorWindow(TrafficRecorder* recorder, QWidget* parent = nullptr);
+    // A top-level window (objectName "Monitor") showing the session's recorder, with the bus
+    // choices: listen only, a tap or a bridge through a second port.
+    explicit MonitorWindow(engine::Session& session, QWidget* parent = nullptr);
     ~MonitorWindow() override;
 
     // Shows the window: the first time where the user left it in an earlier run, else beside
@@ -51,6 +58,15 @@ class MonitorWindow : public QWidget {
     QPushButton* resetButton;
     QPushButton* captureButton; // "Capture..." / "Stop capture"
     QTableView* table;
+    QCheckBox* listenBox;      // "Listen only": nothing is sent while on
+    QComboBox* busModeBox;     // one port, a tap or a bridge
+    QComboBox* portBBox;       // the second port (a bridge may make a pseudo-terminal)
+    QLineEdit* sideABox;       // the sides' names in the table and the capture
+    QLineEdit* sideBBox;
+    QPushButton* busButton;    // "Start" / "Stop"
+    QLabel* busLabel;          // the second port's state, the bridge's pseudo-terminal
+    QPushButton* copyPathButton;
+    StationView* stations;
     QAction* copyRowsAction;
     QAction* copyCAction;
     QAction* copyPythonAction;
@@ -61,6 +77,10 @@ class MonitorWindow : public QWidget {
 
   private:
     QHBoxLayout* buildOptions();
+    QHBoxLayout* buildBusRow();
+    void onBusClicked();
+    void showBus();
+    void showBusModeChoices();
     void buildTable();
     void buildActions();
     void followNewRows();
@@ -72,7 +92,9 @@ class MonitorWindow : public QWidget {
     void copyRows();
     void copyOne(bool python);
 
+    engine::Session& session_;
     QPointer<TrafficRecorder> recorder_;
+    QString busNote_; // the last word on the second port (gone, back)
     bool placed_ = false;
     bool following_ = true; // the view shows the newest rows until the user scrolls away
     bool modelChanging_ = false;
