@@ -1,0 +1,345 @@
+// Port B beside the terminal's port: listen only, the tap and the bridge, on real
+// pseudo-terminal pairs.
+#include <QFileInfo>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+#include <atomic>
+#include <fcntl.h>
+#include <modbus.h>
+#include <poll.h>
+#include <termios.h>
+#include <thread>
+#include <unistd.h>
+
+#include "engine/session.h"
+#include "logic/serial/port_map.h"
+#include "support/devsim_process.h"
+#include "support/pty_pair.h"
+
+using namespace varnok;
+using engine::BusPorts;
+
+namespace {
+
+// A session on Com1 = `a` (the test holds its device end), Com2 = `b`, with all it tells.
+struct Rig {
+    test::PtyPair a, b;
+    engine::Session s;
+    QStringList told; // messages, refusals and failures of every sender, losses and returns
+    QByteArray fromB; // told by the bus for port B
+    int lost = 0, back = 0;
+    Rig() {
+        serial::bindPort(1, a.slavePath().toStdString());
+        serial::bindPort(2, b.slavePath().toStdString());
+        const auto keep = [this](const QString& t) { told << t; };
+        QObject::connect(&s.terminal(), &engine::TerminalEngine::message, &s, keep);
+        QObject::connect(&s.master(), &engine::ModbusMaster::refused, &s, keep);
+        QObject::connect(&s.quickSend(), &engine::QuickSender::failed, &s, keep);
+        QObject::connect(&s.bus(), &BusPorts::sideLost, &s, [this, keep](const QString& t) {
+            ++lost;
+            keep(t);
+        });
+        QObject::connect(&s.bus(), &BusPorts::sideBack, &s, [this](const QString&) { ++back; });
+        QObject::connect(&s.bus(), &BusPorts::received, &s,
+                         [this](const QByteArray& x, engine::TrafficTime) { fromB += x; });
+    }
+    ~Rig() {
+        s.shutdown();
+        serial::clearPortBindings();
+    }
+    bool open() { return s.terminal().open({}).ok(); }
+    void keep(const engine::Outcome& o) {
+        if (!o)
+            told << o.failure();
+    }
+};
+
+const QString kListen = QStringLiteral("Listen only is on in the Monitor: nothing is sent.");
+
+// Both far ends of a bridge at once from a thread: `bytes` numbered bytes each way, every
+// byte read checked against the count; the reader of `stallFd` waits `stallMs` first.
+struct FarEnds {
+    std::atomic<bool> done{false}, ok{true};
+    std::thread t;
+    FarEnds(int fdA, int fdB, qint64 bytes, int stallFd, int stallMs) {
+        t = std::thread([=, this] {
+            const int fds[2] = {fdA, fdB};
+            qint64 out[2] = {0, 0}, in[2] = {0, 0};
+            const auto start = std::chrono::steady_clock::now();
+            char buf[4096];
+            while ((in[0] < bytes || in[1] < bytes) &&
+                   std::chrono::steady_clock::now() - start < std::chrono::seconds(30)) {
+                const bool stalled =
+                    std::chrono::steady_clock::now() - start < std::chrono::milliseconds(stallMs);
+                pollfd p[2];
+                for (int i = 0; i < 2; ++i) {
+                    const bool reads = !(stalled && fds[i] == stallFd) && in[i] < bytes;
+                    p[i] = {fds[i], short((reads ? POLLIN : 0) | (out[i] < bytes ? POLLOUT : 0)),
+                            0};
+                }
+                ::poll(p, 2, 10);
+                for (int i = 0; i < 2; ++i) {
+                    if ((p[i].revents & POLLOUT) && out[i] < bytes) {
+                        const int n = int(std::min<qint64>(sizeof buf, bytes - out[i]));
+                        for (int k = 0; k < n; ++k)
+                            buf[k] = char((out[i] + k) % 251);
+                        const ssize_t w = ::write(fds[i], buf, size_t(n));
+                        out[i] += std::max<ssize_t>(w, 0);
+                    }
+                    if (p[i].revents & POLLIN) {
+                        const ssize_t r = ::read(fds[i], buf, sizeof buf);
+                        for (ssize_t k = 0; k < r; ++k)
+                            if (buf[k] != char((in[i] + k) % 251))
+                                ok = false;
+                        in[i] += std::max<ssize_t>(r, 0);
+                    }
+                }
+            }
+            ok = ok && in[0] == bytes && in[1] == bytes;
+            done = true;
+        });
+    }
+    ~FarEnds() { t.join(); }
+};
+
+} // namespace
+
+class TestBusPorts : public QObject {
+    Q_OBJECT
+  private slots:
+    void listenOnlyRefusesEachSender_data();
+    void listenOnlyRefusesEachSender();
+    void tapTellsBAndWritesNothing();
+    void tapKeepsAWhenBVanishesAndReopensB();
+    void bridgeCarriesModbusToCreatedPty();
+    void bridgeFloodedBothWaysLosesNothing();
+    void bridgeStopsWhenBVanishes();
+    void lowLatencyOnPtyTellsWhyNot();
+};
+
+void TestBusPorts::listenOnlyRefusesEachSender_data() {
+    QTest::addColumn<int>("sender");
+    const char* names[] = {"terminal Send",
+                           "auto-send tick",
+                           "Modbus tool send",
+                           "sendBytes",
+                           "console exchange",
+                           "Poll start",
+                           "Poll running",
+                           "Poll write",
+                           "Find start",
+                           "Quick Send entry",
+                           "Quick Send sequence",
+                           "Quick Send file",
+                           "Quick Send auto-answer",
+                           "Quick Send break",
+                           "Quick Send RTS"};
+    for (int i = 0; i < int(std::size(names)); ++i)
+        QTest::newRow(names[i]) << i;
+}
+
+void TestBusPorts::listenOnlyRefusesEachSender() {
+    QFETCH(int, sender);
+    Rig r;
+    QVERIFY(r.open());
+    engine::QuickSendBook book;
+    book.entries = {{u"ok", u"OK"}};
+    book.sequences = {{u"one", {{u"ok", 0}}, 1}};
+    book.rules = {{{quicksend::PatternKind::Text, u"PING"}, u"ok"}};
+    r.s.quickSend().setBook(book);
+    QVERIFY(r.s.master().setReads({{{1, 3, 0, 1, {}, {}}, 0, 100, 0}}));
+    if (sender == 6) { // running before listen only goes on: its polls stop
+        r.s.master().start();
+        QVERIFY(!r.a.readExactly(8, 2000).isEmpty());
+    }
+    QSignalSpy changed(&r.s.terminal(), &engine::TerminalEngine::listenOnlyChanged);
+    r.s.terminal().setListenOnly(true);
+    QCOMPARE(changed.count(), 1);
+    engine::TerminalEngine& e = r.s.terminal();
+    switch (sender) {
+    case 0:
+        e.send({u"hello", {}, {}});
+        break;
+    case 1:
+        e.setAutoSend(true);
+        e.send({u"hello", {}, {}}, true);
+        break;
+    case 2:
+        QVERIFY(!e.sendRtuRequest(u"01 03 00 00 00 01"));
+        break;
+    case 3:
+        r.keep(e.sendBytes("x"));
+        break;
+    case 4:
+        r.keep(e.consoleExchange("AT\r", 0, "Read", &r.s, [](auto) {}));
+        break;
+    case 5:
+        r.s.master().start();
+        break;
+    case 6:
+        QTRY_VERIFY(!r.s.master().polling());
+        break;
+    case 7:
+        r.keep(r.s.master().write({1, 6, 0, 1, {7}, {}}));
+        break;
+    case 8: {
+        engine::FindRequest f;
+        f.bauds = {9600};
+        f.framings = {serial::parseSettings("9600,n,8,1")};
+        r.keep(r.s.finder().start(f));
+        break;
+    }
+    case 9:
+        r.keep(r.s.quickSend().sendEntry(0));
+        break;
+    case 10:
+        r.s.quickSend().runSequence(0);
+        break;
+    case 11:
+        r.s.quickSend().startFile("abc", quicksend::Pace::FullSpeed, 0);
+        break;
+    case 12:
+        r.s.quickSend().setRulesEnabled(true);
+        r.a.write("PING");
+        QTRY_VERIFY(!r.told.isEmpty());
+        break;
+    case 13:
+        r.s.quickSend().sendBreak(10);
+        break;
+    case 14:
+        r.keep(r.s.quickSend().setRts(true));
+        break;
+    }
+    QTRY_VERIFY(!r.told.isEmpty());
+    QVERIFY2(r.told.join('|').contains(kListen), qPrintable(r.told.join('|')));
+    r.a.readAvailable(); // a poll in flight when listen only went on
+    QCOMPARE(r.a.readFor(150), QByteArray());
+}
+
+void TestBusPorts::tapTellsBAndWritesNothing() {
+    Rig r;
+    QVERIFY(!r.s.bus().startTap(2)); // A closed
+    QVERIFY(r.open());
+    QVERIFY(r.s.bus().startTap(2));
+    QCOMPARE(r.s.bus().mode(), BusPorts::Mode::Tap);
+    QVERIFY(r.s.terminal().listenOnly());
+    QVERIFY(r.s.bus().labelB().startsWith("Port B (Com2, /dev/pts/"));
+    QByteArray fromA;
+    QObject::connect(&r.s.terminal(), &engine::TerminalEngine::received, &r.s,
+                     [&](const QByteArray& x, engine::TrafficTime) { fromA += x; });
+    r.a.write("request");
+    r.b.write("reply");
+    QTRY_COMPARE(r.fromB, QByteArray("reply"));
+    QTRY_COMPARE(fromA, QByteArray("request"));
+    r.s.terminal().send({u"x", {}, {}});
+    QCOMPARE(r.a.readFor(100), QByteArray());
+    QCOMPARE(r.b.readFor(10), QByteArray());
+    r.s.bus().stop();
+    QVERIFY(!r.s.terminal().listenOnly());
+}
+
+void TestBusPorts::tapKeepsAWhenBVanishesAndReopensB() {
+    QTemporaryDir dir;
+    const QString link = dir.filePath("b");
+    auto b1 = std::make_unique<test::PtyPair>();
+    QVERIFY(QFile::link(b1->slavePath(), link));
+    Rig r;
+    serial::bindPort(2, link.toStdString());
+    r.s.terminal().setReopen(true);
+    QVERIFY(r.open());
+    QVERIFY(r.s.bus().startTap(2));
+    b1->closeMaster();
+    QTRY_COMPARE(r.lost, 1);
+    QVERIFY(r.told.last().endsWith(" is gone"));
+    QVERIFY(r.told.last().startsWith("Port B (Com2, "));
+    QByteArray fromA;
+    QObject::connect(&r.s.terminal(), &engine::TerminalEngine::received, &r.s,
+                     [&](const QByteArray& x, engine::TrafficTime) { fromA += x; });
+    r.a.write("still");
+    QTRY_COMPARE(fromA, QByteArray("still"));
+    test::PtyPair b2;
+    QFile::remove(link);
+    QVERIFY(QFile::link(b2.slavePath(), link));
+    QTRY_COMPARE_WITH_TIMEOUT(r.back, 1, 5000);
+    b2.write("again");
+    QTRY_COMPARE(r.fromB, QByteArray("again"));
+    QCOMPARE(r.lost, 1);
+}
+
+void TestBusPorts::bridgeCarriesModbusToCreatedPty() {
+    test::DevsimProcess sim;
+    QVERIFY(sim.start({"--static"}));
+    Rig r;
+    serial::bindPort(1, sim.path().toStdString());
+    QVERIFY(r.open());
+    QVERIFY(r.s.bus().startBridge(std::nullopt));
+    const QString path = r.s.bus().ptyPath();
+    QVERIFY(QFileInfo(path).isSymLink());
+    QCOMPARE(QFileInfo(path).symLinkTarget(), r.s.bus().ptyDevice());
+    QVERIFY(r.s.bus().ptyDevice().startsWith("/dev/pts/"));
+    std::atomic<int> got{-2};
+    uint16_t regs[2] = {};
+    std::thread master([&] {
+        modbus_t* ctx = modbus_new_rtu(path.toLocal8Bit().constData(), 115200, 'N', 8, 1);
+        modbus_set_slave(ctx, 1);
+        modbus_set_response_timeout(ctx, 2, 0);
+        got = modbus_connect(ctx) == 0 ? modbus_read_registers(ctx, 52, 2, regs) : -3;
+        modbus_close(ctx);
+        modbus_free(ctx);
+    });
+    QTRY_VERIFY_WITH_TIMEOUT(got != -2, 5000);
+    master.join();
+    QCOMPARE(int(got), 2);
+    QCOMPARE(regs[0], uint16_t(0x4049));
+    QCOMPARE(regs[1], uint16_t(0x0FDB));
+    r.s.bus().stop();
+    QVERIFY(!QFileInfo::exists(path) && !QFileInfo(path).isSymLink());
+}
+
+void TestBusPorts::bridgeFloodedBothWaysLosesNothing() {
+    Rig r;
+    QVERIFY(r.open());
+    QVERIFY(r.s.bus().startBridge(std::nullopt));
+    const int far = ::open(r.s.bus().ptyPath().toLocal8Bit().constData(), O_RDWR | O_NONBLOCK);
+    QVERIFY(far >= 0);
+    termios t{};
+    ::tcgetattr(far, &t);
+    ::cfmakeraw(&t);
+    ::tcsetattr(far, TCSANOW, &t);
+    ::fcntl(r.a.masterFd(), F_SETFL, ::fcntl(r.a.masterFd(), F_GETFL) | O_NONBLOCK);
+    {
+        FarEnds ends(r.a.masterFd(), far, 1 << 20, far, 500); // the pty's reader stalls
+        QTRY_VERIFY_WITH_TIMEOUT(ends.done, 30000);
+        QVERIFY(ends.ok);
+    }
+    QCOMPARE(r.s.bus().forwardedToA(), qint64(1 << 20));
+    QCOMPARE(r.s.bus().forwardedToB(), qint64(1 << 20));
+    ::close(far);
+}
+
+void TestBusPorts::bridgeStopsWhenBVanishes() {
+    Rig r;
+    QVERIFY(r.open());
+    QVERIFY(r.s.bus().startBridge(2));
+    r.a.write("ab");
+    QCOMPARE(r.b.readExactly(2, 2000), QByteArray("ab"));
+    r.b.closeMaster();
+    QTRY_COMPARE(r.s.bus().mode(), BusPorts::Mode::Single);
+    QCOMPARE(r.lost, 1);
+    QVERIFY(!r.s.terminal().listenOnly());
+    QCOMPARE(r.a.readFor(100), QByteArray());
+    QCOMPARE(r.lost, 1);
+}
+
+void TestBusPorts::lowLatencyOnPtyTellsWhyNot() {
+    Rig r;
+    QVERIFY(r.open());
+    const QString why = r.s.terminal().setLowLatency(true);
+    QCOMPARE(why, QStringLiteral("low latency not available on %1: Inappropriate ioctl for device")
+                      .arg(r.a.slavePath()));
+    QCOMPARE(r.s.terminal().setLowLatency(false), QString());
+}
+
+QTEST_MAIN(TestBusPorts)
+#include "tst_bus_ports.moc"
