@@ -1,5 +1,6 @@
 #include "engine/bus_ports.h"
 
+#include <algorithm>
 #include <utility>
 
 #include "logic/serial/network_port.h"
@@ -221,7 +222,7 @@ Outcome BusPorts::startBridge(std::optional<int> portNumber) {
         connect(pty_.get(), &serial::PtyLink::dataArrived, this, &BusPorts::pump);
         connect(pty_.get(), &serial::PtyLink::outputLeft, this, &BusPorts::pump);
     }
-    toA_ = toB_ = 0;
+    toA_ = toB_ = peak_ = 0;
     fromB_.clear();
     listenOnlyBefore_ = engine_.listenOnly();
     engine_.setListenOnly(true); // only what B brings goes to A
@@ -300,6 +301,7 @@ void BusPorts::pump() {
             }
             if (mode_ != Mode::Bridge)
                 break;
+            peak_ = std::max({peak_, queuedToA(), queuedToB()});
             setBReading(fromB_.isEmpty() && queuedToA() < kQueueBound);
         } while (pumpAgain_);
     } catch (const Failure&) {

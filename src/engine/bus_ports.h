@@ -47,6 +47,8 @@ class BusPorts : public QObject {
     // Bytes carried from B to A and from A to B since the bridge started.
     qint64 forwardedToA() const { return toA_; }
     qint64 forwardedToB() const { return toB_; }
+    // The most either side's output queue held since the bridge started (a diagnostic).
+    qint64 peakQueued() const { return peak_; }
 
   signals:
     void modeChanged(varnok::engine::BusPorts::Mode mode);
@@ -85,7 +87,7 @@ class BusPorts : public QObject {
     LineLease lease_;
     std::uint64_t ask_ = 0;
     bool pumping_ = false, pumpAgain_ = false;
-    qint64 toA_ = 0, toB_ = 0;
+    qint64 toA_ = 0, toB_ = 0, peak_ = 0;
     QMetaObject::Connection aLeft_;
     QByteArray fromB_; // read from B, not yet taken by A's queue
 };

@@ -134,7 +134,8 @@ void TestBusPorts::listenOnlyRefusesEachSender_data() {
                            "Quick Send file",
                            "Quick Send auto-answer",
                            "Quick Send break",
-                           "Quick Send RTS"};
+                           "Quick Send RTS",
+                           "a lease's write"};
     for (int i = 0; i < int(std::size(names)); ++i)
         QTest::newRow(names[i]) << i;
 }
@@ -209,6 +210,15 @@ void TestBusPorts::listenOnlyRefusesEachSender() {
         break;
     case 14:
         r.keep(r.s.quickSend().setRts(true));
+        break;
+    case 15: // a user that did not ask first meets the write path's own guard
+        e.askForLine(engine::LineUse(QStringLiteral("x")), &r.s, [&r](engine::LineLease l) {
+            try {
+                l.write("x");
+            } catch (const Failure& f) {
+                r.told << QString::fromStdString(f.description());
+            }
+        });
         break;
     }
     QTRY_VERIFY(!r.told.isEmpty());
@@ -315,6 +325,9 @@ void TestBusPorts::bridgeFloodedBothWaysLosesNothing() {
     }
     QCOMPARE(r.s.bus().forwardedToA(), qint64(1 << 20));
     QCOMPARE(r.s.bus().forwardedToB(), qint64(1 << 20));
+    // The stalled side held its queue to the bound: the other side's device held the rest.
+    QVERIFY2(r.s.bus().peakQueued() <= BusPorts::kQueueBound + 5 * 65536,
+             qPrintable(QString::number(r.s.bus().peakQueued())));
     ::close(far);
 }
 
