@@ -92,9 +92,11 @@ Outcome BusPorts::openB(int portNumber) {
     connect(link_.get(), &serial::Link::dataArrived, this, &BusPorts::onBData);
     connect(link_.get(), &serial::Link::deviceLost, this, &BusPorts::onBLost, Qt::QueuedConnection);
     connect(link_.get(), &serial::Link::openSettled, this, [this](const QString& failure) {
-        if (failure.isEmpty() && std::exchange(bLost_, false))
-            emit sideBack(labelB() + QStringLiteral(" is back"));
-        else if (!failure.isEmpty() && !bLost_) {
+        if (failure.isEmpty()) {
+            if (std::exchange(bLost_, false))
+                emit sideBack(labelB() + QStringLiteral(" is back"));
+            pump(); // what A brought while B connected
+        } else if (!failure.isEmpty() && !bLost_) {
             bLost_ = true;
             emit sideLost(labelB() + QStringLiteral(": ") + failure);
             if (mode_ == Mode::Bridge)
@@ -288,12 +290,13 @@ void BusPorts::pump() {
                 toA_ += bytes.size();
             }
             // A to B, while B's queue takes it; A's device holds the rest meanwhile.
-            if (lease_ && queuedToB() < kQueueBound) {
+            const bool bTakes = pty_ || (link_ && link_->portOpen()); // a server may connect
+            if (lease_ && bTakes && queuedToB() < kQueueBound) {
                 const QByteArray bytes = lease_.read();
                 if (!bytes.isEmpty()) {
                     if (pty_)
                         pty_->write(bytes);
-                    else if (link_ && link_->portOpen())
+                    else
                         link_->output(bytes);
                     toB_ += bytes.size();
                     pumpAgain_ = true; // more may wait past the input buffer's size
