@@ -31,6 +31,7 @@
 
 #include "engine/session.h"
 #include "logic/serial/port_map.h"
+#include "support/numbered_flood.h"
 #include "support/pty_pair.h"
 
 using namespace varnok;
@@ -59,45 +60,10 @@ void makeRaw(int fd) {
     ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
 }
 
-// In a child process: writes `total` numbered bytes to each fd at `rate` B/s in 64-byte
-// chunks and, for fds in `check`, reads and checks as many; writes "<errors>\n" to `report`.
-[[noreturn]] void farEnds(std::vector<int> fds, bool check, qint64 total, double rate, int report) {
-    const std::size_t n = fds.size();
-    std::vector<qint64> out(n, 0), in(n, 0);
-    long errors = 0;
-    const auto start = Clock::now();
-    const auto deadline = start + std::chrono::seconds(int(double(total) / rate) + 20);
-    char buf[65536];
-    while (Clock::now() < deadline) {
-        bool left = false;
-        std::vector<pollfd> p(n);
-        const double due = std::chrono::duration<double>(Clock::now() - start).count() * rate;
-        for (std::size_t i = 0; i < n; ++i) {
-            const bool writes = out[i] < total && double(out[i]) < due;
-            const bool reads = check && in[i] < total;
-            left = left || out[i] < total || reads;
-            p[i] = {fds[i], short((writes ? POLLOUT : 0) | (reads ? POLLIN : 0)), 0};
-        }
-        if (!left)
-            break;
-        ::poll(p.data(), nfds_t(n), 1);
-        for (std::size_t i = 0; i < n; ++i) {
-            if (p[i].revents & POLLOUT) {
-                const int len = int(std::min<qint64>(64, total - out[i]));
-                for (int k = 0; k < len; ++k)
-                    buf[k] = char((out[i] + k) % 251);
-                out[i] += std::max<ssize_t>(::write(fds[i], buf, std::size_t(len)), 0);
-            }
-            if (p[i].revents & POLLIN) {
-                const ssize_t r = ::read(fds[i], buf, sizeof buf);
-                for (ssize_t k = 0; k < r; ++k)
-                    errors += buf[k] != char((in[i] + k) % 251);
-                in[i] += std::max<ssize_t>(r, 0);
-            }
-        }
-    }
-    for (std::size_t i = 0; check && i < n; ++i)
-        errors += in[i] != total;
+// In a child process: the far ends' flood, its error count written to `report`.
+[[noreturn]] void farEnds(const std::vector<int>& fds, bool check, qint64 total, double rate,
+                          int report) {
+    const long errors = test::numberedFlood(fds, {total, rate, check});
     const std::string line = std::to_string(errors) + "\n";
     [[maybe_unused]] auto w = ::write(report, line.data(), line.size());
     ::_exit(0);

@@ -105,14 +105,15 @@ QByteArray PtyLink::read() {
     QByteArray bytes;
     if (master_ < 0)
         return bytes;
-    constexpr qsizetype kChunk = 65536;
+    // Read into one buffer kept for it: most wake-ups bring a few bytes, or none.
+    constexpr std::size_t kChunk = sizeof scratch_;
     for (;;) {
-        const qsizetype at = bytes.size();
-        bytes.resize(at + kChunk);
-        const ssize_t n = ::read(master_, bytes.data() + at, kChunk);
-        bytes.resize(at + std::max<qsizetype>(n, 0));
-        if (n <= 0 || bytes.size() >= 4 * kChunk)
+        const ssize_t n = ::read(master_, scratch_, kChunk);
+        if (n <= 0)
             break; // nothing more now (EAGAIN; EIO while nobody has the terminal end open)
+        bytes.append(scratch_, n);
+        if (std::size_t(n) < kChunk || bytes.size() >= qsizetype(4 * kChunk))
+            break;
     }
     return bytes;
 }

@@ -53,6 +53,7 @@ class PtyLink : public QObject {
     std::deque<QByteArray> out_;
     qsizetype outFront_ = 0; // bytes of out_.front() already written
     qint64 queued_ = 0;
+    char scratch_[65536];
 };
 
 } // namespace varnok::serial

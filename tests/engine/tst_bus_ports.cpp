@@ -6,6 +6,7 @@
 #include <QTest>
 #include <atomic>
 #include <fcntl.h>
+#include <functional>
 #include <modbus.h>
 #include <poll.h>
 #include <termios.h>
@@ -15,6 +16,7 @@
 #include "engine/session.h"
 #include "logic/serial/port_map.h"
 #include "support/devsim_process.h"
+#include "support/numbered_flood.h"
 #include "support/pty_pair.h"
 
 using namespace varnok;
@@ -57,52 +59,6 @@ struct Rig {
 
 const QString kListen = QStringLiteral("Listen only is on in the Monitor: nothing is sent.");
 
-// Both far ends of a bridge at once from a thread: `bytes` numbered bytes each way, every
-// byte read checked against the count; the reader of `stallFd` waits `stallMs` first.
-struct FarEnds {
-    std::atomic<bool> done{false}, ok{true};
-    std::thread t;
-    FarEnds(int fdA, int fdB, qint64 bytes, int stallFd, int stallMs) {
-        t = std::thread([=, this] {
-            const int fds[2] = {fdA, fdB};
-            qint64 out[2] = {0, 0}, in[2] = {0, 0};
-            const auto start = std::chrono::steady_clock::now();
-            char buf[4096];
-            while ((in[0] < bytes || in[1] < bytes) &&
-                   std::chrono::steady_clock::now() - start < std::chrono::seconds(30)) {
-                const bool stalled =
-                    std::chrono::steady_clock::now() - start < std::chrono::milliseconds(stallMs);
-                pollfd p[2];
-                for (int i = 0; i < 2; ++i) {
-                    const bool reads = !(stalled && fds[i] == stallFd) && in[i] < bytes;
-                    p[i] = {fds[i], short((reads ? POLLIN : 0) | (out[i] < bytes ? POLLOUT : 0)),
-                            0};
-                }
-                ::poll(p, 2, 10);
-                for (int i = 0; i < 2; ++i) {
-                    if ((p[i].revents & POLLOUT) && out[i] < bytes) {
-                        const int n = int(std::min<qint64>(sizeof buf, bytes - out[i]));
-                        for (int k = 0; k < n; ++k)
-                            buf[k] = char((out[i] + k) % 251);
-                        const ssize_t w = ::write(fds[i], buf, size_t(n));
-                        out[i] += std::max<ssize_t>(w, 0);
-                    }
-                    if (p[i].revents & POLLIN) {
-                        const ssize_t r = ::read(fds[i], buf, sizeof buf);
-                        for (ssize_t k = 0; k < r; ++k)
-                            if (buf[k] != char((in[i] + k) % 251))
-                                ok = false;
-                        in[i] += std::max<ssize_t>(r, 0);
-                    }
-                }
-            }
-            ok = ok && in[0] == bytes && in[1] == bytes;
-            done = true;
-        });
-    }
-    ~FarEnds() { t.join(); }
-};
-
 } // namespace
 
 class TestBusPorts : public QObject {
@@ -118,26 +74,69 @@ class TestBusPorts : public QObject {
     void lowLatencyOnPtyTellsWhyNot();
 };
 
+// Each sender, started while listen only is on ("Poll running": started before).
+using Sender = std::function<void(Rig&)>;
+const std::vector<std::pair<const char*, Sender>>& senders() {
+    static const std::vector<std::pair<const char*, Sender>> all = {
+        {"terminal Send",
+         [](Rig& r) {
+             r.s.terminal().send({u"hi", {}, {}});
+         }},
+        {"auto-send tick",
+         [](Rig& r) {
+             r.s.terminal().send({u"hi", {}, {}}, true);
+         }},
+        {"Modbus tool send",
+         [](Rig& r) { (void)r.s.terminal().sendRtuRequest(u"01 03 00 00 00 01"); }},
+        {"sendBytes", [](Rig& r) { r.keep(r.s.terminal().sendBytes("x")); }},
+        {"console exchange",
+         [](Rig& r) {
+             r.keep(r.s.terminal().consoleExchange("AT\r", 0, "Read", &r.s, [](auto) {}));
+         }},
+        {"Poll start", [](Rig& r) { r.s.master().start(); }},
+        {"Poll running", [](Rig&) {}},
+        {"Poll write",
+         [](Rig& r) {
+             r.keep(r.s.master().write({1, 6, 0, 1, {7}, {}}));
+         }},
+        {"Find start",
+         [](Rig& r) {
+             engine::FindRequest f;
+             f.bauds = {9600};
+             f.framings = {serial::parseSettings("9600,n,8,1")};
+             r.keep(r.s.finder().start(f));
+         }},
+        {"Quick Send entry", [](Rig& r) { r.keep(r.s.quickSend().sendEntry(0)); }},
+        {"Quick Send sequence", [](Rig& r) { r.s.quickSend().runSequence(0); }},
+        {"Quick Send file",
+         [](Rig& r) { r.s.quickSend().startFile("abc", quicksend::Pace::FullSpeed, 0); }},
+        {"Quick Send auto-answer",
+         [](Rig& r) {
+             r.s.quickSend().setRulesEnabled(true);
+             r.a.write("PING");
+         }},
+        {"Quick Send break", [](Rig& r) { r.s.quickSend().sendBreak(10); }},
+        {"Quick Send RTS", [](Rig& r) { r.keep(r.s.quickSend().setRts(true)); }},
+        // A user that did not ask first meets the write path's own guard.
+        {"a lease's write",
+         [](Rig& r) {
+             r.s.terminal().askForLine(engine::LineUse(QStringLiteral("x")), &r.s,
+                                       [&r](engine::LineLease l) {
+                                           try {
+                                               l.write("x");
+                                           } catch (const Failure& f) {
+                                               r.told << QString::fromStdString(f.description());
+                                           }
+                                       });
+         }},
+    };
+    return all;
+}
+
 void TestBusPorts::listenOnlyRefusesEachSender_data() {
     QTest::addColumn<int>("sender");
-    const char* names[] = {"terminal Send",
-                           "auto-send tick",
-                           "Modbus tool send",
-                           "sendBytes",
-                           "console exchange",
-                           "Poll start",
-                           "Poll running",
-                           "Poll write",
-                           "Find start",
-                           "Quick Send entry",
-                           "Quick Send sequence",
-                           "Quick Send file",
-                           "Quick Send auto-answer",
-                           "Quick Send break",
-                           "Quick Send RTS",
-                           "a lease's write"};
-    for (int i = 0; i < int(std::size(names)); ++i)
-        QTest::newRow(names[i]) << i;
+    for (int i = 0; i < int(senders().size()); ++i)
+        QTest::newRow(senders()[std::size_t(i)].first) << i;
 }
 
 void TestBusPorts::listenOnlyRefusesEachSender() {
@@ -150,79 +149,18 @@ void TestBusPorts::listenOnlyRefusesEachSender() {
     book.rules = {{{quicksend::PatternKind::Text, u"PING"}, u"ok"}};
     r.s.quickSend().setBook(book);
     QVERIFY(r.s.master().setReads({{{1, 3, 0, 1, {}, {}}, 0, 100, 0}}));
-    if (sender == 6) { // running before listen only goes on: its polls stop
+    const bool running = QByteArray(senders()[std::size_t(sender)].first) == "Poll running";
+    if (running) {
         r.s.master().start();
         QVERIFY(!r.a.readExactly(8, 2000).isEmpty());
     }
     QSignalSpy changed(&r.s.terminal(), &engine::TerminalEngine::listenOnlyChanged);
     r.s.terminal().setListenOnly(true);
     QCOMPARE(changed.count(), 1);
-    engine::TerminalEngine& e = r.s.terminal();
-    switch (sender) {
-    case 0:
-        e.send({u"hello", {}, {}});
-        break;
-    case 1:
-        e.setAutoSend(true);
-        e.send({u"hello", {}, {}}, true);
-        break;
-    case 2:
-        QVERIFY(!e.sendRtuRequest(u"01 03 00 00 00 01"));
-        break;
-    case 3:
-        r.keep(e.sendBytes("x"));
-        break;
-    case 4:
-        r.keep(e.consoleExchange("AT\r", 0, "Read", &r.s, [](auto) {}));
-        break;
-    case 5:
-        r.s.master().start();
-        break;
-    case 6:
-        QTRY_VERIFY(!r.s.master().polling());
-        break;
-    case 7:
-        r.keep(r.s.master().write({1, 6, 0, 1, {7}, {}}));
-        break;
-    case 8: {
-        engine::FindRequest f;
-        f.bauds = {9600};
-        f.framings = {serial::parseSettings("9600,n,8,1")};
-        r.keep(r.s.finder().start(f));
-        break;
-    }
-    case 9:
-        r.keep(r.s.quickSend().sendEntry(0));
-        break;
-    case 10:
-        r.s.quickSend().runSequence(0);
-        break;
-    case 11:
-        r.s.quickSend().startFile("abc", quicksend::Pace::FullSpeed, 0);
-        break;
-    case 12:
-        r.s.quickSend().setRulesEnabled(true);
-        r.a.write("PING");
-        QTRY_VERIFY(!r.told.isEmpty());
-        break;
-    case 13:
-        r.s.quickSend().sendBreak(10);
-        break;
-    case 14:
-        r.keep(r.s.quickSend().setRts(true));
-        break;
-    case 15: // a user that did not ask first meets the write path's own guard
-        e.askForLine(engine::LineUse(QStringLiteral("x")), &r.s, [&r](engine::LineLease l) {
-            try {
-                l.write("x");
-            } catch (const Failure& f) {
-                r.told << QString::fromStdString(f.description());
-            }
-        });
-        break;
-    }
+    senders()[std::size_t(sender)].second(r);
     QTRY_VERIFY(!r.told.isEmpty());
     QVERIFY2(r.told.join('|').contains(kListen), qPrintable(r.told.join('|')));
+    QVERIFY(!r.s.master().polling());
     r.a.readAvailable(); // a poll in flight when listen only went on
     QCOMPARE(r.a.readFor(150), QByteArray());
 }
@@ -318,11 +256,13 @@ void TestBusPorts::bridgeFloodedBothWaysLosesNothing() {
     ::cfmakeraw(&t);
     ::tcsetattr(far, TCSANOW, &t);
     ::fcntl(r.a.masterFd(), F_SETFL, ::fcntl(r.a.masterFd(), F_GETFL) | O_NONBLOCK);
-    {
-        FarEnds ends(r.a.masterFd(), far, 1 << 20, far, 500); // the pty's reader stalls
-        QTRY_VERIFY_WITH_TIMEOUT(ends.done, 30000);
-        QVERIFY(ends.ok);
-    }
+    std::atomic<long> errors{-1};
+    std::thread ends([&] { // the pseudo-terminal's reader stalls for a while
+        errors = test::numberedFlood({r.a.masterFd(), far}, {1 << 20, 0, true, far, 500, 4096});
+    });
+    QTRY_VERIFY_WITH_TIMEOUT(errors >= 0, 30000);
+    ends.join();
+    QCOMPARE(long(errors), 0L);
     QCOMPARE(r.s.bus().forwardedToA(), qint64(1 << 20));
     QCOMPARE(r.s.bus().forwardedToB(), qint64(1 << 20));
     // The stalled side held its queue to the bound: the other side's device held the rest.
