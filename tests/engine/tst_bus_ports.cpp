@@ -275,8 +275,16 @@ void TestBusPorts::bridgeStopsWhenBVanishes() {
     Rig r;
     QVERIFY(r.open());
     QVERIFY(r.s.bus().startBridge(2));
+    QByteArray rx, tx; // what the terminal tells of A: read from it and written to it
+    QObject::connect(&r.s.terminal(), &engine::TerminalEngine::received, &r.s,
+                     [&](const QByteArray& x, engine::TrafficTime) { rx += x; });
+    QObject::connect(&r.s.terminal(), &engine::TerminalEngine::sent, &r.s,
+                     [&](const QByteArray& x, engine::TrafficTime) { tx += x; });
     r.a.write("ab");
     QCOMPARE(r.b.readExactly(2, 2000), QByteArray("ab"));
+    r.b.write("cd");
+    QCOMPARE(r.a.readExactly(2, 2000), QByteArray("cd"));
+    QCOMPARE(rx + tx, QByteArray("abcd"));
     r.b.closeMaster();
     QTRY_COMPARE(r.s.bus().mode(), BusPorts::Mode::Single);
     QCOMPARE(r.lost, 1);
