@@ -12,6 +12,7 @@
 // Exits non-zero when a byte is lost or out of order.
 #include <QCoreApplication>
 #include <QSocketNotifier>
+#include <QTemporaryDir>
 #include <QTimer>
 #include <algorithm>
 #include <atomic>
@@ -243,6 +244,9 @@ bool runDelay(const Options& o) {
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
+    // The bridge's link goes here, not where a running program has its own.
+    QTemporaryDir runtime;
+    qputenv("XDG_RUNTIME_DIR", runtime.path().toLocal8Bit());
     Options o;
     for (int i = 1; i + 1 < argc; i += 2) {
         const QByteArray key = argv[i];
