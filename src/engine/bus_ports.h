@@ -55,7 +55,9 @@ class BusPorts : public QObject {
     // What B brought in, as read (in a bridge the same bytes are then told by the terminal
     // as `sent`, written to A).
     void received(const QByteArray& bytes, varnok::engine::TrafficTime time);
-    // A side vanished (told once per loss, naming it); the tap keeps A, the bridge stops.
+    // Port B vanished or its server refused (told once per loss, naming it); the tap keeps A,
+    // the bridge stops. Port A's loss is told by the terminal's own message; a bridge stops
+    // on it quietly.
     void sideLost(const QString& text);
     // Port B is open again after a loss (Reopen on).
     void sideBack(const QString& text);
