@@ -124,6 +124,8 @@ Outcome FindSweep::start(const FindRequest& request) {
     const auto fail = [](const QString& why) { return Outcome::failed(why); };
     if (running_)
         return fail(QStringLiteral("A search is already running."));
+    if (Outcome refused = engine_.checkListenOnly(); !refused)
+        return refused;
     if (!engine_.isOpen())
         return fail(QStringLiteral("The port is not open: open it with \"Open COM\" in the main "
                                    "window, then start the search."));

@@ -67,6 +67,9 @@ void LineLease::write(const QByteArray& bytes) {
     if (!held())
         throw serial::PortError(serial::kErrPortNotOpen,
                                 "Operation valid only when the port is open");
+    if (engine_->listenOnly_ && !engine_->holder(id_)->use.forwards)
+        throw serial::PortError(serial::kErrListenOnly,
+                                TerminalEngine::listenOnlyText().toStdString());
     engine_->port_->output(bytes);
     emit engine_->sent(bytes, TrafficTime::now());
 }

@@ -21,11 +21,13 @@ class TerminalEngine;
 
 // What a user asks the line for.
 struct LineUse {
-    explicit LineUse(QString who_ = {}, bool input_ = true, bool showWaiting_ = true)
-        : who(std::move(who_)), input(input_), showWaiting(showWaiting_) {}
+    explicit LineUse(QString who_ = {}, bool input_ = true, bool showWaiting_ = true,
+                     bool forwards_ = false)
+        : who(std::move(who_)), input(input_), showWaiting(showWaiting_), forwards(forwards_) {}
     QString who;      // told to those queued behind it: "Find Device"
     bool input;       // only the holder reads; the terminal's receive waits
     bool showWaiting; // what waits unread is shown by the terminal first
+    bool forwards;    // writes only what another port gave it: allowed under listen only
 };
 
 // While one lives, the terminal's own sends wait; they go out in order once the last ends.

@@ -17,6 +17,11 @@ ModbusMaster::ModbusMaster(TerminalEngine& engine, QObject* parent)
     connect(&tx_, &ModbusTransaction::lost, this, &ModbusMaster::abort);
     connect(&idle_, &QTimer::timeout, this, &ModbusMaster::next);
     connect(&engine_, &TerminalEngine::portOpenChanged, this, &ModbusMaster::onPortOpen);
+    // Switched on while polling: the running polls stop (one in flight ends first).
+    connect(&engine_, &TerminalEngine::listenOnlyChanged, this, [this](bool on) {
+        if (on && !inFlight_)
+            refuseWhileListening();
+    });
 }
 
 ModbusMaster::~ModbusMaster() {
@@ -49,9 +54,30 @@ Outcome ModbusMaster::setReads(const std::vector<PollRead>& reads) {
     return {};
 }
 
+bool ModbusMaster::refuseWhileListening() {
+    if (!engine_.listenOnly())
+        return false;
+    const bool had = wanted_ || !writes_.empty();
+    writes_.clear();
+    if (wanted_) {
+        wanted_ = false;
+        idle_.stop();
+        emit pollingChanged(false);
+    }
+    if (!inFlight_)
+        giveBack();
+    if (had)
+        emit refused(TerminalEngine::listenOnlyText());
+    return true;
+}
+
 void ModbusMaster::start() {
     if (wanted_)
         return;
+    if (engine_.listenOnly()) {
+        emit refused(TerminalEngine::listenOnlyText());
+        return;
+    }
     wanted_ = true;
     emit pollingChanged(true);
     std::fill(dueUs_.begin(), dueUs_.end(), 0);
@@ -69,6 +95,8 @@ void ModbusMaster::stop() {
 }
 
 Outcome ModbusMaster::write(const modbus::PollRequest& request, int timeoutMs, int retries) {
+    if (Outcome refused = engine_.checkListenOnly(); !refused)
+        return refused;
     QByteArray frame;
     try {
         frame = toByteArray(modbus::buildRequest(request));
@@ -137,7 +165,7 @@ void ModbusMaster::giveBack() {
 // Starts the next transaction when the line is the master's: a queued write first, then the
 // read whose turn it is and that is due; else waits for the earliest due read.
 void ModbusMaster::next() {
-    if (inFlight_ || !engine_.isOpen())
+    if (inFlight_ || !engine_.isOpen() || refuseWhileListening())
         return;
     const bool work = !writes_.empty() || (wanted_ && !reads_.empty());
     if (work && !lease_) {

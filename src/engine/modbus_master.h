@@ -75,6 +75,8 @@ class ModbusMaster : public QObject {
     void pollingChanged(bool on);
     // The master has work but another user holds the line ("Find Device"); "" once it has it.
     void waitingForLine(const QString& holder);
+    // Polling stopped, or did not start, because listen only is on (the text to show).
+    void refused(const QString& text);
 
   private:
     struct Job {
@@ -95,6 +97,7 @@ class ModbusMaster : public QObject {
     void onGranted(LineLease lease);
     void giveBack();
     void onPortOpen(bool open);
+    bool refuseWhileListening(); // true when listen only stopped everything
 
     TerminalEngine& engine_;
     std::vector<PollRead> reads_;

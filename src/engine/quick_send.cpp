@@ -125,6 +125,8 @@ int QuickSender::entryForKey(int key) const {
 }
 
 Outcome QuickSender::trySend(int index, std::u16string_view name) {
+    if (Outcome refused = engine_->checkListenOnly(); !refused)
+        return refused;
     if (index < 0 || index >= static_cast<int>(book_.entries.size()))
         return Outcome::failed(QStringLiteral("there is no entry \"%1\"")
                                    .arg(QString::fromStdU16String(std::u16string(name))));
@@ -189,6 +191,10 @@ void QuickSender::runSequence(int index) {
     if (index < 0 || index >= static_cast<int>(book_.sequences.size()) ||
         book_.sequences[static_cast<std::size_t>(index)].steps.empty())
         return;
+    if (Outcome refused = engine_->checkListenOnly(); !refused) {
+        emit failed(refused.failure());
+        return;
+    }
     sequence_ = index;
     step_ = 0;
     run_ = 0;
@@ -322,6 +328,10 @@ void QuickSender::answer(int rule, int generation) {
 
 void QuickSender::startFile(const QByteArray& bytes, Pace pace, int delayMs) {
     stopFile();
+    if (Outcome refused = engine_->checkListenOnly(); !refused) {
+        emit failed(refused.failure());
+        return;
+    }
     if (!engine_->isOpen()) {
         emit failed(QStringLiteral("The file was not sent: the port is not open."));
         return;
@@ -452,6 +462,10 @@ void QuickSender::progress(bool force) {
 // ---------------------------------------------------------------- the line
 
 void QuickSender::sendBreak(int ms) {
+    if (Outcome refused = engine_->checkListenOnly(); !refused) {
+        emit failed(refused.failure());
+        return;
+    }
     try {
         engine_->port().setBreak(true);
     } catch (const Failure& f) {
@@ -464,6 +478,8 @@ void QuickSender::sendBreak(int ms) {
 }
 
 Outcome QuickSender::setRts(bool on) {
+    if (Outcome refused = engine_->checkListenOnly(); !refused)
+        return refused;
     try {
         engine_->port().setRts(on);
         return {};

@@ -4,11 +4,12 @@ namespace varnok::engine {
 
 Session::Session(std::unique_ptr<serial::Link> link, QObject* parent)
     : QObject(parent), terminal_(std::move(link)), recorder_(&terminal_), master_(terminal_),
-      quickSend_(&terminal_), quickSendBook_(quickSend_), finder_(terminal_) {}
+      quickSend_(&terminal_), quickSendBook_(quickSend_), finder_(terminal_), bus_(terminal_) {}
 
 Session::~Session() = default;
 
 void Session::shutdown() {
+    bus_.stop();
     finder_.stop();
     master_.stop();
     quickSend_.stopSequence();

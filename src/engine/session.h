@@ -7,6 +7,7 @@
 #include <QObject>
 #include <memory>
 
+#include "engine/bus_ports.h"
 #include "engine/find_sweep.h"
 #include "engine/modbus_master.h"
 #include "engine/monitor/traffic_recorder.h"
@@ -32,6 +33,7 @@ class Session : public QObject {
     QuickSender& quickSend() { return quickSend_; }
     QuickSendKeeper& quickSendBook() { return quickSendBook_; }
     FindSweep& finder() { return finder_; }
+    BusPorts& bus() { return bus_; } // port B: tap and bridge
 
     // The program ends: every user of the line stops, then the line closes quietly.
     void shutdown();
@@ -45,6 +47,7 @@ class Session : public QObject {
     QuickSender quickSend_;
     QuickSendKeeper quickSendBook_; // the book the sender runs, as the user edits it
     FindSweep finder_;
+    BusPorts bus_;
 };
 
 } // namespace varnok::engine

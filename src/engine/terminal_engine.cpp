@@ -189,6 +189,8 @@ Outcome TerminalEngine::finishOpen() {
     portOpened_ = true;
     shownLines_.reset();
     deviceNote_ = noteOnLink();
+    if (lowLatency_)
+        static_cast<void>(port_->setLowLatency(true)); // asked again: the answer was given
     emit portOpenChanged(true);
     setSendAscii(true);
     startAutoReceive();
@@ -765,6 +767,8 @@ Outcome TerminalEngine::consoleExchange(const QString& command, int pauseMs, con
     withdrawAsk(consoleAsk_);
     if (!portOpened_)
         return consoleNotOpen(what);
+    if (Outcome refused = checkListenOnly(); !refused)
+        return refused;
     consoleReply_.clear();
     consoleContext_ = context;
     consoleDone_ = std::move(done);
@@ -844,6 +848,8 @@ void TerminalEngine::endConsoleExchange(std::optional<QString> reply) {
 // ---------------------------------------------------------------- send
 
 void TerminalEngine::write(const QByteArray& bytes) {
+    if (listenOnly_) // the last guard: a sender that did not ask is refused here
+        throw serial::PortError(serial::kErrListenOnly, listenOnlyText().toStdString());
     if (sendHolds_ > 0) { // a transaction is on the line: never inside it
         heldSends_.append(bytes);
         return;
@@ -879,6 +885,14 @@ void TerminalEngine::clearSendCounters() {
 }
 
 void TerminalEngine::send(const SendRequest& request, bool autoTick) {
+    if (listenOnly_) {
+        if (autoTick)
+            setAutoSend(false); // every tick would be refused the same way
+        sendMessageOpen_ = true;
+        report(listenOnlyText());
+        sendMessageOpen_ = false;
+        return;
+    }
     history_.record(request.text);
     QString text;
     try {
@@ -966,9 +980,37 @@ void TerminalEngine::setAutoSend(bool on) {
     emit autoSendChanged(on);
 }
 
+// ---------------------------------------------------------------- listen only
+
+QString TerminalEngine::listenOnlyText() {
+    return QStringLiteral("Listen only is on in the Monitor: nothing is sent.");
+}
+
+Outcome TerminalEngine::checkListenOnly() const {
+    return listenOnly_ ? Outcome::failed(listenOnlyText()) : Outcome();
+}
+
+void TerminalEngine::setListenOnly(bool on) {
+    if (listenOnly_ == on)
+        return;
+    listenOnly_ = on;
+    if (on) {
+        setAutoSend(false);
+        heldSends_.clear(); // sends held behind a transaction never leave
+    }
+    emit listenOnlyChanged(on);
+}
+
+QString TerminalEngine::setLowLatency(bool on) {
+    lowLatency_ = on;
+    return port_->portOpen() ? port_->setLowLatency(on) : QString();
+}
+
 // ---------------------------------------------------------------- Modbus
 
 Outcome TerminalEngine::sendBytes(const QByteArray& bytes) {
+    if (Outcome refused = checkListenOnly(); !refused)
+        return refused;
     if (!portOpened_)
         return Outcome::failed(QString::fromStdString(
             serial::PortError(serial::kErrPortNotOpen, "Operation valid only when the port is open")
@@ -987,6 +1029,10 @@ Outcome TerminalEngine::sendBytes(const QByteArray& bytes) {
 std::optional<std::vector<std::uint8_t>> TerminalEngine::sendRtuRequest(std::u16string_view list) {
     if (!port_->portOpen())
         return std::nullopt;
+    if (listenOnly_) {
+        report(listenOnlyText());
+        return std::nullopt;
+    }
     QString text;
     try {
         modbus::RtuFrame f = modbus::Build_RTU_Frame(list);

@@ -168,7 +168,24 @@ class TerminalEngine : public QObject {
     // queue fails with the port's description and nothing is written.
     Outcome sendBytes(const QByteArray& bytes);
 
+    // ---- listen only ----
+    // While on, nothing this program makes is sent: every sender is refused with
+    // kListenOnlyText, and the one write path refuses whatever still reaches it. Only a lease
+    // asked with LineUse::forwards (the bridge) writes.
+    void setListenOnly(bool on);
+    bool listenOnly() const { return listenOnly_; }
+    static QString listenOnlyText();
+    // The failure a sender answers with while listen only is on (done otherwise).
+    Outcome checkListenOnly() const;
+
+    // ---- low latency ----
+    // Asks the serial driver to hand over input at once (kept across openings); "" when
+    // granted or off, else why not. A closed port answers "" and asks at the next opening.
+    QString setLowLatency(bool on);
+    bool lowLatency() const { return lowLatency_; }
+
   signals:
+    void listenOnlyChanged(bool on);
     void portOpenChanged(bool open);
     void connectingChanged(bool connecting);
     void lineSettingsChanged(const varnok::serial::LineSettings& inForce); // while open
@@ -330,6 +347,8 @@ class TerminalEngine : public QObject {
     std::optional<Holder> holder_;
     std::deque<Ask> asks_;
     std::uint64_t nextTicket_ = 0;
+    bool listenOnly_ = false;
+    bool lowLatency_ = false;
     int sendHolds_ = 0;
     QList<QByteArray> heldSends_;
 };

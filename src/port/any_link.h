@@ -34,6 +34,7 @@ class AnyLink final : public Link {
     LinkKind kind() const override;
     QString linkNote() const override { return active_->linkNote(); }
     bool lost() const override { return active_->lost(); }
+    QString setLowLatency(bool on) override { return active_->setLowLatency(on); }
 
     const LineSettings& settingsInForce() const override { return active_->settingsInForce(); }
     bool framingApplied() const override { return active_->framingApplied(); }

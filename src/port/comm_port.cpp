@@ -1,5 +1,10 @@
 #include "port/comm_port.h"
 
+#ifdef __linux__
+#include <linux/serial.h>
+#include <sys/ioctl.h>
+#endif
+
 #include <QFileInfo>
 #include <cerrno>
 #include <cstring>
@@ -152,8 +157,43 @@ QMetaObject::Connection CommPort::onOutputLeft(QObject* context, std::function<v
     return connect(&port_, &QSerialPort::bytesWritten, context, [f = std::move(f)] { f(); });
 }
 
+QString CommPort::setLowLatency(bool on) {
+#ifdef __linux__
+    if (!port_.isOpen())
+        return on ? QStringLiteral("low latency not available: the port is not open") : QString();
+    const int fd = static_cast<int>(port_.handle());
+    serial_struct ss{};
+    const auto reason = [this] {
+        return QStringLiteral("low latency not available on %1: %2")
+            .arg(devicePath(), QString::fromLocal8Bit(std::strerror(errno)));
+    };
+    if (!on) {
+        if (!flagsBeforeLowLatency_)
+            return {};
+        const int before = *std::exchange(flagsBeforeLowLatency_, std::nullopt);
+        if (::ioctl(fd, TIOCGSERIAL, &ss) != 0)
+            return reason();
+        ss.flags = before;
+        return ::ioctl(fd, TIOCSSERIAL, &ss) == 0 ? QString() : reason();
+    }
+    if (::ioctl(fd, TIOCGSERIAL, &ss) != 0)
+        return reason();
+    if (!flagsBeforeLowLatency_)
+        flagsBeforeLowLatency_ = ss.flags;
+    ss.flags |= ASYNC_LOW_LATENCY;
+    if (::ioctl(fd, TIOCSSERIAL, &ss) != 0) {
+        flagsBeforeLowLatency_.reset();
+        return reason();
+    }
+    return {};
+#else
+    return on ? QStringLiteral("low latency not available on this system") : QString();
+#endif
+}
+
 void CommPort::closeDevice() {
     stopLinesWatch(); // before the descriptor goes: the waiting thread uses it
+    static_cast<void>(setLowLatency(false)); // the driver's flags as they were
     if (reader_) {
         reader_->setEnabled(false);
         reader_->deleteLater(); // this may be its own wake-up

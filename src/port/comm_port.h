@@ -42,6 +42,9 @@ class CommPort final : public Link {
     void setPortOpen(bool open) override;
     bool portOpen() const override;
     bool lost() const override { return lost_.has_value(); }
+    // ASYNC_LOW_LATENCY through TIOCGSERIAL/TIOCSSERIAL; the flags from before come back when
+    // switched off and at closing.
+    QString setLowLatency(bool on) override;
 
     // The line settings the driver kept (a pseudo-terminal keeps the speed and stop bits,
     // and always 8 data bits without parity).
@@ -111,6 +114,7 @@ class CommPort final : public Link {
     QTimer linesPoll_;
     std::optional<PortError> lost_; // a vanished device, not yet reported
     qint64 totalBytesRead_ = 0;
+    std::optional<int> flagsBeforeLowLatency_; // serial flags to give back, while raised
     int quietErrors_ = 0; // wake-ups that read nothing on a port not hung up, since the last byte
 };
 

@@ -33,6 +33,7 @@ enum PortErrorNumber {
     kErrWriteFailed = 8021,
     kErrOutputBlocked = 8022,
     kErrSettingRefused = 8023,
+    kErrListenOnly = 8024,
     kErrInvalidValue = 380,
 };
 
@@ -87,6 +88,13 @@ class Link : public QObject {
     virtual QString linkNote() const { return {}; }
     // The device vanished and no operation has reported it yet.
     virtual bool lost() const = 0;
+    // Asks the open line's driver to hand input over at once instead of gathering it; off
+    // gives back the flags from before. "" when granted, else why not. A link without a
+    // serial driver (over the network) has nothing to ask and answers "".
+    virtual QString setLowLatency(bool on) {
+        (void)on;
+        return {};
+    }
 
     // ---- Settings in force after an opening, and changes of them while open
     virtual const LineSettings& settingsInForce() const = 0;
