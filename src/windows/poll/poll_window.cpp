@@ -74,6 +74,12 @@ PollWindow::PollWindow(engine::Session& session, QWidget* parent)
         pollButton->setText(on ? QStringLiteral("Stop polling") : QStringLiteral("Start polling"));
     });
     connect(&model_, &engine::PollModel::failed, this, &PollWindow::fail);
+    // Listen only holds polling back: said where polling is read, and once as a message.
+    connect(&master(), &engine::ModbusMaster::refused, this, [this](const QString& text) {
+        readStatus->setText(text);
+        // Told from the event loop: the refusal may come from inside another window's call.
+        QTimer::singleShot(0, this, [this, text] { fail(text); });
+    });
     connect(&model_, &engine::PollModel::writeNoted, writeStatus, &QLabel::setText);
     connect(&model_, &engine::PollModel::logStopped, this,
             [this] { logButton->setText(QStringLiteral("Log CSV...")); });
