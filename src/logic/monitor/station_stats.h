@@ -17,7 +17,8 @@ class ResponseTimes {
   public:
     static constexpr std::size_t kWindow = 100000;
 
-    explicit ResponseTimes(std::size_t window = kWindow) : window_(window) {}
+    ResponseTimes() = default;
+    explicit ResponseTimes(std::size_t window) : window_(window) {}
 
     void add(std::int64_t us);
     std::uint64_t count() const { return count_; }
@@ -29,7 +30,7 @@ class ResponseTimes {
     void reset() { *this = ResponseTimes(window_); }
 
   private:
-    std::size_t window_;
+    std::size_t window_ = kWindow;
     std::uint64_t count_ = 0;
     std::int64_t min_ = 0;
     std::int64_t max_ = 0;
