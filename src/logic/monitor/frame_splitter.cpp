@@ -160,10 +160,12 @@ bool ahead(std::ptrdiff_t length, std::size_t size) {
 
 } // namespace
 
-std::ptrdiff_t FrameSplitter::checkedLength(std::size_t after) const {
+std::ptrdiff_t FrameSplitter::checkedLength(std::size_t after) {
     const std::span<const std::uint8_t> b = open_->bytes;
     std::ptrdiff_t first = rtuReplyLength(b);
     std::ptrdiff_t second = listening_ ? rtuRequestLength(b) : -1;
+    // Its first bytes give it no length in any form, and more bytes will not change that.
+    unsized_ = first < 0 && second < 0;
     if (second >= 0 && (first < 0 || second < first))
         std::swap(first, second);
     for (const std::ptrdiff_t length : {first, second})
@@ -175,7 +177,7 @@ std::ptrdiff_t FrameSplitter::checkedLength(std::size_t after) const {
 
 void FrameSplitter::cutWhole(std::vector<Frame>& done, std::size_t after, std::int64_t timeUs,
                              std::int64_t wallMs) {
-    for (;;) {
+    while (!unsized_) {
         const std::ptrdiff_t length = checkedLength(after);
         if (length < 0)
             return;
@@ -194,6 +196,7 @@ void FrameSplitter::cutWhole(std::vector<Frame>& done, std::size_t after, std::i
         done.push_back(closeOpen());
         open_ = std::move(rest);
         after = 0;
+        unsized_ = false;
     }
 }
 
@@ -209,6 +212,7 @@ bool FrameSplitter::awaitsLength() const {
 Frame FrameSplitter::closeOpen() {
     Frame done = std::move(*open_);
     open_.reset();
+    unsized_ = false;
     done.piece = done.piece || continuation_;
     continuation_ = false;
     return done;
@@ -244,7 +248,8 @@ std::vector<Frame> FrameSplitter::feed(std::int64_t timeUs, std::int64_t wallMs,
             } else {
                 open_ = Frame{timeUs, timeUs, wallMs, direction, {slice.begin(), slice.end()}};
             }
-            cutWhole(done, after, timeUs, wallMs);
+            if (!unsized_)
+                cutWhole(done, after, timeUs, wallMs);
         }
         return done;
     }

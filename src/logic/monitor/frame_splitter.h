@@ -66,7 +66,10 @@ class FrameSplitter {
     void setFraming(modbus::Framing framing) { framing_ = framing; }
     modbus::Framing framing() const { return framing_; }
     void setStallUs(std::int64_t us) { stallUs_ = us; }
-    void setListening(bool on) { listening_ = on; }
+    void setListening(bool on) {
+        listening_ = on;
+        unsized_ = false; // the request form may give the open frame a length
+    }
     bool listening() const { return listening_; }
 
     // The frames this chunk completes, oldest first: the RX frame it closes, if any, and for
@@ -88,6 +91,7 @@ class FrameSplitter {
     }
     void clear() {
         open_.reset();
+        unsized_ = false;
         continuation_ = false;
     }
 
@@ -99,7 +103,7 @@ class FrameSplitter {
         return framing_ == modbus::Framing::Line ||
                (listening_ && framing_ == modbus::Framing::Stream);
     }
-    std::ptrdiff_t checkedLength(std::size_t after) const;
+    std::ptrdiff_t checkedLength(std::size_t after);
     void cutWhole(std::vector<Frame>& done, std::size_t after, std::int64_t timeUs,
                   std::int64_t wallMs);
     std::size_t maxBytes() const {
@@ -110,6 +114,7 @@ class FrameSplitter {
     modbus::Framing framing_ = modbus::Framing::Line;
     std::int64_t stallUs_ = 1000000;
     bool listening_ = false;
+    bool unsized_ = false; // the open frame's first bytes give it no length: silence ends it
     std::optional<Frame> open_;
     bool continuation_ = false; // the open frame follows a cut made without a gap
 };
