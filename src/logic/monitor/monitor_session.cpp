@@ -55,7 +55,7 @@ std::string MonitorSession::gapText() const {
     const std::string silence = frameGapText(line_, userGapUs_);
     switch (splitter_.framing()) {
     case modbus::Framing::Line:
-        return silence;
+        return "RX frame ends by its Modbus length with a good CRC; any other: " + silence;
     case modbus::Framing::Stream:
         return "RX frame ends by its Modbus length; one without a known length: " + silence;
     case modbus::Framing::Mbap:

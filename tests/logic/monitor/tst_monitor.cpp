@@ -145,6 +145,11 @@ class TestMonitor : public QObject {
                          text);
             QCOMPARE(frameGapUs(line, userGapUs), gapUs);
         }
+        MonitorSession s; // on a line a whole Modbus frame ends without waiting for the gap
+        s.setLine({9600, Parity::None, 8, StopBits::One});
+        QCOMPARE(str(s.gapText()), "RX frame ends by its Modbus length with a good CRC; any "
+                                   "other: RX frame ends after 3.5 characters of silence: "
+                                   "3.65 ms at 9600 8N1");
     }
 
     // Chunks "µs rx|tx hex" and "µs flush" through a splitter with a 4000 µs gap.
