@@ -1,9 +1,12 @@
 // The monitor's session over any traffic: every request ends in one of reply, CRC error and
 // timeout, so the counts always add up, and a frame shown plainly is never flagged.
+// Listening, frames of either received side and our own are judged alike, and each station's
+// replies, timeouts and CRC errors add up to the bus's.
 // Input: a byte choosing how frames end (on a line, by Modbus length over the network, as
-// Modbus TCP ADUs), then events, each an opcode byte (bits 0-2 what, bits 3-7 the time that passes
-// first as a power of two in µs), then for a frame a length byte and its bytes; a frame whose
-// opcode has bit 2 set gets its CRC put right, so that valid frames are frequent.
+// Modbus TCP ADUs) and, above that, whether it starts listening; then events, each an opcode byte
+// (bits 0-2 what, bits 3-7 the time that passes first as a power of two in µs), then for a frame a
+// length byte and its bytes; a frame whose opcode has bit 2 set gets its CRC put right, so that
+// valid frames are frequent; a received frame whose opcode has bit 3 set comes from side B.
 #include <cstdint>
 #include <vector>
 
@@ -19,7 +22,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     MonitorSession s;
     s.setLine({9600, serial::Parity::None, 8, serial::StopBits::One});
     s.setTimeoutUs(100000);
-    s.setFraming(static_cast<modbus::Framing>(in.take<std::uint8_t>() % 3));
+    const auto mode = in.take<std::uint8_t>();
+    s.setFraming(static_cast<modbus::Framing>(mode % 3));
+    bool listening = (mode / 3) & 1;
+    s.setListening(listening);
     std::int64_t t = 0;
     bool decoding = true;
     while (in.size() > 0) {
@@ -37,7 +43,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 bytes[bytes.size() - 2] = crc.hi;
                 bytes[bytes.size() - 1] = crc.lo;
             }
-            frames = s.feed(t, 0, op & 1 ? Direction::Rx : Direction::Tx, bytes);
+            const Direction side = op & 8 ? Direction::RxB : Direction::Rx;
+            frames = s.feed(t, 0, op & 1 ? side : Direction::Tx, bytes);
             break;
         }
         case 2:
@@ -48,6 +55,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 frames = s.endLine();
             else if (op & 0x80)
                 s.resetStats();
+            else if (op & 0x40)
+                s.setListening(listening = !listening);
             else
                 s.setDecoding(decoding = !decoding);
         }
@@ -56,6 +65,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const TrafficCounts c = s.counts();
         FUZZ_CHECK(c.waiting <= 1);
         FUZZ_CHECK(c.requests == c.replies + c.crcErrors + c.timeouts + c.waiting);
+        std::uint64_t replies = 0, timeouts = 0, crcErrors = 0;
+        for (const StationRow& r : s.stations().rows()) {
+            replies += r.replies;
+            timeouts += r.timeouts;
+            crcErrors += r.crcErrors;
+        }
+        FUZZ_CHECK(replies == c.replies && timeouts == c.timeouts && crcErrors == c.crcErrors);
     }
     return 0;
 }

@@ -1,5 +1,7 @@
 #include "logic/monitor/frame_splitter.h"
 
+#include "logic/modbus/crc16.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -47,11 +49,7 @@ std::string frameGapText(const serial::LineSettings& line, std::int64_t userGapU
     return text;
 }
 
-std::ptrdiff_t rxFrameLength(modbus::Framing framing, std::span<const std::uint8_t> b) {
-    if (framing == modbus::Framing::Mbap)
-        return modbus::mbap::aduLength(b);
-    if (framing == modbus::Framing::Line)
-        return -1;
+std::ptrdiff_t rtuReplyLength(std::span<const std::uint8_t> b) {
     if (b.size() < 2)
         return 0;
     const auto counted = [&](std::ptrdiff_t extra) -> std::ptrdiff_t {
@@ -99,13 +97,122 @@ std::ptrdiff_t rxFrameLength(modbus::Framing framing, std::span<const std::uint8
     return -1;
 }
 
+std::ptrdiff_t rxFrameLength(modbus::Framing framing, std::span<const std::uint8_t> b) {
+    if (framing == modbus::Framing::Mbap)
+        return modbus::mbap::aduLength(b);
+    if (framing == modbus::Framing::Line)
+        return -1;
+    return rtuReplyLength(b);
+}
+
+std::ptrdiff_t rtuRequestLength(std::span<const std::uint8_t> b) {
+    if (b.size() < 2)
+        return 0;
+    // The byte count at `at`, `extra` bytes besides the counted ones.
+    const auto counted = [&](std::size_t at, std::ptrdiff_t extra) -> std::ptrdiff_t {
+        return b.size() <= at ? 0 : extra + b[at];
+    };
+    if (b[1] & 0x80)
+        return -1;
+    switch (b[1]) {
+    case 1:
+    case 2:
+    case 3:
+    case 4:
+    case 5:
+    case 6:
+    case 8: // sub-function and one word of data, as nearly every device is asked
+        return 8;
+    case 7:
+    case 11:
+    case 12:
+    case 17:
+        return 4;
+    case 15:
+    case 16:
+        return counted(6, 9); // address, quantity, byte count, the bytes
+    case 20:
+    case 21:
+        return counted(2, 5);
+    case 22:
+        return 10;
+    case 23:
+        return counted(10, 13); // read and write ranges, byte count, the bytes
+    case 24:
+        return 6;
+    case 43:
+        return b.size() >= 3 && b[2] != 14 ? -1 : 7;
+    }
+    return -1;
+}
+
+namespace {
+
+bool crcGood(std::span<const std::uint8_t> frame) {
+    const auto r = modbus::Calc_CRC16(frame.data(), static_cast<int>(frame.size() - 2));
+    return frame[frame.size() - 2] == r.hi && frame[frame.size() - 1] == r.lo;
+}
+
+// A length still ahead of `size`, or still being told.
+bool ahead(std::ptrdiff_t length, std::size_t size) {
+    return length == 0 || (length > 0 && std::size_t(length) > size);
+}
+
+} // namespace
+
+std::ptrdiff_t FrameSplitter::checkedLength(std::size_t after) {
+    const std::span<const std::uint8_t> b = open_->bytes;
+    std::ptrdiff_t first = rtuReplyLength(b);
+    std::ptrdiff_t second = listening_ ? rtuRequestLength(b) : -1;
+    // Its first bytes give it no length in any form, and more bytes will not change that.
+    unsized_ = first < 0 && second < 0;
+    if (second >= 0 && (first < 0 || second < first))
+        std::swap(first, second);
+    for (const std::ptrdiff_t length : {first, second})
+        if (length >= 4 && std::size_t(length) > after && std::size_t(length) <= b.size() &&
+            crcGood(b.first(std::size_t(length))))
+            return length;
+    return -1;
+}
+
+void FrameSplitter::cutWhole(std::vector<Frame>& done, std::size_t after, std::int64_t timeUs,
+                             std::int64_t wallMs) {
+    while (!unsized_) {
+        const std::ptrdiff_t length = checkedLength(after);
+        if (length < 0)
+            return;
+        const auto whole = std::size_t(length);
+        if (whole == open_->bytes.size()) {
+            done.push_back(closeOpen());
+            return;
+        }
+        // What follows in the same read starts the next frame.
+        Frame rest{timeUs,
+                   timeUs,
+                   wallMs,
+                   open_->direction,
+                   {open_->bytes.begin() + length, open_->bytes.end()}};
+        open_->bytes.resize(whole);
+        done.push_back(closeOpen());
+        open_ = std::move(rest);
+        after = 0;
+        unsized_ = false;
+    }
+}
+
 bool FrameSplitter::awaitsLength() const {
-    return open_ && rxFrameLength(framing_, open_->bytes) >= 0; // known, or soon told
+    if (!open_ || framing_ == modbus::Framing::Line)
+        return false;
+    if (listening_ && framing_ == modbus::Framing::Stream)
+        return ahead(rtuReplyLength(open_->bytes), open_->bytes.size()) ||
+               ahead(rtuRequestLength(open_->bytes), open_->bytes.size());
+    return rxFrameLength(framing_, open_->bytes) >= 0; // known, or soon told
 }
 
 Frame FrameSplitter::closeOpen() {
     Frame done = std::move(*open_);
     open_.reset();
+    unsized_ = false;
     done.piece = done.piece || continuation_;
     continuation_ = false;
     return done;
@@ -117,11 +224,33 @@ std::vector<Frame> FrameSplitter::feed(std::int64_t timeUs, std::int64_t wallMs,
     if (bytes.empty())
         return done;
     // Our own write always ends what was being received: on a half-duplex bus it cannot
-    // belong to the same frame.
-    if (open_ && (direction == Direction::Tx || timeUs >= openDeadlineUs()))
+    // belong to the same frame; nor can bytes of the other side of a tap.
+    if (open_ && (direction != open_->direction || timeUs >= openDeadlineUs()))
         done.push_back(closeOpen());
-    if (direction == Direction::Tx) {
+    if (direction == Direction::Tx && !listening_) {
         done.push_back({timeUs, timeUs, wallMs, direction, {bytes.begin(), bytes.end()}});
+        return done;
+    }
+    if (checksLength()) {
+        // Gathered a read at a time, then cut where a length with a good CRC ends a frame.
+        while (!bytes.empty()) {
+            if (open_ && open_->bytes.size() == maxBytes()) {
+                open_->piece = true;
+                done.push_back(closeOpen());
+                continuation_ = true;
+            }
+            const std::size_t after = open_ ? open_->bytes.size() : 0;
+            const auto slice = bytes.first(std::min(maxBytes() - after, bytes.size()));
+            bytes = bytes.subspan(slice.size());
+            if (open_) {
+                open_->lastUs = timeUs;
+                open_->bytes.insert(open_->bytes.end(), slice.begin(), slice.end());
+            } else {
+                open_ = Frame{timeUs, timeUs, wallMs, direction, {slice.begin(), slice.end()}};
+            }
+            if (!unsized_)
+                cutWhole(done, after, timeUs, wallMs);
+        }
         return done;
     }
     const bool byLength = framing_ != modbus::Framing::Line;

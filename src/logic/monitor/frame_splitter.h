@@ -11,7 +11,9 @@
 
 namespace varnok::monitor {
 
-enum class Direction { Tx, Rx };
+// Tx: what this program wrote to port A; Rx: what port A received; RxB: what a second port B
+// received (the other side of a two-port tap). In a bridge, what is written to A is Tx.
+enum class Direction { Tx, Rx, RxB };
 
 struct Frame {
     std::int64_t firstUs = 0; // monotonic time of the chunk holding the first byte
@@ -37,6 +39,13 @@ std::string frameGapText(const serial::LineSettings& line, std::int64_t userGapU
 // bytes must come to tell, -1 when they never will (no known length: silence ends it).
 std::ptrdiff_t rxFrameLength(modbus::Framing framing, std::span<const std::uint8_t> bytes);
 
+// An RTU reply's length (an exception's 5 included), as rxFrameLength gives it.
+std::ptrdiff_t rtuReplyLength(std::span<const std::uint8_t> bytes);
+
+// An RTU request's length by its function code and byte count, in the same terms; -1 for an
+// exception's function byte.
+std::ptrdiff_t rtuRequestLength(std::span<const std::uint8_t> bytes);
+
 // A chunk's time stands for all of its bytes (the moment it was read or written). Each TX chunk
 // is one frame; RX bytes gather into one frame until the line has been silent for the gap.
 // RX bytes that keep coming without a gap are cut every kMaxFrameBytes (the longest RTU frame),
@@ -57,6 +66,11 @@ class FrameSplitter {
     void setFraming(modbus::Framing framing) { framing_ = framing; }
     modbus::Framing framing() const { return framing_; }
     void setStallUs(std::int64_t us) { stallUs_ = us; }
+    void setListening(bool on) {
+        listening_ = on;
+        unsized_ = false; // the request form may give the open frame a length
+    }
+    bool listening() const { return listening_; }
 
     // The frames this chunk completes, oldest first: the RX frame it closes, if any, and for
     // TX the chunk itself. An empty chunk changes nothing.
@@ -77,12 +91,21 @@ class FrameSplitter {
     }
     void clear() {
         open_.reset();
+        unsized_ = false;
         continuation_ = false;
     }
 
   private:
     Frame closeOpen();
     bool awaitsLength() const;
+    // By CRC-checked length (a line, or listening over the network), or by length alone.
+    bool checksLength() const {
+        return framing_ == modbus::Framing::Line ||
+               (listening_ && framing_ == modbus::Framing::Stream);
+    }
+    std::ptrdiff_t checkedLength(std::size_t after);
+    void cutWhole(std::vector<Frame>& done, std::size_t after, std::int64_t timeUs,
+                  std::int64_t wallMs);
     std::size_t maxBytes() const {
         return framing_ == modbus::Framing::Mbap ? kMaxAduBytes : kMaxFrameBytes;
     }
@@ -90,6 +113,8 @@ class FrameSplitter {
     std::int64_t gapUs_;
     modbus::Framing framing_ = modbus::Framing::Line;
     std::int64_t stallUs_ = 1000000;
+    bool listening_ = false;
+    bool unsized_ = false; // the open frame's first bytes give it no length: silence ends it
     std::optional<Frame> open_;
     bool continuation_ = false; // the open frame follows a cut made without a gap
 };

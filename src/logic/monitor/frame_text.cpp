@@ -68,14 +68,27 @@ std::string dottedText(std::span<const std::uint8_t> bytes) {
     return s;
 }
 
+std::string_view directionText(Direction direction, const SideNames& sides) {
+    switch (direction) {
+    case Direction::Tx:
+        return sides.bridge && !sides.b.empty() ? std::string_view(sides.b) : "TX";
+    case Direction::Rx:
+        return sides.a.empty() ? "RX" : std::string_view(sides.a);
+    case Direction::RxB:
+        return sides.b.empty() ? "RX B" : std::string_view(sides.b);
+    }
+    return "RX";
+}
+
 void appendFrameLine(std::string& line, const Frame& frame, std::int64_t gapUs,
-                     std::string_view decoded) {
+                     std::string_view decoded, const SideNames& sides) {
     // Built in place, without printf: under a flood this runs for every frame of a text-log
     // capture, and formatting cost more than writing the file.
     const std::size_t n = frame.bytes.size();
     const std::size_t at = line.size();
+    const std::string_view dir = directionText(frame.direction, sides);
     // Room for the time, the gap (up to 20 characters), direction, length, tabs, hex, text.
-    line.resize(at + 64 + 4 * n);
+    line.resize(at + 64 + dir.size() + 4 * n);
     char* const begin = line.data() + at;
     char* out = begin;
     putWallTime(out, frame.wallMs);
@@ -87,7 +100,9 @@ void appendFrameLine(std::string& line, const Frame& frame, std::int64_t gapUs,
         *out++ = '.';
         out = putDigits(out, gapUs % 1000, 3);
     }
-    out = std::copy_n(frame.direction == Direction::Tx ? "\tTX\t" : "\tRX\t", 4, out);
+    *out++ = '\t';
+    out = std::copy(dir.begin(), dir.end(), out);
+    *out++ = '\t';
     const std::string count = std::to_string(n);
     out = std::copy(count.begin(), count.end(), out);
     *out++ = '\t';
@@ -106,9 +121,10 @@ void appendFrameLine(std::string& line, const Frame& frame, std::int64_t gapUs,
     line += decoded;
 }
 
-std::string frameLine(const Frame& frame, std::int64_t gapUs, std::string_view decoded) {
+std::string frameLine(const Frame& frame, std::int64_t gapUs, std::string_view decoded,
+                      const SideNames& sides) {
     std::string line;
-    appendFrameLine(line, frame, gapUs, decoded);
+    appendFrameLine(line, frame, gapUs, decoded, sides);
     return line;
 }
 

@@ -16,13 +16,25 @@ std::string wallTimeText(std::int64_t wallMs);
 // Printable ASCII as it is, every other byte as a dot.
 std::string dottedText(std::span<const std::uint8_t> bytes);
 
+// What the text line calls each side instead of TX/RX: Rx as `a`, RxB as `b`, and in a
+// bridge Tx (what B received, written to A) as `b`. Empty names keep TX/RX.
+struct SideNames {
+    std::string a;
+    std::string b;
+    bool bridge = false;
+};
+
+// "TX", "RX", "RX B", or the side's name.
+std::string_view directionText(Direction direction, const SideNames& sides = {});
+
 // Tab-separated: time, the gap in ms since the previous frame's last byte (empty when gapUs is
 // below 0: there was none), TX/RX, length, hex bytes, text, decoded.
-std::string frameLine(const Frame& frame, std::int64_t gapUs, std::string_view decoded);
+std::string frameLine(const Frame& frame, std::int64_t gapUs, std::string_view decoded,
+                      const SideNames& sides = {});
 
 // frameLine's text appended to `out`, whose memory a capture keeps from frame to frame.
 void appendFrameLine(std::string& out, const Frame& frame, std::int64_t gapUs,
-                     std::string_view decoded);
+                     std::string_view decoded, const SideNames& sides = {});
 
 enum class CaptureForm {
     Text, // a header line, then one line per frame as the table shows it

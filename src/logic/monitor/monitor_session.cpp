@@ -1,5 +1,7 @@
 #include "logic/monitor/monitor_session.h"
 
+#include "logic/modbus/function_code.h"
+
 #include <algorithm>
 #include <cstdio>
 #include <limits>
@@ -15,29 +17,6 @@ std::string msText(double us, int decimals) {
 }
 
 } // namespace
-
-void ResponseTimes::add(std::int64_t us) {
-    min_ = count_ ? std::min(min_, us) : us;
-    max_ = count_ ? std::max(max_, us) : us;
-    ++count_;
-    sum_ += us;
-    if (recent_.size() < kWindow)
-        recent_.push_back(us);
-    else
-        recent_[next_] = us;
-    next_ = (next_ + 1) % kWindow;
-}
-
-std::int64_t ResponseTimes::p99Us() const {
-    if (recent_.empty())
-        return 0;
-    // Nearest rank: the smallest time that at least 99 % of the window do not exceed.
-    std::vector<std::int64_t> sorted = recent_;
-    const std::size_t rank = (sorted.size() * 99 + 99) / 100;
-    std::nth_element(sorted.begin(), sorted.begin() + static_cast<std::ptrdiff_t>(rank - 1),
-                     sorted.end());
-    return sorted[rank - 1];
-}
 
 std::string countsText(const TrafficCounts& c) {
     std::string text = "Requests " + std::to_string(c.requests) + "   Replies " +
@@ -76,7 +55,7 @@ std::string MonitorSession::gapText() const {
     const std::string silence = frameGapText(line_, userGapUs_);
     switch (splitter_.framing()) {
     case modbus::Framing::Line:
-        return silence;
+        return "RX frame ends by its Modbus length with a good CRC; any other: " + silence;
     case modbus::Framing::Stream:
         return "RX frame ends by its Modbus length; one without a known length: " + silence;
     case modbus::Framing::Mbap:
@@ -88,9 +67,15 @@ std::string MonitorSession::gapText() const {
 void MonitorSession::setDecoding(bool on) {
     decoding_ = on;
     // Its end would go unseen: the request leaves the count, which stays whole.
-    if (waitingSinceUs_)
+    if (waitingSinceUs_) {
         --counts_.requests;
+        stations_.withdraw(waitingStation_);
+    }
     waitingSinceUs_.reset();
+}
+
+void MonitorSession::setListening(bool on) {
+    splitter_.setListening(on);
 }
 
 std::vector<SessionFrame> MonitorSession::feed(std::int64_t timeUs, std::int64_t wallMs,
@@ -118,6 +103,7 @@ std::vector<SessionFrame> MonitorSession::endLine() {
     if (std::optional<Frame> f = splitter_.flush(std::numeric_limits<std::int64_t>::max() / 2))
         done.push_back(finish(std::move(*f)));
     modbusSeen_ = false; // the next opening may reach another device
+    directionsHeard_ = 0;
     return done;
 }
 
@@ -134,7 +120,8 @@ SessionFrame MonitorSession::finish(Frame frame) {
     done.gapUs = lastEndUs_ ? frame.firstUs - *lastEndUs_ : -1;
     lastEndUs_ = frame.lastUs;
     if (decoding_) {
-        const bool tx = frame.direction == Direction::Tx;
+        const Role role = listening() ? judge(frame) : Role::Other;
+        const bool tx = listening() ? role == Role::Request : frame.direction == Direction::Tx;
         // A piece is not decoded, so it is no CRC error, but it still answers a request.
         Decoded d;
         d.crcOk = true;
@@ -150,7 +137,8 @@ SessionFrame MonitorSession::finish(Frame frame) {
             return done;
         }
         modbusSeen_ = true;
-        const std::optional<std::int64_t> responseUs = count(frame, d);
+        const std::optional<std::int64_t> responseUs =
+            listening() ? countHeard(frame, d, role) : count(frame, d);
         done.decoded = frame.piece ? std::string(SessionFrame::kPieceText) : summary(d);
         if (responseUs)
             done.decoded += " · response " + msText(double(*responseUs), 3) + " ms";
@@ -166,33 +154,39 @@ std::optional<std::int64_t> MonitorSession::count(const Frame& frame, const Deco
         return std::nullopt;
     const bool tx = frame.direction == Direction::Tx;
     if (tx) {
-        if (waitingSinceUs_)
-            ++counts_.timeouts; // the next request went out before a reply came
-        waitingSinceUs_.reset();
+        timeOut(); // the next request went out before a reply came
         // A broadcast through a gateway: nobody owes a reply, so it asks for none.
-        if (d.transaction && d.station == 0 && d.crcOk)
+        if (d.transaction && d.station == 0 && d.crcOk) {
+            stations_.seen(0, d.function);
+            stations_.request(0);
             return std::nullopt;
+        }
         ++counts_.requests;
+        stations_.request(d.station);
     } else {
         expireRequest(frame.firstUs);
     }
     // Nothing in a frame with a wrong CRC can be trusted, not even whether it answers: a
     // request no device takes, or a reply that ends its request without answering it.
     if (!d.crcOk) {
-        if (tx || waitingSinceUs_)
+        if (tx || waitingSinceUs_) {
             ++counts_.crcErrors;
-        else
+            stations_.crcError(tx ? d.station : waitingStation_);
+        } else {
             ++counts_.unpaired;
+        }
         waitingSinceUs_.reset();
         return std::nullopt;
     }
+    stations_.seen(d.station, d.function);
     if (tx) {
-        waitingSinceUs_ = frame.lastUs;
-        waitingTransaction_ = d.transaction;
+        wait(frame, d);
         return std::nullopt;
     }
-    if (d.kind == FrameKind::Exception)
+    if (d.kind == FrameKind::Exception) {
         ++counts_.exceptions;
+        stations_.exception(d.station);
+    }
     // On Modbus TCP a reply answers the request of its own id only (a late one answers none).
     if (!waitingSinceUs_ || d.transaction != waitingTransaction_) {
         ++counts_.unpaired;
@@ -202,14 +196,103 @@ std::optional<std::int64_t> MonitorSession::count(const Frame& frame, const Deco
     waitingSinceUs_.reset();
     ++counts_.replies;
     times_.add(responseUs);
+    stations_.reply(waitingStation_, responseUs);
     return responseUs;
 }
 
-void MonitorSession::expireRequest(std::int64_t nowUs) {
-    if (waitingSinceUs_ && nowUs - *waitingSinceUs_ > timeoutUs_) {
-        ++counts_.timeouts;
-        waitingSinceUs_.reset();
+void MonitorSession::wait(const Frame& frame, const Decoded& d) {
+    waitingSinceUs_ = frame.lastUs;
+    waitingTransaction_ = d.transaction;
+    waitingStation_ = d.station;
+    waitingFunction_ = d.function;
+    waitingDirection_ = frame.direction;
+}
+
+MonitorSession::Role MonitorSession::judge(const Frame& frame) {
+    directionsHeard_ |= 1U << unsigned(frame.direction);
+    expireRequest(frame.firstUs); // a request already timed out is answered by nothing
+    if (frame.piece)
+        return Role::Other;
+    const bool mbap = splitter_.framing() == modbus::Framing::Mbap;
+    std::vector<std::uint8_t> unwrapped;
+    std::span<const std::uint8_t> b = frame.bytes;
+    if (mbap) {
+        unwrapped = modbus::mbap::rtuFromAdu(frame.bytes);
+        b = unwrapped;
     }
+    if (b.size() < 4)
+        return Role::Other;
+    const auto n = static_cast<std::ptrdiff_t>(b.size());
+    // Two directions heard: a tap or a bridge, where a reply comes from the other side.
+    const bool twoSides = (directionsHeard_ & (directionsHeard_ - 1)) != 0;
+    if (waitingSinceUs_ && b[0] == waitingStation_ &&
+        modbus::withoutException(b[1]) == waitingFunction_ && rtuReplyLength(b) == n &&
+        (!twoSides || frame.direction != waitingDirection_) &&
+        (!mbap || (frame.bytes[0] << 8 | frame.bytes[1]) == waitingTransaction_))
+        return Role::Reply;
+    return rtuRequestLength(b) == n ? Role::Request : Role::Other;
+}
+
+std::optional<std::int64_t> MonitorSession::countHeard(const Frame& frame, const Decoded& d,
+                                                       Role role) {
+    if (d.tooShort)
+        return std::nullopt;
+    switch (role) {
+    case Role::Request:
+        timeOut(); // the bus moved on: nothing answers the request before it any more
+        stations_.request(d.station);
+        if (!d.crcOk) {
+            ++counts_.requests;
+            ++counts_.crcErrors;
+            stations_.crcError(d.station);
+            return std::nullopt;
+        }
+        stations_.seen(d.station, d.function);
+        if (d.station == 0) // a broadcast: nobody owes a reply
+            return std::nullopt;
+        ++counts_.requests;
+        wait(frame, d);
+        return std::nullopt;
+    case Role::Reply: {
+        const std::int64_t responseUs = frame.firstUs - *waitingSinceUs_;
+        waitingSinceUs_.reset();
+        if (!d.crcOk) {
+            ++counts_.crcErrors;
+            stations_.crcError(waitingStation_);
+            return std::nullopt;
+        }
+        stations_.seen(d.station, d.function);
+        if (d.kind == FrameKind::Exception) {
+            ++counts_.exceptions;
+            stations_.exception(d.station);
+        }
+        ++counts_.replies;
+        times_.add(responseUs);
+        stations_.reply(waitingStation_, responseUs);
+        return responseUs;
+    }
+    case Role::Other:
+        break;
+    }
+    ++counts_.unpaired;
+    if (d.crcOk && d.kind == FrameKind::Exception) {
+        ++counts_.exceptions;
+        stations_.exception(d.station);
+    }
+    return std::nullopt;
+}
+
+void MonitorSession::timeOut() {
+    if (waitingSinceUs_) {
+        ++counts_.timeouts;
+        stations_.timeout(waitingStation_);
+    }
+    waitingSinceUs_.reset();
+}
+
+void MonitorSession::expireRequest(std::int64_t nowUs) {
+    if (waitingSinceUs_ && nowUs - *waitingSinceUs_ > timeoutUs_)
+        timeOut();
 }
 
 TrafficCounts MonitorSession::counts() const {
@@ -228,6 +311,7 @@ void MonitorSession::resetStats() {
     waitingSinceUs_.reset();
     counts_ = {};
     times_.reset();
+    stations_.reset();
 }
 
 } // namespace varnok::monitor

@@ -4,7 +4,9 @@
 // frames with their gap and decoding; whoever feeds it only has to call advance() at
 // nextDeadlineUs().
 #include "logic/monitor/frame_splitter.h"
+#include "logic/monitor/frame_text.h"
 #include "logic/monitor/rtu_decoder.h"
+#include "logic/monitor/station_stats.h"
 #include "logic/serial/settings_text.h"
 
 #include <cstddef>
@@ -20,9 +22,9 @@ namespace varnok::monitor {
 struct TrafficCounts {
     // Every request ends in one of reply, CRC error and timeout:
     // requests = replies + crcErrors + timeouts + waiting.
-    std::uint64_t requests = 0;   // TX frames
+    std::uint64_t requests = 0;   // TX frames; listening, frames judged requests
     std::uint64_t replies = 0;    // RX frames with a good CRC paired with a request
-    std::uint64_t unpaired = 0;   // RX frames with no request waiting
+    std::uint64_t unpaired = 0;   // RX frames with no request waiting, or listening unknown
     std::uint64_t timeouts = 0;   // requests never answered in time
     std::uint64_t crcErrors = 0;  // requests with a bad CRC, or whose reply had one
     std::uint64_t exceptions = 0; // exception replies, paired or not
@@ -33,29 +35,6 @@ struct TrafficCounts {
     double meanUs = 0;
     std::int64_t p99Us = 0;
     std::int64_t maxUs = 0;
-};
-
-// Response times in µs: minimum, mean and maximum of every one since the reset, the 99th
-// percentile (nearest rank) of the last kWindow of them.
-class ResponseTimes {
-  public:
-    static constexpr std::size_t kWindow = 100000;
-
-    void add(std::int64_t us);
-    std::uint64_t count() const { return count_; }
-    std::int64_t minUs() const { return min_; }
-    std::int64_t maxUs() const { return max_; }
-    double meanUs() const { return count_ ? double(sum_) / double(count_) : 0; }
-    std::int64_t p99Us() const;
-    void reset() { *this = {}; }
-
-  private:
-    std::uint64_t count_ = 0;
-    std::int64_t min_ = 0;
-    std::int64_t max_ = 0;
-    std::int64_t sum_ = 0;
-    std::vector<std::int64_t> recent_; // ring of the last kWindow times
-    std::size_t next_ = 0;
 };
 
 // "Requests 1   Replies 1   ...   Response min 1.00 / mean ... ms" for the window.
@@ -94,6 +73,18 @@ class MonitorSession {
     // Off: frames are neither decoded nor counted, and no request waits (one waiting leaves
     // the count of requests).
     void setDecoding(bool on);
+    // On: this program is not the master; frames of every direction are gathered alike and
+    // each is judged from what it is. A frame answering the request waiting (same station,
+    // the same function or its exception, a reply's length, and once two directions have
+    // been heard, the other direction than the request's) is its reply; else a frame of a
+    // request's length for its function is a request; anything else is unpaired. A request
+    // to station 0 (a broadcast) waits for no reply. Off (the default): TX frames are the
+    // requests and RX frames the replies.
+    void setListening(bool on);
+    bool listening() const { return splitter_.listening(); }
+    // The names the text line shows for the sides instead of TX/RX; empty: TX/RX.
+    void setSideNames(SideNames names) { sides_ = std::move(names); }
+    const SideNames& sideNames() const { return sides_; }
     const serial::LineSettings& line() const { return line_; }
     std::int64_t userGapUs() const { return userGapUs_; }
     std::int64_t timeoutUs() const { return timeoutUs_; }
@@ -114,12 +105,21 @@ class MonitorSession {
     std::optional<std::int64_t> nextDeadlineUs() const;
 
     TrafficCounts counts() const;
+    // Per station, counted as counts() counts the whole bus; reset with resetStats().
+    const StationStats& stations() const { return stations_; }
     void resetStats();
 
   private:
+    enum class Role { Request, Reply, Other };
+
     SessionFrame finish(Frame frame);
     // Counts a decoded frame; for a reply, gives its response time.
     std::optional<std::int64_t> count(const Frame& frame, const Decoded& d);
+    // Listening: what a frame is, from its bytes and the request waiting.
+    Role judge(const Frame& frame);
+    std::optional<std::int64_t> countHeard(const Frame& frame, const Decoded& d, Role role);
+    void wait(const Frame& frame, const Decoded& d);
+    void timeOut();
     void expireRequest(std::int64_t nowUs);
 
     serial::LineSettings line_;
@@ -131,9 +131,15 @@ class MonitorSession {
     std::optional<std::int64_t> lastEndUs_;      // last byte of the previous frame
     std::optional<std::int64_t> waitingSinceUs_; // last byte of the unanswered request
     std::optional<int> waitingTransaction_;      // its id on Modbus TCP
+    int waitingStation_ = 0;
+    int waitingFunction_ = 0;
+    Direction waitingDirection_ = Direction::Tx;
+    unsigned directionsHeard_ = 0; // a bit per Direction since the line opened
+    SideNames sides_;
 
     TrafficCounts counts_; // without the response times
     ResponseTimes times_;
+    StationStats stations_;
 };
 
 } // namespace varnok::monitor

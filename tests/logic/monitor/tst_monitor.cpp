@@ -16,6 +16,7 @@ using varnok::serial::LineSettings;
 using varnok::serial::Parity;
 using varnok::serial::StopBits;
 using varnok::test::span;
+using varnok::test::withCrc;
 
 namespace {
 
@@ -144,6 +145,11 @@ class TestMonitor : public QObject {
                          text);
             QCOMPARE(frameGapUs(line, userGapUs), gapUs);
         }
+        MonitorSession s; // on a line a whole Modbus frame ends without waiting for the gap
+        s.setLine({9600, Parity::None, 8, StopBits::One});
+        QCOMPARE(str(s.gapText()), "RX frame ends by its Modbus length with a good CRC; any "
+                                   "other: RX frame ends after 3.5 characters of silence: "
+                                   "3.65 ms at 9600 8N1");
     }
 
     // Chunks "µs rx|tx hex" and "µs flush" through a splitter with a 4000 µs gap.
@@ -338,6 +344,141 @@ class TestMonitor : public QObject {
         QCOMPARE(countsLine(s.counts()), counts);
     }
 
+    // Listening at 115200 8N1 (gap 1750 µs): "µs rx|rxb|tx hex" chunks, R1/R2 a register read
+    // of station 1/2, A1/A2 its reply, E1 an exception of station 1, X1 A1 with a bad CRC;
+    // "µs tick". Then the counts as in session() and each frame as its length and what it
+    // was judged: q a request, r a reply paired with it, - neither, "!" flagged.
+    void listening_data() {
+        QTest::addColumn<QStringList>("events");
+        QTest::addColumn<QString>("counts");
+        QTest::addColumn<QString>("frames");
+        const auto row = [](const char* name, const char* events, const char* counts,
+                            const char* frames) {
+            QTest::newRow(name) << QString(events).split(", ") << QString(counts) << frames;
+        };
+        row("a request and its reply on one side pair", "0 rx R1, 3000 rx A1, 9000 tick",
+            "1 1 0 0 0 0 3000 3000 3000 3000", "8q 7r");
+        row("an exception is a reply", "0 rx R1, 3000 rx E1, 9000 tick",
+            "1 1 0 0 0 1 3000 3000 3000 3000", "8q 5r!");
+        row("a reply with a bad CRC ends its request as a CRC error",
+            "0 rx R1, 3000 rx X1, 9000 tick, 2000000 tick", "1 0 0 0 1 0 0 0 0 0", "8q 7-!");
+        row("a request without a reply times out when the next request begins",
+            "0 rx R1, 5000 rx R2", "2 0 0 1 0 0 0 0 0 0", "8q 8q");
+        row("noise and a half frame between pairs break neither counts nor the next pair",
+            "0 rx R1, 3000 rx A1, 6000 rx FFFF00, 9000 rx 0103020011, 12000 rx 0103, "
+            "15000 rx R1, 18000 rx A1, 30000 tick",
+            "2 2 1 0 0 0 3000 3000 3000 3000", "8q 7r 3- 5-! 2- 8q 7r");
+        row("two masters interleaved: a reply pairs with the request just before it",
+            "0 rx R1, 3000 rx R2, 6000 rx A2, 9000 rx A1, 20000 tick",
+            "2 1 1 1 0 0 3000 3000 3000 3000", "8q 8q 7r 7-");
+        row("two sides: a reply from B answers a request from A", "0 rx R1, 3000 rxb A1, 9000 tick",
+            "1 1 0 0 0 0 3000 3000 3000 3000", "8q 7r");
+        row("two sides: a reply from the request's own side answers nothing",
+            "0 rx R1, 3000 rxb A1, 6000 rx R1, 9000 rx A1, 2000000 tick",
+            "2 1 1 1 0 0 3000 3000 3000 3000", "8q 7r 8q 7-");
+        row("a request and its reply in one read are two frames", "0 rx R1A1, 9000 tick",
+            "1 1 0 0 0 0 0 0 0 0", "8q 7r");
+        row("two replies in one read are two frames", "0 rx R1, 3000 rx A1A1, 9000 tick",
+            "1 1 1 0 0 0 3000 3000 3000 3000", "8q 7r 7-");
+        row("our own request and its reply heard alike", "0 tx R1, 3000 rx A1, 9000 tick",
+            "1 1 0 0 0 0 3000 3000 3000 3000", "8q 7r");
+        row("text lines still end by silence",
+            "0 rx 48656C6C6F0D0A, 500 rx 576F726C640D0A, 5000 tick", "0 0 0 0 0 0 0 0 0 0", "14-");
+    }
+
+    void listening() {
+        QFETCH(QStringList, events);
+        QFETCH(QString, counts);
+        QFETCH(QString, frames);
+        MonitorSession s;
+        s.setLine({115200, Parity::None, 8, StopBits::One});
+        s.setListening(true);
+        const std::pair<const char*, QByteArray> names[] = {
+            {"R1", withCrc("010300000001")}, {"R2", withCrc("020300000001")},
+            {"A1", withCrc("0103021234")},   {"A2", withCrc("0203021234")},
+            {"E1", withCrc("018302")},       {"X1", QByteArray::fromHex("0103021234B534")}};
+        QStringList got;
+        for (QString e : events) {
+            for (const auto& [name, bytes] : names)
+                e.replace(name, bytes.toHex());
+            const QStringList f = e.split(' ');
+            const Direction dir = f[1] == "tx"    ? Direction::Tx
+                                  : f[1] == "rxb" ? Direction::RxB
+                                                  : Direction::Rx;
+            for (const SessionFrame& sf :
+                 f[1] == "tick" ? s.advance(f[0].toLongLong())
+                                : s.feed(f[0].toLongLong(), 0, dir,
+                                         span(QByteArray::fromHex(f[2].toLatin1())))) {
+                const QString d = str(sf.decoded);
+                got << QString::number(sf.frame.bytes.size()) +
+                           (d.contains(" request:")     ? "q"
+                            : d.contains(" · response") ? "r"
+                                                        : "-") +
+                           (sf.flagged ? "!" : "");
+            }
+        }
+        QCOMPARE(countsLine(s.counts()), counts);
+        QCOMPARE(got.join(' '), frames);
+        const TrafficCounts c = s.counts();
+        QCOMPARE(c.requests, c.replies + c.crcErrors + c.timeouts + c.waiting);
+    }
+
+    // A request and its reply cut at every position into two reads, and a reply alone on a
+    // line while this program is the master: each still ends as its own frame by its length.
+    void frameAcrossReads() {
+        const QByteArray pair = withCrc("010300000001") + withCrc("0103021234");
+        for (const bool heard : {true, false}) {
+            for (qsizetype cut = 1; cut < pair.size(); ++cut) {
+                MonitorSession s;
+                s.setLine({115200, Parity::None, 8, StopBits::One});
+                s.setListening(heard);
+                QStringList got;
+                const auto keep = [&got](const std::vector<SessionFrame>& frames) {
+                    for (const SessionFrame& f : frames)
+                        got << QString::number(f.frame.bytes.size());
+                };
+                if (heard) {
+                    keep(s.feed(0, 0, Direction::Rx, span(pair.first(cut))));
+                    keep(s.feed(100, 0, Direction::Rx, span(pair.sliced(cut))));
+                } else if (cut > 8) { // the request goes out whole; its reply comes in two
+                    keep(s.feed(0, 0, Direction::Tx, span(pair.first(8))));
+                    keep(s.feed(50, 0, Direction::Rx, span(pair.sliced(8, cut - 8))));
+                    keep(s.feed(100, 0, Direction::Rx, span(pair.sliced(cut))));
+                } else {
+                    continue;
+                }
+                QCOMPARE(got.join(' '), QStringLiteral("8 7")); // whole before any silence
+                QCOMPARE(s.counts().replies, 1U);
+            }
+        }
+    }
+
+    // Per station: requests, replies, timeouts, exceptions, CRC errors and response times,
+    // as a table to copy; a reply after 3 ms falls in the 2–5 ms bucket.
+    void stationTable() {
+        MonitorSession s;
+        s.setLine({115200, Parity::None, 8, StopBits::One});
+        s.feed(0, 0, Direction::Tx, span(withCrc("010300000001")));
+        s.feed(3000, 0, Direction::Rx, span(withCrc("0103021234")));
+        s.advance(9000);
+        s.feed(10000, 0, Direction::Tx, span(withCrc("010600010005")));
+        s.feed(11000, 0, Direction::Rx, span(withCrc("018602")));
+        s.advance(19000);
+        s.feed(20000, 0, Direction::Tx, span(withCrc("020300000001")));
+        s.advance(2000000);
+        QCOMPARE(str(stationsText(s.stations())),
+                 "station\tfunctions\trequests\treplies\ttimeouts\texceptions\tCRC errors\t"
+                 "min ms\tmean ms\tp99 ms\tmax ms\n"
+                 "1\t3, 6\t2\t2\t0\t1\t0\t1.000\t2.000\t3.000\t3.000\n"
+                 "2\t3\t1\t0\t1\t0\t0\t\t\t\t\n");
+        QCOMPARE(ResponseHistogram::bucketOf(3000), 3U);
+        QCOMPARE(str(std::string(ResponseHistogram::label(3))), QStringLiteral("2–5 ms"));
+        QCOMPARE(s.stations().histogram().count(3), 1U);
+        QCOMPARE(s.stations().find(1)->histogram.count(2), 1U); // 1 ms: the 1–2 ms bucket
+        s.resetStats();
+        QVERIFY(s.stations().rows().empty());
+    }
+
     // Every request ends in one of reply, CRC error and timeout, whatever the line carries:
     // requests = replies + CRC errors + timeouts + the one still waiting, after every event of
     // random traffic (good and corrupt frames of both directions, exceptions, text, silence).
@@ -434,6 +575,15 @@ class TestMonitor : public QObject {
         }
         const Frame empty{0, 0, 1700000000007, Direction::Tx, {}};
         QCOMPARE(str(frameLine(empty, -1, "x")), "00:13:20.007\t\tTX\t0\t\t\tx");
+        // Side names replace TX/RX: Rx is side A, RxB side B, and in a bridge Tx is B too.
+        const SideNames tap{"COM1", "COM2", false};
+        const SideNames bridge{"COM1", "COM2", true};
+        QCOMPARE(str(frameLine(frame, -1, "", tap)).section('\t', 2, 2), "COM1");
+        QCOMPARE(str(frameLine(empty, -1, "", tap)).section('\t', 2, 2), "TX");
+        QCOMPARE(str(frameLine(empty, -1, "", bridge)).section('\t', 2, 2), "COM2");
+        const Frame fromB{0, 0, 1700000000007, Direction::RxB, {0x41}};
+        QCOMPARE(str(frameLine(fromB, -1, "")).section('\t', 2, 2), "RX B");
+        QCOMPARE(str(frameLine(fromB, -1, "", tap)), "00:13:20.007\t\tCOM2\t1\t41\tA\t");
         QCOMPARE(
             str(captureHeader(1700000000123)),
             "# capture 2023-11-15 00:13:20 UTC+0200\ttime\tgap ms\tdir\tlen\thex\ttext\tdecoded");
