@@ -101,7 +101,13 @@ std::string FrameTableModel::line(int row) const {
     const Row& r = at(row);
     const std::span<const std::uint8_t> b = bytes(row);
     const monitor::Frame frame{r.firstUs, r.lastUs, r.wallMs, r.direction, {b.begin(), b.end()}};
-    return monitor::frameLine(frame, r.gapUs, r.decoded);
+    return monitor::frameLine(frame, r.gapUs, r.decoded, sides_);
+}
+
+void FrameTableModel::setSideNames(const monitor::SideNames& sides) {
+    sides_ = sides;
+    if (count_ > 0)
+        emit dataChanged(index(0, Dir), index(rowCount() - 1, Dir));
 }
 
 int FrameTableModel::rowCount(const QModelIndex& parent) const {
@@ -116,7 +122,6 @@ QVariant FrameTableModel::data(const QModelIndex& index, int role) const {
     if (!index.isValid() || index.row() >= rowCount())
         return {};
     const Row& r = at(index.row());
-    const bool tx = r.direction == monitor::Direction::Tx;
     switch (role) {
     case Qt::DisplayRole: {
         const std::span<const std::uint8_t> all = store_.get(r.bytes);
@@ -127,7 +132,7 @@ QVariant FrameTableModel::data(const QModelIndex& index, int role) const {
         case Gap:
             return r.gapUs < 0 ? QString() : QString::number(double(r.gapUs) / 1000.0, 'f', 3);
         case Dir:
-            return tx ? QStringLiteral("TX") : QStringLiteral("RX");
+            return QString::fromUtf8(monitor::directionText(r.direction, sides_));
         case Length:
             return static_cast<qulonglong>(all.size());
         case Hex: {

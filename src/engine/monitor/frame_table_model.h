@@ -62,6 +62,8 @@ class FrameTableModel : public QAbstractTableModel {
     monitor::Direction direction(int row) const { return at(row).direction; }
     // The row as the capture's text log writes it.
     std::string line(int row) const;
+    // What the Dir column and copied rows call each side (TX/RX without names).
+    void setSideNames(const monitor::SideNames& sides);
 
     int rowCount(const QModelIndex& parent = {}) const override;
     int columnCount(const QModelIndex& parent = {}) const override;
@@ -85,6 +87,7 @@ class FrameTableModel : public QAbstractTableModel {
     }
 
     ByteStore store_;
+    monitor::SideNames sides_;
     std::vector<Row> ring_; // grows to kMaxRows, then the oldest slot takes the newest row
     std::size_t first_ = 0; // ring_ index of row 0
     std::size_t count_ = 0;

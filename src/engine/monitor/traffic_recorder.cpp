@@ -1,8 +1,10 @@
 #include "engine/monitor/traffic_recorder.h"
 
 #include <QDateTime>
+#include <QFileInfo>
 #include <algorithm>
 
+#include "engine/bus_ports.h"
 #include "engine/byte_view.h"
 #include "engine/modbus_transaction.h"
 #include "engine/monitor/capture_file.h"
@@ -16,17 +18,21 @@ using engine::nowUs;
 
 TrafficRecorder::TrafficRecorder(engine::TerminalEngine* engine, QObject* parent)
     : QObject(parent), engine_(engine), model_(new FrameTableModel(this)),
-      capture_(new CaptureFile(this)) {
+      capture_(new CaptureFile(this)), captureB_(new CaptureFile(this)) {
     deadlineTimer_.setSingleShot(true);
     deadlineTimer_.setTimerType(Qt::PreciseTimer); // gaps are a few ms
     connect(&deadlineTimer_, &QTimer::timeout, this, &TrafficRecorder::onDeadline);
     batchTimer_.setSingleShot(true);
     batchTimer_.setInterval(kBatchMs);
     connect(&batchTimer_, &QTimer::timeout, this, &TrafficRecorder::commit);
-    connect(capture_, &CaptureFile::failed, this, [this](const QString& text) {
-        emit captureChanged(false);
-        emit captureFailed(text);
-    });
+    for (CaptureFile* file : {capture_, captureB_})
+        connect(file, &CaptureFile::failed, this, [this](const QString& text) {
+            // One side failing ends the whole capture: half a record misleads.
+            capture_->stop();
+            captureB_->stop();
+            emit captureChanged(false);
+            emit captureFailed(text);
+        });
 }
 
 void TrafficRecorder::start() {
@@ -37,14 +43,30 @@ void TrafficRecorder::start() {
     connect(engine, &engine::TerminalEngine::received, this,
             [this](const QByteArray& bytes, engine::TrafficTime time) {
                 // Raw capture is the bytes as they came, before any framing.
-                if (captureForm_ == CaptureForm::Raw && capture_->active())
-                    capture_->write(bytes.constData(), bytes.size());
+                captureRaw(false, bytes);
                 onTraffic(monitor::Direction::Rx, bytes, time);
             });
     connect(engine, &engine::TerminalEngine::sent, this,
             [this](const QByteArray& bytes, engine::TrafficTime time) {
+                // In a bridge what is written to A is what B received.
+                if (bus_ && bus_->mode() == engine::BusPorts::Mode::Bridge)
+                    captureRaw(true, bytes);
                 onTraffic(monitor::Direction::Tx, bytes, time);
             });
+    connect(engine, &engine::TerminalEngine::listenOnlyChanged, this,
+            &TrafficRecorder::onBusChanged);
+    if (bus_) {
+        connect(bus_, &engine::BusPorts::modeChanged, this, &TrafficRecorder::onBusChanged);
+        // A tap's other side; a bridge's B bytes come back as what is written to A.
+        connect(bus_, &engine::BusPorts::received, this,
+                [this](const QByteArray& bytes, engine::TrafficTime time) {
+                    if (bus_->mode() != engine::BusPorts::Mode::Tap)
+                        return;
+                    captureRaw(true, bytes);
+                    onTraffic(monitor::Direction::RxB, bytes, time);
+                });
+    }
+    onBusChanged();
     connect(engine, &engine::TerminalEngine::portOpenChanged, this,
             &TrafficRecorder::onPortOpenChanged);
     // The frame gap follows a change of speed between probes, as at an opening.
@@ -59,8 +81,70 @@ void TrafficRecorder::start() {
 
 TrafficRecorder::~TrafficRecorder() = default;
 
+void TrafficRecorder::followBus(engine::BusPorts* bus) {
+    bus_ = bus;
+}
+
+// Whoever drives the line, this program listens: frames are judged from what they are.
+void TrafficRecorder::onBusChanged() {
+    const auto mode = bus_ ? bus_->mode() : engine::BusPorts::Mode::Single;
+    session_.setListening((engine_ && engine_->listenOnly()) ||
+                          mode != engine::BusPorts::Mode::Single);
+    setSideNames(sideA_, sideB_);
+    arm();
+}
+
+void TrafficRecorder::setSideNames(const QString& a, const QString& b) {
+    sideA_ = a.trimmed();
+    sideB_ = b.trimmed();
+    const bool bridge = bus_ && bus_->mode() == engine::BusPorts::Mode::Bridge;
+    const monitor::SideNames sides{sideA_.toStdString(), sideB_.toStdString(), bridge};
+    session_.setSideNames(sides);
+    model_->setSideNames(sides);
+}
+
+void TrafficRecorder::askLowLatency() {
+    if (!engine_ || !engine_->isOpen())
+        return;
+    const QString note = engine_->setLowLatency(session_.decoding());
+    if (note != lowLatencyNote_) {
+        lowLatencyNote_ = note;
+        emit ruleChanged();
+    }
+}
+
+// A raw capture keeps each side in a file of its own: A's in the file chosen, B's in the same
+// name with "-B" before its extension, opened when B's first bytes come.
+void TrafficRecorder::captureRaw(bool sideB, const QByteArray& bytes) {
+    if (captureForm_ != CaptureForm::Raw || !capture_->active())
+        return;
+    if (!sideB) {
+        capture_->write(bytes.constData(), bytes.size());
+        return;
+    }
+    if (!captureB_->active()) {
+        const QString path = sideBCapturePath(capturePath_);
+        const QString error = captureB_->start(path, captureReplace_);
+        if (!error.isEmpty()) {
+            capture_->stop();
+            emit captureChanged(false);
+            emit captureFailed(error);
+            return;
+        }
+    }
+    captureB_->write(bytes.constData(), bytes.size());
+}
+
+QString sideBCapturePath(const QString& path) {
+    const QFileInfo info(path);
+    const QString suffix = info.suffix();
+    const QString base = suffix.isEmpty() ? path : path.left(path.size() - suffix.size() - 1);
+    return suffix.isEmpty() ? base + QStringLiteral("-B") : base + QStringLiteral("-B.") + suffix;
+}
+
 void TrafficRecorder::setDecoding(bool on) {
     session_.setDecoding(on);
+    askLowLatency();
     arm();
     emit statsChanged();
 }
@@ -89,6 +173,8 @@ void TrafficRecorder::onPortOpenChanged(bool open) {
     session_.setLine(engine_->lineSettings());
     // What carries the line decides how frames end and what they are.
     session_.setFraming(engine::framingOf(engine_->port().kind()));
+    lowLatencyNote_.clear();
+    askLowLatency();
     emit ruleChanged();
 }
 
@@ -132,7 +218,7 @@ void TrafficRecorder::take(std::vector<monitor::SessionFrame> frames) {
         // Made here rather than by the capture's writer: measured on two cores, the receive
         // side then reads in larger chunks and the whole goes faster.
         if (text) {
-            monitor::appendFrameLine(lines_, f.frame, f.gapUs, f.decoded);
+            monitor::appendFrameLine(lines_, f.frame, f.gapUs, f.decoded, session_.sideNames());
             lines_ += '\n';
         }
         model_->queue(f);
@@ -158,6 +244,7 @@ engine::Outcome TrafficRecorder::startCapture(const QString& path, CaptureForm f
         return engine::Outcome::failed(error);
     captureForm_ = form;
     capturePath_ = path;
+    captureReplace_ = replace;
     if (form == CaptureForm::Text) {
         const std::string header =
             monitor::captureHeader(QDateTime::currentMSecsSinceEpoch(),
@@ -172,7 +259,8 @@ engine::Outcome TrafficRecorder::startCapture(const QString& path, CaptureForm f
 void TrafficRecorder::stopCapture() {
     if (!capture_->active())
         return;
-    if (capture_->stop())
+    const bool sideB = !captureB_->active() || captureB_->stop();
+    if (sideB && capture_->stop())
         emit captureChanged(false);
 }
 

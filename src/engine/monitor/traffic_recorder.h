@@ -18,8 +18,14 @@
 
 namespace varnok {
 
+namespace engine {
+class BusPorts;
+}
 class CaptureFile;
 class FrameTableModel;
+
+// Where a raw capture keeps side B's bytes: "cap-B.bin" beside "cap.bin".
+QString sideBCapturePath(const QString& path);
 
 class TrafficRecorder : public QObject {
     Q_OBJECT
@@ -33,6 +39,8 @@ class TrafficRecorder : public QObject {
     // Starts following the engine's traffic, for good; until then the terminal pays nothing
     // for a monitor nobody has opened.
     void start();
+    // The second port's traffic (a tap's other side) and its mode, from start() on.
+    void followBus(engine::BusPorts* bus);
 
     FrameTableModel* model() const { return model_; }
     const monitor::MonitorSession& session() const { return session_; }
@@ -42,6 +50,11 @@ class TrafficRecorder : public QObject {
     void setUserGapUs(std::int64_t us);
     void setTimeoutUs(std::int64_t us);
     void resetStats();
+    // What the table and the text capture call each side ("" keeps TX/RX).
+    void setSideNames(const QString& a, const QString& b);
+    // Why the serial driver could not hand input over at once while decoding ("" when it
+    // does, or when there is nothing to ask).
+    const QString& lowLatencyNote() const { return lowLatencyNote_; }
 
     // Failed with the reason the capture could not start.
     engine::Outcome startCapture(const QString& path, CaptureForm form, bool replace);
@@ -59,6 +72,9 @@ class TrafficRecorder : public QObject {
 
   private:
     void onPortOpenChanged(bool open);
+    void onBusChanged();
+    void askLowLatency();
+    void captureRaw(bool sideB, const QByteArray& bytes);
     void onTraffic(monitor::Direction direction, const QByteArray& bytes, engine::TrafficTime time);
     void onDeadline();
     void take(std::vector<monitor::SessionFrame> frames);
@@ -66,11 +82,16 @@ class TrafficRecorder : public QObject {
     void commit();
 
     QPointer<engine::TerminalEngine> engine_;
+    QPointer<engine::BusPorts> bus_;
     monitor::MonitorSession session_;
     FrameTableModel* model_;
     CaptureFile* capture_;
+    CaptureFile* captureB_; // a raw capture's second side, beside the first file
+    QString sideA_, sideB_;
+    QString lowLatencyNote_;
     CaptureForm captureForm_ = CaptureForm::Text;
     QString capturePath_;
+    bool captureReplace_ = true;
     std::string lines_;    // the capture's lines of one chunk, their memory kept
     QTimer deadlineTimer_; // runs only while a frame is open or a request waits
     std::optional<std::int64_t> armedForUs_;

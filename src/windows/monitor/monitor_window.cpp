@@ -401,7 +401,10 @@ void MonitorWindow::hideEvent(QHideEvent* event) {
 // ---------------------------------------------------------------- rule and statistics
 
 void MonitorWindow::showRule() {
-    ruleLabel->setText(QString::fromStdString(recorder_->session().gapText()));
+    QString rule = QString::fromStdString(recorder_->session().gapText());
+    if (!recorder_->lowLatencyNote().isEmpty())
+        rule += QStringLiteral("; ") + recorder_->lowLatencyNote();
+    ruleLabel->setText(rule);
 }
 
 void MonitorWindow::showStats() {

@@ -15,6 +15,7 @@
 #include <limits>
 
 #include "engine/monitor/frame_table_model.h"
+#include "engine/session.h"
 #include "support/devsim_process.h"
 #include "support/numbered_frames.h"
 #include "support/form_rig.h"
@@ -145,11 +146,11 @@ class TstMonitorWindow : public QObject {
     void view() {
         QFETCH(int, frames);
         QFETCH(bool, scrolledUp);
-        TrafficRecorder recorder(nullptr);
-        MonitorWindow m(&recorder);
+        engine::Session session;
+        MonitorWindow m(session);
         m.show();
         QVERIFY(QTest::qWaitForWindowExposed(&m));
-        FrameTableModel* model = recorder.model();
+        FrameTableModel* model = session.recorder().model();
         std::uint32_t next = 0;
         const auto flood = [&](int n) {
             for (int i = 0; i < n; ++i) {
