@@ -28,7 +28,7 @@ class TrafficRecorder : public QObject {
     // A frame after a quiet spell reaches the table within kBatchMs; while frames keep coming
     // the table takes them every kFloodBatchMs, as every update repaints the view.
     static constexpr int kBatchMs = 50;
-    static constexpr int kFloodBatchMs = 250;
+    static constexpr int kFloodBatchMs = 500;
 
     explicit TrafficRecorder(engine::TerminalEngine* engine, QObject* parent = nullptr);
     ~TrafficRecorder() override;
