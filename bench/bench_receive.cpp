@@ -2,6 +2,7 @@
 // receive on a pseudo-terminal pair.
 //   bench_receive [--seconds N] [--idle-seconds N] [--samples N] [--rate BYTES_PER_S]
 //                 [--monitor] [--capture PATH | --capture-text PATH]
+//                 [--cases LIST --capture-text PATH] [--program NAME]
 // (0 skips a part)
 // 1. Throughput: a writer thread streams bytes into the device end for N seconds (default 30)
 //    in ASCII and binary mode, "ShowData" on and off; prints the rate, its share of the limit,
@@ -12,6 +13,11 @@
 //    --monitor runs each again with the monitor window open (--capture: and a raw capture to
 //    PATH, compared with the bytes sent afterwards; --capture-text: a text log), and prints the
 //    largest delay of a 100 ms timer in those runs.
+//    --cases runs only the named cases, ASCII with "ShowData" on, each printed as a line
+//    "CASE PROGRAM key=value ...": bare (the poll-and-read reader), terminal (no monitor),
+//    monitor (its window shown), monitor-hidden (opened, then hidden), capture (the window
+//    shown and a text log to the --capture-text PATH). PROGRAM is --program's NAME, so that
+//    two builds run in turns can be told apart.
 // 2. CPU and wake-ups (voluntary switches of the window's thread, and of the whole process) of
 //    the window with the port closed, then open in auto receive (default 10 s each).
 // 3. Delay from a byte written at the device end of a quiet line to its text in Text3 (median,
@@ -63,6 +69,15 @@ struct Options {
     bool monitor = false;
     QString capturePath;
     bool captureText = false; // a text log instead of the raw bytes
+    QStringList cases;        // --cases: only these, one line each
+    QString program = QStringLiteral("this");
+};
+
+// What one throughput run has open besides the terminal.
+struct Setup {
+    bool monitor = false;
+    bool hidden = false;  // the monitor opened, then its window hidden
+    bool capture = false; // to Options::capturePath in its form
 };
 
 // Writes everything to a non-blocking descriptor, waiting for room.
@@ -241,21 +256,22 @@ bool fileMatches(const QString& path, const std::vector<char>& block, qint64 siz
     return at == size;
 }
 
-ThroughputResult throughput(const Options& o, bool binary, bool showData, bool withMonitor) {
+ThroughputResult throughput(const Options& o, bool binary, bool showData, Setup setup) {
     test::PtyPair pty;
     OpenWindow f = openWindow(pty, binary, showData);
     ThroughputResult r;
     if (!f->engine().isOpen())
         return r;
     MonitorWindow* monitor = nullptr;
-    if (withMonitor) {
+    if (setup.monitor) {
         f->Cmd_Monitor_Click();
         monitor = f->monitor();
-        if (!o.capturePath.isEmpty() &&
-            !monitor->startCapture(o.capturePath,
-                                   o.captureText ? MonitorWindow::CaptureForm::Text
-                                                 : MonitorWindow::CaptureForm::Raw,
-                                   true))
+        if (setup.hidden)
+            monitor->hide();
+        if (setup.capture && !monitor->startCapture(o.capturePath,
+                                                    o.captureText ? MonitorWindow::CaptureForm::Text
+                                                                  : MonitorWindow::CaptureForm::Raw,
+                                                    true))
             return r;
     }
     const qint64 read0 = f->engine().port().totalBytesRead();
@@ -331,7 +347,7 @@ ThroughputResult throughput(const Options& o, bool binary, bool showData, bool w
     expect.replace(QLatin1Char('\n'), QChar::ParagraphSeparator);
     r.tailMatches = f->Text3->document()->toRawText() == expect;
     r.budgetReached = r.sent + 4096 > budget;
-    if (monitor && !o.capturePath.isEmpty()) {
+    if (monitor && setup.capture) {
         monitor->stopCapture();
         r.captureMatches = o.captureText || fileMatches(o.capturePath, block, r.sent);
         r.capture =
@@ -440,6 +456,48 @@ double percentile(const std::vector<double>& v, double p) {
     return v[i];
 }
 
+// The --cases lines; false when a run lost bytes or raised a message.
+bool runCases(const Options& o) {
+    bool ok = true;
+    for (const QString& name : o.cases) {
+        const QByteArray n = name.toLatin1();
+        const QByteArray p = o.program.toLocal8Bit();
+        if (name == QLatin1String("bare")) {
+            const Limit bare = limitRun(o);
+            std::printf("%s %s cpu_pct=%.2f bytes_s=%.0f\n", n.constData(), p.constData(),
+                        100 * bare.cpuShare, bare.rate);
+            std::fflush(stdout);
+            continue;
+        }
+        Setup setup;
+        if (name == QLatin1String("monitor") || name == QLatin1String("monitor-hidden") ||
+            name == QLatin1String("capture"))
+            setup.monitor = true;
+        setup.hidden = name == QLatin1String("monitor-hidden");
+        setup.capture = name == QLatin1String("capture");
+        if (name != QLatin1String("terminal") && !setup.monitor) {
+            std::fprintf(stderr, "unknown case %s\n", n.constData());
+            return false;
+        }
+        if (setup.capture && (o.capturePath.isEmpty() || !o.captureText)) {
+            std::fprintf(stderr, "the capture case needs --capture-text PATH\n");
+            return false;
+        }
+        const ThroughputResult r = throughput(o, false, true, setup);
+        const double rate = r.seconds > 0 ? static_cast<double>(r.read) / r.seconds : 0;
+        std::printf("%s %s cpu_pct=%.2f bytes_s=%.0f lost=%lld tail=%s timer_worst_ms=%.1f "
+                    "capture_bytes=%lld messages=%lld\n",
+                    n.constData(), p.constData(), 100 * r.cpuShare, rate,
+                    static_cast<long long>(r.sent - r.read), r.tailMatches ? "ok" : "BAD",
+                    r.worstTimerDelayMs,
+                    setup.capture ? static_cast<long long>(QFileInfo(o.capturePath).size()) : 0LL,
+                    static_cast<long long>(r.messages.size()));
+        std::fflush(stdout);
+        ok = ok && r.read == r.sent && r.tailMatches && r.messages.isEmpty();
+    }
+    return ok;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -466,16 +524,23 @@ int main(int argc, char** argv) {
             o.samples = std::atoi(argv[++i]);
         else if (key == "--rate")
             o.rate = std::atof(argv[++i]);
+        else if (key == "--cases")
+            o.cases = QString::fromLocal8Bit(argv[++i]).split(u',', Qt::SkipEmptyParts);
+        else if (key == "--program")
+            o.program = QString::fromLocal8Bit(argv[++i]);
         else
             key.clear();
         if (key.isEmpty()) {
             std::fprintf(
                 stderr,
                 "usage: bench_receive [--seconds N] [--idle-seconds N] [--samples N] "
-                "[--rate BYTES_PER_S] [--monitor] [--capture PATH | --capture-text PATH]\n");
+                "[--rate BYTES_PER_S] [--monitor] [--capture PATH | --capture-text PATH] "
+                "[--cases bare,terminal,monitor,monitor-hidden,capture] [--program NAME]\n");
             return 2;
         }
     }
+    if (!o.cases.isEmpty())
+        return runCases(o) ? 0 : 1;
     if (!o.capturePath.isEmpty())
         o.monitor = true; // the capture is the monitor's
     bool ok = true;
@@ -504,7 +569,8 @@ int main(int argc, char** argv) {
             for (bool withMonitor : {false, true}) {
                 if (o.seconds <= 0 || (withMonitor && !o.monitor))
                     break;
-                const ThroughputResult r = throughput(o, binary, showData, withMonitor);
+                const ThroughputResult r =
+                    throughput(o, binary, showData, {withMonitor, false, !o.capturePath.isEmpty()});
                 const double rate = r.seconds > 0 ? static_cast<double>(r.read) / r.seconds : 0;
                 const char* shown = showData ? (withMonitor ? "on, mon" : "on")
                                              : (withMonitor ? "off, mon" : "off");

@@ -13,6 +13,7 @@
 #include <deque>
 #include <mutex>
 #include <thread>
+#include <vector>
 
 namespace varnok {
 
@@ -56,6 +57,7 @@ class CaptureFile : public QObject {
     std::condition_variable work_; // a block queued, or the end
     std::condition_variable room_; // a block taken, or the writer failed
     std::deque<QByteArray> queue_;
+    std::vector<QByteArray> spare_; // written blocks, their memory used again
     bool ending_ = false;
     QString error_;                // the first failed write's reason
     std::uint64_t generation_ = 0; // which capture a failure the writer posts belongs to

@@ -1,7 +1,10 @@
 #include "engine/monitor/frame_table_model.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
+#include <sys/mman.h>
+#include <unistd.h>
 
 #include "logic/codec/recv_display.h"
 #include "logic/monitor/frame_text.h"
@@ -23,6 +26,21 @@ QString shown(const std::string& text, bool more) {
     return s;
 }
 
+// A new block's pages made at once: touched one by one as frames fill it, each would cost a
+// page fault, and under a flood those faults cost more than the rest of a frame's keeping.
+std::unique_ptr<std::uint8_t[]> newBlock(std::size_t size) {
+    auto block = std::make_unique_for_overwrite<std::uint8_t[]>(size);
+#ifdef MADV_POPULATE_WRITE
+    static const auto page = static_cast<std::uintptr_t>(::sysconf(_SC_PAGESIZE));
+    const auto begin = reinterpret_cast<std::uintptr_t>(block.get());
+    const std::uintptr_t first = (begin + page - 1) / page * page;
+    const std::uintptr_t last = (begin + size) / page * page;
+    if (last > first) // a kernel without it leaves the pages to the faults
+        ::madvise(reinterpret_cast<void*>(first), last - first, MADV_POPULATE_WRITE);
+#endif
+    return block;
+}
+
 } // namespace
 
 ByteStore::Ref ByteStore::add(std::span<const std::uint8_t> bytes) {
@@ -32,7 +50,7 @@ ByteStore::Ref ByteStore::add(std::span<const std::uint8_t> bytes) {
             spare_.pop_back();
         } else {
             const std::size_t size = std::max(kBlockBytes, bytes.size());
-            blocks_.push_back({std::make_unique_for_overwrite<std::uint8_t[]>(size), size, 0});
+            blocks_.push_back({newBlock(size), size, 0});
         }
     }
     Block& b = blocks_.back();
@@ -58,14 +76,19 @@ void ByteStore::releaseBefore(std::uint64_t block) {
     }
 }
 
-void FrameTableModel::queue(const monitor::SessionFrame& row) {
+FrameTableModel::FrameTableModel(QObject* parent) : QAbstractTableModel(parent) {
+    // Address space only until rows come: growing by copies would move every row kept.
+    ring_.reserve(kMaxRows);
+}
+
+void FrameTableModel::queue(monitor::SessionFrame&& row) {
     // Far more than a table's worth between two commits: the oldest would leave at once
     // anyway. A full table's worth stays, so the commit still fills every row.
     if (queued_.size() >= 2 * kMaxRows)
         queued_.erase(queued_.begin(), queued_.end() - kMaxRows);
     const monitor::Frame& f = row.frame;
     queued_.push_back({f.firstUs, f.lastUs, f.wallMs, row.gapUs, store_.add(f.bytes), f.direction,
-                       row.flagged, row.decoded});
+                       row.flagged, std::move(row.decoded)});
 }
 
 int FrameTableModel::commit() {

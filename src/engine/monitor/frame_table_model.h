@@ -51,9 +51,9 @@ class FrameTableModel : public QAbstractTableModel {
     // Cells show this many bytes of a longer frame; copies and the capture hold all of them.
     static constexpr std::size_t kShownBytes = 64;
 
-    using QAbstractTableModel::QAbstractTableModel;
+    explicit FrameTableModel(QObject* parent = nullptr);
 
-    void queue(const monitor::SessionFrame& frame);
+    void queue(monitor::SessionFrame&& frame);
     // Moves the queue into the table; returns how many rows left its front to make room.
     int commit();
 

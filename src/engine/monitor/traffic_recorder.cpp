@@ -23,7 +23,6 @@ TrafficRecorder::TrafficRecorder(engine::TerminalEngine* engine, QObject* parent
     deadlineTimer_.setTimerType(Qt::PreciseTimer); // gaps are a few ms
     connect(&deadlineTimer_, &QTimer::timeout, this, &TrafficRecorder::onDeadline);
     batchTimer_.setSingleShot(true);
-    batchTimer_.setInterval(kBatchMs);
     connect(&batchTimer_, &QTimer::timeout, this, &TrafficRecorder::commit);
     for (CaptureFile* file : {capture_, captureB_})
         connect(file, &CaptureFile::failed, this, [this](const QString& text) {
@@ -214,23 +213,28 @@ void TrafficRecorder::take(std::vector<monitor::SessionFrame> frames) {
         return;
     const bool text = captureForm_ == CaptureForm::Text && capture_->active();
     lines_.clear();
-    for (const monitor::SessionFrame& f : frames) {
+    for (monitor::SessionFrame& f : frames) {
         // Made here rather than by the capture's writer: measured on two cores, the receive
         // side then reads in larger chunks and the whole goes faster.
         if (text) {
             monitor::appendFrameLine(lines_, f.frame, f.gapUs, f.decoded, session_.sideNames());
             lines_ += '\n';
         }
-        model_->queue(f);
+        model_->queue(std::move(f));
     }
     if (!lines_.empty())
         capture_->write(lines_.data(), static_cast<qint64>(lines_.size()));
     statsDirty_ = statsDirty_ || session_.decoding();
-    if (!batchTimer_.isActive())
-        batchTimer_.start();
+    if (!batchTimer_.isActive()) {
+        const std::int64_t sinceUs = nowUs() - lastCommitUs_;
+        const std::int64_t waitUs = std::max<std::int64_t>(
+            std::int64_t(kBatchMs) * 1000, std::int64_t(kFloodBatchMs) * 1000 - sinceUs);
+        batchTimer_.start(static_cast<int>(waitUs / 1000));
+    }
 }
 
 void TrafficRecorder::commit() {
+    lastCommitUs_ = nowUs();
     model_->commit();
     if (statsDirty_) {
         statsDirty_ = false;

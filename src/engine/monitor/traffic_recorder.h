@@ -31,7 +31,10 @@ class TrafficRecorder : public QObject {
     Q_OBJECT
   public:
     using CaptureForm = monitor::CaptureForm;
-    static constexpr int kBatchMs = 50; // frames reach the table at most this often
+    // A frame after a quiet spell reaches the table within kBatchMs; while frames keep coming
+    // the table takes them every kFloodBatchMs, as every update repaints the view.
+    static constexpr int kBatchMs = 50;
+    static constexpr int kFloodBatchMs = 500;
 
     explicit TrafficRecorder(engine::TerminalEngine* engine, QObject* parent = nullptr);
     ~TrafficRecorder() override;
@@ -96,6 +99,7 @@ class TrafficRecorder : public QObject {
     QTimer deadlineTimer_; // runs only while a frame is open or a request waits
     std::optional<std::int64_t> armedForUs_;
     QTimer batchTimer_; // runs only while frames wait for the table
+    std::int64_t lastCommitUs_ = 0;
     bool statsDirty_ = false;
     bool started_ = false;
 };

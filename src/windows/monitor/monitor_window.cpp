@@ -24,6 +24,7 @@
 #include <QScrollBar>
 #include <QSpinBox>
 #include <QSplitter>
+#include <QStyledItemDelegate>
 #include <QTableView>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -65,6 +66,33 @@ class FrameColours : public QIdentityProxyModel {
                        : QVariant();
         return QIdentityProxyModel::data(index, role);
     }
+};
+
+// The bytes and text cells hold far more characters than their columns show. In a fixed-pitch
+// face they are cut to a little more than fits before the style lays them out: it elides them
+// to the same text, but shapes a few dozen characters instead of hundreds in every repaint.
+class CutCells : public QStyledItemDelegate {
+  public:
+    CutCells(const QFont& font, QObject* parent)
+        : QStyledItemDelegate(parent), fixedPitch_(QFontInfo(font).fixedPitch()) {}
+    void paint(QPainter* painter, const QStyleOptionViewItem& option,
+               const QModelIndex& index) const override {
+        QStyleOptionViewItem cell = option;
+        initStyleOption(&cell, index);
+        if (fixedPitch_ &&
+            (index.column() == FrameTableModel::Hex || index.column() == FrameTableModel::Text)) {
+            const int advance = std::max(cell.fontMetrics.horizontalAdvance(QLatin1Char('0')), 1);
+            const qsizetype keep = cell.rect.width() / advance + 2; // still wider than the cell
+            if (cell.text.size() > keep)
+                cell.text.truncate(keep);
+        }
+        const QWidget* view = cell.widget;
+        QStyle* style = view ? view->style() : QApplication::style();
+        style->drawControl(QStyle::CE_ItemViewItem, &cell, painter, view);
+    }
+
+  private:
+    bool fixedPitch_;
 };
 
 QLabel* caption(const char* text, QWidget* parent) {
@@ -310,6 +338,7 @@ void MonitorWindow::buildTable() {
     colours->setSourceModel(recorder_->model());
     table->setModel(colours);
     table->setFont(fixedFont(font().pointSize())); // hex columns line up
+    table->setItemDelegate(new CutCells(table->font(), table));
     table->setSelectionBehavior(QAbstractItemView::SelectRows);
     table->setSelectionMode(QAbstractItemView::ExtendedSelection);
     table->setWordWrap(false);

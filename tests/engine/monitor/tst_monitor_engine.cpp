@@ -1,8 +1,10 @@
 // The monitor's window-free parts: the capture file on a disk that fills, and the frame
 // table's ring of the newest frames.
+#include <QElapsedTimer>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 
 #include "engine/monitor/capture_file.h"
 #include "engine/monitor/frame_table_model.h"
@@ -74,6 +76,31 @@ class TstMonitorEngine : public QObject {
                     .split('\t')
                     .first()
                     .endsWith(" on " + r.pty.slavePath().toUtf8()));
+    }
+
+    // A lone frame after a quiet spell reaches the table within kBatchMs; a flood reaches it
+    // every kFloodBatchMs, not every kBatchMs, as each update repaints the view.
+    void tableUpdates() {
+        test::EngineRig r;
+        TrafficRecorder recorder(&r.e);
+        recorder.start();
+        QVERIFY(r.open());
+        r.e.startAutoReceive();
+        int updates = 0;
+        connect(recorder.model(), &QAbstractItemModel::rowsInserted, this, [&] { ++updates; });
+        QElapsedTimer quiet;
+        quiet.start();
+        r.pty.write("lone frame");
+        QTRY_COMPARE_WITH_TIMEOUT(updates, 1, TrafficRecorder::kFloodBatchMs - 100);
+        QVERIFY(quiet.elapsed() < TrafficRecorder::kFloodBatchMs - 100);
+        test::serveEvents(TrafficRecorder::kFloodBatchMs); // quiet again
+        QTimer flood;
+        connect(&flood, &QTimer::timeout, this, [&] { r.pty.write(QByteArray(64, 'x')); });
+        flood.start(5);
+        updates = 0;
+        test::serveEvents(2 * TrafficRecorder::kFloodBatchMs + 100);
+        flood.stop();
+        QVERIFY2(updates >= 1 && updates <= 3, qPrintable(QString::number(updates)));
     }
 
     // Frames of `size` bytes, committed `batch` at a time: the table keeps the newest 100,000

@@ -10,6 +10,7 @@
 #include <QScreen>
 #include <QScrollBar>
 #include <QSpinBox>
+#include <QStyledItemDelegate>
 #include <QTableView>
 #include <QTemporaryDir>
 #include <limits>
@@ -17,8 +18,8 @@
 #include "engine/monitor/frame_table_model.h"
 #include "engine/session.h"
 #include "support/devsim_process.h"
-#include "support/numbered_frames.h"
 #include "support/form_rig.h"
+#include "support/numbered_frames.h"
 #include "windows/monitor/monitor_window.h"
 
 using namespace varnok;
@@ -181,6 +182,25 @@ class TstMonitorWindow : public QObject {
             QCOMPARE(last == -1 ? model->rowCount() - 1 : last, model->rowCount() - 1);
             QCOMPARE(bar->value(), bar->maximum());
         }
+    }
+
+    // A long frame's bytes and text cells, cut short before the style lays them out, look as
+    // the style draws their whole text: elided at the same character, "…" and all.
+    void longCells() {
+        TrafficRecorder recorder(nullptr);
+        MonitorWindow m(&recorder);
+        m.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&m));
+        for (std::uint32_t i = 0; i < 3; ++i)
+            recorder.model()->queue(numbered(i, 200));
+        recorder.model()->commit();
+        QAbstractItemDelegate* cutting = m.table->itemDelegate();
+        const QImage cut = m.table->viewport()->grab().toImage();
+        QStyledItemDelegate plain;
+        m.table->setItemDelegate(&plain);
+        const QImage whole = m.table->viewport()->grab().toImage();
+        m.table->setItemDelegate(cutting);
+        QCOMPARE(cut, whole);
     }
 
     // The first time beside the main window within the screen's available area; afterwards
