@@ -187,13 +187,13 @@ class TstMonitorWindow : public QObject {
     // A long frame's bytes and text cells, cut short before the style lays them out, look as
     // the style draws their whole text: elided at the same character, "…" and all.
     void longCells() {
-        TrafficRecorder recorder(nullptr);
-        MonitorWindow m(&recorder);
+        engine::Session session;
+        MonitorWindow m(session);
         m.show();
         QVERIFY(QTest::qWaitForWindowExposed(&m));
         for (std::uint32_t i = 0; i < 3; ++i)
-            recorder.model()->queue(numbered(i, 200));
-        recorder.model()->commit();
+            session.recorder().model()->queue(numbered(i, 200));
+        session.recorder().model()->commit();
         QAbstractItemDelegate* cutting = m.table->itemDelegate();
         const QImage cut = m.table->viewport()->grab().toImage();
         QStyledItemDelegate plain;
@@ -211,12 +211,12 @@ class TstMonitorWindow : public QObject {
         MonitorWindow* m = main.f->monitor();
         const QRect avail = m->screen()->availableGeometry();
         QVERIFY2(avail.contains(m->frameGeometry()), "past the screen's bottom");
-        m->setGeometry(40, 50, 700, 300);
+        m->setGeometry(40, 50, 900, 480);
         m->close();
         engine::Session session_later;
         Form1 later(session_later);
         later.Cmd_Monitor_Click();
-        QCOMPARE(later.monitor()->geometry(), QRect(40, 50, 700, 300));
+        QCOMPARE(later.monitor()->geometry(), QRect(40, 50, 900, 480));
         later.monitor()->close();
     }
 
