@@ -5,8 +5,8 @@
 #include <QBrush>
 #include <QCheckBox>
 #include <QClipboard>
-#include <QComboBox>
 #include <QColor>
+#include <QComboBox>
 #include <QDir>
 #include <QDoubleSpinBox>
 #include <QFileDialog>
@@ -164,6 +164,7 @@ MonitorWindow::MonitorWindow(engine::Session& session, QWidget* parent)
     showRule();
     showStats();
     showBus();
+    fitDirColumn();
     showCapture(recorder->capturing());
 }
 
@@ -218,9 +219,13 @@ QHBoxLayout* MonitorWindow::buildBusRow() {
     listenBox = new QCheckBox(QStringLiteral("Listen only"), this);
     listenBox->setToolTip(QStringLiteral("Decode a bus others drive; this program sends nothing"));
     busModeBox = new QComboBox(this);
-    busModeBox->addItems({QStringLiteral("One port"), QStringLiteral("Tap: port B hears the other side"),
+    busModeBox->addItems({QStringLiteral("One port"),
+                          QStringLiteral("Tap: port B hears the other side"),
                           QStringLiteral("Bridge: port A to port B")});
     portBBox = new QComboBox(this);
+    // As wide as "New pseudo-terminal" in every mode: the row does not move when it comes.
+    portBBox->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+    portBBox->setMinimumContentsLength(19);
     sideABox = new QLineEdit(this);
     sideBBox = new QLineEdit(this);
     for (QLineEdit* side : {sideABox, sideBBox})
@@ -240,22 +245,23 @@ QHBoxLayout* MonitorWindow::buildBusRow() {
     busLabel = new ElidedLabel(this, Qt::ElideMiddle);
     busLabel->setTextInteractionFlags(Qt::TextSelectableByMouse);
     copyPathButton = new QPushButton(QStringLiteral("Copy path"), this);
-    copyPathButton->setToolTip(QStringLiteral("Copy the pseudo-terminal's path for the other program"));
+    copyPathButton->setToolTip(
+        QStringLiteral("Copy the pseudo-terminal's path for the other program"));
     showBusModeChoices();
 
     connect(listenBox, &QCheckBox::clicked, this,
             [this](bool on) { session_.terminal().setListenOnly(on); });
     connect(busModeBox, &QComboBox::currentIndexChanged, this, &MonitorWindow::showBusModeChoices);
     connect(busButton, &QPushButton::clicked, this, &MonitorWindow::onBusClicked);
-    connect(copyPathButton, &QPushButton::clicked, this, [this] {
-        QApplication::clipboard()->setText(session_.bus().ptyPath());
-    });
+    connect(copyPathButton, &QPushButton::clicked, this,
+            [this] { QApplication::clipboard()->setText(session_.bus().ptyPath()); });
     for (QLineEdit* side : {sideABox, sideBBox})
         connect(side, &QLineEdit::editingFinished, this, [this] {
             QSettings kept = userSettings();
             kept.setValue(QStringLiteral("monitor/sideA"), sideABox->text());
             kept.setValue(QStringLiteral("monitor/sideB"), sideBBox->text());
             recorder_->setSideNames(sideABox->text(), sideBBox->text());
+            fitDirColumn();
         });
 
     auto* row = new QHBoxLayout;
@@ -284,11 +290,21 @@ void MonitorWindow::showBusModeChoices() {
         portBBox->addItem(QStringLiteral("New pseudo-terminal"), 0);
     for (int n = serial::kFirstPort; n <= serial::kLastPort; ++n)
         portBBox->addItem(QStringLiteral("Com%1").arg(n), n);
-    const int at = portBBox->findText(kept);
-    portBBox->setCurrentIndex(at >= 0 ? at : 0);
+    // A bridge offers its own pseudo-terminal first; a tap keeps the port chosen before.
+    const int at = bridge ? 0 : portBBox->findText(kept);
+    portBBox->setCurrentIndex(std::max(at, 0));
     portBBox->setEnabled(busModeBox->currentIndex() != 0);
     busButton->setEnabled(busModeBox->currentIndex() != 0 ||
                           session_.bus().mode() != engine::BusPorts::Mode::Single);
+}
+
+// The direction column holds the sides' names whole.
+void MonitorWindow::fitDirColumn() {
+    const QFontMetrics fm(table->font());
+    int width = fm.horizontalAdvance(QStringLiteral("RX B"));
+    for (const QLineEdit* side : {sideABox, sideBBox})
+        width = std::max(width, fm.horizontalAdvance(side->text().trimmed()));
+    table->setColumnWidth(FrameTableModel::Dir, width + 16);
 }
 
 void MonitorWindow::onBusClicked() {
@@ -318,7 +334,7 @@ void MonitorWindow::showBus() {
     const QString a = session_.terminal().port().devicePath();
     QString text;
     if (mode == engine::BusPorts::Mode::Tap)
-        text = QStringLiteral("Tap: port A (%1) and %2 hear one side each; nothing is sent.")
+        text = QStringLiteral("Tap: %2 and port A (%1) hear one side each; nothing is sent.")
                    .arg(a, bus.labelB());
     else if (mode == engine::BusPorts::Mode::Bridge && !bus.ptyPath().isEmpty())
         text = QStringLiteral("Bridge: port A (%1) to %2; the other program opens %3")

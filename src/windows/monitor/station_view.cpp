@@ -2,20 +2,20 @@
 
 #include <QApplication>
 #include <QBarCategoryAxis>
-#include <QBarSeries>
 #include <QBarSet>
 #include <QChart>
 #include <QChartView>
 #include <QClipboard>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QHorizontalBarSeries>
 #include <QLabel>
 #include <QPainter>
 #include <QPushButton>
 #include <QSplitter>
 #include <QTableWidget>
-#include <QValueAxis>
 #include <QVBoxLayout>
+#include <QValueAxis>
 #include <algorithm>
 #include <array>
 
@@ -27,10 +27,18 @@ namespace varnok {
 namespace {
 
 const QStringList kColumns = {
-    QStringLiteral("Station"),  QStringLiteral("Functions"),  QStringLiteral("Requests"),
-    QStringLiteral("Replies"),  QStringLiteral("Timeouts"),   QStringLiteral("Exceptions"),
-    QStringLiteral("CRC errors"), QStringLiteral("Min ms"),   QStringLiteral("Mean ms"),
-    QStringLiteral("p99 ms"),   QStringLiteral("Max ms")};
+    QStringLiteral("Station"),    QStringLiteral("Functions"), QStringLiteral("Requests"),
+    QStringLiteral("Replies"),    QStringLiteral("Timeouts"),  QStringLiteral("Exceptions"),
+    QStringLiteral("CRC errors"), QStringLiteral("Min ms"),    QStringLiteral("Mean ms"),
+    QStringLiteral("p99 ms"),     QStringLiteral("Max ms")};
+
+// 1, 2 or 5 times a power of ten, for at most about five ticks up to `top`.
+qreal tickStep(qreal top) {
+    qreal step = 1;
+    while (top / step > 5)
+        step *= (QString::number(step).startsWith(u'2') ? 2.5 : 2);
+    return step;
+}
 
 QString ms(double us) {
     return QString::number(us / 1000.0, 'f', 2);
@@ -54,24 +62,35 @@ StationView::StationView(const TrafficRecorder& recorder, QWidget* parent)
     copyButton->setObjectName(QStringLiteral("copyStationsButton"));
     copyButton->setToolTip(QStringLiteral("Copy the stations as tab-separated text"));
 
-    auto* series = new QBarSeries;
+    // Buckets down the side: their names stay whole however narrow the view is.
+    auto* series = new QHorizontalBarSeries;
     series->append(bars_);
     chart_->addSeries(series);
-    chart_->addAxis(buckets_, Qt::AlignBottom);
-    chart_->addAxis(countAxis_, Qt::AlignLeft);
+    chart_->addAxis(buckets_, Qt::AlignLeft);
+    chart_->addAxis(countAxis_, Qt::AlignBottom);
     series->attachAxis(buckets_);
     series->attachAxis(countAxis_);
-    countAxis_->setLabelFormat(QStringLiteral("%d"));
+    countAxis_->setLabelFormat(QStringLiteral("%.0f"));
+    countAxis_->setTickType(QValueAxis::TicksDynamic); // whole counts only
+    countAxis_->setTickAnchor(0);
+    QFont small = font();
+    small.setPointSizeF(small.pointSizeF() * 0.85);
+    buckets_->setLabelsFont(small);
+    buckets_->setTruncateLabels(false);
+    countAxis_->setLabelsFont(small);
+    chart_->setMargins(QMargins(2, 2, 2, 2));
     chart_->legend()->hide();
     auto* view = new QChartView(chart_, this);
     view->setObjectName(QStringLiteral("histogramView"));
     view->setRenderHint(QPainter::Antialiasing);
-    view->setMinimumHeight(180);
+    view->setMinimumHeight(260);
     chartView_ = view;
 
     auto* split = new QSplitter(Qt::Vertical, this);
     split->addWidget(table);
     split->addWidget(view);
+    split->setStretchFactor(0, 1);
+    split->setStretchFactor(1, 1);
     auto* buttons = new QHBoxLayout;
     buttons->addWidget(new QLabel(QStringLiteral("Stations on the bus"), this), 1);
     buttons->addWidget(copyButton);
@@ -160,7 +179,12 @@ void StationView::fillHistogram() {
     qreal top = 1;
     for (std::size_t i = 0; i < monitor::ResponseHistogram::kBuckets; ++i) {
         const std::string_view label = monitor::ResponseHistogram::label(i);
-        labels << QString::fromUtf8(label.data(), static_cast<qsizetype>(label.size()));
+        QString name = QString::fromUtf8(label.data(), static_cast<qsizetype>(label.size()));
+        name.remove(QStringLiteral(" ms")); // the title says ms
+        // Axis labels are rich text: "<0.5" would read as the start of a tag.
+        if (name.startsWith(u'<'))
+            name.replace(0, 1, QStringLiteral("0–"));
+        labels << name;
         counts << qreal(h.count(i));
         top = std::max(top, qreal(h.count(i)));
     }
@@ -171,6 +195,7 @@ void StationView::fillHistogram() {
     bars_->remove(0, bars_->count());
     bars_->append(counts);
     countAxis_->setRange(0, top);
+    countAxis_->setTickInterval(tickStep(top));
     chart_->setTitle(station < 0 ? QStringLiteral("Response times, all stations (ms)")
                                  : QStringLiteral("Response times, station %1 (ms)").arg(station));
 }
