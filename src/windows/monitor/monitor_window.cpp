@@ -219,9 +219,12 @@ QHBoxLayout* MonitorWindow::buildBusRow() {
     listenBox = new QCheckBox(QStringLiteral("Listen only"), this);
     listenBox->setToolTip(QStringLiteral("Decode a bus others drive; this program sends nothing"));
     busModeBox = new QComboBox(this);
-    busModeBox->addItems({QStringLiteral("One port"),
-                          QStringLiteral("Tap: port B hears the other side"),
-                          QStringLiteral("Bridge: port A to port B")});
+    busModeBox->addItems({QStringLiteral("One port"), QStringLiteral("Tap: A and B listen"),
+                          QStringLiteral("Bridge: A to B")});
+    busModeBox->setToolTip(
+        QStringLiteral("One port: this program's own traffic, or the bus it listens to\n"
+                       "Tap: port B hears the other direction of a link port A hears\n"
+                       "Bridge: what port A receives goes to port B and back"));
     portBBox = new QComboBox(this);
     // As wide as "New pseudo-terminal" in every mode: the row does not move when it comes.
     portBBox->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);

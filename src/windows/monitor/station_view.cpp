@@ -83,7 +83,7 @@ StationView::StationView(const TrafficRecorder& recorder, QWidget* parent)
     auto* view = new QChartView(chart_, this);
     view->setObjectName(QStringLiteral("histogramView"));
     view->setRenderHint(QPainter::Antialiasing);
-    view->setMinimumHeight(260);
+    view->setMinimumHeight(150);
     chartView_ = view;
 
     auto* split = new QSplitter(Qt::Vertical, this);
