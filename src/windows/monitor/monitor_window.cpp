@@ -160,6 +160,16 @@ MonitorWindow::MonitorWindow(engine::Session& session, QWidget* parent)
     });
     connect(&session_.terminal(), &engine::TerminalEngine::listenOnlyChanged, this,
             &MonitorWindow::showBus);
+    // The terminal tells port A's loss itself; here the tap says which side still records.
+    connect(&session_.terminal(), &engine::TerminalEngine::portOpenChanged, this,
+            [this](bool open) {
+                if (session_.bus().mode() != engine::BusPorts::Mode::Tap)
+                    return;
+                busNote_ = open ? QStringLiteral("Port A is back.")
+                                : QStringLiteral("Port A (%1) is gone; port B goes on recording.")
+                                      .arg(session_.terminal().port().devicePath());
+                showBus();
+            });
     recorder->start();
     showRule();
     showStats();
