@@ -7,6 +7,7 @@
 #include <QChart>
 #include <QChartView>
 #include <QClipboard>
+#include <QFontMetrics>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
@@ -14,10 +15,11 @@
 #include <QPushButton>
 #include <QSplitter>
 #include <QTableWidget>
-#include <QValueAxis>
 #include <QVBoxLayout>
+#include <QValueAxis>
 #include <algorithm>
 #include <array>
+#include <cmath>
 
 #include "engine/monitor/traffic_recorder.h"
 #include "logic/monitor/station_stats.h"
@@ -27,10 +29,10 @@ namespace varnok {
 namespace {
 
 const QStringList kColumns = {
-    QStringLiteral("Station"),  QStringLiteral("Functions"),  QStringLiteral("Requests"),
-    QStringLiteral("Replies"),  QStringLiteral("Timeouts"),   QStringLiteral("Exceptions"),
-    QStringLiteral("CRC errors"), QStringLiteral("Min ms"),   QStringLiteral("Mean ms"),
-    QStringLiteral("p99 ms"),   QStringLiteral("Max ms")};
+    QStringLiteral("Station"),    QStringLiteral("Functions"), QStringLiteral("Requests"),
+    QStringLiteral("Replies"),    QStringLiteral("Timeouts"),  QStringLiteral("Exceptions"),
+    QStringLiteral("CRC errors"), QStringLiteral("Min ms"),    QStringLiteral("Mean ms"),
+    QStringLiteral("p99 ms"),     QStringLiteral("Max ms")};
 
 QString ms(double us) {
     return QString::number(us / 1000.0, 'f', 2);
@@ -62,11 +64,19 @@ StationView::StationView(const TrafficRecorder& recorder, QWidget* parent)
     series->attachAxis(buckets_);
     series->attachAxis(countAxis_);
     countAxis_->setLabelFormat(QStringLiteral("%d"));
+    // Ticks on whole counts only: ticks between them would repeat a rounded label.
+    countAxis_->setTickType(QValueAxis::TicksDynamic);
+    countAxis_->setTickAnchor(0);
+    // Twelve ranges side by side leave each a narrow column: upright they would be elided.
+    buckets_->setLabelsAngle(-90);
     chart_->legend()->hide();
     auto* view = new QChartView(chart_, this);
     view->setObjectName(QStringLiteral("histogramView"));
     view->setRenderHint(QPainter::Antialiasing);
-    view->setMinimumHeight(180);
+    // Room for each range's caption upright beside the next (the axis gives each a column of
+    // its width over one more than the ranges, less padding), and for the counts' axis.
+    const int column = QFontMetrics(buckets_->labelsFont()).height() + 12;
+    view->setMinimumSize(int(monitor::ResponseHistogram::kBuckets + 1) * column + 80, 240);
     chartView_ = view;
 
     auto* split = new QSplitter(Qt::Vertical, this);
@@ -160,7 +170,11 @@ void StationView::fillHistogram() {
     qreal top = 1;
     for (std::size_t i = 0; i < monitor::ResponseHistogram::kBuckets; ++i) {
         const std::string_view label = monitor::ResponseHistogram::label(i);
-        labels << QString::fromUtf8(label.data(), static_cast<qsizetype>(label.size()));
+        // The title names the unit once; the axis takes its captions as HTML ("<0.5" would
+        // vanish as a tag).
+        labels << QString::fromUtf8(label.data(), static_cast<qsizetype>(label.size()))
+                      .remove(QStringLiteral(" ms"))
+                      .toHtmlEscaped();
         counts << qreal(h.count(i));
         top = std::max(top, qreal(h.count(i)));
     }
@@ -170,7 +184,14 @@ void StationView::fillHistogram() {
     }
     bars_->remove(0, bars_->count());
     bars_->append(counts);
-    countAxis_->setRange(0, top);
+    // A step of 1, 2 or 5 times a power of ten giving at most five steps.
+    qreal step = 1;
+    for (qreal scale = 1; top / step > 5; scale *= 10)
+        for (const qreal m : {1, 2, 5})
+            if (top / step > 5)
+                step = m * scale;
+    countAxis_->setTickInterval(step);
+    countAxis_->setRange(0, step * std::ceil(top / step));
     chart_->setTitle(station < 0 ? QStringLiteral("Response times, all stations (ms)")
                                  : QStringLiteral("Response times, station %1 (ms)").arg(station));
 }

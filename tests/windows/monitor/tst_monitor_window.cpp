@@ -5,10 +5,13 @@
 #include <QCheckBox>
 #include <QClipboard>
 #include <QComboBox>
+#include <QGraphicsTextItem>
+#include <QGraphicsView>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QScreen>
 #include <QScrollBar>
 #include <QSpinBox>
@@ -151,6 +154,31 @@ class TstMonitorWindow : public QObject {
         test::click(r.m->stations->copyButton);
         QCOMPARE(QGuiApplication::clipboard()->text(), r.m->stations->tableText());
         QCOMPARE(r.m->stations->tableText().count('\n'), 2); // the header and station 1
+    }
+
+    // The histogram's captions show whole: each bucket's range, and counts as whole numbers
+    // once each (not "1 0 0 0 0" for ticks between them).
+    void histogramCaptionsWhole() {
+        MonitorRig r;
+        QVERIFY(r.start());
+        r.send(1);
+        const auto* view = r.m->findChild<QGraphicsView*>(QStringLiteral("histogramView"));
+        QStringList texts;
+        const auto shown = [&] {
+            texts.clear();
+            for (const QGraphicsItem* item : view->scene()->items())
+                if (const auto* t = dynamic_cast<const QGraphicsTextItem*>(item);
+                    t && t->isVisible())
+                    texts << t->toPlainText();
+            texts.sort();
+            return texts.contains(QStringLiteral("1"));
+        };
+        QTRY_VERIFY(shown());
+        qDebug() << view->size() << r.m->size();
+        QVERIFY2(texts.contains("<0.5") && texts.contains("500–1000") &&
+                     !texts.join('|').contains("..."),
+                 qPrintable(texts.join('|')));
+        QCOMPARE(texts.filter(QRegularExpression("^\\d+$")), QStringList({"0", "1"}));
     }
 
     // The capture holds the known bytes and lines; closing the window neither stops it nor
