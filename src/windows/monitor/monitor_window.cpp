@@ -5,8 +5,8 @@
 #include <QBrush>
 #include <QCheckBox>
 #include <QClipboard>
-#include <QComboBox>
 #include <QColor>
+#include <QComboBox>
 #include <QDir>
 #include <QDoubleSpinBox>
 #include <QFileDialog>
@@ -218,7 +218,8 @@ QHBoxLayout* MonitorWindow::buildBusRow() {
     listenBox = new QCheckBox(QStringLiteral("Listen only"), this);
     listenBox->setToolTip(QStringLiteral("Decode a bus others drive; this program sends nothing"));
     busModeBox = new QComboBox(this);
-    busModeBox->addItems({QStringLiteral("One port"), QStringLiteral("Tap: port B hears the other side"),
+    busModeBox->addItems({QStringLiteral("One port"),
+                          QStringLiteral("Tap: port B hears the other side"),
                           QStringLiteral("Bridge: port A to port B")});
     portBBox = new QComboBox(this);
     sideABox = new QLineEdit(this);
@@ -240,22 +241,23 @@ QHBoxLayout* MonitorWindow::buildBusRow() {
     busLabel = new ElidedLabel(this, Qt::ElideMiddle);
     busLabel->setTextInteractionFlags(Qt::TextSelectableByMouse);
     copyPathButton = new QPushButton(QStringLiteral("Copy path"), this);
-    copyPathButton->setToolTip(QStringLiteral("Copy the pseudo-terminal's path for the other program"));
+    copyPathButton->setToolTip(
+        QStringLiteral("Copy the pseudo-terminal's path for the other program"));
     showBusModeChoices();
 
     connect(listenBox, &QCheckBox::clicked, this,
             [this](bool on) { session_.terminal().setListenOnly(on); });
     connect(busModeBox, &QComboBox::currentIndexChanged, this, &MonitorWindow::showBusModeChoices);
     connect(busButton, &QPushButton::clicked, this, &MonitorWindow::onBusClicked);
-    connect(copyPathButton, &QPushButton::clicked, this, [this] {
-        QApplication::clipboard()->setText(session_.bus().ptyPath());
-    });
+    connect(copyPathButton, &QPushButton::clicked, this,
+            [this] { QApplication::clipboard()->setText(session_.bus().ptyPath()); });
     for (QLineEdit* side : {sideABox, sideBBox})
         connect(side, &QLineEdit::editingFinished, this, [this] {
             QSettings kept = userSettings();
             kept.setValue(QStringLiteral("monitor/sideA"), sideABox->text());
             kept.setValue(QStringLiteral("monitor/sideB"), sideBBox->text());
             recorder_->setSideNames(sideABox->text(), sideBBox->text());
+            fitDirColumn();
         });
 
     auto* row = new QHBoxLayout;
@@ -332,6 +334,15 @@ void MonitorWindow::showBus() {
     copyPathButton->setVisible(mode == engine::BusPorts::Mode::Bridge && !bus.ptyPath().isEmpty());
 }
 
+// Room for "RX B" or the longest side name (up to 16 characters; a longer one is cut).
+void MonitorWindow::fitDirColumn() {
+    const QFontMetrics fm(table->font());
+    int text = fm.horizontalAdvance(QStringLiteral("RX B"));
+    for (const QLineEdit* side : {sideABox, sideBBox})
+        text = std::max(text, fm.horizontalAdvance(side->text().trimmed().left(16)));
+    table->setColumnWidth(FrameTableModel::Dir, text + fm.horizontalAdvance(u'0') + 12);
+}
+
 void MonitorWindow::buildTable() {
     table = new QTableView(this);
     auto* colours = new FrameColours(this);
@@ -354,7 +365,7 @@ void MonitorWindow::buildTable() {
     const auto chars = [&fm](int n) { return fm.horizontalAdvance(QString(n + 1, u'0')) + 12; };
     table->setColumnWidth(FrameTableModel::Time, chars(12));
     table->setColumnWidth(FrameTableModel::Gap, chars(9));
-    table->setColumnWidth(FrameTableModel::Dir, chars(3));
+    fitDirColumn();
     table->setColumnWidth(FrameTableModel::Length, chars(4));
     table->setColumnWidth(FrameTableModel::Hex, chars(3 * 13)); // a reply of 4 registers
     table->setColumnWidth(FrameTableModel::Text, chars(13));

@@ -58,13 +58,13 @@ class MonitorWindow : public QWidget {
     QPushButton* resetButton;
     QPushButton* captureButton; // "Capture..." / "Stop capture"
     QTableView* table;
-    QCheckBox* listenBox;      // "Listen only": nothing is sent while on
-    QComboBox* busModeBox;     // one port, a tap or a bridge
-    QComboBox* portBBox;       // the second port (a bridge may make a pseudo-terminal)
-    QLineEdit* sideABox;       // the sides' names in the table and the capture
+    QCheckBox* listenBox;  // "Listen only": nothing is sent while on
+    QComboBox* busModeBox; // one port, a tap or a bridge
+    QComboBox* portBBox;   // the second port (a bridge may make a pseudo-terminal)
+    QLineEdit* sideABox;   // the sides' names in the table and the capture
     QLineEdit* sideBBox;
-    QPushButton* busButton;    // "Start" / "Stop"
-    QLabel* busLabel;          // the second port's state, the bridge's pseudo-terminal
+    QPushButton* busButton; // "Start" / "Stop"
+    QLabel* busLabel;       // the second port's state, the bridge's pseudo-terminal
     QPushButton* copyPathButton;
     StationView* stations;
     QAction* copyRowsAction;
@@ -82,6 +82,7 @@ class MonitorWindow : public QWidget {
     void showBus();
     void showBusModeChoices();
     void buildTable();
+    void fitDirColumn();
     void buildActions();
     void followNewRows();
     void onCaptureClicked();

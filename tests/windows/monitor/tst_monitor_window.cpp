@@ -128,7 +128,7 @@ class TstMonitorWindow : public QObject {
         QCOMPARE(r.main->messages.texts, QStringList());
     }
 
-    // Names typed for the sides stand in the Dir column for what each port of a tap heard.
+    // Names typed for the sides stand whole in the Dir column for what each port of a tap heard.
     void sideNamesInDirColumn() {
         MonitorRig r;
         QVERIFY(r.start({}, false));
@@ -143,6 +143,9 @@ class TstMonitorWindow : public QObject {
         QTRY_COMPARE(r.m->model()->rowCount(), 2);
         for (const auto& [row, name] : {std::pair{0, "PLC"}, {1, "drive"}})
             QCOMPARE(r.m->model()->index(row, FrameTableModel::Dir).data().toString(), name);
+        // The column widens for the longest name: "drive" shows whole, not "dri…".
+        const int cell = r.m->table->fontMetrics().horizontalAdvance("drive") + 12;
+        QVERIFY(r.m->table->columnWidth(FrameTableModel::Dir) >= cell);
     }
 
     // An exchange with the station fills its row; "Copy table" copies the table's text.
