@@ -249,6 +249,7 @@ QHBoxLayout* MonitorWindow::buildBusRow() {
             [this](bool on) { session_.terminal().setListenOnly(on); });
     connect(busModeBox, &QComboBox::currentIndexChanged, this, &MonitorWindow::showBusModeChoices);
     connect(busButton, &QPushButton::clicked, this, &MonitorWindow::onBusClicked);
+    connect(portBBox, &QComboBox::activated, this, [this] { portBChosen_ = true; });
     connect(copyPathButton, &QPushButton::clicked, this,
             [this] { QApplication::clipboard()->setText(session_.bus().ptyPath()); });
     for (QLineEdit* side : {sideABox, sideBBox})
@@ -286,8 +287,13 @@ void MonitorWindow::showBusModeChoices() {
         portBBox->addItem(QStringLiteral("New pseudo-terminal"), 0);
     for (int n = serial::kFirstPort; n <= serial::kLastPort; ++n)
         portBBox->addItem(QStringLiteral("Com%1").arg(n), n);
-    const int at = portBBox->findText(kept);
-    portBBox->setCurrentIndex(at >= 0 ? at : 0);
+    // Until the user picks one: a pseudo-terminal of its own for a bridge, the first port
+    // after A for a tap. Port A itself is never offered first: Start would refuse it.
+    const int a = session_.terminal().lastOpenRequest().portNumber;
+    int at = portBChosen_ ? portBBox->findText(kept) : -1;
+    if (at < 0 || portBBox->itemData(at).toInt() == a)
+        at = bridge || a != serial::kFirstPort ? 0 : 1;
+    portBBox->setCurrentIndex(at);
     portBBox->setEnabled(busModeBox->currentIndex() != 0);
     busButton->setEnabled(busModeBox->currentIndex() != 0 ||
                           session_.bus().mode() != engine::BusPorts::Mode::Single);

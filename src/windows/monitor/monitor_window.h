@@ -97,7 +97,8 @@ class MonitorWindow : public QWidget {
     QPointer<TrafficRecorder> recorder_;
     QString busNote_; // the last word on the second port (gone, back)
     bool placed_ = false;
-    bool following_ = true; // the view shows the newest rows until the user scrolls away
+    bool portBChosen_ = false; // the user picked port B: a change of mode keeps it
+    bool following_ = true;    // the view shows the newest rows until the user scrolls away
     bool modelChanging_ = false;
     int topBeforeRemoval_ = 0;
 };

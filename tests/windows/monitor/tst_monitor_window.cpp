@@ -128,6 +128,17 @@ class TstMonitorWindow : public QObject {
         QCOMPARE(r.main->messages.texts, QStringList());
     }
 
+    // A bridge offers a pseudo-terminal of its own and a tap the first port after A, not
+    // port A itself (Com1), which Start refuses.
+    void portBOffersAnotherPort() {
+        MonitorRig r;
+        QVERIFY(r.start({}, false));
+        r.m->busModeBox->setCurrentIndex(2);
+        QCOMPARE(r.m->portBBox->currentText(), QStringLiteral("New pseudo-terminal"));
+        r.m->busModeBox->setCurrentIndex(1);
+        QCOMPARE(r.m->portBBox->currentText(), QStringLiteral("Com2"));
+    }
+
     // Names typed for the sides stand whole in the Dir column for what each port of a tap heard.
     void sideNamesInDirColumn() {
         MonitorRig r;
