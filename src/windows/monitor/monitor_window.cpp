@@ -214,7 +214,7 @@ QHBoxLayout* MonitorWindow::buildOptions() {
 
 // The bus row: listening only, and a second port that hears the other direction of a
 // tapped link or is bridged to the main window's port.
-QHBoxLayout* MonitorWindow::buildBusRow() {
+QVBoxLayout* MonitorWindow::buildBusRow() {
     listenBox = new QCheckBox(QStringLiteral("Listen only"), this);
     listenBox->setToolTip(QStringLiteral("Decode a bus others drive; this program sends nothing"));
     busModeBox = new QComboBox(this);
@@ -222,6 +222,8 @@ QHBoxLayout* MonitorWindow::buildBusRow() {
                           QStringLiteral("Tap: port B hears the other side"),
                           QStringLiteral("Bridge: port A to port B")});
     portBBox = new QComboBox(this);
+    // Wide enough for "New pseudo-terminal", which only a bridge lists.
+    portBBox->setSizeAdjustPolicy(QComboBox::AdjustToContents);
     sideABox = new QLineEdit(this);
     sideBBox = new QLineEdit(this);
     for (QLineEdit* side : {sideABox, sideBBox})
@@ -267,13 +269,19 @@ QHBoxLayout* MonitorWindow::buildBusRow() {
     row->addWidget(busModeBox);
     row->addWidget(caption("Port B:", this));
     row->addWidget(portBBox);
-    row->addSpacing(12);
-    row->addWidget(caption("Sides:", this));
-    row->addWidget(sideABox);
-    row->addWidget(sideBBox);
     row->addWidget(busButton);
     row->addStretch();
-    return row;
+    // The names on a line of their own: on one line with the rest the row outgrows a window
+    // beside the main one, and its boxes are squeezed until their captions are cut.
+    auto* names = new QHBoxLayout;
+    names->addWidget(caption("Sides:", this));
+    names->addWidget(sideABox);
+    names->addWidget(sideBBox);
+    names->addStretch();
+    auto* rows = new QVBoxLayout;
+    rows->addLayout(row);
+    rows->addLayout(names);
+    return rows;
 }
 
 // A bridge may make its own pseudo-terminal for a program on this computer; a tap hears two

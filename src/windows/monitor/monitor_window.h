@@ -13,6 +13,7 @@ class QComboBox;
 class QLineEdit;
 class QDoubleSpinBox;
 class QHBoxLayout;
+class QVBoxLayout;
 class QLabel;
 class QPushButton;
 class QSpinBox;
@@ -77,7 +78,7 @@ class MonitorWindow : public QWidget {
 
   private:
     QHBoxLayout* buildOptions();
-    QHBoxLayout* buildBusRow();
+    QVBoxLayout* buildBusRow();
     void onBusClicked();
     void showBus();
     void showBusModeChoices();

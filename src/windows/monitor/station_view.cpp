@@ -8,6 +8,7 @@
 #include <QChartView>
 #include <QClipboard>
 #include <QFontMetrics>
+#include <QGraphicsLayout>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
@@ -70,13 +71,16 @@ StationView::StationView(const TrafficRecorder& recorder, QWidget* parent)
     // Twelve ranges side by side leave each a narrow column: upright they would be elided.
     buckets_->setLabelsAngle(-90);
     chart_->legend()->hide();
+    // The ranges' upright captions need the height the chart's frame would take.
+    chart_->setMargins(QMargins(4, 0, 4, 0));
+    chart_->layout()->setContentsMargins(0, 0, 0, 0);
     auto* view = new QChartView(chart_, this);
     view->setObjectName(QStringLiteral("histogramView"));
     view->setRenderHint(QPainter::Antialiasing);
     // Room for each range's caption upright beside the next (the axis gives each a column of
     // its width over one more than the ranges, less padding), and for the counts' axis.
     const int column = QFontMetrics(buckets_->labelsFont()).height() + 12;
-    view->setMinimumSize(int(monitor::ResponseHistogram::kBuckets + 1) * column + 80, 240);
+    view->setMinimumSize(int(monitor::ResponseHistogram::kBuckets + 1) * column + 80, 200);
     chartView_ = view;
 
     auto* split = new QSplitter(Qt::Vertical, this);

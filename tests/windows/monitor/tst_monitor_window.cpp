@@ -128,13 +128,15 @@ class TstMonitorWindow : public QObject {
         QCOMPARE(r.main->messages.texts, QStringList());
     }
 
-    // A bridge offers a pseudo-terminal of its own and a tap the first port after A, not
-    // port A itself (Com1), which Start refuses.
+    // A bridge offers a pseudo-terminal of its own, its name whole, and a tap the first port
+    // after A, not port A itself (Com1), which Start refuses.
     void portBOffersAnotherPort() {
         MonitorRig r;
         QVERIFY(r.start({}, false));
         r.m->busModeBox->setCurrentIndex(2);
         QCOMPARE(r.m->portBBox->currentText(), QStringLiteral("New pseudo-terminal"));
+        const int text = r.m->portBBox->fontMetrics().horizontalAdvance("New pseudo-terminal");
+        QTRY_VERIFY(r.m->portBBox->width() >= text + 20); // whole, not "New pse"
         r.m->busModeBox->setCurrentIndex(1);
         QCOMPARE(r.m->portBBox->currentText(), QStringLiteral("Com2"));
     }
