@@ -156,8 +156,6 @@ class TstMonitorEngine : public QObject {
             << true << QList<int>(5, 1);
         QTest::addRow("station 2 does not answer: a timeout at the next request, not later")
             << false << QList<int>{1, 2, 1};
-        QTest::addRow("tap, station 2 silent: its timeout counted at the next request")
-            << true << QList<int>{1, 2, 1, 1};
     }
     void hearsTheBus() {
         QFETCH(bool, tap);

@@ -190,7 +190,6 @@ class TstMonitorWindow : public QObject {
             return texts.contains(QStringLiteral("1"));
         };
         QTRY_VERIFY(shown());
-        qDebug() << view->size() << r.m->size();
         QVERIFY2(texts.contains("<0.5") && texts.contains("500–1000") &&
                      !texts.join('|').contains("..."),
                  qPrintable(texts.join('|')));
