@@ -174,7 +174,6 @@ MonitorWindow::MonitorWindow(engine::Session& session, QWidget* parent)
     showRule();
     showStats();
     showBus();
-    fitDirColumn();
     showCapture(recorder->capturing());
 }
 
@@ -225,20 +224,16 @@ QHBoxLayout* MonitorWindow::buildOptions() {
 
 // The bus row: listening only, and a second port that hears the other direction of a
 // tapped link or is bridged to the main window's port.
-QHBoxLayout* MonitorWindow::buildBusRow() {
+QVBoxLayout* MonitorWindow::buildBusRow() {
     listenBox = new QCheckBox(QStringLiteral("Listen only"), this);
     listenBox->setToolTip(QStringLiteral("Decode a bus others drive; this program sends nothing"));
     busModeBox = new QComboBox(this);
-    busModeBox->addItems({QStringLiteral("One port"), QStringLiteral("Tap: A and B listen"),
-                          QStringLiteral("Bridge: A to B")});
-    busModeBox->setToolTip(
-        QStringLiteral("One port: this program's own traffic, or the bus it listens to\n"
-                       "Tap: port B hears the other direction of a link port A hears\n"
-                       "Bridge: what port A receives goes to port B and back"));
+    busModeBox->addItems({QStringLiteral("One port"),
+                          QStringLiteral("Tap: port B hears the other side"),
+                          QStringLiteral("Bridge: port A to port B")});
     portBBox = new QComboBox(this);
-    // As wide as "New pseudo-terminal" in every mode: the row does not move when it comes.
-    portBBox->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
-    portBBox->setMinimumContentsLength(19);
+    // Wide enough for "New pseudo-terminal", which only a bridge lists.
+    portBBox->setSizeAdjustPolicy(QComboBox::AdjustToContents);
     sideABox = new QLineEdit(this);
     sideBBox = new QLineEdit(this);
     for (QLineEdit* side : {sideABox, sideBBox})
@@ -266,6 +261,7 @@ QHBoxLayout* MonitorWindow::buildBusRow() {
             [this](bool on) { session_.terminal().setListenOnly(on); });
     connect(busModeBox, &QComboBox::currentIndexChanged, this, &MonitorWindow::showBusModeChoices);
     connect(busButton, &QPushButton::clicked, this, &MonitorWindow::onBusClicked);
+    connect(portBBox, &QComboBox::activated, this, [this] { portBChosen_ = true; });
     connect(copyPathButton, &QPushButton::clicked, this,
             [this] { QApplication::clipboard()->setText(session_.bus().ptyPath()); });
     for (QLineEdit* side : {sideABox, sideBBox})
@@ -283,13 +279,19 @@ QHBoxLayout* MonitorWindow::buildBusRow() {
     row->addWidget(busModeBox);
     row->addWidget(caption("Port B:", this));
     row->addWidget(portBBox);
-    row->addSpacing(12);
-    row->addWidget(caption("Sides:", this));
-    row->addWidget(sideABox);
-    row->addWidget(sideBBox);
     row->addWidget(busButton);
     row->addStretch();
-    return row;
+    // The names on a line of their own: on one line with the rest the row outgrows a window
+    // beside the main one, and its boxes are squeezed until their captions are cut.
+    auto* names = new QHBoxLayout;
+    names->addWidget(caption("Sides:", this));
+    names->addWidget(sideABox);
+    names->addWidget(sideBBox);
+    names->addStretch();
+    auto* rows = new QVBoxLayout;
+    rows->addLayout(row);
+    rows->addLayout(names);
+    return rows;
 }
 
 // A bridge may make its own pseudo-terminal for a program on this computer; a tap hears two
@@ -303,21 +305,16 @@ void MonitorWindow::showBusModeChoices() {
         portBBox->addItem(QStringLiteral("New pseudo-terminal"), 0);
     for (int n = serial::kFirstPort; n <= serial::kLastPort; ++n)
         portBBox->addItem(QStringLiteral("Com%1").arg(n), n);
-    // A bridge offers its own pseudo-terminal first; a tap keeps the port chosen before.
-    const int at = bridge ? 0 : portBBox->findText(kept);
-    portBBox->setCurrentIndex(std::max(at, 0));
+    // Until the user picks one: a pseudo-terminal of its own for a bridge, the first port
+    // after A for a tap. Port A itself is never offered first: Start would refuse it.
+    const int a = session_.terminal().lastOpenRequest().portNumber;
+    int at = portBChosen_ ? portBBox->findText(kept) : -1;
+    if (at < 0 || portBBox->itemData(at).toInt() == a)
+        at = bridge || a != serial::kFirstPort ? 0 : 1;
+    portBBox->setCurrentIndex(at);
     portBBox->setEnabled(busModeBox->currentIndex() != 0);
     busButton->setEnabled(busModeBox->currentIndex() != 0 ||
                           session_.bus().mode() != engine::BusPorts::Mode::Single);
-}
-
-// The direction column holds the sides' names whole.
-void MonitorWindow::fitDirColumn() {
-    const QFontMetrics fm(table->font());
-    int width = fm.horizontalAdvance(QStringLiteral("RX B"));
-    for (const QLineEdit* side : {sideABox, sideBBox})
-        width = std::max(width, fm.horizontalAdvance(side->text().trimmed()));
-    table->setColumnWidth(FrameTableModel::Dir, width + 16);
 }
 
 void MonitorWindow::onBusClicked() {
@@ -361,6 +358,15 @@ void MonitorWindow::showBus() {
     copyPathButton->setVisible(mode == engine::BusPorts::Mode::Bridge && !bus.ptyPath().isEmpty());
 }
 
+// Room for "RX B" or the longest side name (up to 16 characters; a longer one is cut).
+void MonitorWindow::fitDirColumn() {
+    const QFontMetrics fm(table->font());
+    int text = fm.horizontalAdvance(QStringLiteral("RX B"));
+    for (const QLineEdit* side : {sideABox, sideBBox})
+        text = std::max(text, fm.horizontalAdvance(side->text().trimmed().left(16)));
+    table->setColumnWidth(FrameTableModel::Dir, text + fm.horizontalAdvance(u'0') + 12);
+}
+
 void MonitorWindow::buildTable() {
     table = new QTableView(this);
     auto* colours = new FrameColours(this);
@@ -383,7 +389,7 @@ void MonitorWindow::buildTable() {
     const auto chars = [&fm](int n) { return fm.horizontalAdvance(QString(n + 1, u'0')) + 12; };
     table->setColumnWidth(FrameTableModel::Time, chars(12));
     table->setColumnWidth(FrameTableModel::Gap, chars(9));
-    table->setColumnWidth(FrameTableModel::Dir, chars(3));
+    fitDirColumn();
     table->setColumnWidth(FrameTableModel::Length, chars(4));
     table->setColumnWidth(FrameTableModel::Hex, chars(3 * 13)); // a reply of 4 registers
     table->setColumnWidth(FrameTableModel::Text, chars(13));

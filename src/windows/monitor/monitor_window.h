@@ -13,6 +13,7 @@ class QComboBox;
 class QLineEdit;
 class QDoubleSpinBox;
 class QHBoxLayout;
+class QVBoxLayout;
 class QLabel;
 class QPushButton;
 class QSpinBox;
@@ -77,7 +78,7 @@ class MonitorWindow : public QWidget {
 
   private:
     QHBoxLayout* buildOptions();
-    QHBoxLayout* buildBusRow();
+    QVBoxLayout* buildBusRow();
     void onBusClicked();
     void showBus();
     void showBusModeChoices();
@@ -97,7 +98,8 @@ class MonitorWindow : public QWidget {
     QPointer<TrafficRecorder> recorder_;
     QString busNote_; // the last word on the second port (gone, back)
     bool placed_ = false;
-    bool following_ = true; // the view shows the newest rows until the user scrolls away
+    bool portBChosen_ = false; // the user picked port B: a change of mode keeps it
+    bool following_ = true;    // the view shows the newest rows until the user scrolls away
     bool modelChanging_ = false;
     int topBeforeRemoval_ = 0;
 };

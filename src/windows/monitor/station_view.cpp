@@ -2,13 +2,15 @@
 
 #include <QApplication>
 #include <QBarCategoryAxis>
+#include <QBarSeries>
 #include <QBarSet>
 #include <QChart>
 #include <QChartView>
 #include <QClipboard>
+#include <QFontMetrics>
+#include <QGraphicsLayout>
 #include <QHBoxLayout>
 #include <QHeaderView>
-#include <QHorizontalBarSeries>
 #include <QLabel>
 #include <QPainter>
 #include <QPushButton>
@@ -18,6 +20,7 @@
 #include <QValueAxis>
 #include <algorithm>
 #include <array>
+#include <cmath>
 
 #include "engine/monitor/traffic_recorder.h"
 #include "logic/monitor/station_stats.h"
@@ -31,14 +34,6 @@ const QStringList kColumns = {
     QStringLiteral("Replies"),    QStringLiteral("Timeouts"),  QStringLiteral("Exceptions"),
     QStringLiteral("CRC errors"), QStringLiteral("Min ms"),    QStringLiteral("Mean ms"),
     QStringLiteral("p99 ms"),     QStringLiteral("Max ms")};
-
-// 1, 2 or 5 times a power of ten, for at most about five ticks up to `top`.
-qreal tickStep(qreal top) {
-    qreal step = 1;
-    while (top / step > 5)
-        step *= (QString::number(step).startsWith(u'2') ? 2.5 : 2);
-    return step;
-}
 
 QString ms(double us) {
     return QString::number(us / 1000.0, 'f', 2);
@@ -62,35 +57,35 @@ StationView::StationView(const TrafficRecorder& recorder, QWidget* parent)
     copyButton->setObjectName(QStringLiteral("copyStationsButton"));
     copyButton->setToolTip(QStringLiteral("Copy the stations as tab-separated text"));
 
-    // Buckets down the side: their names stay whole however narrow the view is.
-    auto* series = new QHorizontalBarSeries;
+    auto* series = new QBarSeries;
     series->append(bars_);
     chart_->addSeries(series);
-    chart_->addAxis(buckets_, Qt::AlignLeft);
-    chart_->addAxis(countAxis_, Qt::AlignBottom);
+    chart_->addAxis(buckets_, Qt::AlignBottom);
+    chart_->addAxis(countAxis_, Qt::AlignLeft);
     series->attachAxis(buckets_);
     series->attachAxis(countAxis_);
-    countAxis_->setLabelFormat(QStringLiteral("%.0f"));
-    countAxis_->setTickType(QValueAxis::TicksDynamic); // whole counts only
+    countAxis_->setLabelFormat(QStringLiteral("%d"));
+    // Ticks on whole counts only: ticks between them would repeat a rounded label.
+    countAxis_->setTickType(QValueAxis::TicksDynamic);
     countAxis_->setTickAnchor(0);
-    QFont small = font();
-    small.setPointSizeF(small.pointSizeF() * 0.85);
-    buckets_->setLabelsFont(small);
-    buckets_->setTruncateLabels(false);
-    countAxis_->setLabelsFont(small);
-    chart_->setMargins(QMargins(2, 2, 2, 2));
+    // Twelve ranges side by side leave each a narrow column: upright they would be elided.
+    buckets_->setLabelsAngle(-90);
     chart_->legend()->hide();
+    // The ranges' upright captions need the height the chart's frame would take.
+    chart_->setMargins(QMargins(4, 0, 4, 0));
+    chart_->layout()->setContentsMargins(0, 0, 0, 0);
     auto* view = new QChartView(chart_, this);
     view->setObjectName(QStringLiteral("histogramView"));
     view->setRenderHint(QPainter::Antialiasing);
-    view->setMinimumHeight(150);
+    // Room for each range's caption upright beside the next (the axis gives each a column of
+    // its width over one more than the ranges, less padding), and for the counts' axis.
+    const int column = QFontMetrics(buckets_->labelsFont()).height() + 12;
+    view->setMinimumSize(int(monitor::ResponseHistogram::kBuckets + 1) * column + 80, 200);
     chartView_ = view;
 
     auto* split = new QSplitter(Qt::Vertical, this);
     split->addWidget(table);
     split->addWidget(view);
-    split->setStretchFactor(0, 1);
-    split->setStretchFactor(1, 1);
     auto* buttons = new QHBoxLayout;
     buttons->addWidget(new QLabel(QStringLiteral("Stations on the bus"), this), 1);
     buttons->addWidget(copyButton);
@@ -179,12 +174,11 @@ void StationView::fillHistogram() {
     qreal top = 1;
     for (std::size_t i = 0; i < monitor::ResponseHistogram::kBuckets; ++i) {
         const std::string_view label = monitor::ResponseHistogram::label(i);
-        QString name = QString::fromUtf8(label.data(), static_cast<qsizetype>(label.size()));
-        name.remove(QStringLiteral(" ms")); // the title says ms
-        // Axis labels are rich text: "<0.5" would read as the start of a tag.
-        if (name.startsWith(u'<'))
-            name.replace(0, 1, QStringLiteral("0–"));
-        labels << name;
+        // The title names the unit once; the axis takes its captions as HTML ("<0.5" would
+        // vanish as a tag).
+        labels << QString::fromUtf8(label.data(), static_cast<qsizetype>(label.size()))
+                      .remove(QStringLiteral(" ms"))
+                      .toHtmlEscaped();
         counts << qreal(h.count(i));
         top = std::max(top, qreal(h.count(i)));
     }
@@ -194,8 +188,14 @@ void StationView::fillHistogram() {
     }
     bars_->remove(0, bars_->count());
     bars_->append(counts);
-    countAxis_->setRange(0, top);
-    countAxis_->setTickInterval(tickStep(top));
+    // A step of 1, 2 or 5 times a power of ten giving at most five steps.
+    qreal step = 1;
+    for (qreal scale = 1; top / step > 5; scale *= 10)
+        for (const qreal m : {1, 2, 5})
+            if (top / step > 5)
+                step = m * scale;
+    countAxis_->setTickInterval(step);
+    countAxis_->setRange(0, step * std::ceil(top / step));
     chart_->setTitle(station < 0 ? QStringLiteral("Response times, all stations (ms)")
                                  : QStringLiteral("Response times, station %1 (ms)").arg(station));
 }

@@ -9,9 +9,13 @@
 #include "engine/monitor/capture_file.h"
 #include "engine/monitor/frame_table_model.h"
 #include "engine/monitor/traffic_recorder.h"
+#include "engine/session.h"
+#include "logic/serial/port_map.h"
+#include "support/devsim_process.h"
 #include "support/engine_rig.h"
 #include "support/fake_lines_port.h"
 #include "support/numbered_frames.h"
+#include "support/tap_cable.h"
 #include "support/test_support.h"
 
 using namespace varnok;
@@ -139,6 +143,62 @@ class TstMonitorEngine : public QObject {
         QVERIFY(test::wildcardMatch("*\t0.010\tRX\t" + QString::number(size) + '\t' +
                                         QString::fromLatin1(hex.toUpper()) + "\t*",
                                     QString::fromStdString(model.line(rows - 1))));
+    }
+
+    // A master reads register 0 of each station through a tap cable while the session only
+    // listens, a raw capture running; the reply timeout is far longer than the test.
+    void hearsTheBus_data() {
+        QTest::addColumn<bool>("tap");
+        QTest::addColumn<QList<int>>("stations");
+        QTest::addRow("listen only on a bus: every request paired with its reply, nothing sent")
+            << false << QList<int>(5, 1);
+        QTest::addRow("tap: requests from A paired with replies from B, B's frames are RxB")
+            << true << QList<int>(5, 1);
+        QTest::addRow("station 2 does not answer: a timeout at the next request, not later")
+            << false << QList<int>{1, 2, 1};
+    }
+    void hearsTheBus() {
+        QFETCH(bool, tap);
+        QFETCH(QList<int>, stations);
+        test::DevsimProcess sim;
+        QVERIFY(sim.start({"--static", "--delay", "2"})); // a turnaround a read can see
+        test::TapCable cable(sim.path(), tap);
+        serial::bindPort(1, cable.pathA().toStdString());
+        serial::bindPort(2, cable.pathB().toStdString());
+        const auto unbind = qScopeGuard([] { serial::clearPortBindings(); });
+        engine::Session session;
+        TrafficRecorder& recorder = session.recorder();
+        recorder.start();
+        recorder.setTimeoutUs(60'000'000);
+        session.terminal().setListenOnly(true);
+        QVERIFY(session.terminal().open({}));
+        QVERIFY(!tap || session.bus().startTap(2));
+        QTemporaryDir dir;
+        QVERIFY(recorder.startCapture(dir.filePath("cap.bin"), TrafficRecorder::CaptureForm::Raw,
+                                      true));
+        cable.read(stations);
+        // Woken by each arrival: QTRY's sleeps would join a request and its reply in one read.
+        test::serveUntil([&] { return bool(cable.done); }, 5000);
+        const int n = int(stations.size()), timeouts = int(stations.count(2));
+        QCOMPARE(cable.answered, n - timeouts);
+        QTRY_COMPARE(recorder.counts().replies, std::uint64_t(n - timeouts));
+        const monitor::TrafficCounts c = recorder.counts();
+        QCOMPARE(QList({c.requests, c.timeouts, c.unpaired + c.crcErrors + c.waiting}),
+                 QList<std::uint64_t>({std::uint64_t(n), std::uint64_t(timeouts), 0}));
+        const monitor::StationRow* one = recorder.session().stations().find(1);
+        QVERIFY(one && one->functions.test(3) && one->functions.count() == 1);
+        QCOMPARE(one->replies, std::uint64_t(n - timeouts));
+        QVERIFY(one->times.minUs() > 0 && one->times.maxUs() < 1'000'000);
+        QTRY_COMPARE(recorder.model()->rowCount(), 2 * n - timeouts);
+        for (int row = 0; row < recorder.model()->rowCount(); ++row) // replies are 7 bytes
+            QCOMPARE(recorder.model()->direction(row) == monitor::Direction::RxB,
+                     tap && recorder.model()->bytes(row).size() == 7);
+        recorder.stopCapture();
+        cable.finish();
+        QCOMPARE(test::fileBytes(dir.filePath("cap.bin")), cable.heardA);
+        QCOMPARE(test::fileBytes(dir.filePath("cap-B.bin")), tap ? cable.heardB : "missing");
+        QCOMPARE(cable.heardA.size(), tap ? 8 * n : 15 * n - 7 * timeouts);
+        QCOMPARE(cable.writtenByUs, qint64(0));
     }
 };
 

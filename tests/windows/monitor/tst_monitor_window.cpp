@@ -2,16 +2,22 @@
 // its reply as frames and in both forms of capture, recording on while the window is closed,
 // a full disk, the view over the frame table, and where the window opens.
 #include <QAction>
+#include <QCheckBox>
 #include <QClipboard>
+#include <QComboBox>
+#include <QGraphicsTextItem>
+#include <QGraphicsView>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QScreen>
 #include <QScrollBar>
 #include <QSpinBox>
 #include <QStyledItemDelegate>
 #include <QTableView>
+#include <QTableWidget>
 #include <QTemporaryDir>
 #include <limits>
 
@@ -21,6 +27,7 @@
 #include "support/form_rig.h"
 #include "support/numbered_frames.h"
 #include "windows/monitor/monitor_window.h"
+#include "windows/monitor/station_view.h"
 
 using namespace varnok;
 using Form = MonitorWindow::CaptureForm;
@@ -37,16 +44,19 @@ const char* const kRequestLine = "*:*:*.*\t*\tTX\t8\t01 03 00 00 00 01 84 0A\t..
 const char* const kReplyLine = "*:*:*.*\t*\tRX\t7\t01 03 02 12 34 B5 33\t....4.3\tst 1 FC3 reply: "
                                "1 reg: [0] 0x1234 = 4660 · CRC ok · response * ms";
 
-// The main window on a simulated station, opened, with the monitor open.
+// The main window on a simulated station (or on a pair whose device end the test holds),
+// opened, with the monitor open; Com2 is a second pair.
 struct MonitorRig {
     test::DevsimProcess sim;
     std::unique_ptr<test::FormRig> main;
+    test::PtyPair b;
     MonitorWindow* m = nullptr;
 
-    bool start(const QStringList& simArgs = {}) {
-        if (!sim.start(QStringList{"--mode", "modbus", "--static"} + simArgs))
+    bool start(const QStringList& simArgs = {}, bool simulated = true) {
+        if (simulated && !sim.start(QStringList{"--mode", "modbus", "--static"} + simArgs))
             return false;
         main = std::make_unique<test::FormRig>(nullptr, sim.path());
+        serial::bindPort(2, b.slavePath().toStdString());
         if (!main->open())
             return false;
         test::click(main->f->Cmd_Monitor);
@@ -57,13 +67,135 @@ struct MonitorRig {
         test::click(main->f->cmdSend);
         QTRY_COMPARE(m->counts().replies, std::uint64_t(replies));
     }
+    void startBus(int mode, const QString& portB) {
+        m->busModeBox->setCurrentIndex(mode);
+        m->portBBox->setCurrentIndex(m->portBBox->findText(portB));
+        test::click(m->busButton);
+    }
 };
 
 } // namespace
 
 class TstMonitorWindow : public QObject {
     Q_OBJECT
+    QTemporaryDir runtime_; // the bridge's link goes here, not where a running program has its own
+
   private slots:
+    void initTestCase() { qputenv("XDG_RUNTIME_DIR", runtime_.path().toLocal8Bit()); }
+
+    // Ticking "Listen only" makes the main window's Send refuse with a message; nothing leaves.
+    void listenOnlyRefusesSend() {
+        MonitorRig r;
+        QVERIFY(r.start({}, false));
+        test::clickBox(r.m->listenBox);
+        r.main->f->txtString->setText(QStringLiteral("hello"));
+        test::click(r.main->f->cmdSend);
+        QTRY_COMPARE(r.main->messages.texts,
+                     QStringList{"Listen only is on in the Monitor: nothing is sent."});
+        QVERIFY(r.main->messages.okOnly());
+        QCOMPARE(r.main->pty.readFor(100), QByteArray());
+    }
+
+    // Start runs a tap or a bridge with listen only forced on, Stop gives it back; a bridge to
+    // a pseudo-terminal made here offers its path to copy.
+    void busButton_data() {
+        QTest::addColumn<int>("mode");
+        QTest::addColumn<QString>("portB");
+        QTest::addRow("tap on Com2") << 1 << "Com2";
+        QTest::addRow("bridge to a new pseudo-terminal: its path copied")
+            << 2 << "New pseudo-terminal";
+    }
+    void busButton() {
+        QFETCH(int, mode);
+        QFETCH(QString, portB);
+        MonitorRig r;
+        QVERIFY(r.start({}, false));
+        r.startBus(mode, portB);
+        QCOMPARE(r.m->busButton->text(), QStringLiteral("Stop"));
+        QVERIFY(r.m->listenBox->isChecked() && !r.m->listenBox->isEnabled());
+        const bool pty = portB != "Com2";
+        const QString b = pty ? runtime_.filePath("varnok-binary/bridge") : r.b.slavePath();
+        const QString label = r.m->busLabel->text();
+        QVERIFY2(label.contains(r.main->pty.slavePath()) && label.contains(b), qPrintable(label));
+        QCOMPARE(r.m->copyPathButton->isVisible(), pty);
+        if (pty) {
+            test::click(r.m->copyPathButton);
+            QCOMPARE(QGuiApplication::clipboard()->text(), b);
+        }
+        test::click(r.m->busButton);
+        QCOMPARE(r.m->busButton->text(), QStringLiteral("Start"));
+        QVERIFY(!r.m->listenBox->isChecked() && r.m->listenBox->isEnabled());
+        QCOMPARE(r.main->messages.texts, QStringList());
+    }
+
+    // A bridge offers a pseudo-terminal of its own, its name whole, and a tap the first port
+    // after A, not port A itself (Com1), which Start refuses.
+    void portBOffersAnotherPort() {
+        MonitorRig r;
+        QVERIFY(r.start({}, false));
+        r.m->busModeBox->setCurrentIndex(2);
+        QCOMPARE(r.m->portBBox->currentText(), QStringLiteral("New pseudo-terminal"));
+        const int text = r.m->portBBox->fontMetrics().horizontalAdvance("New pseudo-terminal");
+        QTRY_VERIFY(r.m->portBBox->width() >= text + 20); // whole, not "New pse"
+        r.m->busModeBox->setCurrentIndex(1);
+        QCOMPARE(r.m->portBBox->currentText(), QStringLiteral("Com2"));
+    }
+
+    // Names typed for the sides stand whole in the Dir column for what each port of a tap heard.
+    void sideNamesInDirColumn() {
+        MonitorRig r;
+        QVERIFY(r.start({}, false));
+        for (auto [box, name] : {std::pair{r.m->sideABox, "PLC"}, {r.m->sideBBox, "drive"}}) {
+            QTest::keyClicks(box, name);
+            QTest::keyClick(box, Qt::Key_Return);
+        }
+        r.startBus(1, "Com2");
+        r.main->pty.write(kRequest);
+        QTRY_COMPARE(r.m->model()->rowCount(), 1); // the reply comes after its request
+        r.b.write(kReply);
+        QTRY_COMPARE(r.m->model()->rowCount(), 2);
+        for (const auto& [row, name] : {std::pair{0, "PLC"}, {1, "drive"}})
+            QCOMPARE(r.m->model()->index(row, FrameTableModel::Dir).data().toString(), name);
+        // The column widens for the longest name: "drive" shows whole, not "dri…".
+        const int cell = r.m->table->fontMetrics().horizontalAdvance("drive") + 12;
+        QVERIFY(r.m->table->columnWidth(FrameTableModel::Dir) >= cell);
+    }
+
+    // An exchange with the station fills its row; "Copy table" copies the table's text.
+    void stationTable() {
+        MonitorRig r;
+        QVERIFY(r.start());
+        r.send(1);
+        QTRY_COMPARE(r.m->stations->table->rowCount(), 1);
+        test::click(r.m->stations->copyButton);
+        QCOMPARE(QGuiApplication::clipboard()->text(), r.m->stations->tableText());
+        QCOMPARE(r.m->stations->tableText().count('\n'), 2); // the header and station 1
+    }
+
+    // The histogram's captions show whole: each bucket's range, and counts as whole numbers
+    // once each (not "1 0 0 0 0" for ticks between them).
+    void histogramCaptionsWhole() {
+        MonitorRig r;
+        QVERIFY(r.start());
+        r.send(1);
+        const auto* view = r.m->findChild<QGraphicsView*>(QStringLiteral("histogramView"));
+        QStringList texts;
+        const auto shown = [&] {
+            texts.clear();
+            for (const QGraphicsItem* item : view->scene()->items())
+                if (const auto* t = dynamic_cast<const QGraphicsTextItem*>(item);
+                    t && t->isVisible())
+                    texts << t->toPlainText();
+            texts.sort();
+            return texts.contains(QStringLiteral("1"));
+        };
+        QTRY_VERIFY(shown());
+        QVERIFY2(texts.contains("<0.5") && texts.contains("500–1000") &&
+                     !texts.join('|').contains("..."),
+                 qPrintable(texts.join('|')));
+        QCOMPARE(texts.filter(QRegularExpression("^\\d+$")), QStringList({"0", "1"}));
+    }
+
     // The capture holds the known bytes and lines; closing the window neither stops it nor
     // empties the table, the statistics or the choices.
     void exchange_data() {
