@@ -232,8 +232,10 @@ QVBoxLayout* MonitorWindow::buildBusRow() {
                           QStringLiteral("Tap: port B hears the other side"),
                           QStringLiteral("Bridge: port A to port B")});
     portBBox = new QComboBox(this);
-    // Wide enough for "New pseudo-terminal", which only a bridge lists.
-    portBBox->setSizeAdjustPolicy(QComboBox::AdjustToContents);
+    // As wide as "New pseudo-terminal" in every mode, though only a bridge lists it: the row
+    // keeps its place when the mode changes.
+    portBBox->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+    portBBox->setMinimumContentsLength(20);
     sideABox = new QLineEdit(this);
     sideBBox = new QLineEdit(this);
     for (QLineEdit* side : {sideABox, sideBBox})
