@@ -150,6 +150,23 @@ class TstCommandLine : public QObject {
                  QStringLiteral("/dev/ttyUSB3"));
     }
 
+    // SIGTERM ends the program through its close path (a capture flushed, a bridge's link
+    // removed), not by the signal's default death.
+    void terminateClosesAsTheWindowDoes() {
+        QTemporaryDir home;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("XDG_CONFIG_HOME"), home.path());
+        QProcess p;
+        p.setProcessEnvironment(env);
+        p.start(QStringLiteral(VARNOK_BINARY), {"-platform", "offscreen"});
+        QVERIFY(p.waitForStarted());
+        QTest::qWait(1000); // the window is up and the event loop runs
+        p.terminate();
+        QVERIFY(p.waitForFinished(10000));
+        QCOMPARE(p.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(p.exitCode(), 0);
+    }
+
   private:
     const QString kVersion = QStringLiteral(VARNOK_VERSION);
 };
