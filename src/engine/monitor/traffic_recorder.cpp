@@ -166,7 +166,8 @@ void TrafficRecorder::resetStats() {
 
 void TrafficRecorder::onPortOpenChanged(bool open) {
     if (!open) {
-        take(session_.endLine());
+        std::vector<monitor::SessionFrame> last = session_.endLine();
+        take(last);
         return;
     }
     session_.setLine(engine_->lineSettings());
@@ -179,14 +180,16 @@ void TrafficRecorder::onPortOpenChanged(bool open) {
 
 void TrafficRecorder::onTraffic(monitor::Direction direction, const QByteArray& bytes,
                                 engine::TrafficTime time) {
-    take(session_.feed(time.monotonicNs / 1000, time.wallMs, direction, byteSpan(bytes)));
+    session_.feed(time.monotonicNs / 1000, time.wallMs, direction, byteSpan(bytes), fed_);
+    take(fed_);
     arm();
 }
 
 void TrafficRecorder::onDeadline() {
     armedForUs_.reset();
     const monitor::TrafficCounts before = session_.counts();
-    take(session_.advance(nowUs()));
+    std::vector<monitor::SessionFrame> ended = session_.advance(nowUs());
+    take(ended);
     if (session_.counts().timeouts != before.timeouts)
         emit statsChanged();
     arm();
@@ -208,7 +211,7 @@ void TrafficRecorder::arm() {
     deadlineTimer_.start(static_cast<int>(std::min<std::int64_t>((waitUs + 999) / 1000, 1 << 30)));
 }
 
-void TrafficRecorder::take(std::vector<monitor::SessionFrame> frames) {
+void TrafficRecorder::take(std::vector<monitor::SessionFrame>& frames) {
     if (frames.empty())
         return;
     const bool text = captureForm_ == CaptureForm::Text && capture_->active();

@@ -187,11 +187,8 @@ void FrameSplitter::cutWhole(std::vector<Frame>& done, std::size_t after, std::i
             return;
         }
         // What follows in the same read starts the next frame.
-        Frame rest{timeUs,
-                   timeUs,
-                   wallMs,
-                   open_->direction,
-                   {open_->bytes.begin() + length, open_->bytes.end()}};
+        Frame rest = start(timeUs, wallMs, open_->direction,
+                           std::span<const std::uint8_t>(open_->bytes).subspan(whole));
         open_->bytes.resize(whole);
         done.push_back(closeOpen());
         open_ = std::move(rest);
@@ -218,18 +215,43 @@ Frame FrameSplitter::closeOpen() {
     return done;
 }
 
+void FrameSplitter::recycle(std::vector<std::uint8_t>&& bytes) {
+    if (spares_.size() < kSpares && bytes.capacity() >= kMaxFrameBytes)
+        spares_.push_back(std::move(bytes));
+}
+
+Frame FrameSplitter::start(std::int64_t timeUs, std::int64_t wallMs, Direction direction,
+                           std::span<const std::uint8_t> bytes) {
+    Frame f{timeUs, timeUs, wallMs, direction, {}};
+    if (!spares_.empty()) {
+        f.bytes = std::move(spares_.back());
+        spares_.pop_back();
+        f.bytes.clear();
+    }
+    // Room for a whole frame at once: no copies while it grows a read at a time.
+    f.bytes.reserve(std::max(maxBytes(), bytes.size()));
+    f.bytes.assign(bytes.begin(), bytes.end());
+    return f;
+}
+
 std::vector<Frame> FrameSplitter::feed(std::int64_t timeUs, std::int64_t wallMs,
                                        Direction direction, std::span<const std::uint8_t> bytes) {
     std::vector<Frame> done;
+    feed(timeUs, wallMs, direction, bytes, done);
+    return done;
+}
+
+void FrameSplitter::feed(std::int64_t timeUs, std::int64_t wallMs, Direction direction,
+                         std::span<const std::uint8_t> bytes, std::vector<Frame>& done) {
     if (bytes.empty())
-        return done;
+        return;
     // Our own write always ends what was being received: on a half-duplex bus it cannot
     // belong to the same frame; nor can bytes of the other side of a tap.
     if (open_ && (direction != open_->direction || timeUs >= openDeadlineUs()))
         done.push_back(closeOpen());
     if (direction == Direction::Tx && !listening_) {
-        done.push_back({timeUs, timeUs, wallMs, direction, {bytes.begin(), bytes.end()}});
-        return done;
+        done.push_back(start(timeUs, wallMs, direction, bytes));
+        return;
     }
     if (checksLength()) {
         // Gathered a read at a time, then cut where a length with a good CRC ends a frame.
@@ -246,12 +268,12 @@ std::vector<Frame> FrameSplitter::feed(std::int64_t timeUs, std::int64_t wallMs,
                 open_->lastUs = timeUs;
                 open_->bytes.insert(open_->bytes.end(), slice.begin(), slice.end());
             } else {
-                open_ = Frame{timeUs, timeUs, wallMs, direction, {slice.begin(), slice.end()}};
+                open_ = start(timeUs, wallMs, direction, slice);
             }
             if (!unsized_)
                 cutWhole(done, after, timeUs, wallMs);
         }
-        return done;
+        return;
     }
     const bool byLength = framing_ != modbus::Framing::Line;
     while (!bytes.empty()) {
@@ -280,13 +302,12 @@ std::vector<Frame> FrameSplitter::feed(std::int64_t timeUs, std::int64_t wallMs,
             open_->lastUs = timeUs;
             open_->bytes.insert(open_->bytes.end(), slice.begin(), slice.end());
         } else {
-            open_ = Frame{timeUs, timeUs, wallMs, direction, {slice.begin(), slice.end()}};
+            open_ = start(timeUs, wallMs, direction, slice);
         }
         if (byLength && open_->bytes.size() == std::size_t(std::max<std::ptrdiff_t>(
                                                    rxFrameLength(framing_, open_->bytes), 0)))
             done.push_back(closeOpen()); // whole by its length: no gap needed
     }
-    return done;
 }
 
 std::optional<Frame> FrameSplitter::flush(std::int64_t nowUs) {

@@ -76,6 +76,12 @@ class FrameSplitter {
     // TX the chunk itself. An empty chunk changes nothing.
     std::vector<Frame> feed(std::int64_t timeUs, std::int64_t wallMs, Direction direction,
                             std::span<const std::uint8_t> bytes);
+    // The same, appended to `done`: a caller feeding a flood keeps one vector for it.
+    void feed(std::int64_t timeUs, std::int64_t wallMs, Direction direction,
+              std::span<const std::uint8_t> bytes, std::vector<Frame>& done);
+    // A finished frame's bytes, no longer needed: the next frames are gathered in them
+    // instead of in fresh memory.
+    void recycle(std::vector<std::uint8_t>&& bytes);
 
     // The open RX frame once the line has been silent for the gap at nowUs (at once when
     // nowUs is far past any gap: nothing more can arrive for it).
@@ -96,7 +102,12 @@ class FrameSplitter {
     }
 
   private:
+    static constexpr std::size_t kSpares = 16; // a flood's frames of one read or two
+
     Frame closeOpen();
+    // A frame of these first bytes, in a recycled buffer when there is one.
+    Frame start(std::int64_t timeUs, std::int64_t wallMs, Direction direction,
+                std::span<const std::uint8_t> bytes);
     bool awaitsLength() const;
     // By CRC-checked length (a line, or listening over the network), or by length alone.
     bool checksLength() const {
@@ -117,6 +128,7 @@ class FrameSplitter {
     bool unsized_ = false; // the open frame's first bytes give it no length: silence ends it
     std::optional<Frame> open_;
     bool continuation_ = false; // the open frame follows a cut made without a gap
+    std::vector<std::vector<std::uint8_t>> spares_;
 };
 
 } // namespace varnok::monitor

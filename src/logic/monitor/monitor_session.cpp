@@ -82,9 +82,19 @@ std::vector<SessionFrame> MonitorSession::feed(std::int64_t timeUs, std::int64_t
                                                Direction direction,
                                                std::span<const std::uint8_t> bytes) {
     std::vector<SessionFrame> done;
-    for (Frame& f : splitter_.feed(timeUs, wallMs, direction, bytes))
-        done.push_back(finish(std::move(f)));
+    feed(timeUs, wallMs, direction, bytes, done);
     return done;
+}
+
+void MonitorSession::feed(std::int64_t timeUs, std::int64_t wallMs, Direction direction,
+                          std::span<const std::uint8_t> bytes, std::vector<SessionFrame>& frames) {
+    for (SessionFrame& f : frames)
+        splitter_.recycle(std::move(f.frame.bytes));
+    frames.clear();
+    split_.clear();
+    splitter_.feed(timeUs, wallMs, direction, bytes, split_);
+    for (Frame& f : split_)
+        frames.push_back(finish(std::move(f)));
 }
 
 std::vector<SessionFrame> MonitorSession::advance(std::int64_t nowUs) {

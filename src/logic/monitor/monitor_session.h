@@ -95,6 +95,10 @@ class MonitorSession {
     // The frames this chunk completes, oldest first.
     std::vector<SessionFrame> feed(std::int64_t timeUs, std::int64_t wallMs, Direction direction,
                                    std::span<const std::uint8_t> bytes);
+    // The same into `frames`, whose earlier frames' bytes are reused for the next ones: a
+    // flood then gathers its frames in the same few buffers.
+    void feed(std::int64_t timeUs, std::int64_t wallMs, Direction direction,
+              std::span<const std::uint8_t> bytes, std::vector<SessionFrame>& frames);
     // What the silence up to nowUs ends: the open RX frame after the gap, and a request past
     // its timeout (never while a frame that may answer it is still arriving).
     std::vector<SessionFrame> advance(std::int64_t nowUs);
@@ -128,6 +132,7 @@ class MonitorSession {
     bool decoding_ = true;
     bool modbusSeen_ = false; // a valid Modbus frame has passed since the line opened
     FrameSplitter splitter_;
+    std::vector<Frame> split_; // the splitter's frames of one chunk, kept for its capacity
     std::optional<std::int64_t> lastEndUs_;      // last byte of the previous frame
     std::optional<std::int64_t> waitingSinceUs_; // last byte of the unanswered request
     std::optional<int> waitingTransaction_;      // its id on Modbus TCP
