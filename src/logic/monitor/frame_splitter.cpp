@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <limits>
 
 namespace varnok::monitor {
 
@@ -197,13 +198,38 @@ void FrameSplitter::cutWhole(std::vector<Frame>& done, std::size_t after, std::i
     }
 }
 
-bool FrameSplitter::awaitsLength() const {
-    if (!open_ || framing_ == modbus::Framing::Line)
+bool FrameSplitter::awaitsLength(const Frame& f) const {
+    if (framing_ == modbus::Framing::Line)
         return false;
     if (listening_ && framing_ == modbus::Framing::Stream)
-        return ahead(rtuReplyLength(open_->bytes), open_->bytes.size()) ||
-               ahead(rtuRequestLength(open_->bytes), open_->bytes.size());
-    return rxFrameLength(framing_, open_->bytes) >= 0; // known, or soon told
+        return ahead(rtuReplyLength(f.bytes), f.bytes.size()) ||
+               ahead(rtuRequestLength(f.bytes), f.bytes.size());
+    return rxFrameLength(framing_, f.bytes) >= 0; // known, or soon told
+}
+
+bool FrameSplitter::hasOpenFrame() const {
+    return open_ || std::any_of(parked_.begin(), parked_.end(),
+                                [](const Parked& p) { return p.frame.has_value(); });
+}
+
+std::int64_t FrameSplitter::openDeadlineUs() const {
+    std::int64_t first = open_ ? deadlineOf(*open_) : std::numeric_limits<std::int64_t>::max();
+    for (const Parked& p : parked_)
+        if (p.frame)
+            first = std::min(first, deadlineOf(*p.frame));
+    return first;
+}
+
+void FrameSplitter::switchTo(Direction direction) {
+    if (open_ && open_->direction == direction)
+        return;
+    if (open_)
+        parked_[std::size_t(open_->direction)] = {std::move(open_), unsized_, continuation_};
+    Parked& mine = parked_[std::size_t(direction)];
+    open_ = std::move(mine.frame);
+    unsized_ = mine.unsized;
+    continuation_ = mine.continuation;
+    mine = {};
 }
 
 Frame FrameSplitter::closeOpen() {
@@ -245,10 +271,14 @@ void FrameSplitter::feed(std::int64_t timeUs, std::int64_t wallMs, Direction dir
                          std::span<const std::uint8_t> bytes, std::vector<Frame>& done) {
     if (bytes.empty())
         return;
-    // Our own write always ends what was being received: on a half-duplex bus it cannot
-    // belong to the same frame; nor can bytes of the other side of a tap.
-    if (open_ && (direction != open_->direction || timeUs >= openDeadlineUs()))
+    // What the silence before this chunk ended comes first, in the order it ended.
+    while (std::optional<Frame> f = flush(timeUs))
+        done.push_back(std::move(*f));
+    // Our own write ends what was being received: on a half-duplex bus it cannot belong to
+    // the same frame. Listening, the other side's open frame waits for its own bytes.
+    if (!listening_ && open_ && direction != open_->direction)
         done.push_back(closeOpen());
+    switchTo(direction);
     if (direction == Direction::Tx && !listening_) {
         done.push_back(start(timeUs, wallMs, direction, bytes));
         return;
@@ -311,8 +341,15 @@ void FrameSplitter::feed(std::int64_t timeUs, std::int64_t wallMs, Direction dir
 }
 
 std::optional<Frame> FrameSplitter::flush(std::int64_t nowUs) {
-    if (!open_ || nowUs < openDeadlineUs())
+    const std::int64_t first = hasOpenFrame() ? openDeadlineUs() : 0;
+    if (!hasOpenFrame() || nowUs < first)
         return std::nullopt;
+    if (!open_ || deadlineOf(*open_) != first)
+        for (const Parked& p : parked_)
+            if (p.frame && deadlineOf(*p.frame) == first) {
+                switchTo(p.frame->direction);
+                break;
+            }
     return closeOpen();
 }
 

@@ -99,7 +99,7 @@ void MonitorSession::feed(std::int64_t timeUs, std::int64_t wallMs, Direction di
 
 std::vector<SessionFrame> MonitorSession::advance(std::int64_t nowUs) {
     std::vector<SessionFrame> done;
-    if (std::optional<Frame> f = splitter_.flush(nowUs))
+    while (std::optional<Frame> f = splitter_.flush(nowUs))
         done.push_back(finish(std::move(*f)));
     // A reply that is arriving decides by its first byte once it is whole.
     if (!splitter_.hasOpenFrame())
@@ -110,7 +110,7 @@ std::vector<SessionFrame> MonitorSession::advance(std::int64_t nowUs) {
 std::vector<SessionFrame> MonitorSession::endLine() {
     // A "now" far past any gap: nothing more can arrive for the open frame.
     std::vector<SessionFrame> done;
-    if (std::optional<Frame> f = splitter_.flush(std::numeric_limits<std::int64_t>::max() / 2))
+    while (std::optional<Frame> f = splitter_.flush(std::numeric_limits<std::int64_t>::max() / 2))
         done.push_back(finish(std::move(*f)));
     modbusSeen_ = false; // the next opening may reach another device
     directionsHeard_ = 0;

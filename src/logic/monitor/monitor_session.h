@@ -99,7 +99,7 @@ class MonitorSession {
     // flood then gathers its frames in the same few buffers.
     void feed(std::int64_t timeUs, std::int64_t wallMs, Direction direction,
               std::span<const std::uint8_t> bytes, std::vector<SessionFrame>& frames);
-    // What the silence up to nowUs ends: the open RX frame after the gap, and a request past
+    // What the silence up to nowUs ends: open frames after their gap, and a request past
     // its timeout (never while a frame that may answer it is still arriving).
     std::vector<SessionFrame> advance(std::int64_t nowUs);
     // The line is gone (the port closed): the open frame ends now. Until a valid Modbus frame
