@@ -64,7 +64,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 s.setDecoding(decoding = !decoding);
         }
         for (const SessionFrame& f : frames)
-            FUZZ_CHECK(!(f.flagged && f.decoded == SessionFrame::kBeforeModbusText));
+            FUZZ_CHECK(!(f.flagged && f.text() == SessionFrame::kBeforeModbusText));
         const TrafficCounts c = s.counts();
         FUZZ_CHECK(c.waiting <= 1);
         FUZZ_CHECK(c.requests == c.replies + c.crcErrors + c.timeouts + c.waiting);

@@ -220,7 +220,7 @@ void TrafficRecorder::take(std::vector<monitor::SessionFrame>& frames) {
         // Made here rather than by the capture's writer: measured on two cores, the receive
         // side then reads in larger chunks and the whole goes faster.
         if (text) {
-            monitor::appendFrameLine(lines_, f.frame, f.gapUs, f.decoded, session_.sideNames());
+            monitor::appendFrameLine(lines_, f.frame, f.gapUs, f.text(), session_.sideNames());
             lines_ += '\n';
         }
         model_->queue(std::move(f));

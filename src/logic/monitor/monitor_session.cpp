@@ -142,14 +142,17 @@ SessionFrame MonitorSession::finish(Frame frame) {
         // frame of it would be a CRC error.
         if (!modbusSeen_ &&
             (frame.piece || d.tooShort || !d.crcOk || d.kind == FrameKind::Unknown)) {
-            done.decoded = SessionFrame::kBeforeModbusText;
+            done.note = SessionFrame::kBeforeModbusText;
             done.frame = std::move(frame);
             return done;
         }
         modbusSeen_ = true;
         const std::optional<std::int64_t> responseUs =
             listening() ? countHeard(frame, d, role) : count(frame, d);
-        done.decoded = frame.piece ? std::string(SessionFrame::kPieceText) : summary(d);
+        if (frame.piece && !responseUs)
+            done.note = SessionFrame::kPieceText;
+        else
+            done.decoded = frame.piece ? std::string(SessionFrame::kPieceText) : summary(d);
         if (responseUs)
             done.decoded += " · response " + msText(double(*responseUs), 3) + " ms";
         done.flagged = !d.tooShort && (!d.crcOk || d.kind == FrameKind::Exception);

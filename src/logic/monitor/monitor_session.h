@@ -48,8 +48,11 @@ struct SessionFrame {
 
     Frame frame;
     std::int64_t gapUs = -1; // from the previous frame's last byte; -1 for the first frame
-    std::string decoded;     // UTF-8, empty while decoding is off
+    std::string decoded;     // UTF-8, empty while decoding is off or a note says it
+    std::string_view note;   // one of the texts above instead: a flood's frames allocate none
     bool flagged = false;    // a bad CRC or an exception reply
+
+    std::string_view text() const { return note.empty() ? std::string_view(decoded) : note; }
 };
 
 // The response time of a reply runs from the request's last byte to the reply's first byte,

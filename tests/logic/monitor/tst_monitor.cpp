@@ -259,7 +259,7 @@ class TestMonitor : public QObject {
         const auto keep = [&got](const std::vector<SessionFrame>& frames) {
             for (const SessionFrame& f : frames)
                 got << QString::number(f.gapUs) + (f.flagged ? "!" : "") +
-                           (f.decoded == SessionFrame::kBeforeModbusText ? "~" : "");
+                           (f.text() == SessionFrame::kBeforeModbusText ? "~" : "");
         };
         for (QString e : events) {
             e.replace("REQ", "010300000001840A").replace("REP", "0103021234B533");
@@ -338,7 +338,7 @@ class TestMonitor : public QObject {
                                                       f[1] == "tx" ? Direction::Tx : Direction::Rx,
                                                       span(QByteArray::fromHex(f[2].toLatin1())));
             for (const SessionFrame& sf : done)
-                got << str(sf.decoded).section(" · response", 0, 0);
+                got << str(std::string(sf.text())).section(" · response", 0, 0);
         }
         QCOMPARE(got.join('|'), frames);
         QCOMPARE(countsLine(s.counts()), counts);
@@ -415,7 +415,7 @@ class TestMonitor : public QObject {
                  f[1] == "tick" ? s.advance(f[0].toLongLong())
                                 : s.feed(f[0].toLongLong(), 0, dir,
                                          span(QByteArray::fromHex(f[2].toLatin1())))) {
-                const QString d = str(sf.decoded);
+                const QString d = str(std::string(sf.text()));
                 got << QString::number(sf.frame.bytes.size()) +
                            (d.contains(" request:")     ? "q"
                             : d.contains(" · response") ? "r"
