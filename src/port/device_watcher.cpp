@@ -26,11 +26,20 @@ QString nearestFolder(const QString& path) {
 DeviceWatcher::DeviceWatcher(QObject* parent) : QObject(parent) {
     settle_.setSingleShot(true);
     settle_.setInterval(kSettleMs);
-    connect(&watcher_, &QFileSystemWatcher::directoryChanged, &settle_,
-            qOverload<>(&QTimer::start));
+    connect(&watcher_, &QFileSystemWatcher::directoryChanged, this, [this](const QString& dir) {
+        // Only the device folders change the list of devices. A followed folder changes what
+        // is present only: /dev/pts gains and loses an entry with every terminal any program
+        // opens, and walking the device tree again for each one costs the flood's CPU.
+        if (dir == kDevDir || dir == kByIdDir)
+            deviceFolderChanged_ = true;
+        settle_.start();
+    });
     connect(&settle_, &QTimer::timeout, this, [this] {
-        devices_.reset();
-        descriptions_.clear();
+        if (deviceFolderChanged_) {
+            deviceFolderChanged_ = false;
+            devices_.reset();
+            descriptions_.clear();
+        }
         rewatch(); // a folder may have come or gone
         emit changed();
     });
@@ -71,6 +80,7 @@ const QList<DeviceEntry>& DeviceWatcher::devices() {
     QHash<QString, QString> byId;
     for (const QFileInfo& link : QDir(kByIdDir).entryInfoList(QDir::System | QDir::Files))
         byId.insert(link.canonicalFilePath(), link.absoluteFilePath());
+    ++walks_;
     QList<DeviceEntry> list;
     for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts()) {
         const QString path = info.systemLocation();

@@ -36,6 +36,8 @@ class DeviceWatcher : public QObject {
     // Also watch the folder of `path` (the nearest one that exists) under the name `role`, so
     // that changed() tells when it comes or goes; an empty path stops that watch.
     void follow(const QString& role, const QString& path);
+    // How often the device tree was walked (the costly part of devices()).
+    int walks() const { return walks_; }
 
   signals:
     // Something in a watched folder changed, a moment ago, and has settled.
@@ -49,6 +51,8 @@ class DeviceWatcher : public QObject {
     QHash<QString, QString> followed_; // role -> path
     std::optional<QList<DeviceEntry>> devices_;
     QHash<QString, QString> descriptions_;
+    bool deviceFolderChanged_ = false; // since the last settle
+    int walks_ = 0;
 };
 
 } // namespace varnok::serial

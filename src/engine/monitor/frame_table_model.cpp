@@ -88,7 +88,7 @@ void FrameTableModel::queue(monitor::SessionFrame&& row) {
         queued_.erase(queued_.begin(), queued_.end() - kMaxRows);
     const monitor::Frame& f = row.frame;
     queued_.push_back({f.firstUs, f.lastUs, f.wallMs, row.gapUs, store_.add(f.bytes), f.direction,
-                       row.flagged, std::move(row.decoded)});
+                       row.flagged, std::move(row.decoded), row.note});
 }
 
 int FrameTableModel::commit() {
@@ -124,7 +124,7 @@ std::string FrameTableModel::line(int row) const {
     const Row& r = at(row);
     const std::span<const std::uint8_t> b = bytes(row);
     const monitor::Frame frame{r.firstUs, r.lastUs, r.wallMs, r.direction, {b.begin(), b.end()}};
-    return monitor::frameLine(frame, r.gapUs, r.decoded, sides_);
+    return monitor::frameLine(frame, r.gapUs, r.text(), sides_);
 }
 
 void FrameTableModel::setSideNames(const monitor::SideNames& sides) {
@@ -167,7 +167,7 @@ QVariant FrameTableModel::data(const QModelIndex& index, int role) const {
         case Text:
             return shown(monitor::dottedText(some), some.size() < all.size());
         case Decoded:
-            return QString::fromStdString(r.decoded);
+            return QString::fromUtf8(r.text().data(), qsizetype(r.text().size()));
         }
         return {};
     }

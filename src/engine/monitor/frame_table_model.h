@@ -81,6 +81,9 @@ class FrameTableModel : public QAbstractTableModel {
         monitor::Direction direction = monitor::Direction::Rx;
         bool flagged = false;
         std::string decoded;
+        std::string_view note; // a fixed text instead of decoded
+
+        std::string_view text() const { return note.empty() ? std::string_view(decoded) : note; }
     };
     const Row& at(int row) const {
         return ring_[(first_ + static_cast<std::size_t>(row)) % ring_.size()];

@@ -166,7 +166,8 @@ void TrafficRecorder::resetStats() {
 
 void TrafficRecorder::onPortOpenChanged(bool open) {
     if (!open) {
-        take(session_.endLine());
+        std::vector<monitor::SessionFrame> last = session_.endLine();
+        take(last);
         return;
     }
     session_.setLine(engine_->lineSettings());
@@ -179,14 +180,16 @@ void TrafficRecorder::onPortOpenChanged(bool open) {
 
 void TrafficRecorder::onTraffic(monitor::Direction direction, const QByteArray& bytes,
                                 engine::TrafficTime time) {
-    take(session_.feed(time.monotonicNs / 1000, time.wallMs, direction, byteSpan(bytes)));
+    session_.feed(time.monotonicNs / 1000, time.wallMs, direction, byteSpan(bytes), fed_);
+    take(fed_);
     arm();
 }
 
 void TrafficRecorder::onDeadline() {
     armedForUs_.reset();
     const monitor::TrafficCounts before = session_.counts();
-    take(session_.advance(nowUs()));
+    std::vector<monitor::SessionFrame> ended = session_.advance(nowUs());
+    take(ended);
     if (session_.counts().timeouts != before.timeouts)
         emit statsChanged();
     arm();
@@ -208,7 +211,7 @@ void TrafficRecorder::arm() {
     deadlineTimer_.start(static_cast<int>(std::min<std::int64_t>((waitUs + 999) / 1000, 1 << 30)));
 }
 
-void TrafficRecorder::take(std::vector<monitor::SessionFrame> frames) {
+void TrafficRecorder::take(std::vector<monitor::SessionFrame>& frames) {
     if (frames.empty())
         return;
     const bool text = captureForm_ == CaptureForm::Text && capture_->active();
@@ -217,7 +220,7 @@ void TrafficRecorder::take(std::vector<monitor::SessionFrame> frames) {
         // Made here rather than by the capture's writer: measured on two cores, the receive
         // side then reads in larger chunks and the whole goes faster.
         if (text) {
-            monitor::appendFrameLine(lines_, f.frame, f.gapUs, f.decoded, session_.sideNames());
+            monitor::appendFrameLine(lines_, f.frame, f.gapUs, f.text(), session_.sideNames());
             lines_ += '\n';
         }
         model_->queue(std::move(f));

@@ -80,7 +80,7 @@ class TrafficRecorder : public QObject {
     void captureRaw(bool sideB, const QByteArray& bytes);
     void onTraffic(monitor::Direction direction, const QByteArray& bytes, engine::TrafficTime time);
     void onDeadline();
-    void take(std::vector<monitor::SessionFrame> frames);
+    void take(std::vector<monitor::SessionFrame>& frames);
     void arm();
     void commit();
 
@@ -96,6 +96,7 @@ class TrafficRecorder : public QObject {
     QString capturePath_;
     bool captureReplace_ = true;
     std::string lines_;    // the capture's lines of one chunk, their memory kept
+    std::vector<monitor::SessionFrame> fed_; // the frames of the last chunk, their bytes reused
     QTimer deadlineTimer_; // runs only while a frame is open or a request waits
     std::optional<std::int64_t> armedForUs_;
     QTimer batchTimer_; // runs only while frames wait for the table

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <limits>
 
 namespace varnok::monitor {
 
@@ -187,11 +188,8 @@ void FrameSplitter::cutWhole(std::vector<Frame>& done, std::size_t after, std::i
             return;
         }
         // What follows in the same read starts the next frame.
-        Frame rest{timeUs,
-                   timeUs,
-                   wallMs,
-                   open_->direction,
-                   {open_->bytes.begin() + length, open_->bytes.end()}};
+        Frame rest = start(timeUs, wallMs, open_->direction,
+                           std::span<const std::uint8_t>(open_->bytes).subspan(whole));
         open_->bytes.resize(whole);
         done.push_back(closeOpen());
         open_ = std::move(rest);
@@ -200,13 +198,38 @@ void FrameSplitter::cutWhole(std::vector<Frame>& done, std::size_t after, std::i
     }
 }
 
-bool FrameSplitter::awaitsLength() const {
-    if (!open_ || framing_ == modbus::Framing::Line)
+bool FrameSplitter::awaitsLength(const Frame& f) const {
+    if (framing_ == modbus::Framing::Line)
         return false;
     if (listening_ && framing_ == modbus::Framing::Stream)
-        return ahead(rtuReplyLength(open_->bytes), open_->bytes.size()) ||
-               ahead(rtuRequestLength(open_->bytes), open_->bytes.size());
-    return rxFrameLength(framing_, open_->bytes) >= 0; // known, or soon told
+        return ahead(rtuReplyLength(f.bytes), f.bytes.size()) ||
+               ahead(rtuRequestLength(f.bytes), f.bytes.size());
+    return rxFrameLength(framing_, f.bytes) >= 0; // known, or soon told
+}
+
+bool FrameSplitter::hasOpenFrame() const {
+    return open_ || std::any_of(parked_.begin(), parked_.end(),
+                                [](const Parked& p) { return p.frame.has_value(); });
+}
+
+std::int64_t FrameSplitter::openDeadlineUs() const {
+    std::int64_t first = open_ ? deadlineOf(*open_) : std::numeric_limits<std::int64_t>::max();
+    for (const Parked& p : parked_)
+        if (p.frame)
+            first = std::min(first, deadlineOf(*p.frame));
+    return first;
+}
+
+void FrameSplitter::switchTo(Direction direction) {
+    if (open_ && open_->direction == direction)
+        return;
+    if (open_)
+        parked_[std::size_t(open_->direction)] = {std::move(open_), unsized_, continuation_};
+    Parked& mine = parked_[std::size_t(direction)];
+    open_ = std::move(mine.frame);
+    unsized_ = mine.unsized;
+    continuation_ = mine.continuation;
+    mine = {};
 }
 
 Frame FrameSplitter::closeOpen() {
@@ -218,18 +241,47 @@ Frame FrameSplitter::closeOpen() {
     return done;
 }
 
+void FrameSplitter::recycle(std::vector<std::uint8_t>&& bytes) {
+    if (spares_.size() < kSpares && bytes.capacity() >= kMaxFrameBytes)
+        spares_.push_back(std::move(bytes));
+}
+
+Frame FrameSplitter::start(std::int64_t timeUs, std::int64_t wallMs, Direction direction,
+                           std::span<const std::uint8_t> bytes) {
+    Frame f{timeUs, timeUs, wallMs, direction, {}};
+    if (!spares_.empty()) {
+        f.bytes = std::move(spares_.back());
+        spares_.pop_back();
+        f.bytes.clear();
+    }
+    // Room for a whole frame at once: no copies while it grows a read at a time.
+    f.bytes.reserve(std::max(maxBytes(), bytes.size()));
+    f.bytes.assign(bytes.begin(), bytes.end());
+    return f;
+}
+
 std::vector<Frame> FrameSplitter::feed(std::int64_t timeUs, std::int64_t wallMs,
                                        Direction direction, std::span<const std::uint8_t> bytes) {
     std::vector<Frame> done;
+    feed(timeUs, wallMs, direction, bytes, done);
+    return done;
+}
+
+void FrameSplitter::feed(std::int64_t timeUs, std::int64_t wallMs, Direction direction,
+                         std::span<const std::uint8_t> bytes, std::vector<Frame>& done) {
     if (bytes.empty())
-        return done;
-    // Our own write always ends what was being received: on a half-duplex bus it cannot
-    // belong to the same frame; nor can bytes of the other side of a tap.
-    if (open_ && (direction != open_->direction || timeUs >= openDeadlineUs()))
+        return;
+    // What the silence before this chunk ended comes first, in the order it ended.
+    while (std::optional<Frame> f = flush(timeUs))
+        done.push_back(std::move(*f));
+    // Our own write ends what was being received: on a half-duplex bus it cannot belong to
+    // the same frame. Listening, the other side's open frame waits for its own bytes.
+    if (!listening_ && open_ && direction != open_->direction)
         done.push_back(closeOpen());
+    switchTo(direction);
     if (direction == Direction::Tx && !listening_) {
-        done.push_back({timeUs, timeUs, wallMs, direction, {bytes.begin(), bytes.end()}});
-        return done;
+        done.push_back(start(timeUs, wallMs, direction, bytes));
+        return;
     }
     if (checksLength()) {
         // Gathered a read at a time, then cut where a length with a good CRC ends a frame.
@@ -246,12 +298,12 @@ std::vector<Frame> FrameSplitter::feed(std::int64_t timeUs, std::int64_t wallMs,
                 open_->lastUs = timeUs;
                 open_->bytes.insert(open_->bytes.end(), slice.begin(), slice.end());
             } else {
-                open_ = Frame{timeUs, timeUs, wallMs, direction, {slice.begin(), slice.end()}};
+                open_ = start(timeUs, wallMs, direction, slice);
             }
             if (!unsized_)
                 cutWhole(done, after, timeUs, wallMs);
         }
-        return done;
+        return;
     }
     const bool byLength = framing_ != modbus::Framing::Line;
     while (!bytes.empty()) {
@@ -280,18 +332,24 @@ std::vector<Frame> FrameSplitter::feed(std::int64_t timeUs, std::int64_t wallMs,
             open_->lastUs = timeUs;
             open_->bytes.insert(open_->bytes.end(), slice.begin(), slice.end());
         } else {
-            open_ = Frame{timeUs, timeUs, wallMs, direction, {slice.begin(), slice.end()}};
+            open_ = start(timeUs, wallMs, direction, slice);
         }
         if (byLength && open_->bytes.size() == std::size_t(std::max<std::ptrdiff_t>(
                                                    rxFrameLength(framing_, open_->bytes), 0)))
             done.push_back(closeOpen()); // whole by its length: no gap needed
     }
-    return done;
 }
 
 std::optional<Frame> FrameSplitter::flush(std::int64_t nowUs) {
-    if (!open_ || nowUs < openDeadlineUs())
+    const std::int64_t first = hasOpenFrame() ? openDeadlineUs() : 0;
+    if (!hasOpenFrame() || nowUs < first)
         return std::nullopt;
+    if (!open_ || deadlineOf(*open_) != first)
+        for (const Parked& p : parked_)
+            if (p.frame && deadlineOf(*p.frame) == first) {
+                switchTo(p.frame->direction);
+                break;
+            }
     return closeOpen();
 }
 

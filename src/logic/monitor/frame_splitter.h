@@ -3,6 +3,7 @@
 #include "logic/modbus/mbap.h"
 #include "logic/serial/settings_text.h"
 
+#include <array>
 #include <cstdint>
 #include <optional>
 #include <span>
@@ -54,6 +55,9 @@ std::ptrdiff_t rtuRequestLength(std::span<const std::uint8_t> bytes);
 // Over the network, which moves gaps, an RX frame ends by its length (rxFrameLength) as
 // soon as it is whole; one whose length is known (or still being told by its first bytes)
 // but not reached ends only after the stall time; silence ends only what has no known length.
+// Listening, each direction has an open frame of its own, so that both sides of a tap or a
+// bridge talking at once (full duplex) do not end each other's frames; frames come out in the
+// order they end.
 class FrameSplitter {
   public:
     static constexpr std::size_t kMaxFrameBytes = 256;
@@ -76,28 +80,42 @@ class FrameSplitter {
     // TX the chunk itself. An empty chunk changes nothing.
     std::vector<Frame> feed(std::int64_t timeUs, std::int64_t wallMs, Direction direction,
                             std::span<const std::uint8_t> bytes);
+    // The same, appended to `done`: a caller feeding a flood keeps one vector for it.
+    void feed(std::int64_t timeUs, std::int64_t wallMs, Direction direction,
+              std::span<const std::uint8_t> bytes, std::vector<Frame>& done);
+    // A finished frame's bytes, no longer needed: the next frames are gathered in them
+    // instead of in fresh memory.
+    void recycle(std::vector<std::uint8_t>&& bytes);
 
-    // The open RX frame once the line has been silent for the gap at nowUs (at once when
-    // nowUs is far past any gap: nothing more can arrive for it).
+    // The open frame whose silence ended first, once the line has been silent for the gap
+    // at nowUs (at once when nowUs is far past any gap: nothing more can arrive for it); one a
+    // call, so call again until none comes.
     std::optional<Frame> flush(std::int64_t nowUs);
 
-    bool hasOpenFrame() const { return open_.has_value(); }
-    // The time of the open frame's last chunk: its silence counts from there.
-    std::int64_t openLastUs() const { return open_ ? open_->lastUs : 0; }
-    // When the open frame ends if nothing more comes: after the gap, or the stall time for
-    // one still short of its length (known, or still being told).
-    std::int64_t openDeadlineUs() const {
-        return openLastUs() + (awaitsLength() ? stallUs_ : gapUs_);
-    }
+    bool hasOpenFrame() const;
+    // When the first open frame ends if nothing more comes: after the gap from its last chunk,
+    // or the stall time for one still short of its length (known, or still being told).
+    std::int64_t openDeadlineUs() const;
     void clear() {
         open_.reset();
         unsized_ = false;
         continuation_ = false;
+        parked_ = {};
     }
 
   private:
+    static constexpr std::size_t kSpares = 16; // a flood's frames of one read or two
+
     Frame closeOpen();
-    bool awaitsLength() const;
+    // A frame of these first bytes, in a recycled buffer when there is one.
+    Frame start(std::int64_t timeUs, std::int64_t wallMs, Direction direction,
+                std::span<const std::uint8_t> bytes);
+    bool awaitsLength(const Frame& f) const;
+    std::int64_t deadlineOf(const Frame& f) const {
+        return f.lastUs + (awaitsLength(f) ? stallUs_ : gapUs_);
+    }
+    // Makes `direction`'s frame the open one, the other direction's waiting aside.
+    void switchTo(Direction direction);
     // By CRC-checked length (a line, or listening over the network), or by length alone.
     bool checksLength() const {
         return framing_ == modbus::Framing::Line ||
@@ -117,6 +135,14 @@ class FrameSplitter {
     bool unsized_ = false; // the open frame's first bytes give it no length: silence ends it
     std::optional<Frame> open_;
     bool continuation_ = false; // the open frame follows a cut made without a gap
+    // Listening, the other directions' open frames, as open_, unsized_ and continuation_.
+    struct Parked {
+        std::optional<Frame> frame;
+        bool unsized = false;
+        bool continuation = false;
+    };
+    std::array<Parked, 3> parked_;
+    std::vector<std::vector<std::uint8_t>> spares_;
 };
 
 } // namespace varnok::monitor

@@ -82,14 +82,24 @@ std::vector<SessionFrame> MonitorSession::feed(std::int64_t timeUs, std::int64_t
                                                Direction direction,
                                                std::span<const std::uint8_t> bytes) {
     std::vector<SessionFrame> done;
-    for (Frame& f : splitter_.feed(timeUs, wallMs, direction, bytes))
-        done.push_back(finish(std::move(f)));
+    feed(timeUs, wallMs, direction, bytes, done);
     return done;
+}
+
+void MonitorSession::feed(std::int64_t timeUs, std::int64_t wallMs, Direction direction,
+                          std::span<const std::uint8_t> bytes, std::vector<SessionFrame>& frames) {
+    for (SessionFrame& f : frames)
+        splitter_.recycle(std::move(f.frame.bytes));
+    frames.clear();
+    split_.clear();
+    splitter_.feed(timeUs, wallMs, direction, bytes, split_);
+    for (Frame& f : split_)
+        frames.push_back(finish(std::move(f)));
 }
 
 std::vector<SessionFrame> MonitorSession::advance(std::int64_t nowUs) {
     std::vector<SessionFrame> done;
-    if (std::optional<Frame> f = splitter_.flush(nowUs))
+    while (std::optional<Frame> f = splitter_.flush(nowUs))
         done.push_back(finish(std::move(*f)));
     // A reply that is arriving decides by its first byte once it is whole.
     if (!splitter_.hasOpenFrame())
@@ -100,7 +110,7 @@ std::vector<SessionFrame> MonitorSession::advance(std::int64_t nowUs) {
 std::vector<SessionFrame> MonitorSession::endLine() {
     // A "now" far past any gap: nothing more can arrive for the open frame.
     std::vector<SessionFrame> done;
-    if (std::optional<Frame> f = splitter_.flush(std::numeric_limits<std::int64_t>::max() / 2))
+    while (std::optional<Frame> f = splitter_.flush(std::numeric_limits<std::int64_t>::max() / 2))
         done.push_back(finish(std::move(*f)));
     modbusSeen_ = false; // the next opening may reach another device
     directionsHeard_ = 0;
@@ -132,14 +142,17 @@ SessionFrame MonitorSession::finish(Frame frame) {
         // frame of it would be a CRC error.
         if (!modbusSeen_ &&
             (frame.piece || d.tooShort || !d.crcOk || d.kind == FrameKind::Unknown)) {
-            done.decoded = SessionFrame::kBeforeModbusText;
+            done.note = SessionFrame::kBeforeModbusText;
             done.frame = std::move(frame);
             return done;
         }
         modbusSeen_ = true;
         const std::optional<std::int64_t> responseUs =
             listening() ? countHeard(frame, d, role) : count(frame, d);
-        done.decoded = frame.piece ? std::string(SessionFrame::kPieceText) : summary(d);
+        if (frame.piece && !responseUs)
+            done.note = SessionFrame::kPieceText;
+        else
+            done.decoded = frame.piece ? std::string(SessionFrame::kPieceText) : summary(d);
         if (responseUs)
             done.decoded += " · response " + msText(double(*responseUs), 3) + " ms";
         done.flagged = !d.tooShort && (!d.crcOk || d.kind == FrameKind::Exception);

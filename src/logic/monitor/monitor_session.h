@@ -48,8 +48,11 @@ struct SessionFrame {
 
     Frame frame;
     std::int64_t gapUs = -1; // from the previous frame's last byte; -1 for the first frame
-    std::string decoded;     // UTF-8, empty while decoding is off
+    std::string decoded;     // UTF-8, empty while decoding is off or a note says it
+    std::string_view note;   // one of the texts above instead: a flood's frames allocate none
     bool flagged = false;    // a bad CRC or an exception reply
+
+    std::string_view text() const { return note.empty() ? std::string_view(decoded) : note; }
 };
 
 // The response time of a reply runs from the request's last byte to the reply's first byte,
@@ -95,7 +98,11 @@ class MonitorSession {
     // The frames this chunk completes, oldest first.
     std::vector<SessionFrame> feed(std::int64_t timeUs, std::int64_t wallMs, Direction direction,
                                    std::span<const std::uint8_t> bytes);
-    // What the silence up to nowUs ends: the open RX frame after the gap, and a request past
+    // The same into `frames`, whose earlier frames' bytes are reused for the next ones: a
+    // flood then gathers its frames in the same few buffers.
+    void feed(std::int64_t timeUs, std::int64_t wallMs, Direction direction,
+              std::span<const std::uint8_t> bytes, std::vector<SessionFrame>& frames);
+    // What the silence up to nowUs ends: open frames after their gap, and a request past
     // its timeout (never while a frame that may answer it is still arriving).
     std::vector<SessionFrame> advance(std::int64_t nowUs);
     // The line is gone (the port closed): the open frame ends now. Until a valid Modbus frame
@@ -128,6 +135,7 @@ class MonitorSession {
     bool decoding_ = true;
     bool modbusSeen_ = false; // a valid Modbus frame has passed since the line opened
     FrameSplitter splitter_;
+    std::vector<Frame> split_; // the splitter's frames of one chunk, kept for its capacity
     std::optional<std::int64_t> lastEndUs_;      // last byte of the previous frame
     std::optional<std::int64_t> waitingSinceUs_; // last byte of the unanswered request
     std::optional<int> waitingTransaction_;      // its id on Modbus TCP

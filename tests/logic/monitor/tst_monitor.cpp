@@ -259,7 +259,7 @@ class TestMonitor : public QObject {
         const auto keep = [&got](const std::vector<SessionFrame>& frames) {
             for (const SessionFrame& f : frames)
                 got << QString::number(f.gapUs) + (f.flagged ? "!" : "") +
-                           (f.decoded == SessionFrame::kBeforeModbusText ? "~" : "");
+                           (f.text() == SessionFrame::kBeforeModbusText ? "~" : "");
         };
         for (QString e : events) {
             e.replace("REQ", "010300000001840A").replace("REP", "0103021234B533");
@@ -338,7 +338,7 @@ class TestMonitor : public QObject {
                                                       f[1] == "tx" ? Direction::Tx : Direction::Rx,
                                                       span(QByteArray::fromHex(f[2].toLatin1())));
             for (const SessionFrame& sf : done)
-                got << str(sf.decoded).section(" · response", 0, 0);
+                got << str(std::string(sf.text())).section(" · response", 0, 0);
         }
         QCOMPARE(got.join('|'), frames);
         QCOMPARE(countsLine(s.counts()), counts);
@@ -384,6 +384,12 @@ class TestMonitor : public QObject {
             "1 1 0 0 0 0 3000 3000 3000 3000", "8q 7r");
         row("text lines still end by silence",
             "0 rx 48656C6C6F0D0A, 500 rx 576F726C640D0A, 5000 tick", "0 0 0 0 0 0 0 0 0 0", "14-");
+        row("full duplex: a request on each side at once stays whole on each side",
+            "0 rx 01030000, 300 rxb 0203000000, 600 rx 0001840A, 900 rxb 018439, 9000 tick",
+            "2 0 0 1 0 0 0 0 0 0", "8q 8q");
+        row("full duplex: lines on both sides at once end by their own silence, in that order",
+            "0 rx 48656C, 500 rxb 576F72, 1000 rx 6C6F0D0A, 1500 rxb 6C640D0A, 9000 tick",
+            "0 0 0 0 0 0 0 0 0 0", "7- 7-");
     }
 
     void listening() {
@@ -409,7 +415,7 @@ class TestMonitor : public QObject {
                  f[1] == "tick" ? s.advance(f[0].toLongLong())
                                 : s.feed(f[0].toLongLong(), 0, dir,
                                          span(QByteArray::fromHex(f[2].toLatin1())))) {
-                const QString d = str(sf.decoded);
+                const QString d = str(std::string(sf.text()));
                 got << QString::number(sf.frame.bytes.size()) +
                            (d.contains(" request:")     ? "q"
                             : d.contains(" · response") ? "r"

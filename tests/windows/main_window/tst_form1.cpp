@@ -13,6 +13,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QRegularExpression>
+#include <QSignalSpy>
 #include <QSpinBox>
 #include <QStyleHints>
 #include <QTabWidget>
@@ -378,6 +379,24 @@ class TstForm1 : public QObject {
         QTRY_VERIFY2(QRegularExpression(line).match(f.Lbl_Device->text()).hasMatch(),
                      qPrintable(f.Lbl_Device->text()));
         QTEST(!f.Combo2->isEnabled() && !f.Cbo_Device->isEnabled(), "locked");
+    }
+
+    // Another program's terminal or file in the followed folder changes no device: the line
+    // is told, the device tree is not walked again during a flood.
+    void followedFolderChangeWalksNoDeviceTree() {
+        QTemporaryDir dir;
+        const QString link = dir.filePath(QStringLiteral("adapter"));
+        test::PtyPair pty;
+        QVERIFY(QFile::link(pty.slavePath(), link));
+        FormRig r(nullptr, link);
+        serial::DeviceWatcher& devices = r.f->engine().devices();
+        QSignalSpy changed(&devices, &serial::DeviceWatcher::changed);
+        const int walks = devices.walks();
+        QFile other(dir.filePath(QStringLiteral("other")));
+        QVERIFY(other.open(QIODevice::WriteOnly));
+        QVERIFY(changed.wait(3000));
+        QCOMPARE(devices.walks(), walks);
+        QCOMPARE(r.f->Lbl_Device->text(), QStringLiteral("present"));
     }
 
     void sendSide() {
