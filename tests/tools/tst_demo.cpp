@@ -17,7 +17,7 @@ class TestDemo : public QObject {
         QTest::newRow("SIGTERM to the script") << SIGTERM;
         QTest::newRow("Ctrl-C to the script") << SIGINT;
         QTest::newRow("hang-up of the script") << SIGHUP;
-        QTest::newRow("terminal killed") << -SIGTERM;
+        QTest::newRow("terminal killed") << -SIGKILL;
         QTest::newRow("terminal closes itself") << 0;
     }
     void startsAndStops() {
