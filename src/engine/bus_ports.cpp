@@ -31,6 +31,13 @@ BusPorts::BusPorts(TerminalEngine& engine, QObject* parent) : QObject(parent), e
     connect(&engine_, &TerminalEngine::portOpenChanged, this, [this](bool open) {
         if (!open && mode_ == Mode::Bridge)
             endBridge();
+        if (mode_ != Mode::Tap)
+            return;
+        // The terminal tells A's loss itself; here the tap says which side still records.
+        note_ = open ? QStringLiteral("Port A is back.")
+                     : QStringLiteral("Port A (%1) is gone; port B goes on recording.")
+                           .arg(engine_.port().devicePath());
+        emit noteChanged();
     });
 }
 
@@ -46,6 +53,32 @@ QString BusPorts::ptyPath() const {
 
 QString BusPorts::ptyDevice() const {
     return pty_ ? pty_->devicePath() : QString();
+}
+
+QString BusPorts::stateText() const {
+    const QString a = engine_.port().devicePath();
+    QString text;
+    if (mode_ == Mode::Tap)
+        text = QStringLiteral("Tap: %2 and port A (%1) hear one side each; nothing is sent.")
+                   .arg(a, labelB());
+    else if (mode_ == Mode::Bridge && pty_)
+        text = QStringLiteral("Bridge: port A (%1) to %2; the other program opens %3")
+                   .arg(a, ptyDevice(), ptyPath());
+    else if (mode_ == Mode::Bridge)
+        text = QStringLiteral("Bridge: port A (%1) to %2").arg(a, labelB());
+    if (!note_.isEmpty())
+        text += QStringLiteral(" ") + note_;
+    return text.trimmed();
+}
+
+void BusPorts::tellLost(const QString& text) {
+    note_ = text;
+    emit sideLost(text);
+}
+
+void BusPorts::tellBack() {
+    note_ = labelB() + QStringLiteral(" is back");
+    emit sideBack(note_);
 }
 
 QString BusPorts::labelB() const {
@@ -94,11 +127,11 @@ Outcome BusPorts::openB(int portNumber) {
     connect(link_.get(), &serial::Link::openSettled, this, [this](const QString& failure) {
         if (failure.isEmpty()) {
             if (std::exchange(bLost_, false))
-                emit sideBack(labelB() + QStringLiteral(" is back"));
+                tellBack();
             pump(); // what A brought while B connected
         } else if (!failure.isEmpty() && !bLost_) {
             bLost_ = true;
-            emit sideLost(labelB() + QStringLiteral(": ") + failure);
+            tellLost(labelB() + QStringLiteral(": ") + failure);
             if (mode_ == Mode::Bridge)
                 endBridge();
             else
@@ -147,7 +180,7 @@ void BusPorts::onBLost() {
     bLost_ = true;
     if (link_->portOpen())
         link_->setPortOpen(false);
-    emit sideLost(labelB() + QStringLiteral(" is gone"));
+    tellLost(labelB() + QStringLiteral(" is gone"));
     if (mode_ == Mode::Bridge)
         endBridge();
     else
@@ -179,13 +212,14 @@ void BusPorts::tryReopenB() {
         return; // ends in openSettled
     bLost_ = false;
     engine_.devices().follow(QStringLiteral("bus B"), QString());
-    emit sideBack(labelB() + QStringLiteral(" is back"));
+    tellBack();
 }
 
 // ---------------------------------------------------------------- tap
 
 Outcome BusPorts::startTap(int portNumber) {
     stop();
+    note_.clear();
     if (Outcome opened = openB(portNumber); !opened)
         return opened;
     listenOnlyBefore_ = engine_.listenOnly();
@@ -209,6 +243,7 @@ void BusPorts::stop() {
 
 Outcome BusPorts::startBridge(std::optional<int> portNumber) {
     stop();
+    note_.clear();
     if (portNumber) {
         if (Outcome opened = openB(*portNumber); !opened)
             return opened;

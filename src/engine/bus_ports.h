@@ -42,6 +42,12 @@ class BusPorts : public QObject {
     // The created pseudo-terminal's stable link and its device ("" without one).
     QString ptyPath() const;
     QString ptyDevice() const;
+    // What runs and where, with the last word on a side ("Tap: Port B (Com2, /dev/pts/7) and
+    // port A (/dev/pts/6) hear one side each; nothing is sent. Port B (...) is gone"); "" in
+    // one-port mode without such a word.
+    QString stateText() const;
+    // The last word on a side (gone, back), until the next start.
+    const QString& note() const { return note_; }
     // "Port B (Com3, /dev/pts/7)", or the created pseudo-terminal's device.
     QString labelB() const;
     // Bytes carried from B to A and from A to B since the bridge started.
@@ -61,9 +67,13 @@ class BusPorts : public QObject {
     void sideLost(const QString& text);
     // Port B is open again after a loss (Reopen on).
     void sideBack(const QString& text);
+    // note() changed without a message of its own (port A gone or back under a tap).
+    void noteChanged();
 
   private:
     Outcome openB(int portNumber);
+    void tellLost(const QString& text);
+    void tellBack();
     void closeB();
     void setMode(Mode mode);
     void onBData();
@@ -84,6 +94,7 @@ class BusPorts : public QObject {
     std::unique_ptr<serial::PtyLink> pty_; // B when made here
     int numberB_ = 0;
     QString pathB_;
+    QString note_;
     bool bLost_ = false;
     QTimer reopenB_;
     LineLease lease_;

@@ -267,6 +267,25 @@ std::vector<Frame> FrameSplitter::feed(std::int64_t timeUs, std::int64_t wallMs,
     return done;
 }
 
+// Full, and more came without a gap: a piece, and so is what follows it.
+void FrameSplitter::cutIfFull(std::vector<Frame>& done) {
+    if (!open_ || open_->bytes.size() != maxBytes())
+        return;
+    open_->piece = true;
+    done.push_back(closeOpen());
+    continuation_ = true;
+}
+
+void FrameSplitter::append(std::int64_t timeUs, std::int64_t wallMs, Direction direction,
+                           std::span<const std::uint8_t> slice) {
+    if (!open_) {
+        open_ = start(timeUs, wallMs, direction, slice);
+        return;
+    }
+    open_->lastUs = timeUs;
+    open_->bytes.insert(open_->bytes.end(), slice.begin(), slice.end());
+}
+
 void FrameSplitter::feed(std::int64_t timeUs, std::int64_t wallMs, Direction direction,
                          std::span<const std::uint8_t> bytes, std::vector<Frame>& done) {
     if (bytes.empty())
@@ -286,20 +305,11 @@ void FrameSplitter::feed(std::int64_t timeUs, std::int64_t wallMs, Direction dir
     if (checksLength()) {
         // Gathered a read at a time, then cut where a length with a good CRC ends a frame.
         while (!bytes.empty()) {
-            if (open_ && open_->bytes.size() == maxBytes()) {
-                open_->piece = true;
-                done.push_back(closeOpen());
-                continuation_ = true;
-            }
+            cutIfFull(done);
             const std::size_t after = open_ ? open_->bytes.size() : 0;
             const auto slice = bytes.first(std::min(maxBytes() - after, bytes.size()));
             bytes = bytes.subspan(slice.size());
-            if (open_) {
-                open_->lastUs = timeUs;
-                open_->bytes.insert(open_->bytes.end(), slice.begin(), slice.end());
-            } else {
-                open_ = start(timeUs, wallMs, direction, slice);
-            }
+            append(timeUs, wallMs, direction, slice);
             if (!unsized_)
                 cutWhole(done, after, timeUs, wallMs);
         }
@@ -307,12 +317,7 @@ void FrameSplitter::feed(std::int64_t timeUs, std::int64_t wallMs, Direction dir
     }
     const bool byLength = framing_ != modbus::Framing::Line;
     while (!bytes.empty()) {
-        if (open_ && open_->bytes.size() == maxBytes()) {
-            // Full, and more came without a gap: a piece, and so is what follows it.
-            open_->piece = true;
-            done.push_back(closeOpen());
-            continuation_ = true;
-        }
+        cutIfFull(done);
         std::size_t room = maxBytes() - (open_ ? open_->bytes.size() : 0);
         std::ptrdiff_t length = -1;
         if (byLength) {
@@ -328,12 +333,7 @@ void FrameSplitter::feed(std::int64_t timeUs, std::int64_t wallMs, Direction dir
         }
         const auto slice = bytes.first(std::min(room, bytes.size()));
         bytes = bytes.subspan(slice.size());
-        if (open_) {
-            open_->lastUs = timeUs;
-            open_->bytes.insert(open_->bytes.end(), slice.begin(), slice.end());
-        } else {
-            open_ = start(timeUs, wallMs, direction, slice);
-        }
+        append(timeUs, wallMs, direction, slice);
         if (byLength && open_->bytes.size() == std::size_t(std::max<std::ptrdiff_t>(
                                                    rxFrameLength(framing_, open_->bytes), 0)))
             done.push_back(closeOpen()); // whole by its length: no gap needed

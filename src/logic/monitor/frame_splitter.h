@@ -107,6 +107,10 @@ class FrameSplitter {
     static constexpr std::size_t kSpares = 16; // a flood's frames of one read or two
 
     Frame closeOpen();
+    void cutIfFull(std::vector<Frame>& done);
+    // Adds the slice to the open frame, or starts one with it.
+    void append(std::int64_t timeUs, std::int64_t wallMs, Direction direction,
+                std::span<const std::uint8_t> slice);
     // A frame of these first bytes, in a recycled buffer when there is one.
     Frame start(std::int64_t timeUs, std::int64_t wallMs, Direction direction,
                 std::span<const std::uint8_t> bytes);

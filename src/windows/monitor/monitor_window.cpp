@@ -150,26 +150,13 @@ MonitorWindow::MonitorWindow(engine::Session& session, QWidget* parent)
     engine::BusPorts& bus = session_.bus();
     connect(&bus, &engine::BusPorts::modeChanged, this, &MonitorWindow::showBus);
     connect(&bus, &engine::BusPorts::sideLost, this, [this](const QString& text) {
-        busNote_ = text;
         showBus();
         QTimer::singleShot(0, this, [this, text] { showMessage(this, text); });
     });
-    connect(&bus, &engine::BusPorts::sideBack, this, [this](const QString& text) {
-        busNote_ = text;
-        showBus();
-    });
+    connect(&bus, &engine::BusPorts::sideBack, this, &MonitorWindow::showBus);
+    connect(&bus, &engine::BusPorts::noteChanged, this, &MonitorWindow::showBus);
     connect(&session_.terminal(), &engine::TerminalEngine::listenOnlyChanged, this,
             &MonitorWindow::showBus);
-    // The terminal tells port A's loss itself; here the tap says which side still records.
-    connect(&session_.terminal(), &engine::TerminalEngine::portOpenChanged, this,
-            [this](bool open) {
-                if (session_.bus().mode() != engine::BusPorts::Mode::Tap)
-                    return;
-                busNote_ = open ? QStringLiteral("Port A is back.")
-                                : QStringLiteral("Port A (%1) is gone; port B goes on recording.")
-                                      .arg(session_.terminal().port().devicePath());
-                showBus();
-            });
     recorder->start();
     showRule();
     showStats();
@@ -325,7 +312,6 @@ void MonitorWindow::onBusClicked() {
         bus.stop();
         return;
     }
-    busNote_.clear();
     const int number = portBBox->currentData().toInt();
     if (busModeBox->currentIndex() == 1)
         showFailure(this, bus.startTap(number));
@@ -343,20 +329,8 @@ void MonitorWindow::showBus() {
     busButton->setEnabled(running || busModeBox->currentIndex() != 0);
     listenBox->setChecked(session_.terminal().listenOnly());
     listenBox->setEnabled(!running); // a tap or a bridge never sends of its own
-    const QString a = session_.terminal().port().devicePath();
-    QString text;
-    if (mode == engine::BusPorts::Mode::Tap)
-        text = QStringLiteral("Tap: %2 and port A (%1) hear one side each; nothing is sent.")
-                   .arg(a, bus.labelB());
-    else if (mode == engine::BusPorts::Mode::Bridge && !bus.ptyPath().isEmpty())
-        text = QStringLiteral("Bridge: port A (%1) to %2; the other program opens %3")
-                   .arg(a, bus.ptyDevice(), bus.ptyPath());
-    else if (mode == engine::BusPorts::Mode::Bridge)
-        text = QStringLiteral("Bridge: port A (%1) to %2").arg(a, bus.labelB());
-    if (!busNote_.isEmpty())
-        text += QStringLiteral(" ") + busNote_;
-    busLabel->setText(text.trimmed());
-    busLabel->setVisible(running || !busNote_.isEmpty());
+    busLabel->setText(bus.stateText());
+    busLabel->setVisible(running || !bus.note().isEmpty());
     copyPathButton->setVisible(mode == engine::BusPorts::Mode::Bridge && !bus.ptyPath().isEmpty());
 }
 

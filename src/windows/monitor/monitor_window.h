@@ -96,7 +96,6 @@ class MonitorWindow : public QWidget {
 
     engine::Session& session_;
     QPointer<TrafficRecorder> recorder_;
-    QString busNote_; // the last word on the second port (gone, back)
     bool placed_ = false;
     bool portBChosen_ = false; // the user picked port B: a change of mode keeps it
     bool following_ = true;    // the view shows the newest rows until the user scrolls away
