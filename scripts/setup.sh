@@ -5,7 +5,7 @@ set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 
 packages=(build-essential cmake pkg-config qt6-base-dev qt6-serialport-dev libgl-dev
-          libmodbus-dev fonts-dejavu-core qt6-charts-dev
+          libmodbus-dev fonts-dejavu-core qt6-charts-dev liblua5.4-dev
           ser2net python3-pymodbus python3-serial-asyncio mbpoll ${VARNOK_EXTRA_PACKAGES:-})
 missing=()
 for p in "${packages[@]}"; do

@@ -25,7 +25,7 @@ if dpkg-query -W -f='${Status}' varnok-binary 2>/dev/null | grep -q "install ok 
 fi
 
 step "Build tools"
-packages=(build-essential cmake pkg-config qt6-base-dev qt6-serialport-dev libgl-dev libmodbus-dev
+packages=(build-essential cmake pkg-config qt6-base-dev qt6-serialport-dev libgl-dev libmodbus-dev liblua5.4-dev
           dpkg-dev desktop-file-utils fonts-dejavu-core lintian appstream man-db)
 missing=()
 for p in "${packages[@]}"; do
@@ -60,7 +60,7 @@ version=$(dpkg-deb -f "$deb" Version)
 step "Package information"
 dpkg-deb -I "$deb"
 depends=$(dpkg-deb -f "$deb" Depends)
-for lib in libqt6widgets6 libqt6serialport6 libmodbus5 libc6; do
+for lib in libqt6widgets6 libqt6serialport6 libmodbus5 liblua5.4-0 libc6; do
     [[ $depends == *"$lib"* ]] || fail "Depends lacks $lib (shlibdeps did not run?): $depends"
 done
 

@@ -11,6 +11,7 @@ Session::Session(std::unique_ptr<serial::Link> link, QObject* parent)
 Session::~Session() = default;
 
 void Session::shutdown() {
+    script_.stop();
     bus_.stop();
     finder_.stop();
     master_.stop();

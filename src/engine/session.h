@@ -14,6 +14,7 @@
 #include "engine/poll/poll_model.h"
 #include "engine/quick_send.h"
 #include "engine/quick_send_keeper.h"
+#include "engine/script/script_runner.h"
 #include "engine/terminal_engine.h"
 
 namespace varnok::engine {
@@ -34,6 +35,7 @@ class Session : public QObject {
     QuickSendKeeper& quickSendBook() { return quickSendBook_; }
     FindSweep& finder() { return finder_; }
     BusPorts& bus() { return bus_; } // port B: tap and bridge
+    ScriptRunner& script() { return script_; }
 
     // The program ends: every user of the line stops, then the line closes quietly.
     void shutdown();
@@ -48,6 +50,7 @@ class Session : public QObject {
     QuickSendKeeper quickSendBook_; // the book the sender runs, as the user edits it
     FindSweep finder_;
     BusPorts bus_;
+    ScriptRunner script_{terminal_, quickSend_};
 };
 
 } // namespace varnok::engine
