@@ -1,0 +1,304 @@
+// Scripts against the line, without a window, each beside its reference in the same run.
+//   bench_script [--exchanges N] [--seconds S] [--starts N]   (0 skips a part)
+// 1. script_answer: the device end of a pseudo-terminal pair writes "PING<n>\n" and times the
+//    exchange until "PONG<n>\n" is readable; a script answers with expect() and send(). The
+//    reference is a bare C loop answering on its own pair with read() and write().
+// 2. script_modbus: modbus.read of 10 holding registers back to back in a script against the
+//    simulator, beside the Modbus master's own back-to-back rate (as bench_poll measures it).
+// 3. script_start: from the start of `varnok-binary --script` to its first byte on the line.
+#include <QCoreApplication>
+#include <QProcess>
+#include <QTimer>
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
+#include <string>
+#include <sys/wait.h>
+#include <termios.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+#include "engine/session.h"
+#include "logic/serial/port_map.h"
+
+using namespace varnok;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+struct Pair {
+    int master = -1, slave = -1;
+    char name[256] = {};
+    Pair() {
+        if (::openpty(&master, &slave, name, nullptr, nullptr) != 0)
+            std::exit(2);
+        termios t{};
+        for (int fd : {master, slave}) {
+            ::tcgetattr(fd, &t);
+            ::cfmakeraw(&t);
+            ::tcsetattr(fd, TCSANOW, &t);
+        }
+    }
+    ~Pair() {
+        ::close(master);
+        ::close(slave);
+    }
+};
+
+double us(Clock::duration d) {
+    return std::chrono::duration<double, std::micro>(d).count();
+}
+
+double percentile(std::vector<double> v, double p) {
+    if (v.empty())
+        return 0;
+    std::sort(v.begin(), v.end());
+    return v[std::min(v.size() - 1, static_cast<std::size_t>(p * double(v.size())))];
+}
+
+// Reads from `fd` until `want` has arrived (the bytes are dropped).
+bool readUntil(int fd, const std::string& want, int timeoutMs = 2000) {
+    std::string got;
+    char buf[256];
+    while (got.find(want) == std::string::npos) {
+        pollfd p{fd, POLLIN, 0};
+        if (::poll(&p, 1, timeoutMs) <= 0)
+            return false;
+        const ssize_t n = ::read(fd, buf, sizeof buf);
+        if (n <= 0)
+            return false;
+        got.append(buf, std::size_t(n));
+    }
+    return true;
+}
+
+// The device end's side of N exchanges, timed.
+std::vector<double> exchanges(int master, int n) {
+    std::vector<double> times;
+    times.reserve(std::size_t(n));
+    for (int i = 0; i < n; ++i) {
+        const std::string ping = "PING" + std::to_string(i) + "\n";
+        const auto t0 = Clock::now();
+        if (::write(master, ping.data(), ping.size()) != ssize_t(ping.size()) ||
+            !readUntil(master, "PONG" + std::to_string(i) + "\n"))
+            break;
+        times.push_back(us(Clock::now() - t0));
+    }
+    return times;
+}
+
+// The bare answerer: read, find a whole "PING<n>\n", write "PONG<n>\n".
+std::vector<double> bareAnswers(int n) {
+    Pair pair;
+    std::atomic<bool> stop{false};
+    std::thread answerer([&] {
+        std::string seen;
+        char buf[256];
+        while (!stop) {
+            pollfd p{pair.slave, POLLIN, 0};
+            if (::poll(&p, 1, 100) <= 0)
+                continue;
+            const ssize_t got = ::read(pair.slave, buf, sizeof buf);
+            if (got <= 0)
+                break;
+            seen.append(buf, std::size_t(got));
+            for (std::size_t at, end; (at = seen.find("PING")) != std::string::npos &&
+                                      (end = seen.find('\n', at)) != std::string::npos;) {
+                const std::string pong = "PONG" + seen.substr(at + 4, end - at - 3);
+                seen.erase(0, end + 1);
+                if (::write(pair.slave, pong.data(), pong.size()) != ssize_t(pong.size()))
+                    return;
+            }
+        }
+    });
+    std::vector<double> times = exchanges(pair.master, n);
+    stop = true;
+    answerer.join();
+    return times;
+}
+
+// Runs `source` in the session's runner until it ends; what it prints is returned.
+QString runScript(engine::Session& session, const char* source, const QStringList& args = {}) {
+    QString printed;
+    engine::ScriptRunner& runner = session.script();
+    const auto out = QObject::connect(&runner, &engine::ScriptRunner::output, &runner,
+                                      [&](const QString& text) { printed += text; });
+    const auto end = QObject::connect(
+        &runner, &engine::ScriptRunner::finished, &runner, [](const engine::ScriptResult& r) {
+            if (!r.error.isEmpty())
+                std::fprintf(stderr, "script: %s\n", qPrintable(r.error));
+            QCoreApplication::quit();
+        });
+    if (const engine::Outcome started = runner.run(source, QStringLiteral("bench.lua"), args);
+        !started) {
+        std::fprintf(stderr, "script: %s\n", qPrintable(started.failure()));
+    } else {
+        QCoreApplication::exec();
+    }
+    QObject::disconnect(out);
+    QObject::disconnect(end);
+    return printed;
+}
+
+const char kAnswerScript[] = R"(
+open{port = 1}
+while true do
+    local m = expect("PING%d+\n", 5000)
+    if not m then break end
+    send("PONG" .. m:sub(5))
+end
+)";
+
+void scriptAnswer(int n) {
+    const std::vector<double> bare = bareAnswers(n);
+    std::printf("script_answer bare_c median_us=%.0f p99_us=%.0f exchanges=%zu/%d\n",
+                percentile(bare, 0.5), percentile(bare, 0.99), bare.size(), n);
+    std::fflush(stdout);
+    Pair pair;
+    serial::bindPort(1, pair.name);
+    engine::Session session;
+    std::vector<double> times;
+    std::thread device([&] {
+        times = exchanges(pair.master, n);
+        // The script ends at its next expect's timeout; the device end does not wait for it.
+        QMetaObject::invokeMethod(
+            qApp, [&session] { session.script().stop(); }, Qt::QueuedConnection);
+    });
+    runScript(session, kAnswerScript);
+    device.join();
+    const double median = percentile(times, 0.5), bareMedian = percentile(bare, 0.5);
+    std::printf("script_answer varnok median_us=%.0f p99_us=%.0f exchanges=%zu/%d "
+                "times_bare=%.2f\n",
+                median, percentile(times, 0.99), times.size(), n,
+                bareMedian > 0 ? median / bareMedian : 0.0);
+    std::fflush(stdout);
+    session.shutdown();
+}
+
+const char kModbusScript[] = R"(
+open{port = 1, baud = 115200}
+local ms, n, failed = tonumber(arg[1]), 0, 0
+local t0 = now()
+while now() - t0 < ms do
+    if modbus.read(1, 3, 0, 10) then n = n + 1 else failed = failed + 1 end
+end
+print(string.format("%d %d %d", n, failed, now() - t0))
+)";
+
+// The master's own rate: one read of 10 registers after another for `seconds`.
+double masterRate(engine::Session& session, double seconds) {
+    if (!session.terminal().open({}))
+        return 0;
+    engine::ModbusMaster& m = session.master();
+    if (!m.setReads({{{1, 3, 0, 10, {}, {}}, 0, 1000, 0}}))
+        return 0;
+    int done = 0;
+    const auto counted = QObject::connect(&m, &engine::ModbusMaster::done, &m,
+                                          [&](const engine::PollResult& r) { done += r.ok; });
+    const auto t0 = Clock::now();
+    m.start();
+    QTimer::singleShot(int(seconds * 1000), qApp, &QCoreApplication::quit);
+    QCoreApplication::exec();
+    m.stop();
+    const double elapsed = us(Clock::now() - t0) / 1e6;
+    QObject::disconnect(counted);
+    // The reply to the last request is let in before the port closes, so the script's first
+    // request does not get it.
+    QTimer::singleShot(300, qApp, &QCoreApplication::quit);
+    QCoreApplication::exec();
+    session.terminal().close();
+    return double(done) / elapsed;
+}
+
+void scriptModbus(double seconds) {
+    QProcess sim;
+    sim.setStandardErrorFile(QProcess::nullDevice());
+    sim.start(QStringLiteral(VARNOK_DEVSIM), {QStringLiteral("--static")});
+    QString path;
+    while (path.isEmpty() && sim.waitForReadyRead(5000))
+        if (sim.canReadLine())
+            path = QString::fromLocal8Bit(sim.readLine().trimmed().mid(7));
+    if (path.isEmpty()) {
+        std::fprintf(stderr, "bench_script: the simulator did not start\n");
+        return;
+    }
+    serial::bindPort(1, path.toStdString());
+    engine::Session session;
+    const double master = masterRate(session, seconds);
+    std::printf("script_modbus master rate=%.0f\n", master);
+    std::fflush(stdout);
+    const QStringList got =
+        runScript(session, kModbusScript, {QString::number(int(seconds * 1000))}).split(u' ');
+    const double rate =
+        got.size() == 3 && got[2].toDouble() > 0 ? got[0].toDouble() * 1000 / got[2].toDouble() : 0;
+    std::printf("script_modbus varnok rate=%.0f failed=%d of_master=%.2f\n", rate,
+                got.size() == 3 ? got[1].toInt() : -1, master > 0 ? rate / master : 0.0);
+    std::fflush(stdout);
+    session.shutdown();
+    sim.terminate();
+    sim.waitForFinished(2000);
+}
+
+// From the fork of `varnok-binary --script` to its first byte at the device end.
+void scriptStart(int starts) {
+    char dir[] = "/tmp/bench_script_XXXXXX";
+    if (!::mkdtemp(dir))
+        return;
+    const std::string file = std::string(dir) + "/start.lua";
+    if (FILE* f = std::fopen(file.c_str(), "w")) {
+        std::fputs("open{port = 1}\nsend(\"X\")\n", f);
+        std::fclose(f);
+    }
+    std::vector<double> times;
+    for (int i = 0; i < starts; ++i) {
+        Pair pair;
+        const std::string binding = std::string("Com1=") + pair.name;
+        const auto t0 = Clock::now();
+        const pid_t pid = ::fork();
+        if (pid == 0) {
+            ::execl(VARNOK_BINARY, VARNOK_BINARY, "--script", file.c_str(), "--port",
+                    binding.c_str(), static_cast<char*>(nullptr));
+            ::_exit(127);
+        }
+        if (readUntil(pair.master, "X", 5000))
+            times.push_back(us(Clock::now() - t0) / 1000);
+        int status = 0;
+        ::waitpid(pid, &status, 0);
+    }
+    std::printf("script_start varnok ms=%.1f max_ms=%.1f starts=%zu/%d\n", percentile(times, 0.5),
+                times.empty() ? 0.0 : *std::max_element(times.begin(), times.end()), times.size(),
+                starts);
+    std::fflush(stdout);
+    std::remove(file.c_str());
+    ::rmdir(dir);
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    int n = 2000, starts = 10;
+    double seconds = 3;
+    for (int i = 1; i + 1 < argc; i += 2) {
+        if (!std::strcmp(argv[i], "--exchanges"))
+            n = std::atoi(argv[i + 1]);
+        else if (!std::strcmp(argv[i], "--seconds"))
+            seconds = std::atof(argv[i + 1]);
+        else if (!std::strcmp(argv[i], "--starts"))
+            starts = std::atoi(argv[i + 1]);
+    }
+    if (n > 0)
+        scriptAnswer(n);
+    if (seconds > 0)
+        scriptModbus(seconds);
+    if (starts > 0)
+        scriptStart(starts);
+    return 0;
+}
