@@ -14,16 +14,13 @@ local banner = arg[1] or "booted"
 open { port = 1, baud = 115200, dtr = true }
 flush()
 
--- false when the line has no DTR to set.
-local function set_dtr(on)
-    local ok, result = pcall(dtr, on)
-    return ok and result ~= false
-end
-
+-- A line without modem lines (a pseudo-terminal) refuses RTS; it has no DTR to reset with
+-- either.
 local started = now()
-if set_dtr(false) then
+if pcall(rts, true) then
+    dtr(false)
     sleep(250) -- long enough for the device's reset circuit
-    set_dtr(true)
+    dtr(true)
 else
     print("no DTR on this line: rebooting through the console")
     send("\r")
@@ -36,5 +33,5 @@ else
 end
 
 if check(expect(banner, 5000), "boot banner within 5 s") then
-    print(string.format("booted after %d ms", now() - started))
+    print(string.format("booted after %.0f ms", now() - started))
 end

@@ -12,10 +12,11 @@
 local apart = arg[1] == "apart"
 local stations = tonumber(arg[2]) or 10
 
--- Registers 51 to 53: a sine (int16) and pi as float32 ABCD; `first` counts from 1.
+-- Registers 51 to 53: a sine (int16) and pi as float32 ABCD; `first` counts from 1 and a
+-- 16-bit value has no word order.
 local limits = {
     { name = "sine", kind = "int16", first = 1, low = -1000, high = 1000 },
-    { name = "pi", kind = "float32", first = 2, low = 3.14159, high = 3.1416 },
+    { name = "pi", kind = "float32", order = "ABCD", first = 2, low = 3.14159, high = 3.1416 },
 }
 
 if not apart then open { port = 1, baud = 19200 } end
@@ -26,7 +27,7 @@ for station = 1, stations do
             why and (": " .. why) or "")) then
         local seen = {}
         for _, l in ipairs(limits) do
-            local v = modbus.decode(values, l.kind, "ABCD", l.first)
+            local v = modbus.decode(values, l.kind, l.order, l.first)
             check(v >= l.low and v <= l.high,
                 string.format("station %d %s %s within %s..%s", station, l.name, v, l.low, l.high))
             seen[#seen + 1] = string.format("%s=%s", l.name, v)

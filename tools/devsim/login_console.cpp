@@ -25,6 +25,8 @@ std::string LoginConsole::handleLine(const std::string& line, bool& rebooting) {
         state_ = State::User;
         return "login: ";
     case State::User:
+        if (line.empty())
+            return "login: "; // Enter at the prompt asks again
         givenUser_ = line;
         state_ = State::Password;
         return "Password: ";

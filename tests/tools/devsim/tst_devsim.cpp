@@ -101,9 +101,10 @@ class TestDevsim : public QObject {
              {}},
             {"n500 \"ip\" -> \"IP=10.0.0.7\"", "n500 \"mask 255.255.255.0\" -> \"OK\"",
              "n500 \"reboot\" -> \"Unknown command\""});
-        row("login: a wrong pair asks again, a good one gets the prompt, reboot boots",
-            "--mode login --user u --password p", {"\r", "u\r", "x\r", "u\r\n", "p\r", "reboot\r"},
-            {"login: ", "Password: ", "\r\nLogin incorrect\r\nlogin: ", "Password: ",
+        row("login: Enter and a wrong pair ask again, a good one gets the prompt, reboot boots",
+            "--mode login --user u --password p",
+            {"\r", "\r", "u\r", "x\r", "u\r\n", "p\r", "reboot\r"},
+            {"login: ", "login: ", "Password: ", "\r\nLogin incorrect\r\nlogin: ", "Password: ",
              "\r\nWelcome, u\r\n> ",
              "Rebooting...\r\n\r\nvarnok-devsim console 1.0 booted\r\nlogin: "},
             {"login \"u\" -> incorrect", "login \"u\" -> welcome"});
