@@ -4,7 +4,8 @@
 //    exchange until "PONG<n>\n" is readable; a script answers with expect() and send(). The
 //    reference is a bare C loop answering on its own pair with read() and write().
 // 2. script_modbus: modbus.read of 10 holding registers back to back in a script against the
-//    simulator, beside the Modbus master's own back-to-back rate (as bench_poll measures it).
+//    simulator, beside the Modbus master's own back-to-back rate (as bench_poll measures it),
+//    in ten rounds of each taking turns over S seconds (default 5).
 // 3. script_start: from the start of `varnok-binary --script` to its first byte on the line.
 #include <QCoreApplication>
 #include <QProcess>
@@ -19,6 +20,7 @@
 #include <poll.h>
 #include <pty.h>
 #include <string>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <thread>
@@ -124,6 +126,13 @@ std::vector<double> bareAnswers(int n) {
     return times;
 }
 
+double cpuSeconds() {
+    rusage u{};
+    ::getrusage(RUSAGE_SELF, &u);
+    return double(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
+           double(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+}
+
 // Runs `source` in the session's runner until it ends; what it prints is returned.
 QString runScript(engine::Session& session, const char* source, const QStringList& args = {}) {
     QString printed;
@@ -149,6 +158,7 @@ QString runScript(engine::Session& session, const char* source, const QStringLis
 
 const char kAnswerScript[] = R"(
 open{port = 1}
+print("ready")
 while true do
     local m = expect("PING%d+\n", 5000)
     if not m then break end
@@ -165,7 +175,12 @@ void scriptAnswer(int n) {
     serial::bindPort(1, pair.name);
     engine::Session session;
     std::vector<double> times;
+    std::atomic<bool> ready{false}; // the port is open: what the device end writes is seen
+    QObject::connect(&session.script(), &engine::ScriptRunner::output, &session,
+                     [&ready] { ready = true; });
     std::thread device([&] {
+        while (!ready)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
         times = exchanges(pair.master, n);
         // The script ends at its next expect's timeout; the device end does not wait for it.
         QMetaObject::invokeMethod(
@@ -189,11 +204,13 @@ local t0 = now()
 while now() - t0 < ms do
     if modbus.read(1, 3, 0, 10) then n = n + 1 else failed = failed + 1 end
 end
-print(string.format("%d %d %d", n, failed, now() - t0))
+print(string.format("%d %d %.0f", n, failed, now() - t0))
 )";
 
 // The master's own rate: one read of 10 registers after another for `seconds`.
 double masterRate(engine::Session& session, double seconds) {
+    if (session.terminal().isOpen())
+        session.terminal().close(); // as the script left it
     if (!session.terminal().open({}))
         return 0;
     engine::ModbusMaster& m = session.master();
@@ -231,15 +248,42 @@ void scriptModbus(double seconds) {
     }
     serial::bindPort(1, path.toStdString());
     engine::Session session;
-    const double master = masterRate(session, seconds);
-    std::printf("script_modbus master rate=%.0f\n", master);
-    std::fflush(stdout);
-    const QStringList got =
-        runScript(session, kModbusScript, {QString::number(int(seconds * 1000))}).split(u' ');
-    const double rate =
-        got.size() == 3 && got[2].toDouble() > 0 ? got[0].toDouble() * 1000 / got[2].toDouble() : 0;
-    std::printf("script_modbus varnok rate=%.0f failed=%d of_master=%.2f\n", rate,
-                got.size() == 3 ? got[1].toInt() : -1, master > 0 ? rate / master : 0.0);
+    // Rounds of one and then the other, so that a machine busy for a while weighs on both;
+    // the medians and the median of the rounds' ratios are told.
+    constexpr int kRounds = 10;
+    const double each = seconds / kRounds;
+    std::vector<double> masters, scripts, ratios, masterCpu, scriptCpu;
+    int failed = 0;
+    for (int round = 0; round < kRounds; ++round) {
+        const double cpu0 = cpuSeconds();
+        const double master = masterRate(session, each);
+        const double cpu1 = cpuSeconds();
+        const QStringList got =
+            runScript(session, kModbusScript, {QString::number(int(each * 1000))})
+                .trimmed()
+                .split(u' ');
+        if (got.size() != 3 || got[2].toDouble() <= 0 || master <= 0)
+            continue;
+        if (std::getenv("VARNOK_ROUNDS"))
+            std::fprintf(stderr, "round %d master=%.0f script=%s\n", round, master,
+                         qPrintable(got.join(u' ')));
+        const double rate = got[0].toDouble() * 1000 / got[2].toDouble();
+        failed += got[1].toInt();
+        // This process's CPU per read: what the script costs, whatever else the machine runs.
+        masterCpu.push_back((cpu1 - cpu0) * 1e6 / (master * each));
+        scriptCpu.push_back((cpuSeconds() - cpu1) * 1e6 / std::max(1.0, got[0].toDouble()));
+        masters.push_back(master);
+        scripts.push_back(rate);
+        ratios.push_back(rate / master);
+    }
+    std::printf("script_modbus master rate=%.0f cpu_us_per_read=%.0f rounds=%zu\n",
+                percentile(masters, 0.5), percentile(masterCpu, 0.5), masters.size());
+    std::printf("script_modbus varnok rate=%.0f cpu_us_per_read=%.0f failed=%d of_master=%.2f "
+                "(rounds %.2f..%.2f)\n",
+                percentile(scripts, 0.5), percentile(scriptCpu, 0.5), failed,
+                percentile(ratios, 0.5),
+                ratios.empty() ? 0.0 : *std::min_element(ratios.begin(), ratios.end()),
+                ratios.empty() ? 0.0 : *std::max_element(ratios.begin(), ratios.end()));
     std::fflush(stdout);
     session.shutdown();
     sim.terminate();
@@ -285,7 +329,7 @@ void scriptStart(int starts) {
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     int n = 2000, starts = 10;
-    double seconds = 3;
+    double seconds = 5;
     for (int i = 1; i + 1 < argc; i += 2) {
         if (!std::strcmp(argv[i], "--exchanges"))
             n = std::atoi(argv[i + 1]);
