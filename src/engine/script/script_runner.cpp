@@ -271,14 +271,14 @@ struct ScriptApi {
         if (n < 1)
             throw ScriptError("read wants a count of 1 or more");
         startWait(r, L, 2, resumed);
-        if (r.input_.size() >= n || (!r.input_.isEmpty() && r.nowMs() >= r.deadlineMs_)) {
+        // What came is taken whole once there, or at the timeout or the port's closing.
+        const bool over = r.nowMs() >= r.deadlineMs_ || !r.terminal_.isOpen();
+        if (r.input_.size() >= n || (!r.input_.isEmpty() && over)) {
             const qsizetype take = std::min<qsizetype>(r.input_.size(), n);
             lua_pushlstring(L, r.input_.constData(), static_cast<std::size_t>(take));
             r.input_.remove(0, take);
             return 1;
         }
-        if (!r.input_.isEmpty() && !r.terminal_.isOpen())
-            return read(r, L, resumed); // what came before the port closed
         int results = 0;
         const int n2 = waitInput(r, L, "read", &results);
         return n2 == kYield ? kYield : results;
