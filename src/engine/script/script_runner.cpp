@@ -207,12 +207,18 @@ struct ScriptApi {
     static int send(ScriptRunner& r, lua_State* L, bool resumed) {
         QByteArray bytes;
         if (!resumed) {
-            const std::string text = argText(L, 1, "send");
-            const auto parsed = quicksend::parseEscapes(QString::fromLatin1(text).toStdU16String());
-            if (!parsed.ok())
-                throw ScriptError("send: " + parsed.error);
-            bytes = QByteArray(reinterpret_cast<const char*>(parsed.bytes.data()),
-                               static_cast<qsizetype>(parsed.bytes.size()));
+            if (lua_type(L, 1) != LUA_TSTRING && lua_type(L, 1) != LUA_TNUMBER)
+                throw ScriptError("send wants a text");
+            bytes = luaBytes(L, 1);
+            // Text without a backslash goes as it is: a long block is not parsed for nothing.
+            if (bytes.contains('\\')) {
+                const auto parsed =
+                    quicksend::parseEscapes(QString::fromLatin1(bytes).toStdU16String());
+                if (!parsed.ok())
+                    throw ScriptError("send: " + parsed.error);
+                bytes = QByteArray(reinterpret_cast<const char*>(parsed.bytes.data()),
+                                   static_cast<qsizetype>(parsed.bytes.size()));
+            }
         }
         return startSend(r, L, std::move(bytes), resumed);
     }
