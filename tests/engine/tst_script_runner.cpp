@@ -235,9 +235,11 @@ void TestScriptRunner::stopEndsAWaitingSendAndAnEndlessLoop() {
     QObject::connect(&tick, &QTimer::timeout, &rig.e, [&] { ++ticks; });
     tick.start(20);
     QVERIFY(rig.start(source));
+    QSignalSpy lines(&rig.script, &ScriptRunner::lineChanged);
     QTest::qWait(300);
     QVERIFY(!rig.result);
     QVERIFY2(ticks >= 8, "the event loop goes on while the script runs");
+    QVERIFY2(rig.script.currentLine() >= 2, "the running line is the loop's, not the first");
     QElapsedTimer clock;
     clock.start();
     rig.script.stop();

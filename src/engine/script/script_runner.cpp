@@ -484,9 +484,17 @@ struct ScriptApi {
         return 0;
     }
 
+    // True when the line has a DTR to set; a link without modem lines keeps it for nothing.
     static int dtr(ScriptRunner& r, lua_State* L, bool) {
         r.terminal_.setDtrAsserted(lua_toboolean(L, 1));
-        return 0;
+        bool real = false;
+        try {
+            real = r.terminal_.isOpen() && r.terminal_.port().hasModemLines();
+        } catch (const Failure&) {
+            real = false;
+        }
+        lua_pushboolean(L, real);
+        return 1;
     }
 
     static int rts(ScriptRunner& r, lua_State* L, bool) {
@@ -673,9 +681,9 @@ struct ScriptApi {
         if (!lua_istable(L, 1))
             throw ScriptError("modbus.decode wants a table of register values");
         std::string name = lua_isnoneornil(L, 2) ? "uint16" : argText(L, 2, "modbus.decode");
-        if (!lua_isnoneornil(L, 3))
-            name += " " + argText(L, 3, "modbus.decode's order");
-        const auto format = modbus::parseFormatName(name);
+        auto format = modbus::parseFormatName(name);
+        if (format && !lua_isnoneornil(L, 3) && modbus::hasOrder(format->type))
+            format = modbus::parseFormatName(name + " " + argText(L, 3, "modbus.decode's order"));
         if (!format)
             throw ScriptError("modbus.decode: \"" + name + "\" is no value format");
         const lua_Integer first = optInt(L, 4, 1, "modbus.decode's first");
