@@ -104,6 +104,7 @@ void ScriptWindow::buildControls() {
 
     statusLabel = new ElidedLabel;
     statusLabel->setObjectName(QStringLiteral("statusLabel"));
+    statusLabel->setText(QStringLiteral("Write a script or open one, then Run (F5)."));
     top->addWidget(statusLabel);
 
     connect(openButton, &QPushButton::clicked, this, [this] {
