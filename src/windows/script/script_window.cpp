@@ -1,5 +1,6 @@
 #include "windows/script/script_window.h"
 
+#include <QApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileDialog>
@@ -48,6 +49,9 @@ ScriptWindow::ScriptWindow(engine::Session& session, QWidget* parent)
     : QWidget(parent, Qt::Window), runner_(session.script()) {
     setObjectName(QStringLiteral("Script"));
     choosePath = [this](bool save) { return askPath(save); };
+    outputTimer_.setSingleShot(true);
+    outputTimer_.setInterval(kOutputMs);
+    connect(&outputTimer_, &QTimer::timeout, this, &ScriptWindow::flushOutput);
     buildControls();
     using R = engine::ScriptRunner;
     connect(&runner_, &R::started, this, &ScriptWindow::onStarted);
@@ -114,7 +118,14 @@ void ScriptWindow::buildControls() {
     });
     connect(saveButton, &QPushButton::clicked, this, &ScriptWindow::save);
     connect(saveAsButton, &QPushButton::clicked, this, &ScriptWindow::saveAs);
-    connect(runButton, &QPushButton::clicked, this, &ScriptWindow::run);
+    connect(runButton, &QPushButton::clicked, this, [this] {
+        // The second click of a double-click would run a short script, ended by then, again.
+        const bool second =
+            runClicked_.isValid() && runClicked_.elapsed() < QApplication::doubleClickInterval();
+        runClicked_.start();
+        if (!second)
+            run();
+    });
     connect(stopButton, &QPushButton::clicked, &runner_, &engine::ScriptRunner::stop);
     resize(720, 600);
 }
@@ -257,12 +268,24 @@ void ScriptWindow::refreshRunning(bool running) {
 }
 
 void ScriptWindow::say(const QString& line) {
+    // Gathered and shown a few times a second: a script printing in a tight loop would
+    // otherwise spend its time laying out the pane line by line.
+    pendingOutput_ += line.endsWith(u'\n') ? line : line + u'\n';
+    if (!outputTimer_.isActive())
+        outputTimer_.start();
+}
+
+void ScriptWindow::flushOutput() {
+    outputTimer_.stop();
+    if (pendingOutput_.isEmpty())
+        return;
     // Appended at the end whatever the user selected; the view follows only when at the end.
     QScrollBar* bar = outputPane->verticalScrollBar();
     const bool atEnd = bar->value() == bar->maximum();
     QTextCursor end(outputPane->document());
     end.movePosition(QTextCursor::End);
-    end.insertText(line.endsWith(u'\n') ? line : line + u'\n');
+    end.insertText(pendingOutput_);
+    pendingOutput_.clear();
     if (atEnd)
         bar->setValue(bar->maximum());
 }
@@ -274,11 +297,13 @@ bool ScriptWindow::run() {
     const engine::Outcome outcome = runner_.run(editor->toPlainText().toUtf8(), runName_, {});
     if (!outcome.ok()) {
         say(outcome.failure());
+        flushOutput();
         editor->selectLine(engine::ScriptRunner::lineOfError(outcome.failure(), runName_));
         showMessage(this, outcome.failure());
         return false;
     }
     own_ = true;
+    pendingOutput_.clear();
     outputPane->clear();
     editor->setRunningLine(0);
     statusLabel->setText(QStringLiteral("Running %1").arg(scriptName()));
@@ -310,6 +335,7 @@ void ScriptWindow::onFinished(const engine::ScriptResult& result) {
     say(result.error.isEmpty()
             ? QStringLiteral("ended: status %1").arg(result.status)
             : QStringLiteral("ended: status %1: %2").arg(result.status).arg(result.error));
+    flushOutput();
     editor->setRunningLine(0);
     const bool own = own_;
     own_ = false;

@@ -2,6 +2,8 @@
 // The Script window: a Lua script's text, its file, Run and Stop, and what the running script
 // says. A thin view over the session's script runner: the runner owns the running script, so
 // closing this window leaves it running, and a script started elsewhere shows here too.
+#include <QElapsedTimer>
+#include <QTimer>
 #include <QWidget>
 #include <functional>
 
@@ -20,6 +22,7 @@ class ScriptWindow : public QWidget {
     Q_OBJECT
   public:
     static constexpr int kRecentMax = 8;
+    static constexpr int kOutputMs = 50; // the output pane takes what came this often
 
     explicit ScriptWindow(engine::Session& session, QWidget* parent = nullptr);
     ~ScriptWindow() override;
@@ -75,6 +78,7 @@ class ScriptWindow : public QWidget {
     void refreshTitle();
     void refreshRunning(bool running);
     void say(const QString& line);
+    void flushOutput();
     void onStarted(const QString& name);
     void onLineChanged(int line);
     void onChecked(bool passed, const QString& text, int number);
@@ -86,6 +90,9 @@ class ScriptWindow : public QWidget {
     bool own_ = false; // the running script is this editor's text
     QString runName_;  // the name the running script was given
     bool placed_ = false;
+    QString pendingOutput_; // what the pane shows at the next flush
+    QTimer outputTimer_;
+    QElapsedTimer runClicked_;
 };
 
 } // namespace varnok

@@ -68,6 +68,16 @@ class TstScriptWindow : public QObject {
         QCOMPARE(s.w->statusLabel->text(), "Ended: status 0, 0 checks, 0 failed");
     }
 
+    // Its second click comes after a short script has ended and does not run it again.
+    void doubleClickOnRunRunsOnce() {
+        Rig s;
+        QGuiApplication::styleHints()->setMouseDoubleClickInterval(400);
+        s.run("print('once')\n");
+        QTRY_VERIFY(s.ended());
+        click(s.w->runButton);
+        QCOMPARE(s.output(), "once\nended: status 0\n");
+    }
+
     void compileErrorIsToldAndItsLineSelected() {
         Rig s;
         s.run("x = 1\ny = 2\nif then\n");
