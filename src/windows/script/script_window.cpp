@@ -293,20 +293,23 @@ void ScriptWindow::flushOutput() {
 bool ScriptWindow::run() {
     if (runner_.running())
         return false;
-    runName_ = path_.isEmpty() ? kUntitled : path_;
-    const engine::Outcome outcome = runner_.run(editor->toPlainText().toUtf8(), runName_, {});
+    const QString name = path_.isEmpty() ? kUntitled : path_;
+    // The pane shows the last run only.
+    pendingOutput_.clear();
+    outputPane->clear();
+    // The runner tells `started` before run() returns: the run is this editor's from here.
+    own_ = true;
+    editor->setRunningLine(0);
+    const engine::Outcome outcome = runner_.run(editor->toPlainText().toUtf8(), name, {});
     if (!outcome.ok()) {
+        own_ = false;
         say(outcome.failure());
         flushOutput();
-        editor->selectLine(engine::ScriptRunner::lineOfError(outcome.failure(), runName_));
+        statusLabel->setText(QStringLiteral("Not started: ") + outcome.failure());
+        editor->selectLine(engine::ScriptRunner::lineOfError(outcome.failure(), name));
         showMessage(this, outcome.failure());
         return false;
     }
-    own_ = true;
-    pendingOutput_.clear();
-    outputPane->clear();
-    editor->setRunningLine(0);
-    statusLabel->setText(QStringLiteral("Running %1").arg(scriptName()));
     refreshRunning(true);
     return true;
 }
@@ -342,7 +345,7 @@ void ScriptWindow::onFinished(const engine::ScriptResult& result) {
     const bool own = own_;
     own_ = false;
     refreshRunning(false);
-    if (own && result.errorLine > 0)
+    if (own && !result.stopped && result.errorLine > 0)
         editor->selectLine(result.errorLine);
     if (result.stopped) {
         statusLabel->setText(QStringLiteral("Stopped"));
