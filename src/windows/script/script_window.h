@@ -88,7 +88,6 @@ class ScriptWindow : public QWidget {
     QMenu* recentMenu_;
     QString path_;     // "" while untitled
     bool own_ = false; // the running script is this editor's text
-    QString runName_;  // the name the running script was given
     bool placed_ = false;
     QString pendingOutput_; // what the pane shows at the next flush
     QTimer outputTimer_;
