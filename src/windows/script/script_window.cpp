@@ -323,8 +323,9 @@ void ScriptWindow::onStarted(const QString& name) {
 }
 
 void ScriptWindow::onLineChanged(int line) {
-    statusLabel->setText(
-        QStringLiteral("Running %1, line %2").arg(fileName(runner_.scriptName())).arg(line));
+    // One arg() for both: a "%1" in the file's name must stay as it is.
+    statusLabel->setText(QStringLiteral("Running %1, line %2")
+                             .arg(fileName(runner_.scriptName()), QString::number(line)));
     if (own_)
         editor->setRunningLine(line);
 }
