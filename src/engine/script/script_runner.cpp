@@ -207,12 +207,18 @@ struct ScriptApi {
     static int send(ScriptRunner& r, lua_State* L, bool resumed) {
         QByteArray bytes;
         if (!resumed) {
-            const std::string text = argText(L, 1, "send");
-            const auto parsed = quicksend::parseEscapes(QString::fromLatin1(text).toStdU16String());
-            if (!parsed.ok())
-                throw ScriptError("send: " + parsed.error);
-            bytes = QByteArray(reinterpret_cast<const char*>(parsed.bytes.data()),
-                               static_cast<qsizetype>(parsed.bytes.size()));
+            if (lua_type(L, 1) != LUA_TSTRING && lua_type(L, 1) != LUA_TNUMBER)
+                throw ScriptError("send wants a text");
+            bytes = luaBytes(L, 1);
+            // Text without a backslash goes as it is: a long block is not parsed for nothing.
+            if (bytes.contains('\\')) {
+                const auto parsed =
+                    quicksend::parseEscapes(QString::fromLatin1(bytes).toStdU16String());
+                if (!parsed.ok())
+                    throw ScriptError("send: " + parsed.error);
+                bytes = QByteArray(reinterpret_cast<const char*>(parsed.bytes.data()),
+                                   static_cast<qsizetype>(parsed.bytes.size()));
+            }
         }
         return startSend(r, L, std::move(bytes), resumed);
     }
@@ -271,14 +277,14 @@ struct ScriptApi {
         if (n < 1)
             throw ScriptError("read wants a count of 1 or more");
         startWait(r, L, 2, resumed);
-        if (r.input_.size() >= n || (!r.input_.isEmpty() && r.nowMs() >= r.deadlineMs_)) {
+        // What came is taken whole once there, or at the timeout or the port's closing.
+        const bool over = r.nowMs() >= r.deadlineMs_ || !r.terminal_.isOpen();
+        if (r.input_.size() >= n || (!r.input_.isEmpty() && over)) {
             const qsizetype take = std::min<qsizetype>(r.input_.size(), n);
             lua_pushlstring(L, r.input_.constData(), static_cast<std::size_t>(take));
             r.input_.remove(0, take);
             return 1;
         }
-        if (!r.input_.isEmpty() && !r.terminal_.isOpen())
-            return read(r, L, resumed); // what came before the port closed
         int results = 0;
         const int n2 = waitInput(r, L, "read", &results);
         return n2 == kYield ? kYield : results;
