@@ -8,6 +8,7 @@
 #include <cmath>
 #include <exception>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <lua.hpp>
@@ -848,7 +849,7 @@ struct ScriptApi {
                           "with --allow-exec");
     }
 
-    static void hook(lua_State* L, lua_Debug*) {
+    static void hook(lua_State* L, lua_Debug* ar) {
         ScriptRunner& r = runner(L);
         if (L != r.thread_ || !lua_isyieldable(L)) {
             if (r.stopWanted_)
@@ -856,6 +857,9 @@ struct ScriptApi {
             return;
         }
         if (r.stopWanted_ || r.nowMs() - r.sliceStartMs_ >= ScriptRunner::kSliceMs) {
+            // The line is read here: once yielded, Lua reports the instruction before.
+            lua_getinfo(L, "Sl", ar);
+            r.sliceLine_ = r.chunkName_ == ar->source ? ar->currentline : 0;
             r.wait_ = ScriptRunner::Wait::Slice;
             lua_yield(L, 0);
         }
@@ -1065,14 +1069,21 @@ void ScriptRunner::resume() {
 
 // The line the script stands on: the innermost level of its own chunk.
 void ScriptRunner::tellLine() {
+    const auto tell = [this](int line) {
+        if (line != line_) {
+            line_ = line;
+            emit lineChanged(line_);
+        }
+    };
+    if (wait_ == Wait::Slice && sliceLine_ > 0) {
+        tell(std::exchange(sliceLine_, 0));
+        return;
+    }
     lua_Debug ar;
     for (int level = 0; lua_getstack(thread_, level, &ar); ++level) {
         lua_getinfo(thread_, "Sl", &ar);
         if (ar.currentline > 0 && chunkName_ == ar.source) {
-            if (ar.currentline != line_) {
-                line_ = ar.currentline;
-                emit lineChanged(line_);
-            }
+            tell(ar.currentline);
             return;
         }
     }
