@@ -1,7 +1,6 @@
 // Varnok_Binary: a test terminal for one serial port.
 #include <QApplication>
 #include <QCommandLineParser>
-#include <QSocketNotifier>
 #include <QStringList>
 #include <QTimer>
 #include <csignal>
@@ -12,9 +11,7 @@
 #include <utility>
 #include <vector>
 
-#include <sys/socket.h>
-#include <unistd.h>
-
+#include "engine/quit_signals.h"
 #include "engine/script/headless.h"
 #include "engine/session.h"
 #include "logic/serial/network_port.h"
@@ -230,36 +227,6 @@ void releaseHeldBack() {
 
 } // namespace
 
-namespace {
-
-int quitSignalPipe[2] = {-1, -1};
-
-void onQuitSignal(int) {
-    const char byte = 1;
-    [[maybe_unused]] const ssize_t n = ::write(quitSignalPipe[1], &byte, 1);
-}
-
-// SIGTERM, SIGINT and SIGHUP end the program as closing its window does: a capture is flushed
-// and closed, the port closed, a bridge's pseudo-terminal link removed. The handler only
-// writes a byte; the event loop does the rest.
-void closeOnSignals(QWidget& window) {
-    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, quitSignalPipe) != 0)
-        return;
-    auto* notifier = new QSocketNotifier(quitSignalPipe[0], QSocketNotifier::Read, &window);
-    QObject::connect(notifier, &QSocketNotifier::activated, &window, [&window, notifier] {
-        notifier->setEnabled(false);
-        window.close();
-    });
-    struct sigaction action {};
-    action.sa_handler = onQuitSignal;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESTART;
-    for (const int sig : {SIGTERM, SIGINT, SIGHUP})
-        ::sigaction(sig, &action, nullptr);
-}
-
-} // namespace
-
 int main(int argc, char** argv) {
     QCoreApplication::setApplicationName(QStringLiteral("varnok-binary"));
     QCoreApplication::setApplicationVersion(QString::fromLatin1(varnok::kVersionText));
@@ -277,7 +244,10 @@ int main(int argc, char** argv) {
     varnok::engine::Session session;
     varnok::Form1 window(session);
     window.show();
-    closeOnSignals(window);
+    // SIGTERM, SIGINT and SIGHUP end the program as closing its window does: a capture is
+    // flushed and closed, the port closed, a bridge's pseudo-terminal link removed.
+    varnok::engine::onQuitSignals(&window, {SIGTERM, SIGINT, SIGHUP},
+                                  [&window] { window.close(); });
     if (!request.screenshot.isEmpty()) {
         QTimer::singleShot(500, &window, [&window, file = request.screenshot] {
             const bool saved = window.grab().save(file, "PNG");
