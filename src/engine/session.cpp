@@ -6,6 +6,7 @@ Session::Session(std::unique_ptr<serial::Link> link, QObject* parent)
     : QObject(parent), terminal_(std::move(link)), recorder_(&terminal_), master_(terminal_),
       quickSend_(&terminal_), quickSendBook_(quickSend_), finder_(terminal_), bus_(terminal_) {
     recorder_.followBus(&bus_);
+    connect(&script_, &ScriptRunner::marked, &recorder_, &TrafficRecorder::mark);
 }
 
 Session::~Session() = default;
