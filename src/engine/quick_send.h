@@ -8,6 +8,7 @@
 #include <QObject>
 #include <QPointer>
 #include <QTimer>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -42,7 +43,12 @@ class QuickSender : public QObject {
 
     // ---- entries ----
     Outcome sendEntry(int index); // failed with the text to show
-    // A repeating entry sends at once and then every periodMs until stopped or a send fails.
+    // What runs a script entry's file: failed with why it does not run (one runs already,
+    // the file cannot be read or does not compile). Set by whoever owns the script runner.
+    using ScriptStarter = std::function<Outcome(const QString& path)>;
+    void setScriptStarter(ScriptStarter start) { startScript_ = std::move(start); }
+    // A repeating entry sends at once and then every periodMs until stopped or a send fails;
+    // a script entry runs once.
     void setRepeating(int index, bool on);
     bool repeating(int index) const { return repeats_.count(index) > 0; }
     // The entry bound to F1-F12 (1-12), or -1.
@@ -99,8 +105,9 @@ class QuickSender : public QObject {
         QElapsedTimer clock;
         qint64 lastProgressMs = -kProgressMs;
     };
-    // Failed with why not, naming the entry (`name` when there is no such entry).
-    Outcome trySend(int index, std::u16string_view name = {});
+    // Failed with why not, naming the entry (`name` when there is no such entry). An answer
+    // refuses a script entry.
+    Outcome trySend(int index, std::u16string_view name = {}, bool answering = false);
     void repeatTick(int index);
     void onReceived(const QByteArray& bytes);
     void answer(int rule, int generation);
@@ -115,6 +122,7 @@ class QuickSender : public QObject {
 
     QPointer<TerminalEngine> engine_;
     QuickSendBook book_;
+    ScriptStarter startScript_;
     std::map<int, std::unique_ptr<QTimer>> repeats_;
     int generation_ = 0; // answers scheduled under an older book are dropped
 

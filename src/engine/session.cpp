@@ -7,6 +7,7 @@ Session::Session(std::unique_ptr<serial::Link> link, QObject* parent)
       quickSend_(&terminal_), quickSendBook_(quickSend_), finder_(terminal_), bus_(terminal_) {
     recorder_.followBus(&bus_);
     connect(&script_, &ScriptRunner::marked, &recorder_, &TrafficRecorder::mark);
+    quickSend_.setScriptStarter([this](const QString& path) { return script_.runFile(path); });
 }
 
 Session::~Session() = default;

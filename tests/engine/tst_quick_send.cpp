@@ -10,7 +10,9 @@
 
 #include "engine/quick_send.h"
 #include "engine/quick_send_keeper.h"
+#include "engine/session.h"
 #include "support/engine_rig.h"
+#include "support/files.h"
 
 using namespace varnok;
 using namespace varnok::engine;
@@ -272,6 +274,49 @@ class TstQuickSend : public QObject {
         QCOMPARE(told.size(), 2);
     }
 
+    // A script entry runs its file through the session's runner; what cannot run is told
+    // once, and a rule refuses it.
+    void scriptEntry_data() {
+        QTest::addColumn<QString>("use");
+        QTest::addColumn<QByteArray>("script"); // the file's text; none without
+        QTest::addColumn<QByteArray>("wire");
+        QTest::addColumn<QString>("told");
+        QTest::addRow("a file that cannot be read: told, nothing sent")
+            << "button" << QByteArray() << QByteArray() << "\"run\" did not run: ";
+        QTest::addRow("rule: a script is no answer, the rules go off and say why")
+            << "rule" << QByteArray("send('hi')") << QByteArray()
+            << "Auto-answer is off (rule 1): \"run\" runs a script, and a rule answers with "
+               "bytes only";
+    }
+    void scriptEntry() {
+        QFETCH(QString, use);
+        QFETCH(QByteArray, script);
+        QFETCH(QByteArray, wire);
+        QFETCH(QString, told);
+        test::PtyPair pty;
+        serial::bindPort(1, pty.slavePath().toStdString());
+        const auto unbind = qScopeGuard([] { serial::clearPortBindings(); });
+        Session session;
+        QVERIFY(session.terminal().open({}));
+        QTemporaryDir dir;
+        const QString path = dir.filePath("run.lua");
+        QVERIFY(script.isNull() || test::writeFile(path, script));
+        QuickSendBook b = book();
+        b.entries.push_back({u"run", path.toStdU16String(), quicksend::DataForm::Script});
+        b.rules[0].entry = u"run";
+        QuickSender& q = session.quickSend();
+        q.setBook(b);
+        QStringList failures;
+        connect(&q, &QuickSender::failed, this, [&](const QString& t) { failures << t; });
+        if (const Outcome ran = use == "button" ? q.sendEntry(3) : Outcome(); !ran)
+            failures << ran.failure();
+        if (use == "rule")
+            pty.write("PING\r");
+        QCOMPARE(pty.readExactly(wire.size(), 3000), wire);
+        QTRY_COMPARE(failures.size(), told.isEmpty() ? 0 : 1);
+        QVERIFY2(failures.join("").startsWith(told), qPrintable(failures.join("")));
+    }
+
     void bookFiles() {
         QTemporaryDir dir;
         QuickSendBook b;
@@ -294,6 +339,30 @@ class TstQuickSend : public QObject {
         QCOMPARE(bookToFile(bad, book()), QString());
         QCOMPARE(loadBook(bad, &b), QString());
         QVERIFY(b == book());
+    }
+
+    // An entry's form through the book's file: a script entry keeps its path; an older
+    // book's entry, without a form, is text.
+    void bookForms_data() {
+        QTest::addColumn<QByteArray>("json");
+        QTest::addColumn<int>("form");
+        QTest::addColumn<QString>("data");
+        QTest::addRow("a script entry keeps its form and its file")
+            << QByteArray(R"({"entries":[{"name":"s","data":"/tmp/a.lua","form":"script"}]})")
+            << int(quicksend::DataForm::Script) << "/tmp/a.lua";
+        QTest::addRow("an older book's entry without a form is text")
+            << QByteArray(R"({"entries":[{"name":"t","data":"AT"}]})")
+            << int(quicksend::DataForm::Text) << "AT";
+    }
+    void bookForms() {
+        QFETCH(QByteArray, json);
+        QFETCH(int, form);
+        QuickSendBook b, again;
+        QCOMPARE(bookFromJson(json, &b), QString());
+        QCOMPARE(int(b.entries.at(0).form), form);
+        QTEST(QString::fromStdU16String(b.entries.at(0).data), "data");
+        QCOMPARE(bookFromJson(bookToJson(b), &again), QString());
+        QVERIFY(again == b);
     }
 
     void file_data() {

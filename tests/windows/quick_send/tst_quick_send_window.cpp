@@ -97,6 +97,24 @@ class TstQuickSendWindow : public QObject {
         QCOMPARE(s.r.pty.readExactly(5, 2000), kWire);
     }
 
+    // "Script" makes the entry run the file typed (or browsed to): the controls that make
+    // bytes are off, the line beneath says what runs, and a file that cannot run is told.
+    void editsAScriptEntry() {
+        Rig s;
+        QVERIFY(s.start());
+        s.w->formBox->setCurrentIndex(2);
+        s.w->dataEdit->selectAll();
+        QTest::keyClicks(s.w->dataEdit, "/nonexistent/step.lua");
+        QVERIFY(s.w->browseButton->isEnabled() && !s.w->checksumBox->isEnabled() &&
+                !s.w->periodBox->isEnabled());
+        QCOMPARE(s.w->bytesLabel->text(), "Runs the script /nonexistent/step.lua");
+        const quicksend::Entry& e = s.w->sender().book().entries.at(0);
+        QCOMPARE(QString::fromStdU16String(e.data), "/nonexistent/step.lua");
+        click(s.w->sendButtons->findChild<QPushButton*>("Send_0"));
+        QTRY_COMPARE(s.r.messages.texts.size(), 1);
+        QVERIFY(s.r.messages.texts[0].startsWith("\"Entry 1\" did not run: "));
+    }
+
     // The key works from another of the terminal's windows, and goes to Quick Send only.
     void keySendsFromTheMainWindow() {
         Rig s;
