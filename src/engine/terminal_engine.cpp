@@ -320,6 +320,7 @@ void TerminalEngine::enterClosed(bool lost) {
     endConsoleExchange(std::nullopt); // no reply comes through a closed port
     setAutoSend(false);
     portOpened_ = false;
+    closedByLoss_ = lost;
     deviceNote_.clear();
     if (lost && reopen_) {
         reopenPath_ = port_->devicePath();

@@ -84,6 +84,8 @@ class TerminalEngine : public QObject {
     void close();
     void shutdown(); // the program ends: close quietly, stop everything
     bool isOpen() const { return portOpened_; }
+    // Whether the last closing came from the device vanishing rather than a close.
+    bool closedByLoss() const { return closedByLoss_; }
     // A port over the network connects: open() has returned, and the opening ends later
     // (portOpenChanged, or one message naming the host, the port and the reason).
     bool connecting() const { return connecting_; }
@@ -277,6 +279,7 @@ class TerminalEngine : public QObject {
     std::unique_ptr<serial::Link> port_;
     OpenRequest openRequest_;
     bool portOpened_ = false;
+    bool closedByLoss_ = false;
     QString linkState_ = QStringLiteral("Local Breaking");
     bool linkMessageOpen_ = false;
     bool reopen_ = false;

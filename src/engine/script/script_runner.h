@@ -15,10 +15,12 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <vector>
 
 #include "engine/line_lease.h"
 #include "engine/modbus_transaction.h"
 #include "engine/outcome.h"
+#include "logic/modbus/poll_request.h"
 
 struct lua_State;
 
@@ -43,7 +45,7 @@ class ScriptRunner : public QObject {
     Q_OBJECT
   public:
     static constexpr int kStatusOk = 0, kStatusFailed = 1, kStatusError = 2, kStatusNoPort = 3;
-    static constexpr int kSliceMs = 10;           // a computing script yields this often
+    static constexpr int kSliceMs = 10;            // a computing script yields this often
     static constexpr int kDefaultTimeoutMs = 1000; // expect, read, readline without a timeout
     static constexpr qint64 kOutputQueued = 65536; // send waits while this much has not left
 
@@ -73,48 +75,65 @@ class ScriptRunner : public QObject {
 
   signals:
     void started(const QString& name);
-    void output(const QString& text);                            // print's line, with "\n"
-    void lineChanged(int line);                                  // the running line, as it waits
-    void checked(bool passed, const QString& text, int number);  // each check(), numbered from 1
-    void marked(const QString& text);                            // mark(): a marker row in the Monitor
+    void output(const QString& text);                           // print's line, with "\n"
+    void lineChanged(int line);                                 // the running line, as it waits
+    void checked(bool passed, const QString& text, int number); // each check(), numbered from 1
+    void marked(const QString& text); // mark(): a marker row in the Monitor
     void finished(const varnok::engine::ScriptResult& result);
 
   private:
     friend struct ScriptApi;
-    enum class Wait { None, Start, Slice, Sleep, Input, Output, Line, Open, Modbus, Break };
-    void resume(int nargs = 0);
+    enum class Wait { None, Start, Slice, Sleep, Input, Output, Line, Open, Modbus, Exit };
+    double nowMs() const; // since the script started
+    void resume();
+    void wakeSoon(); // resumes on the next turn of the event loop
+    void tellLine();
+    void finishStopped();
     void end(ScriptResult result);
-    void wake(int nargs); // resumes on the next turn of the event loop
+    void teardown();
+    void endBreak();
+    void askLine();
     void onArrived(const QByteArray& bytes);
     void onPortOpen(bool open);
-    void askLine();
-    void tellLine();
 
     TerminalEngine& terminal_;
     QuickSender& quickSend_;
-    lua_State* state_ = nullptr; // the whole interpreter; null while no script runs
+    lua_State* state_ = nullptr;  // the whole interpreter; null while no script runs
     lua_State* thread_ = nullptr; // the script's coroutine
     QString name_;
-    QByteArray chunkName_;
+    QByteArray chunkName_; // "@name", as Lua names the chunk
     bool allowExec_ = false;
     int line_ = 0;
     Wait wait_ = Wait::None;
-    QTimer timer_;      // sleep, the timeout of a wait
-    QElapsedTimer clock_; // now(), and the slice of a computing script
-    qint64 sliceStartMs_ = 0;
+    bool wakePosted_ = false;
+    bool resuming_ = false;
     bool stopWanted_ = false;
-    int exitCode_ = -1; // exit(code) asked for
+    bool closing_ = false; // the script itself closes the port
+    QTimer timer_;         // sleep, the timeout of a wait, the next slice
+    QElapsedTimer clock_;  // now(), deadlines and the slice of a computing script
+    double sliceStartMs_ = 0;
+    double deadlineMs_ = 0; // of the wait under way
+    int exitCode_ = -1;     // exit(code) asked for
     ScriptResult result_;
     QString openFailure_; // the text of the last open() that failed
+    QString lastMessage_; // what the terminal told while a port opened
+    bool watchMessages_ = false;
 
     QByteArray input_; // what arrived and the script has not taken
-    bool inputClosed_ = false;
     LineLease lease_;
     std::uint64_t ask_ = 0;
     bool asking_ = false;
+    SendHold hold_; // the terminal's own sends wait while a transaction is on the line
+    bool breakOn_ = false;
     QByteArray pendingOut_; // what send() still has to queue
+    qsizetype sentCount_ = 0;
+    bool sendStarted_ = false;
     QMetaObject::Connection outputLeft_;
     ModbusTransaction tx_;
+    modbus::PollRequest pollRequest_;
+    std::vector<std::uint8_t> request_; // the frame built for it
+    int modbusTimeoutMs_ = 1000;
+    bool modbusStarted_ = false, modbusLost_ = false;
 };
 
 } // namespace varnok::engine
