@@ -231,6 +231,7 @@ void QuickSender::takeLine(LineLease& lease, std::uint64_t& ask, void (QuickSend
 
 void QuickSender::stopSequence() {
     sequenceTimer_.stop();
+    afterScriptMs_ = -1;
     if (engine_)
         engine_->withdrawAsk(std::exchange(sequenceAsk_, 0));
     sequenceLease_.release();
@@ -265,7 +266,26 @@ void QuickSender::sequenceNext() {
     if (sequence_ != s)
         return; // stopped while sending
     ++step_;
+    const int entry = book_.entryIndex(st.entry);
+    if (book_.entries[std::size_t(entry)].form == quicksend::DataForm::Script) {
+        // The script takes the line; holding it, the sequence would keep it waiting.
+        afterScriptMs_ = st.delayMs;
+        sequenceLease_.release();
+        return;
+    }
     sequenceTimer_.start(st.delayMs);
+}
+
+void QuickSender::scriptEnded() {
+    if (sequence_ < 0 || afterScriptMs_ < 0)
+        return;
+    takeLine(sequenceLease_, sequenceAsk_, &QuickSender::sequenceResume);
+}
+
+void QuickSender::sequenceResume() {
+    if (sequence_ < 0 || !sequenceLease_)
+        return;
+    sequenceTimer_.start(std::exchange(afterScriptMs_, -1));
 }
 
 // ---------------------------------------------------------------- auto-answer

@@ -55,8 +55,10 @@ class QuickSender : public QObject {
     int entryForKey(int key) const;
 
     // ---- sequences ----
-    // Starts once the line is free (a poll's transaction ends first).
+    // Starts once the line is free (a poll's transaction ends first). A step that runs a
+    // script gives the line to it and goes on once scriptEnded() is told.
     void runSequence(int index);
+    void scriptEnded();
     void stopSequence();
     int runningSequence() const { return sequence_; }
 
@@ -112,6 +114,7 @@ class QuickSender : public QObject {
     void onReceived(const QByteArray& bytes);
     void answer(int rule, int generation);
     void sequenceNext();
+    void sequenceResume(); // the line back after a script step
     void takeLine(LineLease& lease, std::uint64_t& ask, void (QuickSender::*then)());
     void pumpFile();
     void wakeAt(std::int64_t dueUs); // pumpFile then (0: not at all)
@@ -127,6 +130,7 @@ class QuickSender : public QObject {
     int generation_ = 0; // answers scheduled under an older book are dropped
 
     int sequence_ = -1, step_ = 0, run_ = 0;
+    int afterScriptMs_ = -1; // the delay of a script step whose end the sequence waits for
     QTimer sequenceTimer_;
     // A sequence and a file each hold the line from start to end (polling and a sweep wait).
     LineLease sequenceLease_, fileLease_;

@@ -8,6 +8,7 @@ Session::Session(std::unique_ptr<serial::Link> link, QObject* parent)
     recorder_.followBus(&bus_);
     connect(&script_, &ScriptRunner::marked, &recorder_, &TrafficRecorder::mark);
     quickSend_.setScriptStarter([this](const QString& path) { return script_.runFile(path); });
+    connect(&script_, &ScriptRunner::finished, &quickSend_, &QuickSender::scriptEnded);
 }
 
 Session::~Session() = default;

@@ -281,6 +281,10 @@ class TstQuickSend : public QObject {
         QTest::addColumn<QByteArray>("script"); // the file's text; none without
         QTest::addColumn<QByteArray>("wire");
         QTest::addColumn<QString>("told");
+        QTest::addRow("button: the script runs and its bytes reach the line")
+            << "button" << QByteArray("send('hi')") << QByteArray("hi") << "";
+        QTest::addRow("sequence: a script step has the line until it ends, then the next step")
+            << "sequence" << QByteArray("sleep(50) send('hi')") << QByteArray("hiOK\r\n") << "";
         QTest::addRow("a file that cannot be read: told, nothing sent")
             << "button" << QByteArray() << QByteArray() << "\"run\" did not run: ";
         QTest::addRow("rule: a script is no answer, the rules go off and say why")
@@ -301,20 +305,26 @@ class TstQuickSend : public QObject {
         QTemporaryDir dir;
         const QString path = dir.filePath("run.lua");
         QVERIFY(script.isNull() || test::writeFile(path, script));
-        QuickSendBook b = book();
+        QuickSendBook b = book(), kept;
         b.entries.push_back({u"run", path.toStdU16String(), quicksend::DataForm::Script});
+        b.sequences[0] = {u"s", {{u"run", 0}, {u"ok", 0}}, 1};
         b.rules[0].entry = u"run";
+        QCOMPARE(bookFromJson(bookToJson(b), &kept), QString()); // the form and path kept
+        QVERIFY(kept == b);
         QuickSender& q = session.quickSend();
-        q.setBook(b);
+        q.setBook(kept);
         QStringList failures;
         connect(&q, &QuickSender::failed, this, [&](const QString& t) { failures << t; });
         if (const Outcome ran = use == "button" ? q.sendEntry(3) : Outcome(); !ran)
             failures << ran.failure();
+        if (use == "sequence")
+            q.runSequence(0);
         if (use == "rule")
             pty.write("PING\r");
         QCOMPARE(pty.readExactly(wire.size(), 3000), wire);
         QTRY_COMPARE(failures.size(), told.isEmpty() ? 0 : 1);
-        QVERIFY2(failures.join("").startsWith(told), qPrintable(failures.join("")));
+        QVERIFY2(told.isEmpty() || failures.join("").startsWith(told),
+                 qPrintable(failures.join("")));
     }
 
     void bookFiles() {
@@ -339,30 +349,6 @@ class TstQuickSend : public QObject {
         QCOMPARE(bookToFile(bad, book()), QString());
         QCOMPARE(loadBook(bad, &b), QString());
         QVERIFY(b == book());
-    }
-
-    // An entry's form through the book's file: a script entry keeps its path; an older
-    // book's entry, without a form, is text.
-    void bookForms_data() {
-        QTest::addColumn<QByteArray>("json");
-        QTest::addColumn<int>("form");
-        QTest::addColumn<QString>("data");
-        QTest::addRow("a script entry keeps its form and its file")
-            << QByteArray(R"({"entries":[{"name":"s","data":"/tmp/a.lua","form":"script"}]})")
-            << int(quicksend::DataForm::Script) << "/tmp/a.lua";
-        QTest::addRow("an older book's entry without a form is text")
-            << QByteArray(R"({"entries":[{"name":"t","data":"AT"}]})")
-            << int(quicksend::DataForm::Text) << "AT";
-    }
-    void bookForms() {
-        QFETCH(QByteArray, json);
-        QFETCH(int, form);
-        QuickSendBook b, again;
-        QCOMPARE(bookFromJson(json, &b), QString());
-        QCOMPARE(int(b.entries.at(0).form), form);
-        QTEST(QString::fromStdU16String(b.entries.at(0).data), "data");
-        QCOMPARE(bookFromJson(bookToJson(b), &again), QString());
-        QVERIFY(again == b);
     }
 
     void file_data() {
