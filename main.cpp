@@ -1,7 +1,6 @@
 // Varnok_Binary: a test terminal for one serial port.
 #include <QApplication>
 #include <QCommandLineParser>
-#include <QSocketNotifier>
 #include <QStringList>
 #include <QTimer>
 #include <csignal>
@@ -12,9 +11,8 @@
 #include <utility>
 #include <vector>
 
-#include <sys/socket.h>
-#include <unistd.h>
-
+#include "engine/quit_signals.h"
+#include "engine/script/headless.h"
 #include "engine/session.h"
 #include "logic/serial/network_port.h"
 #include "logic/serial/port_map.h"
@@ -33,6 +31,7 @@ const char kExamples[] =
     "  varnok-binary --port Com1=/dev/pts/3 --port Com2=/dev/serial/by-id/usb-FTDI-if00\n"
     "  varnok-binary --port Com5=rfc2217://127.0.0.1:7001\n"
     "  varnok-binary modbus-tcp://localhost\n"
+    "  varnok-binary --script check.lua --port Com1=/dev/ttyUSB0 --tap -- 9600 fast\n"
     "  varnok-binary --version\n";
 
 const char kQtOptions[] =
@@ -47,6 +46,7 @@ struct Request {
     int exitCode = -1; // >= 0: answered already, end with this code
     std::vector<std::pair<int, std::string>> bindings;
     QString screenshot;
+    std::optional<varnok::engine::HeadlessRun> script; // --script: no window at all
 };
 
 void fail(Request& r, const QString& message) {
@@ -68,6 +68,35 @@ void addQtOptions(QCommandLineParser& parser) {
         qtFlag.setFlags(QCommandLineOption::HiddenFromHelp);
         parser.addOption(qtFlag);
     }
+}
+
+void addScriptOptions(QCommandLineParser& parser) {
+    parser.addOption({QStringLiteral("script"),
+                      QStringLiteral("Run the Lua script FILE without a window and end with its "
+                                     "status (0 passed, 1 a check failed, 2 an error or a "
+                                     "signal, 3 no port); the arguments after FILE (or after "
+                                     "--) are its arg[1..]."),
+                      QStringLiteral("FILE")});
+    parser.addOption({QStringLiteral("allow-exec"),
+                      QStringLiteral("With --script: let the script run programs (os.execute, "
+                                     "io.popen).")});
+    parser.addOption({QStringLiteral("tap"),
+                      QStringLiteral("With --script: print each check() as a TAP line (ok N - "
+                                     "text) and the plan 1..N at the end.")});
+}
+
+// --script takes the positional arguments as the script's own; false after a mistake is told.
+bool readScript(const QCommandLineParser& parser, Request& r) {
+    const bool allowExec = parser.isSet(QStringLiteral("allow-exec"));
+    const bool tap = parser.isSet(QStringLiteral("tap"));
+    if (!parser.isSet(QStringLiteral("script"))) {
+        if (allowExec || tap)
+            fail(r, QStringLiteral("--%1 needs --script").arg(tap ? "tap" : "allow-exec"));
+        return !allowExec && !tap;
+    }
+    r.script = varnok::engine::HeadlessRun{parser.value(QStringLiteral("script")),
+                                           parser.positionalArguments(), allowExec, tap};
+    return true;
 }
 
 // A path written as a network port must be one; false after telling why it is not.
@@ -93,7 +122,7 @@ bool readBindings(const QCommandLineParser& parser, const QCommandLineOption& po
             return false;
         r.bindings.push_back(*b);
     }
-    const QStringList devices = parser.positionalArguments();
+    const QStringList devices = r.script ? QStringList() : parser.positionalArguments();
     if (devices.size() > 1) {
         fail(r, QStringLiteral("one DEVICE at most, not %1: %2")
                     .arg(devices.size())
@@ -138,6 +167,7 @@ Request readCommandLine(int argc, char** argv) {
                                         QStringLiteral("FILE"));
     screenshotOption.setFlags(QCommandLineOption::HiddenFromHelp);
     parser.addOption(screenshotOption);
+    addScriptOptions(parser);
     addQtOptions(parser);
 
     Request r;
@@ -162,7 +192,7 @@ Request readCommandLine(int argc, char** argv) {
         fail(r, parser.errorText());
         return r;
     }
-    if (!readBindings(parser, portOption, r))
+    if (!readScript(parser, r) || !readBindings(parser, portOption, r))
         return r;
     r.screenshot = parser.value(screenshotOption);
     return r;
@@ -197,36 +227,6 @@ void releaseHeldBack() {
 
 } // namespace
 
-namespace {
-
-int quitSignalPipe[2] = {-1, -1};
-
-void onQuitSignal(int) {
-    const char byte = 1;
-    [[maybe_unused]] const ssize_t n = ::write(quitSignalPipe[1], &byte, 1);
-}
-
-// SIGTERM, SIGINT and SIGHUP end the program as closing its window does: a capture is flushed
-// and closed, the port closed, a bridge's pseudo-terminal link removed. The handler only
-// writes a byte; the event loop does the rest.
-void closeOnSignals(QWidget& window) {
-    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, quitSignalPipe) != 0)
-        return;
-    auto* notifier = new QSocketNotifier(quitSignalPipe[0], QSocketNotifier::Read, &window);
-    QObject::connect(notifier, &QSocketNotifier::activated, &window, [&window, notifier] {
-        notifier->setEnabled(false);
-        window.close();
-    });
-    struct sigaction action {};
-    action.sa_handler = onQuitSignal;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESTART;
-    for (const int sig : {SIGTERM, SIGINT, SIGHUP})
-        ::sigaction(sig, &action, nullptr);
-}
-
-} // namespace
-
 int main(int argc, char** argv) {
     QCoreApplication::setApplicationName(QStringLiteral("varnok-binary"));
     QCoreApplication::setApplicationVersion(QString::fromLatin1(varnok::kVersionText));
@@ -235,6 +235,8 @@ int main(int argc, char** argv) {
         return request.exitCode;
     for (auto& [number, path] : request.bindings)
         varnok::serial::bindPort(number, std::move(path), varnok::serial::Binding::ForThisRun);
+    if (request.script)
+        return varnok::engine::runHeadless(argc, argv, *request.script);
 
     failWithoutDisplay();
     QApplication app(argc, argv);
@@ -242,7 +244,10 @@ int main(int argc, char** argv) {
     varnok::engine::Session session;
     varnok::Form1 window(session);
     window.show();
-    closeOnSignals(window);
+    // SIGTERM, SIGINT and SIGHUP end the program as closing its window does: a capture is
+    // flushed and closed, the port closed, a bridge's pseudo-terminal link removed.
+    varnok::engine::onQuitSignals(&window, {SIGTERM, SIGINT, SIGHUP},
+                                  [&window] { window.close(); });
     if (!request.screenshot.isEmpty()) {
         QTimer::singleShot(500, &window, [&window, file = request.screenshot] {
             const bool saved = window.grab().save(file, "PNG");

@@ -26,57 +26,12 @@
 
 #include "engine/quick_send.h"
 #include "logic/serial/port_map.h"
+#include "pty_bench.h"
 
 using namespace varnok;
-using Clock = std::chrono::steady_clock;
+using namespace varnok::bench;
 
 namespace {
-
-struct Pair {
-    int master = -1, slave = -1;
-    char name[256] = {};
-    Pair() {
-        if (::openpty(&master, &slave, name, nullptr, nullptr) != 0)
-            std::exit(2);
-        termios t{};
-        for (int fd : {master, slave}) {
-            ::tcgetattr(fd, &t);
-            ::cfmakeraw(&t);
-            ::tcsetattr(fd, TCSANOW, &t);
-        }
-    }
-    ~Pair() {
-        ::close(master);
-        ::close(slave);
-    }
-};
-
-double us(Clock::duration d) {
-    return std::chrono::duration<double, std::micro>(d).count();
-}
-
-double percentile(std::vector<double> v, double p) {
-    if (v.empty())
-        return 0;
-    std::sort(v.begin(), v.end());
-    return v[std::min(v.size() - 1, static_cast<std::size_t>(p * double(v.size())))];
-}
-
-// Reads from `fd` until `want` has arrived (the bytes are dropped).
-bool readUntil(int fd, const char* want) {
-    std::string got;
-    char buf[256];
-    while (got.find(want) == std::string::npos) {
-        pollfd p{fd, POLLIN, 0};
-        if (::poll(&p, 1, 2000) <= 0)
-            return false;
-        const ssize_t n = ::read(fd, buf, sizeof buf);
-        if (n <= 0)
-            return false;
-        got.append(buf, std::size_t(n));
-    }
-    return true;
-}
 
 // The device end's side of N exchanges, timed.
 std::vector<double> exchanges(int master, int n) {

@@ -55,6 +55,7 @@ class TestScriptRunner : public QObject {
     void floodToAFarEndNotReadingLosesNothing();
     void stopEndsAWaitingSendAndAnEndlessLoop_data();
     void stopEndsAWaitingSendAndAnEndlessLoop();
+    void modbusAgainstTheSimulator_data();
     void modbusAgainstTheSimulator();
 };
 
@@ -154,11 +155,13 @@ void TestScriptRunner::runtimeErrorGivesTheLineBack() {
 void TestScriptRunner::expectOnAVanishedDeviceReturnsPortClosed() {
     ScriptRig rig;
     QVERIFY(rig.open());
-    QVERIFY(rig.start("print(expect('x', 5000)); print('goes on')"));
+    // What came before the device vanished is still read: once, not in an endless loop.
+    QVERIFY(rig.start("print(expect('x', 5000)); print(read(10, 5000), read(1, 5000))"));
+    rig.pty.write("ab");
     QTest::qWait(50);
     rig.pty.closeMaster();
     QVERIFY(rig.waitEnd(3000));
-    QCOMPARE(rig.output, QStringLiteral("nil\tport closed\ngoes on\n"));
+    QCOMPARE(rig.output, QStringLiteral("nil\tport closed\nab\tnil\tport closed\n"));
     QCOMPARE(rig.result->status, 0);
 }
 
@@ -232,9 +235,11 @@ void TestScriptRunner::stopEndsAWaitingSendAndAnEndlessLoop() {
     QObject::connect(&tick, &QTimer::timeout, &rig.e, [&] { ++ticks; });
     tick.start(20);
     QVERIFY(rig.start(source));
+    QSignalSpy lines(&rig.script, &ScriptRunner::lineChanged);
     QTest::qWait(300);
     QVERIFY(!rig.result);
     QVERIFY2(ticks >= 8, "the event loop goes on while the script runs");
+    QVERIFY2(rig.script.currentLine() >= 2, "the running line is the loop's, not the first");
     QElapsedTimer clock;
     clock.start();
     rig.script.stop();
@@ -245,9 +250,21 @@ void TestScriptRunner::stopEndsAWaitingSendAndAnEndlessLoop() {
     QCOMPARE(rig.e.lineHolder(), QString());
 }
 
+void TestScriptRunner::modbusAgainstTheSimulator_data() {
+    QTest::addColumn<bool>("tcp");
+    QTest::newRow("RTU on a local line") << false;
+    QTest::newRow("Modbus TCP, the open waiting for the connection") << true;
+}
+
 void TestScriptRunner::modbusAgainstTheSimulator() {
+    QFETCH(bool, tcp);
     test::DevsimProcess sim;
-    QVERIFY(sim.start({QStringLiteral("--static")}));
+    QVERIFY(sim.start({"--static", "--tcp", "0"}));
+    QString port = sim.path();
+    if (tcp) {
+        QVERIFY(sim.process().canReadLine() || sim.process().waitForReadyRead(5000));
+        port = QString::fromLatin1(sim.process().readLine().trimmed()).section(u' ', 1);
+    }
     ScriptRig rig;
     const QByteArray script = "open{port=arg[1], baud=19200}\n"
                               "local v = assert(modbus.read(1, 3, 52, 2))\n"
@@ -256,7 +273,7 @@ void TestScriptRunner::modbusAgainstTheSimulator() {
                               "print(modbus.write(1, 3, true), modbus.read(1, 1, 3, 1)[1])\n"
                               "print(modbus.read(1, 3, 1000, 1))\n"
                               "print(modbus.read(9, 3, 0, 1, 100))\n";
-    QVERIFY(rig.start(script, {sim.path()}));
+    QVERIFY(rig.start(script, {port}));
     QVERIFY(rig.waitEnd(5000));
     QCOMPARE(rig.result->error, QString());
     QCOMPARE(rig.output.split(u'\n'),

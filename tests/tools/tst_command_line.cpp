@@ -7,6 +7,11 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <csignal>
+#include <fcntl.h>
+#include <pty.h>
+#include <unistd.h>
+
 #include "logic/serial/network_port.h"
 #include "logic/serial/port_map.h"
 #include "support/files.h"
@@ -31,6 +36,27 @@ Run run(const QStringList& arguments, const QString& configHome = {}) {
         return {};
     return {p.exitCode(), p.readAllStandardOutput(), p.readAllStandardError()};
 }
+
+// A pseudo-terminal for Com1: the test keeps both ends, so nothing sent is lost at the close.
+struct Pty {
+    int master = -1, slave = -1;
+    char name[256] = {};
+    Pty() {
+        termios raw{};
+        ::cfmakeraw(&raw);
+        ::openpty(&master, &slave, name, &raw, nullptr);
+        ::fcntl(master, F_SETFL, O_NONBLOCK);
+    }
+    ~Pty() {
+        ::close(master);
+        ::close(slave);
+    }
+    QByteArray sent() const {
+        char buf[256];
+        const ssize_t n = ::read(master, buf, sizeof buf);
+        return QByteArray(buf, int(std::max<ssize_t>(n, 0)));
+    }
+};
 
 QString roff(QString text) {
     return text.replace(u'-', QStringLiteral("\\-"));
@@ -165,6 +191,80 @@ class TstCommandLine : public QObject {
         QVERIFY(p.waitForFinished(10000));
         QCOMPARE(p.exitStatus(), QProcess::NormalExit);
         QCOMPARE(p.exitCode(), 0);
+    }
+
+    // --script runs a script without a window or a display: its output on stdout, its error
+    // as one line on stderr, its status as the program's; Com1 is a pseudo-terminal.
+    void scriptsRunHeadless_data() {
+        QTest::addColumn<QByteArray>("source"); // "" : no file at all
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QByteArray>("out");
+        QTest::addColumn<QString>("errHas");
+        QTest::addColumn<QByteArray>("sent");
+        const auto row = [](const char* name, const char* source, const QStringList& arguments,
+                            int status, const char* out, const char* errHas = "",
+                            const char* sent = "") {
+            QTest::newRow(name) << QByteArray(source) << arguments << status << QByteArray(out)
+                                << QString(errHas) << QByteArray(sent);
+        };
+        row("ends normally: status 0, print on stdout, the bytes on the line",
+            "open{port = 1} send('a\\x42') print('hi', 1)", {}, 0, "hi\t1\n", "", "aB");
+        row("a failed check: status 1, the script goes on", "check(false, 'x') print('on')", {}, 1,
+            "on\n");
+        row("a runtime error: status 2, file:line: message", "print('a')\nerror('boom')", {}, 2,
+            "a\n", "s.lua:2: boom");
+        row("a syntax error: status 2, its line, nothing sent",
+            "open{port = 1}\nsend('x')\nlocal = 1", {}, 2, "", "s.lua:3:");
+        row("a missing file: status 2", "", {}, 2, "", "s.lua");
+        row("a port that does not open: status 3", "open{port = 9}",
+            {"--port", "Com9=/nonexistent/tty"}, 3, "", "s.lua:1:");
+        row("arg: the path, then the arguments after --", "print(#arg, arg[1], arg[2])",
+            {"--", "-x", "two"}, 0, "2\t-x\ttwo\n");
+        row("--tap: a line per check, the plan at the end",
+            "check(true, 'one') check(false, 'two #2')", {"--tap"}, 1,
+            "ok 1 - one\nnot ok 2 - two \\#2\n1..2\n");
+        row("os.execute without --allow-exec: refused, naming the option", "os.execute('true')", {},
+            2, "", "--allow-exec");
+        row("os.execute with --allow-exec: runs", "print(os.execute('true'))", {"--allow-exec"}, 0,
+            "true\texit\t0\n");
+    }
+    void scriptsRunHeadless() {
+        QFETCH(QByteArray, source);
+        QFETCH(QStringList, arguments);
+        QTemporaryDir dir;
+        const QString file = dir.filePath(QStringLiteral("s.lua"));
+        QVERIFY(source.isEmpty() || varnok::test::writeFile(file, source));
+        Pty pty;
+        const Run r =
+            run(QStringList{"--script", file, "--port", QStringLiteral("Com1=") + pty.name} +
+                arguments);
+        QTEST(r.exitCode, "status");
+        QTEST(r.out, "out");
+        QFETCH(QString, errHas);
+        QVERIFY2(r.err.contains(errHas.toUtf8()) &&
+                     (r.err.isEmpty() || r.err.startsWith("varnok-binary: ")),
+                 r.err.constData());
+        QCOMPARE(int(r.err.count('\n')), r.exitCode >= 2 ? 1 : 0);
+        QTEST(pty.sent(), "sent");
+    }
+
+    // SIGINT stops a script that waits: status 2, its port closed.
+    void signalStopsTheScript() {
+        QTemporaryDir dir;
+        const QString file = dir.filePath(QStringLiteral("s.lua"));
+        QVERIFY(
+            varnok::test::writeFile(file, "open{port = 1} send('r') while true do sleep(10) end"));
+        Pty pty;
+        QProcess p;
+        p.start(QStringLiteral(VARNOK_BINARY),
+                {"--script", file, "--port", QStringLiteral("Com1=") + pty.name});
+        QByteArray got; // read once: the expression is evaluated again after it holds
+        QTRY_VERIFY_WITH_TIMEOUT((got += pty.sent()).contains('r'), 10000);
+        QVERIFY(::kill(pid_t(p.processId()), SIGINT) == 0);
+        QVERIFY(p.waitForFinished(5000));
+        QCOMPARE(p.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(p.exitCode(), 2);
     }
 
   private:

@@ -1,5 +1,6 @@
 // varnok-devsim: a stand-in device on a pseudo-terminal for trying the terminal without
 // hardware. The first line on stdout names the device to open; requests are logged on stderr.
+#include "login_console.h"
 #include "modbus_slave.h"
 #include "n500_console.h"
 #include "sim_common.h"
@@ -24,7 +25,7 @@ namespace {
 const char kUsage[] =
     "Usage: varnok-devsim [options]\n"
     "Opens a pseudo-terminal, prints 'DEVICE <path>' and answers on it until SIGINT/SIGTERM.\n"
-    "  --mode modbus|n500   device kind (default modbus)\n"
+    "  --mode modbus|n500|login   device kind (default modbus)\n"
     "  --link PATH          also make PATH a symlink to the device (removed on exit)\n"
     "  --silent             read requests or commands but never answer\n"
     "modbus mode:\n"
@@ -49,6 +50,10 @@ const char kUsage[] =
     "  --delay MS           answer MS milliseconds after the first command of a burst\n"
     "  --values N           answer only the first N of ip, mask, gateway (0..3)\n"
     "  --banner TEXT        write TEXT CR LF before every reply\n"
+    "login mode (a console behind a login; no echo):\n"
+    "  --user U --password P   the pair it takes (admin, varnok); a CR asks for\n"
+    "                       'login: ', then 'Password: ', then the prompt '> ' takes\n"
+    "                       version, logout and reboot (the boot text 300 ms later)\n"
     "  --help               this text\n";
 
 struct Options {
@@ -61,6 +66,7 @@ struct Options {
     std::optional<std::string> banner;
     bool silent = false;
     int tcpPort = -1;
+    std::string user = "admin", password = "varnok";
 };
 
 [[noreturn]] void usageError(const std::string& message) {
@@ -91,7 +97,7 @@ Options parseOptions(int argc, char** argv) {
             std::exit(0);
         } else if (arg == "--mode") {
             o.mode = value();
-            if (o.mode != "modbus" && o.mode != "n500")
+            if (o.mode != "modbus" && o.mode != "n500" && o.mode != "login")
                 usageError("unknown mode " + o.mode);
         } else if (arg == "--link") {
             o.link = value();
@@ -122,6 +128,10 @@ Options parseOptions(int argc, char** argv) {
             o.values = toInt(value(), 0, 3, "--values");
         } else if (arg == "--banner") {
             o.banner = value();
+        } else if (arg == "--user") {
+            o.user = value();
+        } else if (arg == "--password") {
+            o.password = value();
         } else if (arg == "--silent") {
             o.silent = true;
         } else {
@@ -200,6 +210,35 @@ int runConsole(int masterFd, const Options& o) {
     return 0;
 }
 
+int runLogin(int masterFd, const Options& o) {
+    devsim::LoginConsole console(o.user, o.password);
+    std::optional<devsim::Clock::time_point> bootDue;
+    char buffer[4096];
+    while (!devsim::stopRequested()) {
+        pollfd fds[2] = {{masterFd, POLLIN, 0}, {devsim::wakeFd(), POLLIN, 0}};
+        const int rc = ::poll(fds, 2, devsim::msUntil(bootDue ? &*bootDue : nullptr));
+        if (rc < 0 && errno != EINTR)
+            break;
+        if (rc > 0 && (fds[0].revents & POLLIN)) {
+            const ssize_t n = ::read(masterFd, buffer, sizeof buffer);
+            bool rebooting = false;
+            const std::string reply =
+                n > 0 ? console.feed(std::string_view(buffer, std::size_t(n)), rebooting)
+                      : std::string();
+            devsim::writeAll(masterFd, reply.data(), reply.size());
+            if (rebooting)
+                bootDue = devsim::Clock::now() +
+                          std::chrono::milliseconds(devsim::LoginConsole::kRebootMs);
+        }
+        if (bootDue && devsim::Clock::now() >= *bootDue) {
+            const auto text = devsim::LoginConsole::kBootText;
+            devsim::writeAll(masterFd, text.data(), text.size());
+            bootDue.reset();
+        }
+    }
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -248,8 +287,9 @@ int main(int argc, char** argv) {
     std::fflush(stdout);
     std::fprintf(stderr, "varnok-devsim: %s mode on %s\n", options.mode.c_str(), device.c_str());
 
-    const int rc = options.mode == "n500" ? runConsole(master, options)
-                                          : devsim::runModbusSlave(master, device, run.modbus);
+    const int rc = options.mode == "n500"    ? runConsole(master, options)
+                   : options.mode == "login" ? runLogin(master, options)
+                                             : devsim::runModbusSlave(master, device, run.modbus);
     if (run.modbus.listenFd >= 0)
         ::close(run.modbus.listenFd);
 

@@ -8,6 +8,7 @@
 #include <cmath>
 #include <exception>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <lua.hpp>
@@ -207,12 +208,18 @@ struct ScriptApi {
     static int send(ScriptRunner& r, lua_State* L, bool resumed) {
         QByteArray bytes;
         if (!resumed) {
-            const std::string text = argText(L, 1, "send");
-            const auto parsed = quicksend::parseEscapes(QString::fromLatin1(text).toStdU16String());
-            if (!parsed.ok())
-                throw ScriptError("send: " + parsed.error);
-            bytes = QByteArray(reinterpret_cast<const char*>(parsed.bytes.data()),
-                               static_cast<qsizetype>(parsed.bytes.size()));
+            if (lua_type(L, 1) != LUA_TSTRING && lua_type(L, 1) != LUA_TNUMBER)
+                throw ScriptError("send wants a text");
+            bytes = luaBytes(L, 1);
+            // Text without a backslash goes as it is: a long block is not parsed for nothing.
+            if (bytes.contains('\\')) {
+                const auto parsed =
+                    quicksend::parseEscapes(QString::fromLatin1(bytes).toStdU16String());
+                if (!parsed.ok())
+                    throw ScriptError("send: " + parsed.error);
+                bytes = QByteArray(reinterpret_cast<const char*>(parsed.bytes.data()),
+                                   static_cast<qsizetype>(parsed.bytes.size()));
+            }
         }
         return startSend(r, L, std::move(bytes), resumed);
     }
@@ -271,14 +278,14 @@ struct ScriptApi {
         if (n < 1)
             throw ScriptError("read wants a count of 1 or more");
         startWait(r, L, 2, resumed);
-        if (r.input_.size() >= n || (!r.input_.isEmpty() && r.nowMs() >= r.deadlineMs_)) {
+        // What came is taken whole once there, or at the timeout or the port's closing.
+        const bool over = r.nowMs() >= r.deadlineMs_ || !r.terminal_.isOpen();
+        if (r.input_.size() >= n || (!r.input_.isEmpty() && over)) {
             const qsizetype take = std::min<qsizetype>(r.input_.size(), n);
             lua_pushlstring(L, r.input_.constData(), static_cast<std::size_t>(take));
             r.input_.remove(0, take);
             return 1;
         }
-        if (!r.input_.isEmpty() && !r.terminal_.isOpen())
-            return read(r, L, resumed); // what came before the port closed
         int results = 0;
         const int n2 = waitInput(r, L, "read", &results);
         return n2 == kYield ? kYield : results;
@@ -478,9 +485,17 @@ struct ScriptApi {
         return 0;
     }
 
+    // True when the line has a DTR to set; a link without modem lines keeps it for nothing.
     static int dtr(ScriptRunner& r, lua_State* L, bool) {
         r.terminal_.setDtrAsserted(lua_toboolean(L, 1));
-        return 0;
+        bool real = false;
+        try {
+            real = r.terminal_.isOpen() && r.terminal_.port().hasModemLines();
+        } catch (const Failure&) {
+            real = false;
+        }
+        lua_pushboolean(L, real);
+        return 1;
     }
 
     static int rts(ScriptRunner& r, lua_State* L, bool) {
@@ -667,9 +682,9 @@ struct ScriptApi {
         if (!lua_istable(L, 1))
             throw ScriptError("modbus.decode wants a table of register values");
         std::string name = lua_isnoneornil(L, 2) ? "uint16" : argText(L, 2, "modbus.decode");
-        if (!lua_isnoneornil(L, 3))
-            name += " " + argText(L, 3, "modbus.decode's order");
-        const auto format = modbus::parseFormatName(name);
+        auto format = modbus::parseFormatName(name);
+        if (format && !lua_isnoneornil(L, 3) && modbus::hasOrder(format->type))
+            format = modbus::parseFormatName(name + " " + argText(L, 3, "modbus.decode's order"));
         if (!format)
             throw ScriptError("modbus.decode: \"" + name + "\" is no value format");
         const lua_Integer first = optInt(L, 4, 1, "modbus.decode's first");
@@ -834,7 +849,7 @@ struct ScriptApi {
                           "with --allow-exec");
     }
 
-    static void hook(lua_State* L, lua_Debug*) {
+    static void hook(lua_State* L, lua_Debug* ar) {
         ScriptRunner& r = runner(L);
         if (L != r.thread_ || !lua_isyieldable(L)) {
             if (r.stopWanted_)
@@ -842,6 +857,9 @@ struct ScriptApi {
             return;
         }
         if (r.stopWanted_ || r.nowMs() - r.sliceStartMs_ >= ScriptRunner::kSliceMs) {
+            // The line is read here: once yielded, Lua reports the instruction before.
+            lua_getinfo(L, "Sl", ar);
+            r.sliceLine_ = r.chunkName_ == ar->source ? ar->currentline : 0;
             r.wait_ = ScriptRunner::Wait::Slice;
             lua_yield(L, 0);
         }
@@ -1051,14 +1069,21 @@ void ScriptRunner::resume() {
 
 // The line the script stands on: the innermost level of its own chunk.
 void ScriptRunner::tellLine() {
+    const auto tell = [this](int line) {
+        if (line != line_) {
+            line_ = line;
+            emit lineChanged(line_);
+        }
+    };
+    if (wait_ == Wait::Slice && sliceLine_ > 0) {
+        tell(std::exchange(sliceLine_, 0));
+        return;
+    }
     lua_Debug ar;
     for (int level = 0; lua_getstack(thread_, level, &ar); ++level) {
         lua_getinfo(thread_, "Sl", &ar);
         if (ar.currentline > 0 && chunkName_ == ar.source) {
-            if (ar.currentline != line_) {
-                line_ = ar.currentline;
-                emit lineChanged(line_);
-            }
+            tell(ar.currentline);
             return;
         }
     }

@@ -55,7 +55,8 @@ class ScriptRunner : public QObject {
     // Runs `source` as the script called `name` (its path, shown in errors) with `args` as
     // Lua's `arg`. Failed at once, with nothing run or sent, when a script runs already or
     // the text does not compile ("name:line: message"; lineOfError reads the line back).
-    // Otherwise it starts on the next turn of the event loop and `finished` tells its end.
+    // Otherwise `started` is told before it returns, the first line runs on the next turn of
+    // the event loop, and `finished` tells the end.
     Outcome run(const QByteArray& source, const QString& name, const QStringList& args = {});
     // The same for the file at `path`; a file that cannot be read fails naming it.
     Outcome runFile(const QString& path, const QStringList& args = {});
@@ -104,6 +105,7 @@ class ScriptRunner : public QObject {
     QByteArray chunkName_; // "@name", as Lua names the chunk
     bool allowExec_ = false;
     int line_ = 0;
+    int sliceLine_ = 0; // the line a computing script was suspended at
     Wait wait_ = Wait::None;
     bool wakePosted_ = false;
     bool resuming_ = false;

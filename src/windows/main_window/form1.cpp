@@ -31,6 +31,7 @@
 #include "windows/netsetting/setnet_form.h"
 #include "windows/poll/poll_window.h"
 #include "windows/quick_send/quick_send_window.h"
+#include "windows/script/script_window.h"
 
 namespace varnok {
 
@@ -94,6 +95,7 @@ Form1::Form1(engine::Session& session, QWidget* parent)
     connect(Cmd_Poll, &QPushButton::clicked, this, &Form1::Cmd_Poll_Click);
     connect(Cmd_QuickSend, &QPushButton::clicked, this, &Form1::Cmd_QuickSend_Click);
     connect(Cmd_Find, &QPushButton::clicked, this, &Form1::Cmd_Find_Click);
+    connect(Cmd_Script, &QPushButton::clicked, this, &Form1::Cmd_Script_Click);
     connectEngine();
     connectDeviceChoice();
     // Bindings of earlier runs, under those given on the command line.
@@ -165,6 +167,7 @@ Form1::~Form1() {
     delete poll_.data();
     delete quickSend_.data();
     delete find_.data();
+    delete script_.data();
 }
 
 void Form1::Cmd_SetNet_Click() {
@@ -240,6 +243,17 @@ void Form1::Cmd_Find_Click() {
 
 FindWindow* Form1::findWindow() const {
     return find_;
+}
+
+void Form1::Cmd_Script_Click() {
+    // One Script window; closing it only hides it, and a script it runs goes on.
+    if (!script_)
+        script_ = new ScriptWindow(session_);
+    script_->showBeside(this);
+}
+
+ScriptWindow* Form1::scriptWindow() const {
+    return script_;
 }
 
 PollWindow* Form1::pollWindow() const {
@@ -332,6 +346,11 @@ void Form1::Form_Load() {
 }
 
 void Form1::closeEvent(QCloseEvent* event) {
+    // The user closing the window may keep an unsaved script; a signal's close never asks.
+    if (event->spontaneous() && script_ && !script_->mayDiscard()) {
+        event->ignore();
+        return;
+    }
     // Form_Unload: close the port if open, then end.
     session_.shutdown();
     if (setnet_)
@@ -344,6 +363,8 @@ void Form1::closeEvent(QCloseEvent* event) {
         quickSend_->close();
     if (find_)
         find_->close();
+    if (script_)
+        script_->close();
     event->accept();
     QCoreApplication::exit(0);
 }
@@ -360,6 +381,8 @@ void Form1::Command9_Click() {
         quickSend_->hide();
     if (find_)
         find_->hide();
+    if (script_)
+        script_->hide();
     hide();
     QCoreApplication::exit(0);
 }

@@ -28,6 +28,7 @@ class FindWindow;
 class MonitorWindow;
 class PollWindow;
 class QuickSendWindow;
+class ScriptWindow;
 class TrafficRecorder;
 class SETNET_Form;
 
@@ -65,6 +66,7 @@ class Form1 : public QWidget {
     QPushButton* Cmd_Monitor;                       // "Monitor"
     QPushButton* Cmd_QuickSend;                     // "Quick Send"
     QPushButton* Cmd_Find;                          // "Find Device"
+    QPushButton* Cmd_Script;                        // "Script"
     QCheckBox* Chk_Reopen;                          // "Reopen"
     QLabel* Label12;                                // "CTS : "
     QLineEdit* txt_CTS;                             // True / False
@@ -179,6 +181,8 @@ class Form1 : public QWidget {
     QuickSendWindow* quickSend() const;
     void Cmd_Find_Click();
     FindWindow* findWindow() const;
+    void Cmd_Script_Click();
+    ScriptWindow* scriptWindow() const;
     PollWindow* pollWindow() const;
     // A found device's setting into the port choices (the port reopened if open) and its
     // station into the Modbus tool and the Poll window; station 0 leaves the stations alone.
@@ -237,6 +241,7 @@ class Form1 : public QWidget {
     QPointer<PollWindow> poll_;
     QPointer<QuickSendWindow> quickSend_;
     QPointer<FindWindow> find_;
+    QPointer<ScriptWindow> script_;
 };
 
 } // namespace varnok

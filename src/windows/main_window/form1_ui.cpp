@@ -223,6 +223,7 @@ void Form1::buildFreeArea() {
     Cmd_QuickSend =
         make<QPushButton>(this, "Cmd_QuickSend", name("Quick Send"), {676, 282, 108, 26});
     Cmd_Find = make<QPushButton>(this, "Cmd_Find", name("Find Device"), {564, 314, 100, 26});
+    Cmd_Script = make<QPushButton>(this, "Cmd_Script", name("Script"), {676, 314, 108, 26});
     Chk_Reopen = make<QCheckBox>(this, "Chk_Reopen", name("Reopen"), {676, 253, 108, 20});
     Chk_Reopen->setToolTip(name("Open the port again when its device returns"));
 }

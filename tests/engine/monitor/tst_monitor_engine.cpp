@@ -229,7 +229,8 @@ class TstMonitorEngine : public QObject {
         const monitor::StationRow* one = recorder.session().stations().find(1);
         QVERIFY(one && one->functions.test(3) && one->functions.count() == 1);
         QCOMPARE(one->replies, std::uint64_t(n - timeouts));
-        QVERIFY(one->times.minUs() > 0 && one->times.maxUs() < 1'000'000);
+        // One port reading a request and its reply in one chunk times that pair at 0 µs.
+        QVERIFY(one->times.maxUs() > 0 && one->times.maxUs() < 1'000'000);
         QTRY_COMPARE(recorder.model()->rowCount(), 2 * n - timeouts);
         for (int row = 0; row < recorder.model()->rowCount(); ++row) // replies are 7 bytes
             QCOMPARE(recorder.model()->direction(row) == monitor::Direction::RxB,

@@ -101,6 +101,13 @@ class TestDevsim : public QObject {
              {}},
             {"n500 \"ip\" -> \"IP=10.0.0.7\"", "n500 \"mask 255.255.255.0\" -> \"OK\"",
              "n500 \"reboot\" -> \"Unknown command\""});
+        row("login: Enter and a wrong pair ask again, a good one gets the prompt, reboot boots",
+            "--mode login --user u --password p",
+            {"\r", "\r", "u\r", "x\r", "u\r\n", "p\r", "reboot\r"},
+            {"login: ", "login: ", "Password: ", "\r\nLogin incorrect\r\nlogin: ", "Password: ",
+             "\r\nWelcome, u\r\n> ",
+             "Rebooting...\r\n\r\nvarnok-devsim console 1.0 booted\r\nlogin: "},
+            {"login \"u\" -> incorrect", "login \"u\" -> welcome"});
     }
 
     // Each run also keeps the --link symlink for its lifetime and ends cleanly on a signal.
@@ -117,14 +124,14 @@ class TestDevsim : public QObject {
         for (qsizetype i = 0; i < requests.size(); ++i)
             QCOMPARE(sim.ask(requests[i]).toHex(' '), answers[i].toHex(' '));
         const bool n500 = args.contains("n500");
+        const QByteArray mode = n500 ? "n500" : args.contains("login") ? "login" : "modbus";
         QProcess& p = sim.process();
         QVERIFY(::kill(pid_t(p.processId()), n500 ? SIGINT : SIGTERM) == 0);
         QVERIFY(p.waitForFinished(2000));
         QVERIFY(p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0);
         QVERIFY(!QFileInfo(link).isSymLink());
         const QByteArrayList log = p.readAllStandardError().trimmed().split('\n');
-        QCOMPARE(log.first(), "varnok-devsim: " + QByteArray(n500 ? "n500" : "modbus") +
-                                  " mode on " + sim.path().toLocal8Bit());
+        QCOMPARE(log.first(), "varnok-devsim: " + mode + " mode on " + sim.path().toLocal8Bit());
         QCOMPARE(log.last(), "varnok-devsim: stopped");
         for (const QByteArray& line : logLines)
             QVERIFY2(log.contains(line), line);
