@@ -124,7 +124,7 @@ int QuickSender::entryForKey(int key) const {
     return -1;
 }
 
-Outcome QuickSender::trySend(int index, std::u16string_view name) {
+Outcome QuickSender::trySend(int index, std::u16string_view name, bool answering) {
     if (Outcome refused = engine_->checkListenOnly(); !refused)
         return refused;
     if (index < 0 || index >= static_cast<int>(book_.entries.size()))
@@ -132,6 +132,21 @@ Outcome QuickSender::trySend(int index, std::u16string_view name) {
                                    .arg(QString::fromStdU16String(std::u16string(name))));
     const quicksend::Entry& e = book_.entries[static_cast<std::size_t>(index)];
     const QString entry = QString::fromStdU16String(e.name);
+    if (e.form == quicksend::DataForm::Script) {
+        if (answering)
+            return Outcome::failed(scriptAnswerRefused(e.name));
+        if (e.data.empty())
+            return Outcome::failed(
+                QStringLiteral("\"%1\" is not in use until mended: it names no script file")
+                    .arg(entry));
+        const Outcome ran = startScript_
+                                ? startScript_(QString::fromStdU16String(e.data))
+                                : Outcome::failed(QStringLiteral("scripts do not run here"));
+        if (!ran)
+            return Outcome::failed(
+                QStringLiteral("\"%1\" did not run: %2").arg(entry, ran.failure()));
+        return {};
+    }
     const quicksend::EntryBytes b = quicksend::entryBytes(e);
     // What does not parse sends nothing at all: never a part, never an older form.
     if (!b.ok() || b.bytes.empty())
@@ -158,8 +173,9 @@ void QuickSender::setRepeating(int index, bool on) {
         emit repeatingChanged(index, false);
         return;
     }
-    const int period = book_.entries[static_cast<std::size_t>(index)].periodMs;
-    if (period <= 0) {
+    const quicksend::Entry& entry = book_.entries[static_cast<std::size_t>(index)];
+    const int period = entry.periodMs;
+    if (!quicksend::repeats(entry)) {
         if (const Outcome sent = sendEntry(index); !sent)
             emit failed(sent.failure());
         return;
@@ -215,6 +231,7 @@ void QuickSender::takeLine(LineLease& lease, std::uint64_t& ask, void (QuickSend
 
 void QuickSender::stopSequence() {
     sequenceTimer_.stop();
+    afterScriptMs_ = -1;
     if (engine_)
         engine_->withdrawAsk(std::exchange(sequenceAsk_, 0));
     sequenceLease_.release();
@@ -249,7 +266,26 @@ void QuickSender::sequenceNext() {
     if (sequence_ != s)
         return; // stopped while sending
     ++step_;
+    const int entry = book_.entryIndex(st.entry);
+    if (book_.entries[std::size_t(entry)].form == quicksend::DataForm::Script) {
+        // The script takes the line; holding it, the sequence would keep it waiting.
+        afterScriptMs_ = st.delayMs;
+        sequenceLease_.release();
+        return;
+    }
     sequenceTimer_.start(st.delayMs);
+}
+
+void QuickSender::scriptEnded() {
+    if (sequence_ < 0 || afterScriptMs_ < 0)
+        return;
+    takeLine(sequenceLease_, sequenceAsk_, &QuickSender::sequenceResume);
+}
+
+void QuickSender::sequenceResume() {
+    if (sequence_ < 0 || !sequenceLease_)
+        return;
+    sequenceTimer_.start(std::exchange(afterScriptMs_, -1));
 }
 
 // ---------------------------------------------------------------- auto-answer
@@ -317,7 +353,7 @@ void QuickSender::answer(int rule, int generation) {
     const AnswerRule& r = book_.rules[static_cast<std::size_t>(rule)];
     const int entry = book_.entryIndex(r.entry);
     // One failure switches all rules off: a flood of patterns would bring a flood of messages.
-    if (const Outcome sent = trySend(entry, r.entry); !sent) {
+    if (const Outcome sent = trySend(entry, r.entry, true); !sent) {
         setRulesEnabled(false);
         emit failed(QStringLiteral("Auto-answer is off (rule %1): ").arg(rule + 1) +
                     sent.failure());

@@ -8,6 +8,7 @@
 #include <QObject>
 #include <QPointer>
 #include <QTimer>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -42,15 +43,22 @@ class QuickSender : public QObject {
 
     // ---- entries ----
     Outcome sendEntry(int index); // failed with the text to show
-    // A repeating entry sends at once and then every periodMs until stopped or a send fails.
+    // What runs a script entry's file: failed with why it does not run (one runs already,
+    // the file cannot be read or does not compile). Set by whoever owns the script runner.
+    using ScriptStarter = std::function<Outcome(const QString& path)>;
+    void setScriptStarter(ScriptStarter start) { startScript_ = std::move(start); }
+    // A repeating entry sends at once and then every periodMs until stopped or a send fails;
+    // a script entry runs once.
     void setRepeating(int index, bool on);
     bool repeating(int index) const { return repeats_.count(index) > 0; }
     // The entry bound to F1-F12 (1-12), or -1.
     int entryForKey(int key) const;
 
     // ---- sequences ----
-    // Starts once the line is free (a poll's transaction ends first).
+    // Starts once the line is free (a poll's transaction ends first). A step that runs a
+    // script gives the line to it and goes on once scriptEnded() is told.
     void runSequence(int index);
+    void scriptEnded();
     void stopSequence();
     int runningSequence() const { return sequence_; }
 
@@ -99,12 +107,14 @@ class QuickSender : public QObject {
         QElapsedTimer clock;
         qint64 lastProgressMs = -kProgressMs;
     };
-    // Failed with why not, naming the entry (`name` when there is no such entry).
-    Outcome trySend(int index, std::u16string_view name = {});
+    // Failed with why not, naming the entry (`name` when there is no such entry). An answer
+    // refuses a script entry.
+    Outcome trySend(int index, std::u16string_view name = {}, bool answering = false);
     void repeatTick(int index);
     void onReceived(const QByteArray& bytes);
     void answer(int rule, int generation);
     void sequenceNext();
+    void sequenceResume(); // the line back after a script step
     void takeLine(LineLease& lease, std::uint64_t& ask, void (QuickSender::*then)());
     void pumpFile();
     void wakeAt(std::int64_t dueUs); // pumpFile then (0: not at all)
@@ -115,10 +125,12 @@ class QuickSender : public QObject {
 
     QPointer<TerminalEngine> engine_;
     QuickSendBook book_;
+    ScriptStarter startScript_;
     std::map<int, std::unique_ptr<QTimer>> repeats_;
     int generation_ = 0; // answers scheduled under an older book are dropped
 
     int sequence_ = -1, step_ = 0, run_ = 0;
+    int afterScriptMs_ = -1; // the delay of a script step whose end the sequence waits for
     QTimer sequenceTimer_;
     // A sequence and a file each hold the line from start to end (polling and a sweep wait).
     LineLease sequenceLease_, fileLease_;

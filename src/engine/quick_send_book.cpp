@@ -18,7 +18,7 @@ namespace {
 
 using namespace quicksend;
 
-constexpr std::array<const char*, 2> kForms{"text", "hex"};
+constexpr std::array<const char*, 3> kForms{"text", "hex", "script"};
 constexpr std::array<const char*, 5> kEnds{"none", "cr", "lf", "crlf", "lfcr"};
 constexpr std::array<const char*, 3> kKinds{"text", "hex", "regex"};
 // Where earlier versions kept the book, in the per-user settings.
@@ -219,17 +219,35 @@ void QuickSendBook::add(QuickSendBook other) {
 
 QString entryFault(const QuickSendBook& book, std::size_t index) {
     const Entry& e = book.entries.at(index);
-    const EntryBytes b = entryBytes(e);
     const QString where = named("entry", index, e.name);
+    if (e.form == DataForm::Script)
+        return e.data.empty() ? where + QStringLiteral("it names no script file") : QString();
+    const EntryBytes b = entryBytes(e);
     if (!b.ok())
         return where + QString::fromStdString(b.error);
     return b.bytes.empty() ? where + QStringLiteral("it sends no bytes") : QString();
+}
+
+QString ruleFault(const QuickSendBook& book, std::size_t index) {
+    const AnswerRule& r = book.rules.at(index);
+    const int entry = book.entryIndex(r.entry);
+    if (entry < 0 || book.entries[std::size_t(entry)].form != DataForm::Script)
+        return {};
+    return named("rule", index, r.pattern.text) + scriptAnswerRefused(r.entry);
+}
+
+QString scriptAnswerRefused(const std::u16string& entry) {
+    return QStringLiteral("\"%1\" runs a script, and a rule answers with bytes only (a script "
+                          "waits for what arrives itself, with expect())")
+        .arg(q(entry));
 }
 
 QString firstFault(const QuickSendBook& book) {
     QString fault = checkBook(book);
     for (std::size_t i = 0; fault.isEmpty() && i < book.entries.size(); ++i)
         fault = entryFault(book, i);
+    for (std::size_t i = 0; fault.isEmpty() && i < book.rules.size(); ++i)
+        fault = ruleFault(book, i);
     return fault;
 }
 

@@ -86,7 +86,12 @@ quicksend::PatternKind kindNamed(const QString& typed);
 QString checkBook(const QuickSendBook& book);
 // Why entry `index` sends nothing ("" when it sends), naming it.
 QString entryFault(const QuickSendBook& book, std::size_t index);
-// checkBook's fault, else the first entry that sends nothing.
+// Why rule `index` never answers ("" when it does): the entry it names runs a script.
+QString ruleFault(const QuickSendBook& book, std::size_t index);
+// The text that refuses a script entry as an answer, naming the entry.
+QString scriptAnswerRefused(const std::u16string& entry);
+// checkBook's fault, else the first entry that sends nothing, else the first rule that
+// never answers.
 QString firstFault(const QuickSendBook& book);
 
 QByteArray bookToJson(const QuickSendBook& book);

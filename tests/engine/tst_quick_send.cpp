@@ -10,7 +10,9 @@
 
 #include "engine/quick_send.h"
 #include "engine/quick_send_keeper.h"
+#include "engine/session.h"
 #include "support/engine_rig.h"
+#include "support/files.h"
 
 using namespace varnok;
 using namespace varnok::engine;
@@ -270,6 +272,59 @@ class TstQuickSend : public QObject {
         r.q.stopFile();
         QVERIFY(!k.running());
         QCOMPARE(told.size(), 2);
+    }
+
+    // A script entry runs its file through the session's runner; what cannot run is told
+    // once, and a rule refuses it.
+    void scriptEntry_data() {
+        QTest::addColumn<QString>("use");
+        QTest::addColumn<QByteArray>("script"); // the file's text; none without
+        QTest::addColumn<QByteArray>("wire");
+        QTest::addColumn<QString>("told");
+        QTest::addRow("button: the script runs and its bytes reach the line")
+            << "button" << QByteArray("send('hi')") << QByteArray("hi") << "";
+        QTest::addRow("sequence: a script step has the line until it ends, then the next step")
+            << "sequence" << QByteArray("sleep(50) send('hi')") << QByteArray("hiOK\r\n") << "";
+        QTest::addRow("a file that cannot be read: told, nothing sent")
+            << "button" << QByteArray() << QByteArray() << "\"run\" did not run: ";
+        QTest::addRow("rule: a script is no answer, the rules go off and say why")
+            << "rule" << QByteArray("send('hi')") << QByteArray()
+            << "Auto-answer is off (rule 1): \"run\" runs a script, and a rule answers with "
+               "bytes only";
+    }
+    void scriptEntry() {
+        QFETCH(QString, use);
+        QFETCH(QByteArray, script);
+        QFETCH(QByteArray, wire);
+        QFETCH(QString, told);
+        test::PtyPair pty;
+        serial::bindPort(1, pty.slavePath().toStdString());
+        const auto unbind = qScopeGuard([] { serial::clearPortBindings(); });
+        Session session;
+        QVERIFY(session.terminal().open({}));
+        QTemporaryDir dir;
+        const QString path = dir.filePath("run.lua");
+        QVERIFY(script.isNull() || test::writeFile(path, script));
+        QuickSendBook b = book(), kept;
+        b.entries.push_back({u"run", path.toStdU16String(), quicksend::DataForm::Script});
+        b.sequences[0] = {u"s", {{u"run", 0}, {u"ok", 0}}, 1};
+        b.rules[0].entry = u"run";
+        QCOMPARE(bookFromJson(bookToJson(b), &kept), QString()); // the form and path kept
+        QVERIFY(kept == b);
+        QuickSender& q = session.quickSend();
+        q.setBook(kept);
+        QStringList failures;
+        connect(&q, &QuickSender::failed, this, [&](const QString& t) { failures << t; });
+        if (const Outcome ran = use == "button" ? q.sendEntry(3) : Outcome(); !ran)
+            failures << ran.failure();
+        if (use == "sequence")
+            q.runSequence(0);
+        if (use == "rule")
+            pty.write("PING\r");
+        QCOMPARE(pty.readExactly(wire.size(), 3000), wire);
+        QTRY_COMPARE(failures.size(), told.isEmpty() ? 0 : 1);
+        QVERIFY2(told.isEmpty() || failures.join("").startsWith(told),
+                 qPrintable(failures.join("")));
     }
 
     void bookFiles() {

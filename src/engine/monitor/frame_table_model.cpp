@@ -88,7 +88,17 @@ void FrameTableModel::queue(monitor::SessionFrame&& row) {
         queued_.erase(queued_.begin(), queued_.end() - kMaxRows);
     const monitor::Frame& f = row.frame;
     queued_.push_back({f.firstUs, f.lastUs, f.wallMs, row.gapUs, store_.add(f.bytes), f.direction,
-                       row.flagged, std::move(row.decoded), row.note});
+                       row.flagged, false, std::move(row.decoded), row.note});
+}
+
+void FrameTableModel::queueMark(std::int64_t wallMs, std::string text) {
+    Row mark;
+    mark.wallMs = wallMs;
+    static constexpr std::uint8_t kNone = 0;
+    mark.bytes = store_.add({&kNone, 0}); // a place in a block: the ring's release reads it
+    mark.marker = true;
+    mark.decoded = std::move(text);
+    queued_.push_back(std::move(mark));
 }
 
 int FrameTableModel::commit() {
@@ -122,6 +132,8 @@ int FrameTableModel::commit() {
 
 std::string FrameTableModel::line(int row) const {
     const Row& r = at(row);
+    if (r.marker)
+        return monitor::markLine(r.wallMs, r.decoded);
     const std::span<const std::uint8_t> b = bytes(row);
     const monitor::Frame frame{r.firstUs, r.lastUs, r.wallMs, r.direction, {b.begin(), b.end()}};
     return monitor::frameLine(frame, r.gapUs, r.text(), sides_);
@@ -155,9 +167,10 @@ QVariant FrameTableModel::data(const QModelIndex& index, int role) const {
         case Gap:
             return r.gapUs < 0 ? QString() : QString::number(double(r.gapUs) / 1000.0, 'f', 3);
         case Dir:
-            return QString::fromUtf8(monitor::directionText(r.direction, sides_));
+            return r.marker ? QStringLiteral("MARK")
+                            : QString::fromUtf8(monitor::directionText(r.direction, sides_));
         case Length:
-            return static_cast<qulonglong>(all.size());
+            return r.marker ? QVariant() : QVariant(static_cast<qulonglong>(all.size()));
         case Hex: {
             std::string hex = codec::hexDisplay(some.data(), some.size());
             if (!hex.empty())

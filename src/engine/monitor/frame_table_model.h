@@ -54,11 +54,14 @@ class FrameTableModel : public QAbstractTableModel {
     explicit FrameTableModel(QObject* parent = nullptr);
 
     void queue(monitor::SessionFrame&& frame);
+    // A marker row with `text` instead of a frame, queued behind the frames already queued.
+    void queueMark(std::int64_t wallMs, std::string text);
     // Moves the queue into the table; returns how many rows left its front to make room.
     int commit();
 
     std::span<const std::uint8_t> bytes(int row) const { return store_.get(at(row).bytes); }
     bool flagged(int row) const { return at(row).flagged; }
+    bool marker(int row) const { return at(row).marker; }
     monitor::Direction direction(int row) const { return at(row).direction; }
     // The row as the capture's text log writes it.
     std::string line(int row) const;
@@ -80,6 +83,7 @@ class FrameTableModel : public QAbstractTableModel {
         ByteStore::Ref bytes;
         monitor::Direction direction = monitor::Direction::Rx;
         bool flagged = false;
+        bool marker = false; // a mark: no bytes, its text in decoded
         std::string decoded;
         std::string_view note; // a fixed text instead of decoded
 

@@ -228,12 +228,31 @@ void TrafficRecorder::take(std::vector<monitor::SessionFrame>& frames) {
     if (!lines_.empty())
         capture_->write(lines_.data(), static_cast<qint64>(lines_.size()));
     statsDirty_ = statsDirty_ || session_.decoding();
+    schedule();
+}
+
+void TrafficRecorder::schedule() {
     if (!batchTimer_.isActive()) {
         const std::int64_t sinceUs = nowUs() - lastCommitUs_;
         const std::int64_t waitUs = std::max<std::int64_t>(
             std::int64_t(kBatchMs) * 1000, std::int64_t(kFloodBatchMs) * 1000 - sinceUs);
         batchTimer_.start(static_cast<int>(waitUs / 1000));
     }
+}
+
+void TrafficRecorder::mark(const QString& text) {
+    if (!started_)
+        return;
+    // Frames whose silence has passed end first, though their deadline has not fired yet.
+    onDeadline();
+    const std::int64_t wallMs = QDateTime::currentMSecsSinceEpoch();
+    std::string shown = monitor::markText(text.toStdString());
+    if (captureForm_ == CaptureForm::Text && capture_->active()) {
+        const std::string line = monitor::markLine(wallMs, shown) + '\n';
+        capture_->write(line.data(), static_cast<qint64>(line.size()));
+    }
+    model_->queueMark(wallMs, std::move(shown));
+    schedule();
 }
 
 void TrafficRecorder::commit() {

@@ -59,6 +59,11 @@ class TrafficRecorder : public QObject {
     // does, or when there is nothing to ask).
     const QString& lowLatencyNote() const { return lowLatencyNote_; }
 
+    // A marker row with `text` between the frames ended before and those after (a frame still
+    // open comes after it, whole), and its line in a text capture. Dropped until start():
+    // nothing is recorded then.
+    void mark(const QString& text);
+
     // Failed with the reason the capture could not start.
     engine::Outcome startCapture(const QString& path, CaptureForm form, bool replace);
     void stopCapture(); // a failing last flush is told through captureFailed()
@@ -82,6 +87,7 @@ class TrafficRecorder : public QObject {
     void onDeadline();
     void take(std::vector<monitor::SessionFrame>& frames);
     void arm();
+    void schedule(); // the table takes what is queued within a batch time
     void commit();
 
     QPointer<engine::TerminalEngine> engine_;

@@ -128,6 +128,18 @@ std::string frameLine(const Frame& frame, std::int64_t gapUs, std::string_view d
     return line;
 }
 
+std::string markText(std::string_view text) {
+    std::string s(text);
+    for (char& c : s)
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F)
+            c = ' ';
+    return s;
+}
+
+std::string markLine(std::int64_t wallMs, std::string_view text) {
+    return "# mark " + wallTimeText(wallMs) + ' ' + markText(text);
+}
+
 CaptureForm captureFormFor(std::string_view path, CaptureForm chosen, bool leftAsOffered) {
     if (!leftAsOffered)
         return chosen;

@@ -36,6 +36,14 @@ std::string frameLine(const Frame& frame, std::int64_t gapUs, std::string_view d
 void appendFrameLine(std::string& out, const Frame& frame, std::int64_t gapUs,
                      std::string_view decoded, const SideNames& sides = {});
 
+// What a script's mark reads in a row and a line: control characters (a tab, a line break)
+// become blanks, so it stays one cell and one line.
+std::string markText(std::string_view text);
+
+// A mark as the text capture writes it, a comment line as its header is, so that readers
+// skipping "#" lines read the frames alone: "# mark HH:MM:SS.mmm text".
+std::string markLine(std::int64_t wallMs, std::string_view text);
+
 enum class CaptureForm {
     Text, // a header line, then one line per frame as the table shows it
     Raw,  // the received bytes exactly as they arrived

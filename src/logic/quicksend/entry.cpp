@@ -38,6 +38,8 @@ ByteRange coveredRange(std::size_t size, int skipFirst, int skipLast) {
 
 EntryBytes entryBytes(const Entry& entry) {
     EntryBytes out;
+    if (entry.form == DataForm::Script)
+        return {{}, "it runs a script instead of sending bytes"};
     const std::string tooBig = "the data is longer than " + std::to_string(kMaxEntryBytes) +
                                " bytes (bigger data goes through \"Send file\")";
     // No byte takes more than four characters ("\xHH", "FF "): longer text is not read.

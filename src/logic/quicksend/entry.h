@@ -11,7 +11,8 @@
 
 namespace varnok::quicksend {
 
-enum class DataForm { Text, Hex };
+// Script: the data is the path of a Lua script, run instead of sending bytes.
+enum class DataForm { Text, Hex, Script };
 enum class LineEnd { None, CR, LF, CRLF, LFCR };
 
 struct Entry {
@@ -26,6 +27,11 @@ struct Entry {
     int key = 0;       // 1-12 for F1-F12, 0 none
     bool operator==(const Entry&) const = default;
 };
+
+// A script entry runs once per press: a script takes its own time, and one runs at a time.
+inline bool repeats(const Entry& e) {
+    return e.periodMs > 0 && e.form != DataForm::Script;
+}
 
 // The part of `size` bytes a checksum covers: [begin, end), or why there is none.
 struct ByteRange {
@@ -47,7 +53,7 @@ struct EntryBytes {
 };
 
 // The bytes an entry sends: the data, then its checksum, then the end of string. Data past
-// kMaxEntryBytes is refused before it is read through.
+// kMaxEntryBytes is refused before it is read through; a script entry has none.
 EntryBytes entryBytes(const Entry& entry);
 
 // What the user reads beside an entry: the bytes as hex, cut after the first `head` bytes

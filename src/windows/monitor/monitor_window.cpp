@@ -52,7 +52,8 @@ constexpr QSize kDefaultSize(1360, 640);
 const QString kTextFilter = QStringLiteral("Text log (*.log *.txt *.csv)");
 const QString kRawFilter = QStringLiteral("Raw received bytes (*.bin *.raw *.dat)");
 
-// Errors in red, what we sent on a tint: the frame store itself knows nothing of colours.
+// Errors in red, what we sent on a tint, a script's marks on a yellow one that stands out
+// among the frames: the frame store itself knows nothing of colours.
 class FrameColours : public QIdentityProxyModel {
   public:
     using QIdentityProxyModel::QIdentityProxyModel;
@@ -60,10 +61,13 @@ class FrameColours : public QIdentityProxyModel {
         const auto* frames = static_cast<const FrameTableModel*>(sourceModel());
         if (role == Qt::ForegroundRole && index.isValid())
             return frames->flagged(index.row()) ? QBrush(QColor(0xB0, 0x00, 0x00)) : QVariant();
-        if (role == Qt::BackgroundRole && index.isValid())
+        if (role == Qt::BackgroundRole && index.isValid()) {
+            if (frames->marker(index.row()))
+                return QBrush(QColor(MonitorWindow::kMarkColour));
             return frames->direction(index.row()) == monitor::Direction::Tx
                        ? QBrush(QColor(0xE8, 0xF0, 0xFF))
                        : QVariant();
+        }
         return QIdentityProxyModel::data(index, role);
     }
 };

@@ -3,6 +3,7 @@
 // frame with its time, Modbus RTU decoding with response times, live statistics, the
 // capture) and sets its choices. Closing it only hides it; the recording goes on.
 #include <QPointer>
+#include <QRgb>
 #include <QWidget>
 
 #include "engine/monitor/traffic_recorder.h"
@@ -31,6 +32,7 @@ class MonitorWindow : public QWidget {
     Q_OBJECT
   public:
     using CaptureForm = TrafficRecorder::CaptureForm;
+    static constexpr QRgb kMarkColour = qRgb(0xFF, 0xEE, 0xA8); // a marker row's background
 
     // A top-level window (objectName "Monitor") showing the session's recorder, with the bus
     // choices: listen only, a tap or a bridge through a second port.

@@ -197,9 +197,15 @@ QWidget* QuickSendWindow::buildEntries() {
     nameEdit = new QLineEdit(page);
     dataEdit = new QLineEdit(page);
     dataEdit->setFont(fixedFont(font().pointSize()));
-    dataEdit->setToolTip(QStringLiteral("Text with \\r \\n \\t \\\\ \\xHH, or hex bytes "
-                                        "separated by spaces"));
-    formBox = combo({QStringLiteral("Text"), QStringLiteral("Hex list")}, page);
+    dataEdit->setToolTip(QStringLiteral("Text with \\r \\n \\t \\\\ \\xHH, hex bytes "
+                                        "separated by spaces, or a Lua script's file"));
+    browseButton = button("Browse...", page);
+    browseButton->setObjectName(QStringLiteral("BrowseScript"));
+    browseButton->setToolTip(QStringLiteral("Choose the Lua script the entry runs"));
+    formBox =
+        combo({QStringLiteral("Text"), QStringLiteral("Hex list"), QStringLiteral("Script")}, page);
+    formBox->setItemData(2, QStringLiteral("Runs a Lua script from a file instead of sending"),
+                         Qt::ToolTipRole);
     endBox = combo({QStringLiteral("None"), QStringLiteral("CR"), QStringLiteral("LF"),
                     QStringLiteral("CR LF"), QStringLiteral("LF CR")},
                    page);
@@ -234,7 +240,10 @@ QWidget* QuickSendWindow::buildEntries() {
     range->addStretch();
     auto* form = new QFormLayout;
     form->addRow(QStringLiteral("Name"), nameEdit);
-    form->addRow(QStringLiteral("Data"), dataEdit);
+    auto* data = new QHBoxLayout;
+    data->addWidget(dataEdit, 1);
+    data->addWidget(browseButton);
+    form->addRow(QStringLiteral("Data"), data);
     form->addRow(QStringLiteral("Data is"), formBox);
     form->addRow(QStringLiteral("End of string"), endBox);
     form->addRow(QStringLiteral("Checksum"), checksumBox);
@@ -271,10 +280,12 @@ QWidget* QuickSendWindow::buildSendButtons(QWidget* page) {
         const Entry& e = sender_.book().entries[std::size_t(i)];
         b->setText(elideMiddle(q(e.name), kButtonChars) +
                    (e.key ? QStringLiteral(" (F%1)").arg(e.key) : QString()));
-        b->setCheckable(e.periodMs > 0); // pressed in while it repeats
+        b->setCheckable(quicksend::repeats(e)); // pressed in while it repeats
         b->setChecked(sender_.repeating(i));
         b->setToolTip(
-            e.periodMs > 0
+            e.form == quicksend::DataForm::Script
+                ? QStringLiteral("Runs the script %1").arg(q(e.data))
+            : quicksend::repeats(e)
                 ? QStringLiteral("Repeats every %1 ms until pressed again").arg(e.periodMs)
                 : QStringLiteral("Sends once"));
     };
@@ -293,6 +304,7 @@ void QuickSendWindow::wireEntries() {
         entryList->setCurrentRow(int(added));
     });
     connect(removeEntryButton, &QPushButton::clicked, this, &QuickSendWindow::removeEntry);
+    connect(browseButton, &QPushButton::clicked, this, &QuickSendWindow::browseScript);
     for (QLineEdit* e : {nameEdit, dataEdit})
         connect(e, &QLineEdit::textEdited, this, &QuickSendWindow::entryEdited);
     for (QComboBox* c : {formBox, endBox, checksumBox, keyBox})
@@ -340,10 +352,15 @@ void QuickSendWindow::showBook() {
 void QuickSendWindow::showEntry() {
     const int row = entryList->currentRow();
     const bool has = row >= 0 && row < int(book_.entries.size());
-    for (QWidget* w : std::initializer_list<QWidget*>{nameEdit, dataEdit, formBox, endBox,
-                                                      checksumBox, skipFirstBox, skipLastBox,
-                                                      periodBox, keyBox, removeEntryButton})
+    const bool script = has && book_.entries[std::size_t(row)].form == quicksend::DataForm::Script;
+    for (QWidget* w :
+         std::initializer_list<QWidget*>{nameEdit, dataEdit, formBox, keyBox, removeEntryButton})
         w->setEnabled(has);
+    // What makes bytes means nothing to a script, which also runs once per press.
+    for (QWidget* w :
+         std::initializer_list<QWidget*>{endBox, checksumBox, skipFirstBox, skipLastBox, periodBox})
+        w->setEnabled(has && !script);
+    browseButton->setEnabled(script);
     if (!has) {
         bytesLabel->clear();
         return;
@@ -362,11 +379,31 @@ void QuickSendWindow::showEntry() {
     periodBox->setValue(e.periodMs);
     keyBox->setCurrentIndex(e.key);
     showing_ = wasShowing;
+    if (script) {
+        const QString fault = engine::entryFault(book_, std::size_t(row));
+        bytesLabel->setStyleSheet(fault.isEmpty() ? QString() : QStringLiteral("color: #b00000"));
+        bytesLabel->setText(fault.isEmpty() ? QStringLiteral("Runs the script %1").arg(q(e.data))
+                                            : QStringLiteral("Not in use until mended: ") + fault);
+        return;
+    }
     const quicksend::EntryBytes b = quicksend::entryBytes(e);
     bytesLabel->setStyleSheet(b.ok() ? QString() : QStringLiteral("color: #b00000"));
     bytesLabel->setText(b.ok() ? QString::fromStdString(quicksend::bytesPreview(b, kPreviewBytes))
                                : QStringLiteral("Not in use until mended: ") +
                                      QString::fromStdString(b.error));
+}
+
+void QuickSendWindow::browseScript() {
+    const int row = entryList->currentRow();
+    if (row < 0)
+        return;
+    const QString path = QFileDialog::getOpenFileName(
+        this, QStringLiteral("Script for \"%1\"").arg(q(book_.entries[std::size_t(row)].name)),
+        dataEdit->text(), QStringLiteral("Lua scripts (*.lua);;All (*)"));
+    if (path.isEmpty())
+        return;
+    dataEdit->setText(path);
+    entryEdited();
 }
 
 void QuickSendWindow::entryEdited() {
@@ -422,7 +459,7 @@ void QuickSendWindow::pressEntry(int index) {
     const auto& entries = sender_.book().entries;
     if (index < 0 || index >= int(entries.size()))
         return;
-    if (entries[std::size_t(index)].periodMs > 0)
+    if (quicksend::repeats(entries[std::size_t(index)]))
         sender_.setRepeating(index, !sender_.repeating(index));
     else if (const engine::Outcome sent = sender_.sendEntry(index); !sent)
         showFailure(sent.failure());

@@ -42,10 +42,11 @@ class QuickSendWindow : public QWidget {
     // entries
     QListWidget* entryList;
     QLineEdit* nameEdit;
-    QLineEdit* dataEdit;
-    QComboBox* formBox;     // Text / Hex list
-    QComboBox* endBox;      // None, CR, LF, CR LF, LF CR
-    QComboBox* checksumBox; // the catalogue
+    QLineEdit* dataEdit;       // the data, or a script entry's file
+    QPushButton* browseButton; // chooses a script entry's file
+    QComboBox* formBox;        // Text / Hex list / Script
+    QComboBox* endBox;         // None, CR, LF, CR LF, LF CR
+    QComboBox* checksumBox;    // the catalogue
     QSpinBox* skipFirstBox;
     QSpinBox* skipLastBox;
     QSpinBox* periodBox; // ms, 0 once
@@ -72,10 +73,11 @@ class QuickSendWindow : public QWidget {
     void wireEntries();
     void removeEntry();
     void wireBookAndSender();
-    void showBook();    // every list and table from book_
-    void showEntry();   // the editor from the chosen entry
-    void entryEdited(); // the editor into book_
-    void commit();      // book_ to the sender, remembered; what is not in use said beneath
+    void showBook();     // every list and table from book_
+    void showEntry();    // the editor from the chosen entry
+    void browseScript(); // a script entry's file from a dialog
+    void entryEdited();  // the editor into book_
+    void commit();       // book_ to the sender, remembered; what is not in use said beneath
     void showFault(const QString& why);
     void relist(int row); // the entry list's text of `row`, or of all (-1)
     void rebuildButtons();

@@ -82,6 +82,47 @@ class TstMonitorEngine : public QObject {
                     .endsWith(" on " + r.pty.slavePath().toUtf8()));
     }
 
+    // A mark asked between two frames: a MARK row between theirs and, in a text capture, a
+    // comment line between their lines.
+    void marks_data() {
+        QTest::addColumn<bool>("started");
+        QTest::addColumn<int>("form");
+        QTest::addRow("mark between two frames: its row and line between theirs") << true << 0;
+        QTest::addRow("raw capture: the mark stays out of the bytes") << true << 1;
+        QTest::addRow("recorder not started: the mark is dropped") << false << 0;
+    }
+    void marks() {
+        QFETCH(bool, started);
+        QFETCH(int, form);
+        test::EngineRig r;
+        TrafficRecorder recorder(&r.e);
+        if (started)
+            recorder.start();
+        QVERIFY(r.open());
+        r.e.startAutoReceive();
+        QTemporaryDir dir;
+        QVERIFY(recorder.startCapture(dir.filePath("c"), TrafficRecorder::CaptureForm(form), true));
+        r.pty.write("first");
+        QTRY_COMPARE(recorder.model()->rowCount(), started ? 1 : 0);
+        recorder.mark("step\t2");
+        r.pty.write("second");
+        QTRY_COMPARE(recorder.model()->rowCount(), started ? 3 : 0);
+        recorder.stopCapture();
+        const QByteArray file = test::fileBytes(dir.filePath("c"));
+        const QStringList lines = QString::fromUtf8(file).split('\n').mid(1);
+        if (form == 1)
+            QCOMPARE(file, QByteArray("firstsecond"));
+        if (!started)
+            QCOMPARE(lines, QStringList{""}); // the header alone
+        if (form == 1 || !started)
+            return;
+        QCOMPARE(recorder.model()->index(1, FrameTableModel::Dir).data().toString(), "MARK");
+        QCOMPARE(recorder.model()->index(1, FrameTableModel::Decoded).data().toString(), "step 2");
+        QVERIFY(lines[0].contains("\tfirst\t") && lines[2].contains("\tsecond\t"));
+        QVERIFY(test::wildcardMatch("# mark *:*:*.* step 2", lines[1]));
+        QCOMPARE(QString::fromStdString(recorder.model()->line(1)), lines[1]);
+    }
+
     // A lone frame after a quiet spell reaches the table within kBatchMs; a flood reaches it
     // every kFloodBatchMs, not every kBatchMs, as each update repaints the view.
     void tableUpdates() {

@@ -590,6 +590,8 @@ class TestMonitor : public QObject {
         const Frame fromB{0, 0, 1700000000007, Direction::RxB, {0x41}};
         QCOMPARE(str(frameLine(fromB, -1, "")).section('\t', 2, 2), "RX B");
         QCOMPARE(str(frameLine(fromB, -1, "", tap)), "00:13:20.007\t\tCOM2\t1\t41\tA\t");
+        // A mark is a comment line of the capture, its tab and line break as blanks.
+        QCOMPARE(str(markLine(1700000000123, "step\t2\r\nok")), "# mark 00:13:20.123 step 2  ok");
         QCOMPARE(
             str(captureHeader(1700000000123)),
             "# capture 2023-11-15 00:13:20 UTC+0200\ttime\tgap ms\tdir\tlen\thex\ttext\tdecoded");

@@ -161,6 +161,18 @@ class TstMonitorWindow : public QObject {
         QVERIFY(r.m->table->columnWidth(FrameTableModel::Dir) >= cell);
     }
 
+    // A script's mark reaches the table through the session as a row on a tint of its own.
+    void scriptMarkRow() {
+        MonitorRig r;
+        QVERIFY(r.start({}, false));
+        emit r.main->session->script().marked(QStringLiteral("heater on"));
+        QTRY_COMPARE(r.m->model()->rowCount(), 1);
+        const QModelIndex cell = r.m->table->model()->index(0, FrameTableModel::Decoded);
+        QCOMPARE(cell.data().toString(), QStringLiteral("heater on"));
+        QCOMPARE(cell.data(Qt::BackgroundRole).value<QBrush>().color().rgb(),
+                 MonitorWindow::kMarkColour);
+    }
+
     // An exchange with the station fills its row; "Copy table" copies the table's text.
     void stationTable() {
         MonitorRig r;

@@ -97,6 +97,21 @@ class TstQuickSendWindow : public QObject {
         QCOMPARE(s.r.pty.readExactly(5, 2000), kWire);
     }
 
+    // "Script" makes the entry run the file typed (or browsed to): the controls that make
+    // bytes are off and the line beneath says what runs.
+    void editsAScriptEntry() {
+        Rig s;
+        QVERIFY(s.start());
+        s.w->formBox->setCurrentIndex(2);
+        s.w->dataEdit->selectAll();
+        QTest::keyClicks(s.w->dataEdit, "/nonexistent/step.lua");
+        QVERIFY(s.w->browseButton->isEnabled() && !s.w->checksumBox->isEnabled() &&
+                !s.w->periodBox->isEnabled());
+        QCOMPARE(s.w->bytesLabel->text(), "Runs the script /nonexistent/step.lua");
+        const quicksend::Entry& e = s.w->sender().book().entries.at(0);
+        QCOMPARE(QString::fromStdU16String(e.data), "/nonexistent/step.lua");
+    }
+
     // The key works from another of the terminal's windows, and goes to Quick Send only.
     void keySendsFromTheMainWindow() {
         Rig s;
