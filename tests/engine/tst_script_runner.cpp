@@ -93,6 +93,15 @@ void TestScriptRunner::endsAsTheScriptSays_data() {
         << "true\n";
     QTest::newRow("decode an int16")
         << QByteArray("print(modbus.decode({65535}, 'int16'))") << 0 << "-1\n";
+    QTest::newRow("a wrapped coroutine may wait")
+        << QByteArray("local f = coroutine.wrap(function() sleep(20) coroutine.yield(1) "
+                      "return 2 end)\nprint(f(), f())")
+        << 0 << "1\t2\n";
+    QTest::newRow("coroutine.resume keeps its own yields and errors")
+        << QByteArray("local co = coroutine.create(function(a) local b = coroutine.yield(a + 1) "
+                      "sleep(1) return b * 2 end)\nprint(coroutine.resume(co, 1))\n"
+                      "print(coroutine.resume(co, 5))\nprint(coroutine.resume(co))")
+        << 0 << "true\t2\ntrue\t10\nfalse\tcannot resume dead coroutine\n";
     QTest::newRow("sleep waits on the clock")
         << QByteArray("local t = now(); sleep(30); print(now() - t >= 30)") << 0 << "true\n";
     QTest::newRow("a bad pattern is the script's mistake")
@@ -223,6 +232,8 @@ void TestScriptRunner::stopEndsAWaitingSendAndAnEndlessLoop_data() {
     QTest::newRow("endless loop") << QByteArray("open{}\nwhile true do end");
     QTest::newRow("endless loop in pcall")
         << QByteArray("open{}\npcall(function() while true do end end)");
+    QTest::newRow("endless loop in a coroutine of the script")
+        << QByteArray("open{}\ncoroutine.wrap(function() while true do end end)()");
     QTest::newRow("send held by a far end not reading")
         << QByteArray("open{}\nlocal s = string.rep('x', 1048576)\nwhile true do send(s) end");
 }

@@ -110,8 +110,12 @@ struct ScriptApi {
         }
         if (failed)
             return lua_error(L);
-        if (n == kYield)
+        if (n == kYield) {
+            // In a coroutine of the script's own, the script's coroutine.resume hands the
+            // wait on up to the event loop.
+            runner(L).innerWait_ = L != runner(L).thread_;
             return lua_yieldk(L, 0, 0, &step<body>);
+        }
         return n;
     }
 
@@ -131,11 +135,12 @@ struct ScriptApi {
         lua_concat(L, 2);
     }
 
-    // Only the script's own coroutine waits on the event loop: one it made itself would hand
-    // the wait to its resumer instead.
-    static void mayWait(ScriptRunner& r, lua_State* L, const char* what) {
-        if (L != r.thread_ || !lua_isyieldable(L))
-            throw ScriptError(std::string(what) + " cannot wait inside a coroutine of the script");
+    // A wait suspends the script, which Lua cannot do across a C call (a sort's comparison,
+    // a metamethod called from C).
+    static void mayWait(ScriptRunner&, lua_State* L, const char* what) {
+        if (!lua_isyieldable(L))
+            throw ScriptError(std::string(what) + " cannot wait here (inside a function that " +
+                              "Lua calls from C, such as a sort's comparison)");
     }
 
     // Arms the wait's timer for what is left until `deadline` (ms on the runner's clock).
@@ -832,7 +837,7 @@ struct ScriptApi {
         const lua_Integer code =
             lua_isboolean(L, 1) ? (lua_toboolean(L, 1) ? 0 : 1) : optInt(L, 1, 0, "exit");
         r.exitCode_ = static_cast<int>(std::clamp<lua_Integer>(code, 0, 255));
-        if (L == r.thread_ && lua_isyieldable(L)) {
+        if (lua_isyieldable(L)) {
             r.wait_ = ScriptRunner::Wait::Exit;
             return kYield;
         }
@@ -851,7 +856,7 @@ struct ScriptApi {
 
     static void hook(lua_State* L, lua_Debug* ar) {
         ScriptRunner& r = runner(L);
-        if (L != r.thread_ || !lua_isyieldable(L)) {
+        if (!lua_isyieldable(L)) {
             if (r.stopWanted_)
                 luaL_error(L, "stopped");
             return;
@@ -859,10 +864,65 @@ struct ScriptApi {
         if (r.stopWanted_ || r.nowMs() - r.sliceStartMs_ >= ScriptRunner::kSliceMs) {
             // The line is read here: once yielded, Lua reports the instruction before.
             lua_getinfo(L, "Sl", ar);
-            r.sliceLine_ = r.chunkName_ == ar->source ? ar->currentline : 0;
+            r.sliceLine_ = L == r.thread_ && r.chunkName_ == ar->source ? ar->currentline : 0;
             r.wait_ = ScriptRunner::Wait::Slice;
+            r.innerWait_ = L != r.thread_;
             lua_yield(L, 0);
         }
+    }
+
+    // coroutine.resume as Lua's, except that a coroutine suspended by a wait of the runner
+    // (or a slice of computing) suspends its resumer too, up to the event loop; once the
+    // script goes on, the coroutine is resumed where it waited. Only C frames here: a Lua
+    // error may unwind through them.
+    static int coResume(lua_State* L) { return coStep(L, LUA_OK, 0); }
+
+    static int coStep(lua_State* L, int status, lua_KContext) {
+        lua_State* co = lua_tothread(L, 1);
+        luaL_argexpected(L, co, 1, "coroutine");
+        int nargs = 0;
+        if (status == LUA_OK) {
+            nargs = lua_gettop(L) - 1;
+            lua_Debug ar;
+            const bool fresh = lua_status(co) == LUA_OK && !lua_getstack(co, 0, &ar);
+            if (co == L || (lua_status(co) != LUA_YIELD && !fresh) ||
+                (fresh && lua_gettop(co) == 0)) {
+                const bool dead = co != L && (lua_status(co) > LUA_YIELD || fresh);
+                lua_pushboolean(L, 0);
+                lua_pushstring(L, dead ? "cannot resume dead coroutine"
+                                       : "cannot resume non-suspended coroutine");
+                return 2;
+            }
+            if (!lua_checkstack(co, nargs)) {
+                lua_pushboolean(L, 0);
+                lua_pushliteral(L, "too many arguments to resume");
+                return 2;
+            }
+            lua_xmove(L, co, nargs);
+        } else {
+            lua_settop(L, 1);
+        }
+        int results = 0;
+        const int resumed = lua_resume(co, L, nargs, &results);
+        if (resumed == LUA_YIELD && runner(L).innerWait_) {
+            lua_pop(co, results);
+            if (!lua_isyieldable(L))
+                return luaL_error(L, "a coroutine waits where its resumer cannot");
+            runner(L).innerWait_ = L != runner(L).thread_;
+            return lua_yieldk(L, 0, 0, &coStep);
+        }
+        if (resumed == LUA_OK || resumed == LUA_YIELD) {
+            if (!lua_checkstack(L, results + 1)) {
+                lua_pop(co, results);
+                return luaL_error(L, "too many results to resume");
+            }
+            lua_pushboolean(L, 1);
+            lua_xmove(co, L, results);
+            return results + 1;
+        }
+        lua_pushboolean(L, 0);
+        lua_xmove(co, L, 1); // the error
+        return 2;
     }
 
     static void install(ScriptRunner& r, lua_State* L, bool allowExec) {
@@ -889,6 +949,21 @@ struct ScriptApi {
                                             {nullptr, nullptr}};
         luaL_newlib(L, modbusFunctions);
         lua_setglobal(L, "modbus");
+        lua_getglobal(L, "coroutine");
+        lua_pushcfunction(L, &coResume);
+        lua_setfield(L, -2, "resume");
+        lua_pop(L, 1);
+        // wrap on top of that resume, so that a wrapped coroutine may wait as well.
+        luaL_dostring(L, "local resume, create, pack, unpack = coroutine.resume, "
+                         "coroutine.create, table.pack, table.unpack\n"
+                         "coroutine.wrap = function(f)\n"
+                         "  local co = create(f)\n"
+                         "  return function(...)\n"
+                         "    local r = pack(resume(co, ...))\n"
+                         "    if not r[1] then error(r[2], 0) end\n"
+                         "    return unpack(r, 2, r.n)\n"
+                         "  end\n"
+                         "end");
         // os.exit would end the whole program: it ends the script instead.
         lua_getglobal(L, "os");
         lua_pushcfunction(L, &call<exit>);
@@ -1029,6 +1104,7 @@ void ScriptRunner::resume() {
     resuming_ = true;
     const int status = lua_resume(thread_, state_, 0, &results);
     resuming_ = false;
+    innerWait_ = false;
     if (status == LUA_YIELD) {
         lua_pop(thread_, results);
         if (stopWanted_) {

@@ -110,9 +110,10 @@ class ScriptRunner : public QObject {
     bool wakePosted_ = false;
     bool resuming_ = false;
     bool stopWanted_ = false;
-    bool closing_ = false; // the script itself closes the port
-    QTimer timer_;         // sleep, the timeout of a wait, the next slice
-    QElapsedTimer clock_;  // now(), deadlines and the slice of a computing script
+    bool innerWait_ = false; // a coroutine of the script's own waits: its resumers wait too
+    bool closing_ = false;   // the script itself closes the port
+    QTimer timer_;           // sleep, the timeout of a wait, the next slice
+    QElapsedTimer clock_;    // now(), deadlines and the slice of a computing script
     double sliceStartMs_ = 0;
     double deadlineMs_ = 0; // of the wait under way
     int exitCode_ = -1;     // exit(code) asked for
