@@ -14,6 +14,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "bench_simulator.h"
 #include "engine/session.h"
 #include "logic/serial/port_map.h"
 
@@ -26,22 +27,6 @@ std::int64_t nowUs() {
     ::clock_gettime(CLOCK_MONOTONIC, &ts);
     return std::int64_t(ts.tv_sec) * 1000000 + ts.tv_nsec / 1000;
 }
-
-struct Sim {
-    QProcess p;
-    QString path;
-    explicit Sim(const QStringList& args) {
-        p.setStandardErrorFile(QProcess::nullDevice()); // its log would cost it time
-        p.start(QStringLiteral(VARNOK_DEVSIM), args);
-        while (path.isEmpty() && p.waitForReadyRead(5000))
-            if (p.canReadLine())
-                path = QString::fromLocal8Bit(p.readLine().trimmed().mid(7));
-    }
-    ~Sim() {
-        p.terminate();
-        p.waitForFinished(2000);
-    }
-};
 
 serial::LineSettings framing(const char* text) {
     return serial::parseLineControl(std::string{char(text[1]), ',', text[0], ',', text[2]});
@@ -118,7 +103,8 @@ int main(int argc, char** argv) {
                                                    double(modbus::replyLength(probe)));
     const int timeout = modbus::autoTimeoutMs(line, probe, base.allowanceMs);
     {
-        Sim sim({"--static", "--station", "200", "--baud", "115200", "--framing", "8N1"});
+        bench::Simulator sim(
+            {"--static", "--station", "200", "--baud", "115200", "--framing", "8N1"});
         const Run run = sweep(sim.path, base);
         const double foundMs = double(run.found.responseUs) / 1000;
         std::printf("find varnok seconds=%.3f ms_per_silent_station=%.2f found=%d "
@@ -153,8 +139,8 @@ int main(int argc, char** argv) {
             toFind += s == order.back() ? modbus::kChangeMs + 199.0 * timeout
                                         : modbus::sweepMs({timeout}, 247);
         }
-        Sim sim({"--static", "--station", "200", "--baud", "115200", "--framing",
-                 QString::fromStdString(modbus::framingName(order.back()))});
+        bench::Simulator sim({"--static", "--station", "200", "--baud", "115200", "--framing",
+                              QString::fromStdString(modbus::framingName(order.back()))});
         const Run run = sweep(sim.path, r);
         std::printf("find four_framings order=%s estimated_s=%.3f estimated_to_find_s=%.3f "
                     "actual_s=%.3f ratio=%.3f found=%s st %d\n",

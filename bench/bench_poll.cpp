@@ -23,6 +23,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "bench_simulator.h"
 #include "engine/session.h"
 #include "logic/serial/port_map.h"
 
@@ -175,13 +176,8 @@ int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     const double seconds = argc > 1 ? std::max(0.5, std::atof(argv[1])) : 5.0;
     // The simulator logs every request: to nowhere, so that its log costs it nothing here.
-    QProcess sim;
-    sim.setStandardErrorFile(QProcess::nullDevice());
-    sim.start(QStringLiteral(VARNOK_DEVSIM), {QStringLiteral("--static")});
-    QString path;
-    while (path.isEmpty() && sim.waitForReadyRead(5000))
-        if (sim.canReadLine())
-            path = QString::fromLocal8Bit(sim.readLine().trimmed().mid(7));
+    bench::Simulator sim({QStringLiteral("--static")});
+    const QString path = sim.path;
     if (path.isEmpty()) {
         std::fprintf(stderr, "bench_poll: the simulator did not start\n");
         return 1;
@@ -189,7 +185,5 @@ int main(int argc, char** argv) {
     runVarnok(path, seconds);
     runLibmodbus(path, seconds);
     runMbpoll(path, seconds);
-    sim.terminate();
-    sim.waitForFinished(2000);
     return 0;
 }

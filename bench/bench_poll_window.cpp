@@ -16,6 +16,7 @@
 #include <cstdlib>
 #include <unistd.h>
 
+#include "bench_simulator.h"
 #include "engine/terminal_engine.h"
 #include "logic/serial/port_map.h"
 #include "windows/poll/poll_window.h"
@@ -37,13 +38,8 @@ long rssKiB() {
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
     const double minutes = argc > 1 ? std::max(0.1, std::atof(argv[1])) : 10.0;
-    QProcess sim;
-    sim.setStandardErrorFile(QProcess::nullDevice());
-    sim.start(QStringLiteral(VARNOK_DEVSIM), {});
-    QString path;
-    while (path.isEmpty() && sim.waitForReadyRead(5000))
-        if (sim.canReadLine())
-            path = QString::fromLocal8Bit(sim.readLine().trimmed().mid(7));
+    bench::Simulator sim(QStringList{});
+    const QString path = sim.path;
     if (path.isEmpty()) {
         std::fprintf(stderr, "bench_poll_window: the simulator did not start\n");
         return 1;
@@ -110,7 +106,5 @@ int main(int argc, char** argv) {
                 seconds, double(polls) / seconds, worst, startKiB, rssKiB(), failed);
     w.master().stop();
     e.close();
-    sim.terminate();
-    sim.waitForFinished(2000);
     return 0;
 }

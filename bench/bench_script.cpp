@@ -28,6 +28,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "bench_simulator.h"
 #include "engine/session.h"
 #include "logic/serial/port_map.h"
 #include "pty_bench.h"
@@ -192,13 +193,8 @@ double masterRate(engine::Session& session, double seconds) {
 }
 
 void scriptModbus(double seconds) {
-    QProcess sim;
-    sim.setStandardErrorFile(QProcess::nullDevice());
-    sim.start(QStringLiteral(VARNOK_DEVSIM), {QStringLiteral("--static")});
-    QString path;
-    while (path.isEmpty() && sim.waitForReadyRead(5000))
-        if (sim.canReadLine())
-            path = QString::fromLocal8Bit(sim.readLine().trimmed().mid(7));
+    bench::Simulator sim({QStringLiteral("--static")});
+    const QString path = sim.path;
     if (path.isEmpty()) {
         std::fprintf(stderr, "bench_script: the simulator did not start\n");
         return;
@@ -243,8 +239,6 @@ void scriptModbus(double seconds) {
                 ratios.empty() ? 0.0 : *std::max_element(ratios.begin(), ratios.end()));
     std::fflush(stdout);
     session.shutdown();
-    sim.terminate();
-    sim.waitForFinished(2000);
 }
 
 // From the fork of `varnok-binary --script` to its first byte at the device end.

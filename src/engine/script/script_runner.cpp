@@ -6,6 +6,7 @@
 #include <QScopedValueRollback>
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <exception>
 #include <string>
 #include <utility>
@@ -19,6 +20,7 @@
 #include "logic/modbus/crc16.h"
 #include "logic/modbus/poll_request.h"
 #include "logic/modbus/value_format.h"
+#include "logic/monitor/rtu_decoder.h"
 #include "logic/quicksend/checksum.h"
 #include "logic/quicksend/escapes.h"
 #include "logic/serial/port_map.h"
@@ -63,11 +65,6 @@ lua_Integer argInt(lua_State* L, int index, const char* what) {
 
 lua_Integer optInt(lua_State* L, int index, lua_Integer fallback, const char* what) {
     return lua_isnoneornil(L, index) ? fallback : argInt(L, index, what);
-}
-
-// A field of the table at `index`, left on the stack top (nil when absent).
-int field(lua_State* L, int index, const char* name) {
-    return lua_getfield(L, index, name);
 }
 
 void pushBytes(lua_State* L, const std::vector<std::uint8_t>& bytes) {
@@ -258,15 +255,11 @@ struct ScriptApi {
     }
 
     // Waits for input until the deadline: kYield, or the results of a timeout or a closed port.
-    static int waitInput(ScriptRunner& r, lua_State* L, const char* what, int* results) {
-        if (!r.terminal_.isOpen()) {
-            *results = pushFailure(L, "port closed");
-            return 0;
-        }
-        if (r.nowMs() >= r.deadlineMs_) {
-            *results = pushFailure(L, "timeout");
-            return 0;
-        }
+    static int waitInput(ScriptRunner& r, lua_State* L, const char* what) {
+        if (!r.terminal_.isOpen())
+            return pushFailure(L, "port closed");
+        if (r.nowMs() >= r.deadlineMs_)
+            return pushFailure(L, "timeout");
         mayWait(r, L, what);
         armUntil(r, r.deadlineMs_);
         r.wait_ = ScriptRunner::Wait::Input;
@@ -291,9 +284,7 @@ struct ScriptApi {
             r.input_.remove(0, take);
             return 1;
         }
-        int results = 0;
-        const int n2 = waitInput(r, L, "read", &results);
-        return n2 == kYield ? kYield : results;
+        return waitInput(r, L, "read");
     }
 
     static int readline(ScriptRunner& r, lua_State* L, bool resumed) {
@@ -306,30 +297,30 @@ struct ScriptApi {
             r.input_.remove(0, end + 1);
             return 1;
         }
-        int results = 0;
-        const int n = waitInput(r, L, "readline", &results);
-        return n == kYield ? kYield : results;
+        return waitInput(r, L, "readline");
     }
 
-    // Where pattern `p` matches the input: the match's end (1-based) on the stack as a string
-    // below, or 0. Runs string.find protected, so a bad pattern is the script's mistake.
-    static lua_Integer find(ScriptRunner& r, lua_State* L, int patternIndex) {
+    // Where the pattern on the stack top matches the input (a string at kInputAt): the match's
+    // end (1-based) with the match on the stack top in the pattern's place, or 0 with the
+    // pattern gone. Runs string.find protected, so a bad pattern is the script's mistake.
+    static constexpr int kInputAt = 3;
+    static lua_Integer find(ScriptRunner& r, lua_State* L) {
         lua_getglobal(L, "string");
         lua_getfield(L, -1, "find");
         lua_remove(L, -2);
-        lua_pushlstring(L, r.input_.constData(), static_cast<std::size_t>(r.input_.size()));
-        lua_pushvalue(L, patternIndex);
+        lua_pushvalue(L, kInputAt);
+        lua_pushvalue(L, -3); // the pattern
         if (lua_pcall(L, 2, 2, 0) != LUA_OK) {
             std::string why = lua_tostring(L, -1) ? lua_tostring(L, -1) : "bad pattern";
             lua_pop(L, 1);
             throw ScriptError("expect: " + why);
         }
         if (lua_isnil(L, -2)) {
-            lua_pop(L, 2);
+            lua_pop(L, 3);
             return 0;
         }
         const lua_Integer first = lua_tointeger(L, -2), last = lua_tointeger(L, -1);
-        lua_pop(L, 2);
+        lua_pop(L, 3);
         lua_pushlstring(L, r.input_.constData() + first - 1,
                         static_cast<std::size_t>(std::max<lua_Integer>(0, last - first + 1)));
         return last;
@@ -344,6 +335,8 @@ struct ScriptApi {
         const lua_Integer count = many ? static_cast<lua_Integer>(lua_rawlen(L, 1)) : 1;
         if (count < 1)
             throw ScriptError("expect wants at least one pattern");
+        // The input once for every pattern; the best match so far above it.
+        lua_pushlstring(L, r.input_.constData(), static_cast<std::size_t>(r.input_.size()));
         // The earliest match wins; of two ending alike, the first pattern listed.
         lua_Integer bestEnd = 0, bestIndex = 0;
         for (lua_Integer i = 1; i <= count; ++i) {
@@ -353,16 +346,13 @@ struct ScriptApi {
             } else {
                 lua_pushvalue(L, 1);
             }
-            const lua_Integer end = find(r, L, lua_gettop(L));
+            const lua_Integer end = find(r, L);
             if (end > 0 && (bestEnd == 0 || end < bestEnd)) {
                 if (bestEnd > 0)
-                    lua_remove(L, 3); // the earlier best match
+                    lua_remove(L, kInputAt + 1); // the earlier best match
                 bestEnd = end;
                 bestIndex = i;
-                lua_remove(L, -2); // the pattern; the match stays at 3
-            } else {
-                if (end > 0)
-                    lua_pop(L, 1);
+            } else if (end > 0) {
                 lua_pop(L, 1);
             }
         }
@@ -371,9 +361,8 @@ struct ScriptApi {
             lua_pushinteger(L, bestIndex);
             return 2;
         }
-        int results = 0;
-        const int n = waitInput(r, L, "expect", &results);
-        return n == kYield ? kYield : results;
+        lua_settop(L, 2);
+        return waitInput(r, L, "expect");
     }
 
     static int flush(ScriptRunner& r, lua_State* L, bool) {
@@ -429,7 +418,7 @@ struct ScriptApi {
     }
 
     static std::string optField(lua_State* L, const char* name, const char* fallback) {
-        field(L, 1, name);
+        lua_getfield(L, 1, name);
         std::string v = lua_isnil(L, -1) ? fallback : argText(L, -1, name);
         lua_pop(L, 1);
         return v;
@@ -445,9 +434,12 @@ struct ScriptApi {
         if (!resumed) {
             if (!lua_isnoneornil(L, 1) && !lua_istable(L, 1))
                 throw ScriptError("open wants a table: open{port=1, baud=9600}");
-            if (lua_isnone(L, 1))
+            lua_settop(L, 1);
+            if (lua_isnil(L, 1)) {
                 lua_newtable(L);
-            field(L, 1, "port");
+                lua_replace(L, 1);
+            }
+            lua_getfield(L, 1, "port");
             const int number = portNumberOf(L, lua_gettop(L));
             lua_pop(L, 1);
             OpenRequest request;
@@ -455,7 +447,7 @@ struct ScriptApi {
             request.baud = QString::fromStdString(optField(L, "baud", "115200"));
             request.lineControl = QString::fromStdString(optField(L, "line", "n,8,1"));
             request.handshaking = flowOf(optField(L, "flow", "none"));
-            field(L, 1, "dtr");
+            lua_getfield(L, 1, "dtr");
             request.dtrAsserted = lua_isnil(L, -1) || lua_toboolean(L, -1);
             lua_pop(L, 1);
             if (r.terminal_.isOpen() || r.terminal_.connecting()) {
@@ -572,12 +564,10 @@ struct ScriptApi {
         if (!r.modbusStarted_) {
             if (!haveLine(r, L, isRead ? "modbus.read" : "modbus.write"))
                 return kYield;
-            const QByteArray frame = QByteArray::fromStdString(
-                std::string(r.request_.begin(), r.request_.end())); // built before any wait
             r.modbusStarted_ = true;
             r.modbusLost_ = false;
             r.hold_ = r.lease_.holdSends();
-            r.tx_.start(r.lease_, r.pollRequest_, frame, r.modbusTimeoutMs_, 0,
+            r.tx_.start(r.lease_, r.pollRequest_, r.frame_, r.modbusTimeoutMs_, 0,
                         r.terminal_.lineSettings(), framingOf(r.terminal_.port().kind()));
         }
         if (r.tx_.running()) {
@@ -591,14 +581,17 @@ struct ScriptApi {
         if (check.status != modbus::ReplyStatus::Ok) {
             if (r.tx_.rules().timedOut())
                 return pushFailure(L, "timeout");
-            std::string why = check.text.empty() ? "no valid reply" : check.text;
-            // "exception 02: illegal data address": the code, then what it means.
-            if (check.status == modbus::ReplyStatus::Exception && why.size() > 12 &&
-                why.compare(0, 10, "exception ") == 0 && why[12] == ' ')
-                why.insert(12, ":");
-            lua_pushnil(L);
-            lua_pushlstring(L, why.data(), why.size());
-            return 2;
+            if (check.status == modbus::ReplyStatus::Exception) {
+                // "exception 02: illegal data address": the code, then what it means.
+                const std::string name = monitor::exceptionName(check.exceptionCode);
+                char code[8];
+                std::snprintf(code, sizeof code, "%02X", check.exceptionCode);
+                lua_pushnil(L);
+                lua_pushfstring(L, "exception %s%s%s", code, name.empty() ? "" : ": ",
+                                name.c_str());
+                return 2;
+            }
+            return pushFailure(L, check.text.empty() ? "no valid reply" : check.text.c_str());
         }
         if (!isRead) {
             lua_pushboolean(L, 1);
@@ -623,7 +616,9 @@ struct ScriptApi {
     static void prepare(ScriptRunner& r, modbus::PollRequest request, lua_Integer timeoutMs) {
         if (timeoutMs < 1 || timeoutMs > 60000)
             throw ScriptError("the Modbus timeout wants 1 to 60000 ms");
-        r.request_ = modbus::buildRequest(request); // throws naming the field
+        const std::vector<std::uint8_t> frame = modbus::buildRequest(request); // throws naming
+        r.frame_ = QByteArray(reinterpret_cast<const char*>(frame.data()),     // the field
+                              static_cast<qsizetype>(frame.size()));
         r.pollRequest_ = std::move(request);
         r.modbusTimeoutMs_ = static_cast<int>(timeoutMs);
     }
@@ -1045,8 +1040,7 @@ Outcome ScriptRunner::run(const QByteArray& source, const QString& name, const Q
     ScriptApi::install(*this, L, allowExec_);
     const QByteArray chunk = '@' + name.toUtf8();
     lua_State* thread = lua_newthread(L);
-    const int threadRef = luaL_ref(L, LUA_REGISTRYINDEX); // kept from the collector
-    (void)threadRef;
+    luaL_ref(L, LUA_REGISTRYINDEX); // kept from the collector
     // Text only: a precompiled chunk can crash the interpreter on purpose.
     if (luaL_loadbufferx(thread, source.constData(), static_cast<std::size_t>(source.size()),
                          chunk.constData(), "t") != LUA_OK) {
@@ -1113,7 +1107,7 @@ void ScriptRunner::resume() {
         }
         if (wait_ == Wait::Exit) {
             ScriptResult r = result_;
-            r.status = exitCode_ == 0 && r.failedChecks > 0 ? kStatusFailed : exitCode_;
+            r.status = exitStatus();
             end(r);
             return;
         }
@@ -1131,7 +1125,7 @@ void ScriptRunner::resume() {
         finishStopped();
         return;
     } else if (exitCode_ >= 0) {
-        r.status = exitCode_ == 0 && r.failedChecks > 0 ? kStatusFailed : exitCode_;
+        r.status = exitStatus();
     } else {
         std::size_t n = 0;
         const char* text = luaL_tolstring(thread_, -1, &n);
@@ -1175,13 +1169,17 @@ void ScriptRunner::stop() {
     finishStopped();
 }
 
-void ScriptRunner::finishStopped() {
+// exit(0) after a failed check still tells the failure.
+int ScriptRunner::exitStatus() const {
+    return exitCode_ == 0 && result_.failedChecks > 0 ? kStatusFailed : exitCode_;
+}
+
+void ScriptRunner::finishStopped(const QString& why) {
     ScriptResult r = result_;
     r.status = kStatusError;
     r.stopped = true;
-    r.error = QStringLiteral("%1: stopped").arg(name_);
-    if (line_ > 0)
-        r.error = QStringLiteral("%1:%2: stopped").arg(name_).arg(line_);
+    r.error = line_ > 0 ? QStringLiteral("%1:%2: %3").arg(name_, QString::number(line_), why)
+                        : QStringLiteral("%1: %2").arg(name_, why);
     end(r);
 }
 
@@ -1259,14 +1257,10 @@ void ScriptRunner::onPortOpen(bool open) {
         // Close COM by the user ends the script: one that never gives the line back must not
         // lock the user out. A device that vanished is the script's to handle.
         if (!closing_ && !terminal_.closedByLoss()) {
-            ScriptResult r = result_;
-            r.status = kStatusError;
-            r.stopped = true;
-            r.error = QStringLiteral("%1: the port was closed").arg(name_);
             if (resuming_)
                 stopWanted_ = true;
             else
-                end(r);
+                finishStopped(QStringLiteral("the port was closed"));
             return;
         }
     }
@@ -1276,22 +1270,15 @@ void ScriptRunner::onPortOpen(bool open) {
 }
 
 int ScriptRunner::lineOfError(const QString& error, const QString& name) {
-    const QString head = name + QLatin1Char(':');
-    qsizetype at = error.indexOf(head);
-    // Lua shortens a long name from the front: "...end/of/name.lua:12:".
-    if (at < 0) {
-        static const QRegularExpression tail(QStringLiteral("^(?:\\.\\.\\.)?([^:]*):(\\d+):"));
-        const auto m = tail.match(error);
-        if (m.hasMatch() && name.endsWith(m.captured(1).remove(0, 0)))
-            return m.captured(2).toInt();
+    // "name:12: ..."; Lua shortens a long name from the front: "...end/of/name.lua:12: ...".
+    static const QRegularExpression place(QStringLiteral("^(.*?):(\\d+):"));
+    const auto m = place.match(error);
+    if (!m.hasMatch())
         return 0;
-    }
-    at += head.size();
-    qsizetype end = at;
-    while (end < error.size() && error.at(end).isDigit())
-        ++end;
-    return end > at && end < error.size() && error.at(end) == u':' ? error.mid(at, end - at).toInt()
-                                                                   : 0;
+    const QString source = m.captured(1);
+    const bool ours = source == name || (source.startsWith(QLatin1String("...")) &&
+                                         name.endsWith(QStringView(source).mid(3)));
+    return ours ? m.captured(2).toInt() : 0;
 }
 
 } // namespace varnok::engine

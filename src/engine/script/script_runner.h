@@ -15,7 +15,6 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
-#include <vector>
 
 #include "engine/line_lease.h"
 #include "engine/modbus_transaction.h"
@@ -89,7 +88,8 @@ class ScriptRunner : public QObject {
     void resume();
     void wakeSoon(); // resumes on the next turn of the event loop
     void tellLine();
-    void finishStopped();
+    int exitStatus() const;
+    void finishStopped(const QString& why = QStringLiteral("stopped"));
     void end(ScriptResult result);
     void teardown();
     void endBreak();
@@ -134,7 +134,7 @@ class ScriptRunner : public QObject {
     QMetaObject::Connection outputLeft_;
     ModbusTransaction tx_;
     modbus::PollRequest pollRequest_;
-    std::vector<std::uint8_t> request_; // the frame built for it
+    QByteArray frame_; // built for it before any wait
     int modbusTimeoutMs_ = 1000;
     bool modbusStarted_ = false, modbusLost_ = false;
 };

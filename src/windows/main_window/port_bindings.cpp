@@ -47,12 +47,7 @@ QStringList recentNetworkPorts() {
 }
 
 void rememberNetworkPort(const QString& port) {
-    QStringList recent = recentNetworkPorts();
-    recent.removeAll(port);
-    recent.prepend(port);
-    while (recent.size() > kRecentNetworkPorts)
-        recent.removeLast();
-    userSettings().setValue(QStringLiteral("network/recent"), recent);
+    rememberRecent(QStringLiteral("network/recent"), port, kRecentNetworkPorts);
 }
 
 } // namespace varnok

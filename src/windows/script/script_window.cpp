@@ -219,12 +219,7 @@ QStringList ScriptWindow::recentScripts() const {
 }
 
 void ScriptWindow::remember(const QString& path) {
-    QStringList recent = recentScripts();
-    recent.removeAll(path);
-    recent.prepend(path);
-    while (recent.size() > kRecentMax)
-        recent.removeLast();
-    userSettings().setValue(kRecentKey, recent);
+    rememberRecent(kRecentKey, path, kRecentMax);
     refreshRecent();
 }
 
